@@ -1,0 +1,119 @@
+// Files on stream devices ("COM5:") and the serial communication calls, with
+// the published structures and constants.
+#pragma once
+
+#include "platform/errors.h"
+#include "platform/types.h"
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000;
+
+inline constexpr DWORD CBR_110 = 110;
+inline constexpr DWORD CBR_300 = 300;
+inline constexpr DWORD CBR_600 = 600;
+inline constexpr DWORD CBR_1200 = 1200;
+inline constexpr DWORD CBR_2400 = 2400;
+inline constexpr DWORD CBR_4800 = 4800;
+inline constexpr DWORD CBR_9600 = 9600;
+inline constexpr DWORD CBR_14400 = 14400;
+inline constexpr DWORD CBR_19200 = 19200;
+inline constexpr DWORD CBR_38400 = 38400;
+inline constexpr DWORD CBR_56000 = 56000;
+inline constexpr DWORD CBR_57600 = 57600;
+inline constexpr DWORD CBR_115200 = 115200;
+inline constexpr DWORD CBR_128000 = 128000;
+inline constexpr DWORD CBR_256000 = 256000;
+
+inline constexpr BYTE NOPARITY = 0;
+inline constexpr BYTE ODDPARITY = 1;
+inline constexpr BYTE EVENPARITY = 2;
+inline constexpr BYTE MARKPARITY = 3;
+inline constexpr BYTE SPACEPARITY = 4;
+
+inline constexpr BYTE ONESTOPBIT = 0;
+inline constexpr BYTE ONE5STOPBITS = 1;
+inline constexpr BYTE TWOSTOPBITS = 2;
+
+inline constexpr DWORD DTR_CONTROL_DISABLE = 0;
+inline constexpr DWORD DTR_CONTROL_ENABLE = 1;
+inline constexpr DWORD DTR_CONTROL_HANDSHAKE = 2;
+inline constexpr DWORD RTS_CONTROL_DISABLE = 0;
+inline constexpr DWORD RTS_CONTROL_ENABLE = 1;
+inline constexpr DWORD RTS_CONTROL_HANDSHAKE = 2;
+inline constexpr DWORD RTS_CONTROL_TOGGLE = 3;
+
+inline constexpr DWORD EV_RXCHAR = 0x0001;
+inline constexpr DWORD EV_RXFLAG = 0x0002;
+inline constexpr DWORD EV_TXEMPTY = 0x0004;
+inline constexpr DWORD EV_CTS = 0x0008;
+inline constexpr DWORD EV_DSR = 0x0010;
+inline constexpr DWORD EV_RLSD = 0x0020;
+inline constexpr DWORD EV_BREAK = 0x0040;
+inline constexpr DWORD EV_ERR = 0x0080;
+inline constexpr DWORD EV_RING = 0x0100;
+inline constexpr DWORD EV_ALL_EVENTS = 0x01FF;
+
+inline constexpr DWORD PURGE_TXABORT = 0x0001;
+inline constexpr DWORD PURGE_RXABORT = 0x0002;
+inline constexpr DWORD PURGE_TXCLEAR = 0x0004;
+inline constexpr DWORD PURGE_RXCLEAR = 0x0008;
+
+// The device control block, laid out as published (28 bytes).
+struct DCB {
+    DWORD DCBlength;
+    DWORD BaudRate;
+    DWORD fBinary : 1;
+    DWORD fParity : 1;
+    DWORD fOutxCtsFlow : 1;
+    DWORD fOutxDsrFlow : 1;
+    DWORD fDtrControl : 2;
+    DWORD fDsrSensitivity : 1;
+    DWORD fTXContinueOnXoff : 1;
+    DWORD fOutX : 1;
+    DWORD fInX : 1;
+    DWORD fErrorChar : 1;
+    DWORD fNull : 1;
+    DWORD fRtsControl : 2;
+    DWORD fAbortOnError : 1;
+    DWORD fDummy2 : 17;
+    WORD wReserved;
+    WORD XonLim;
+    WORD XoffLim;
+    BYTE ByteSize;
+    BYTE Parity;
+    BYTE StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    WORD wReserved1;
+};
+static_assert(sizeof(DCB) == 28, "DCB must keep its published size");
+using LPDCB = DCB*;
+
+struct COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+};
+using LPCOMMTIMEOUTS = COMMTIMEOUTS*;
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+
+BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue);
+BOOL GetCommState(HANDLE file, LPDCB dcb);
+BOOL SetCommState(HANDLE file, LPDCB dcb);
+BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
+BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
+BOOL SetCommMask(HANDLE file, DWORD eventMask);
+BOOL GetCommMask(HANDLE file, LPDWORD eventMask);
+BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
+BOOL PurgeComm(HANDLE file, DWORD flags);

@@ -1,0 +1,80 @@
+// The stream-driver interface between the device manager and a driver module.
+//
+// A module exports its entry points under the "Prefix" of its driver key, as on
+// the device: COM_Init, COM_Deinit, COM_Open, COM_Close, COM_Read, COM_Write,
+// COM_IOControl and, optionally, COM_PreClose. It needs nothing from the
+// platform but what it is handed in Init, so it can be built and loaded on its
+// own. The comm calls (GetCommState, SetCommMask, ...) reach the driver as the
+// serial I/O controls below.
+#pragma once
+
+#include "platform/types.h"
+
+extern "C" {
+
+// What the device manager hands a new instance.
+struct DEVICE_HOST {
+    DWORD cbSize;
+    DWORD deviceIndex;                 // the key's "Index", the number in "COM5:"
+    const WCHAR* registryPath;         // the driver key, relative to HKEY_LOCAL_MACHINE
+    const char* nodeFolder;            // host folder in which a driver may publish links to its endpoints
+    void (*SetLastError)(DWORD error);   // the calling thread's last error
+    void (*DebugOutput)(const WCHAR* text);
+    // Reads a value of the driver key; the result and sizes are RegQueryValueExW's.
+    LONG (*QueryValue)(const WCHAR* registryPath, const WCHAR* name, DWORD* type, BYTE* data, DWORD* size);
+};
+
+using DRIVER_CONTEXT = DWORD_PTR;      // 0 is failure for Init and Open
+
+using PFN_DRIVER_INIT = DRIVER_CONTEXT (*)(const WCHAR* registryPath, const DEVICE_HOST* host);
+using PFN_DRIVER_DEINIT = BOOL (*)(DRIVER_CONTEXT device);
+using PFN_DRIVER_OPEN = DRIVER_CONTEXT (*)(DRIVER_CONTEXT device, DWORD access, DWORD shareMode);
+using PFN_DRIVER_CLOSE = BOOL (*)(DRIVER_CONTEXT open);
+// Wakes every call blocked on the open context; Close follows once they returned.
+using PFN_DRIVER_PRECLOSE = BOOL (*)(DRIVER_CONTEXT open);
+// Read and Write return the bytes moved, or (DWORD)-1 after setting the last error.
+using PFN_DRIVER_READ = DWORD (*)(DRIVER_CONTEXT open, void* buffer, DWORD count);
+using PFN_DRIVER_WRITE = DWORD (*)(DRIVER_CONTEXT open, const void* buffer, DWORD count);
+using PFN_DRIVER_IOCONTROL = BOOL (*)(DRIVER_CONTEXT open, DWORD code, const BYTE* in, DWORD inSize, BYTE* out,
+                                      DWORD outSize, DWORD* outActual);
+
+}  // extern "C"
+
+struct STREAM_DRIVER_ENTRIES {
+    PFN_DRIVER_INIT Init;
+    PFN_DRIVER_DEINIT Deinit;
+    PFN_DRIVER_OPEN Open;
+    PFN_DRIVER_CLOSE Close;
+    PFN_DRIVER_PRECLOSE PreClose;   // may be null
+    PFN_DRIVER_READ Read;
+    PFN_DRIVER_WRITE Write;
+    PFN_DRIVER_IOCONTROL IOControl;
+};
+
+constexpr DWORD CTL_CODE(DWORD deviceType, DWORD function, DWORD method, DWORD access)
+{
+    return (deviceType << 16) | (access << 14) | (function << 2) | method;
+}
+inline constexpr DWORD FILE_DEVICE_SERIAL_PORT = 0x1B;
+inline constexpr DWORD METHOD_BUFFERED = 0;
+inline constexpr DWORD FILE_ANY_ACCESS = 0;
+
+constexpr DWORD SerialControl(DWORD function)
+{
+    return CTL_CODE(FILE_DEVICE_SERIAL_PORT, function, METHOD_BUFFERED, FILE_ANY_ACCESS);
+}
+// in: two DWORDs, input and output queue sizes
+inline constexpr DWORD IOCTL_SERIAL_SET_QUEUE_SIZE = SerialControl(2);
+// in / out: COMMTIMEOUTS
+inline constexpr DWORD IOCTL_SERIAL_SET_TIMEOUTS = SerialControl(7);
+inline constexpr DWORD IOCTL_SERIAL_GET_TIMEOUTS = SerialControl(8);
+// in / out: one DWORD event mask
+inline constexpr DWORD IOCTL_SERIAL_GET_WAIT_MASK = SerialControl(16);
+inline constexpr DWORD IOCTL_SERIAL_SET_WAIT_MASK = SerialControl(17);
+// out: the DWORD of events that ended the wait
+inline constexpr DWORD IOCTL_SERIAL_WAIT_ON_MASK = SerialControl(18);
+// in: one DWORD of PURGE_ flags
+inline constexpr DWORD IOCTL_SERIAL_PURGE = SerialControl(19);
+// in / out: DCB
+inline constexpr DWORD IOCTL_SERIAL_GET_DCB = SerialControl(30);
+inline constexpr DWORD IOCTL_SERIAL_SET_DCB = SerialControl(31);

@@ -1,0 +1,58 @@
+// Kernel objects and the handle table. A handle names one reference to an
+// object; the object lives while a handle or a running call still holds it.
+// Waitable objects expose two hooks, called with the wait lock held: whether
+// they are signalled, and what a satisfied wait does to them.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/types.h"
+
+namespace platform::kernel {
+
+enum class ObjectType { Event, Thread, Mutex, DeviceFile, Device };
+
+class KernelObject {
+public:
+    explicit KernelObject(ObjectType type) : type_(type) {}
+    virtual ~KernelObject() = default;
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
+
+    ObjectType type() const { return type_; }
+
+    virtual bool IsWaitable() const { return false; }
+    virtual bool IsSignalled() const { return false; }   // wait lock held
+    virtual void Satisfy() {}                             // wait lock held
+    // Called when a handle to the object is closed, before the reference goes.
+    virtual void OnHandleClosed() {}
+
+private:
+    ObjectType type_;
+};
+
+// Adds the object and returns its new handle (never null, never
+// INVALID_HANDLE_VALUE); null when the table is full.
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+// Removes the handle; returns its object, or null when the handle is unknown.
+std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle);
+
+template <typename T>
+std::shared_ptr<T> LookupHandleAs(HANDLE handle, ObjectType type)
+{
+    std::shared_ptr<KernelObject> object = LookupHandle(handle);
+    if (object == nullptr || object->type() != type) {
+        return nullptr;
+    }
+    return std::static_pointer_cast<T>(object);
+}
+
+// One lock and one condition guard the state of every waitable object, so a
+// wait on several objects sees them all at one moment.
+std::mutex& WaitLock();
+// Wakes every waiter to look again; call after a state change, lock released or held.
+void NotifyWaiters();
+
+}  // namespace platform::kernel
