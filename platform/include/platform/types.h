@@ -52,6 +52,7 @@ inline constexpr BOOL FALSE = 0;
 
 inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 inline constexpr DWORD MAXDWORD = 0xFFFFFFFF;
+inline constexpr DWORD MAX_PATH = 260;
 
 // (HANDLE)-1, as Windows defines it; a valid handle never has this value.
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));

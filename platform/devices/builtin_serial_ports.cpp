@@ -1,0 +1,333 @@
+#include "devices/builtin_serial_ports.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <set>
+
+#include "platform/devices.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+
+namespace platform::devices {
+namespace {
+
+constexpr const WCHAR* kBuiltIn = u"Drivers\\BuiltIn";
+constexpr const WCHAR* kDetached = u"Drivers\\Detached";
+constexpr const WCHAR* kSerialModule = u"serial.dll";
+const DWORD kIndexOrder[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0};
+
+// An open registry key that closes itself.
+class Key {
+public:
+    Key(const std::u16string& path, bool create)
+    {
+        const LONG result = create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr,
+                                                     &key_, nullptr)
+                                   : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0, &key_);
+        if (result != static_cast<LONG>(ERROR_SUCCESS)) {
+            key_ = nullptr;
+        }
+    }
+    ~Key()
+    {
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
+        }
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    explicit operator bool() const { return key_ != nullptr; }
+    HKEY get() const { return key_; }
+
+    std::optional<std::u16string> Text(const WCHAR* name) const
+    {
+        WCHAR text[MAX_PATH] = {};
+        DWORD size = sizeof(text) - sizeof(WCHAR);
+        DWORD type = 0;
+        if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != 0 ||
+            type != REG_SZ) {
+            return std::nullopt;
+        }
+        return std::u16string(text);
+    }
+    std::optional<DWORD> Number(const WCHAR* name) const
+    {
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        DWORD type = 0;
+        if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != 0 ||
+            type != REG_DWORD) {
+            return std::nullopt;
+        }
+        return value;
+    }
+    bool Has(const WCHAR* name) const
+    {
+        return RegQueryValueExW(key_, name, nullptr, nullptr, nullptr, nullptr) == 0;
+    }
+    void SetText(const WCHAR* name, const std::u16string& text) const
+    {
+        RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+    }
+    void SetNumber(const WCHAR* name, DWORD value) const
+    {
+        RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    }
+    void SetTextIfMissing(const WCHAR* name, const std::u16string& text) const
+    {
+        if (!Has(name)) {
+            SetText(name, text);
+        }
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+struct KeyInfo {
+    std::u16string name;
+    std::u16string hostDevice;   // empty when the key names none
+    std::optional<DWORD> index;
+    bool detected = false;
+};
+
+std::u16string Child(const WCHAR* parent, const std::u16string& name)
+{
+    return std::u16string(parent) + u"\\" + name;
+}
+
+std::vector<std::u16string> SubkeyNames(const WCHAR* parent)
+{
+    std::vector<std::u16string> names;
+    Key key(parent, false);
+    for (DWORD i = 0; key; ++i) {
+        WCHAR name[MAX_KEY_NAME_LENGTH + 1];
+        DWORD length = MAX_KEY_NAME_LENGTH + 1;
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) {
+            break;
+        }
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+std::vector<KeyInfo> ReadKeys(const WCHAR* parent)
+{
+    std::vector<KeyInfo> keys;
+    for (const std::u16string& name : SubkeyNames(parent)) {
+        Key key(Child(parent, name), false);
+        if (!key) {
+            continue;
+        }
+        keys.push_back({name, key.Text(u"HostDevice").value_or(u""), key.Number(u"Index"),
+                        key.Number(u"Detected").value_or(0) == 1});
+    }
+    return keys;
+}
+
+bool HostDeviceExists(const std::u16string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(ToUtf8(path), error);
+}
+
+bool NameTaken(const std::vector<KeyInfo>& keys, const std::u16string& name)
+{
+    return std::any_of(keys.begin(), keys.end(), [&](const KeyInfo& key) {
+        return key.name.size() == name.size() &&
+               std::equal(name.begin(), name.end(), key.name.begin(), [](char16_t a, char16_t b) {
+                   auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+                   return fold(a) == fold(b);
+               });
+    });
+}
+
+std::u16string UniqueName(const std::vector<KeyInfo>& keys, const std::u16string& wanted)
+{
+    std::u16string name = wanted;
+    for (int suffix = 2; NameTaken(keys, name); ++suffix) {
+        name = wanted + u"_" + ToUtf16(std::to_string(suffix));
+    }
+    return name;
+}
+
+// Copies the values of one key to a new key and deletes the old one.
+void MoveKey(const std::u16string& from, const std::u16string& to)
+{
+    {
+        Key source(from, false);
+        Key target(to, true);
+        for (DWORD i = 0; source && target; ++i) {
+            WCHAR name[MAX_KEY_NAME_LENGTH + 1];
+            DWORD nameLength = MAX_KEY_NAME_LENGTH + 1;
+            BYTE data[1024];
+            DWORD size = sizeof(data);
+            DWORD type = 0;
+            if (RegEnumValueW(source.get(), i, name, &nameLength, nullptr, &type, data, &size) != 0) {
+                break;
+            }
+            RegSetValueExW(target.get(), name, 0, type, data, size);
+        }
+    }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, from.c_str());
+}
+
+class Sync {
+public:
+    explicit Sync(std::vector<std::string>& problems)
+        : problems_(problems), builtIn_(ReadKeys(kBuiltIn)), detached_(ReadKeys(kDetached))
+    {
+    }
+
+    void ParkAbsentDevices()
+    {
+        for (const KeyInfo& key : std::vector<KeyInfo>(builtIn_)) {
+            if (key.detected && !key.hostDevice.empty() && !HostDeviceExists(key.hostDevice)) {
+                const std::u16string parked = UniqueName(detached_, key.name);
+                MoveKey(Child(kBuiltIn, key.name), Child(kDetached, parked));
+                Forget(builtIn_, key.name);
+                detached_.push_back(KeyInfo{parked, key.hostDevice, key.index, true});
+            }
+        }
+    }
+
+    void Adopt(const HostPort& port)
+    {
+        const std::u16string path = ToUtf16(port.path);
+        if (const KeyInfo* key = Find(builtIn_, path)) {
+            Key existing(Child(kBuiltIn, key->name), false);
+            FillIn(existing, port);
+        } else if (const KeyInfo* parked = Find(detached_, path)) {
+            Restore(*parked, port);
+        } else {
+            Create(port);
+        }
+    }
+
+private:
+    static const KeyInfo* Find(const std::vector<KeyInfo>& keys, const std::u16string& hostDevice)
+    {
+        const auto found = std::find_if(keys.begin(), keys.end(),
+                                        [&](const KeyInfo& key) { return key.hostDevice == hostDevice; });
+        return found == keys.end() ? nullptr : &*found;
+    }
+
+    static void Forget(std::vector<KeyInfo>& keys, const std::u16string& name)
+    {
+        std::erase_if(keys, [&](const KeyInfo& key) { return key.name == name; });
+    }
+
+    static void FillIn(const Key& key, const HostPort& port)
+    {
+        key.SetTextIfMissing(u"Dll", kSerialModule);
+        key.SetTextIfMissing(u"Prefix", u"COM");
+        key.SetTextIfMissing(u"FriendlyName", ToUtf16(port.friendlyName));
+    }
+
+    static bool Uses(const std::vector<KeyInfo>& keys, DWORD index)
+    {
+        return std::any_of(keys.begin(), keys.end(), [index](const KeyInfo& key) { return key.index == index; });
+    }
+
+    // The lowest number free of present and parked ports; failing that, one
+    // that only a parked port holds, which then gives it up.
+    std::optional<DWORD> FreeIndex()
+    {
+        for (DWORD index : kIndexOrder) {
+            if (!Uses(builtIn_, index) && !Uses(detached_, index)) {
+                return index;
+            }
+        }
+        for (DWORD index : kIndexOrder) {
+            if (!Uses(builtIn_, index)) {
+                for (const KeyInfo& parked : std::vector<KeyInfo>(detached_)) {
+                    if (parked.index == index) {
+                        RegDeleteKeyW(HKEY_LOCAL_MACHINE, Child(kDetached, parked.name).c_str());
+                        Forget(detached_, parked.name);
+                    }
+                }
+                return index;
+            }
+        }
+        return std::nullopt;
+    }
+
+    void Restore(const KeyInfo& parked, const HostPort& port)
+    {
+        const KeyInfo moved = parked;
+        Forget(detached_, moved.name);
+        const std::u16string name = UniqueName(builtIn_, moved.name);
+        MoveKey(Child(kDetached, moved.name), Child(kBuiltIn, name));
+        std::optional<DWORD> index = moved.index;
+        Key key(Child(kBuiltIn, name), true);
+        if (!index || Uses(builtIn_, *index)) {
+            index = FreeIndex();
+            if (index) {
+                key.SetNumber(u"Index", *index);
+            }
+        }
+        FillIn(key, port);
+        builtIn_.push_back(KeyInfo{name, moved.hostDevice, index, true});
+    }
+
+    void Create(const HostPort& port)
+    {
+        const std::optional<DWORD> index = FreeIndex();
+        if (!index) {
+            problems_.push_back("no free COM number for " + port.path);
+            return;
+        }
+        const std::u16string name = UniqueName(builtIn_, ToUtf16(port.kernelName));
+        Key key(Child(kBuiltIn, name), true);
+        if (!key) {
+            problems_.push_back("cannot write the built-in port key for " + port.path);
+            return;
+        }
+        key.SetText(u"Dll", kSerialModule);
+        key.SetText(u"Prefix", u"COM");
+        key.SetNumber(u"Index", *index);
+        key.SetText(u"FriendlyName", ToUtf16(port.friendlyName));
+        key.SetText(u"HostDevice", ToUtf16(port.path));
+        key.SetNumber(u"Detected", 1);
+        builtIn_.push_back(KeyInfo{name, ToUtf16(port.path), index, true});
+    }
+
+    std::vector<std::string>& problems_;
+    std::vector<KeyInfo> builtIn_;
+    std::vector<KeyInfo> detached_;
+};
+
+}  // namespace
+
+void SyncBuiltInSerialPorts(const std::vector<HostPort>& present, std::vector<std::string>& problems)
+{
+    Sync sync(problems);
+    sync.ParkAbsentDevices();
+    for (const HostPort& port : present) {
+        sync.Adopt(port);
+    }
+}
+
+void ActivateBuiltInDrivers(std::vector<std::string>& problems)
+{
+    for (const std::u16string& name : SubkeyNames(kBuiltIn)) {
+        const std::u16string path = Child(kBuiltIn, name);
+        {
+            Key key(path, false);
+            // A key that only names a host tty is served by the built-in serial driver.
+            if (!key || (!key.Has(u"Dll") && !key.Has(u"HostDevice"))) {
+                continue;
+            }
+            key.SetTextIfMissing(u"Dll", kSerialModule);
+        }
+        if (ActivateDeviceEx(path.c_str(), nullptr, 0, nullptr) == nullptr) {
+            problems.push_back("cannot activate " + ToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")");
+        }
+    }
+}
+
+}  // namespace platform::devices

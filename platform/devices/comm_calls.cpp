@@ -1,0 +1,106 @@
+// The serial communication calls, each one I/O control of the port's driver.
+#include "devices/device_manager.h"
+#include "platform/comm.h"
+#include "platform/kernel.h"
+
+namespace platform::devices {
+namespace {
+
+BOOL Fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL Control(HANDLE handle, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize)
+{
+    const auto file = kernel::LookupHandleAs<DeviceFile>(handle, kernel::ObjectType::DeviceFile);
+    if (file == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    DriverCall call(*file);
+    if (!call.entered()) {
+        return Fail(ERROR_DEVICE_REMOVED);
+    }
+    DWORD actual = 0;
+    SetLastError(ERROR_SUCCESS);
+    const BOOL done = file->entries().IOControl(file->open(), code, static_cast<const BYTE*>(in), inSize,
+                                                static_cast<BYTE*>(out), outSize, &actual);
+    if (!done && GetLastError() == ERROR_SUCCESS) {
+        SetLastError(ERROR_GEN_FAILURE);
+    }
+    return done ? TRUE : FALSE;
+}
+
+template <typename T>
+BOOL ControlIn(HANDLE handle, DWORD code, const T* in)
+{
+    return in == nullptr ? Fail(ERROR_INVALID_PARAMETER) : Control(handle, code, in, sizeof(T), nullptr, 0);
+}
+
+template <typename T>
+BOOL ControlOut(HANDLE handle, DWORD code, T* out)
+{
+    return out == nullptr ? Fail(ERROR_INVALID_PARAMETER) : Control(handle, code, nullptr, 0, out, sizeof(T));
+}
+
+}  // namespace
+}  // namespace platform::devices
+
+using platform::devices::Control;
+using platform::devices::ControlIn;
+using platform::devices::ControlOut;
+
+BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue)
+{
+    const DWORD sizes[2] = {inQueue, outQueue};
+    return Control(file, IOCTL_SERIAL_SET_QUEUE_SIZE, sizes, sizeof(sizes), nullptr, 0);
+}
+
+BOOL GetCommState(HANDLE file, LPDCB dcb)
+{
+    return ControlOut(file, IOCTL_SERIAL_GET_DCB, dcb);
+}
+
+BOOL SetCommState(HANDLE file, LPDCB dcb)
+{
+    return ControlIn(file, IOCTL_SERIAL_SET_DCB, dcb);
+}
+
+BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts)
+{
+    return ControlOut(file, IOCTL_SERIAL_GET_TIMEOUTS, timeouts);
+}
+
+BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts)
+{
+    return ControlIn(file, IOCTL_SERIAL_SET_TIMEOUTS, timeouts);
+}
+
+BOOL SetCommMask(HANDLE file, DWORD eventMask)
+{
+    return ControlIn(file, IOCTL_SERIAL_SET_WAIT_MASK, &eventMask);
+}
+
+BOOL GetCommMask(HANDLE file, LPDWORD eventMask)
+{
+    return ControlOut(file, IOCTL_SERIAL_GET_WAIT_MASK, eventMask);
+}
+
+BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped)
+{
+    if (overlapped != nullptr) {
+        return platform::devices::Fail(ERROR_INVALID_PARAMETER);
+    }
+    DWORD events = 0;
+    const BOOL done = ControlOut(file, IOCTL_SERIAL_WAIT_ON_MASK, &events);
+    if (done && eventMask != nullptr) {
+        *eventMask = events;
+    }
+    return done;
+}
+
+BOOL PurgeComm(HANDLE file, DWORD flags)
+{
+    return ControlIn(file, IOCTL_SERIAL_PURGE, &flags);
+}

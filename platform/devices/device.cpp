@@ -1,0 +1,168 @@
+#include "devices/device.h"
+
+#include <algorithm>
+
+#include "platform/comm.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+
+namespace platform::devices {
+namespace {
+
+// The driver's view of its own key, through the registry.
+LONG QueryDriverValue(const WCHAR* registryPath, const WCHAR* name, DWORD* type, BYTE* data, DWORD* size)
+{
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, registryPath, 0, KEY_QUERY_VALUE, &key);
+    if (result != static_cast<LONG>(ERROR_SUCCESS)) {
+        return result;
+    }
+    result = RegQueryValueExW(key, name, nullptr, type, data, size);
+    RegCloseKey(key);
+    return result;
+}
+
+// A driver that failed without saying why still fails with a reason.
+void EnsureLastError()
+{
+    if (GetLastError() == ERROR_SUCCESS) {
+        SetLastError(ERROR_GEN_FAILURE);
+    }
+}
+
+}  // namespace
+
+Device::Device(std::u16string name, std::u16string registryPath, const STREAM_DRIVER_ENTRIES& entries,
+               std::string nodeFolder, DWORD index)
+    : name_(std::move(name)), registryPath_(std::move(registryPath)), entries_(entries),
+      nodeFolder_(std::move(nodeFolder))
+{
+    host_.cbSize = sizeof(DEVICE_HOST);
+    host_.deviceIndex = index;
+    host_.registryPath = registryPath_.c_str();
+    host_.nodeFolder = nodeFolder_.c_str();
+    host_.SetLastError = ::SetLastError;
+    host_.DebugOutput = ::OutputDebugStringW;
+    host_.QueryValue = QueryDriverValue;
+}
+
+Device::~Device() = default;
+
+bool Device::Initialise()
+{
+    SetLastError(ERROR_SUCCESS);
+    context_ = entries_.Init(registryPath_.c_str(), &host_);
+    if (context_ == 0) {
+        EnsureLastError();
+        return false;
+    }
+    return true;
+}
+
+void Device::Deactivate()
+{
+    std::vector<std::weak_ptr<DeviceFile>> files;
+    {
+        std::lock_guard guard(lock_);
+        removed_ = true;
+        files.swap(files_);
+    }
+    for (const auto& weak : files) {
+        if (const auto file = weak.lock()) {
+            file->Shutdown();
+        }
+    }
+    entries_.Deinit(context_);
+    context_ = 0;
+}
+
+std::shared_ptr<DeviceFile> Device::Open(DWORD access, DWORD shareMode)
+{
+    // A serial port is open for data once at a time; a query-only open (no
+    // access) may sit beside it.
+    const bool forData = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
+    {
+        std::lock_guard guard(lock_);
+        if (removed_) {
+            SetLastError(ERROR_DEVICE_REMOVED);
+            return nullptr;
+        }
+        if (forData && dataOpens_ > 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        dataOpens_ += forData ? 1 : 0;
+    }
+    SetLastError(ERROR_SUCCESS);
+    const DRIVER_CONTEXT open = entries_.Open(context_, access, shareMode);
+    if (open == 0) {
+        EnsureLastError();
+        FileClosed(access);
+        return nullptr;
+    }
+    auto file = std::make_shared<DeviceFile>(shared_from_this(), open, access);
+    std::lock_guard guard(lock_);
+    std::erase_if(files_, [](const auto& weak) { return weak.expired(); });
+    files_.push_back(file);
+    return file;
+}
+
+void Device::FileClosed(DWORD access)
+{
+    if ((access & (GENERIC_READ | GENERIC_WRITE)) != 0) {
+        std::lock_guard guard(lock_);
+        --dataOpens_;
+    }
+}
+
+DeviceFile::DeviceFile(std::shared_ptr<Device> device, DRIVER_CONTEXT open, DWORD access)
+    : KernelObject(kernel::ObjectType::DeviceFile), device_(std::move(device)), open_(open), access_(access)
+{
+}
+
+DeviceFile::~DeviceFile()
+{
+    Shutdown();
+}
+
+void DeviceFile::Shutdown()
+{
+    std::lock_guard shutdownGuard(shutdownLock_);
+    if (closed_) {
+        return;
+    }
+    {
+        std::lock_guard guard(lock_);
+        closing_ = true;
+    }
+    if (entries().PreClose != nullptr) {
+        entries().PreClose(open_);
+    }
+    {
+        std::unique_lock guard(lock_);
+        idle_.wait(guard, [this] { return inFlight_ == 0; });
+    }
+    entries().Close(open_);
+    closed_ = true;
+    device_->FileClosed(access_);
+}
+
+bool DeviceFile::Enter()
+{
+    std::lock_guard guard(lock_);
+    if (closing_) {
+        return false;
+    }
+    ++inFlight_;
+    return true;
+}
+
+void DeviceFile::Leave()
+{
+    std::lock_guard guard(lock_);
+    if (--inFlight_ == 0) {
+        idle_.notify_all();
+    }
+}
+
+}  // namespace platform::devices

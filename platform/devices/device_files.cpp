@@ -1,0 +1,94 @@
+// CreateFileW on device names, ReadFile and WriteFile.
+#include "devices/device_manager.h"
+#include "platform/comm.h"
+#include "platform/kernel.h"
+
+namespace platform::devices {
+namespace {
+
+BOOL Fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+std::shared_ptr<DeviceFile> FileOf(HANDLE handle)
+{
+    return kernel::LookupHandleAs<DeviceFile>(handle, kernel::ObjectType::DeviceFile);
+}
+
+// Runs a driver Read or Write; the count is set in every case.
+template <typename Transfer>
+BOOL Move(HANDLE handle, DWORD size, LPDWORD moved, LPOVERLAPPED overlapped, Transfer transfer)
+{
+    DWORD ignored = 0;
+    DWORD& count = moved != nullptr ? *moved : ignored;
+    count = 0;
+    const auto file = FileOf(handle);
+    if (file == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (overlapped != nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);   // the device has no overlapped I/O
+    }
+    DriverCall call(*file);
+    if (!call.entered()) {
+        return Fail(ERROR_DEVICE_REMOVED);
+    }
+    SetLastError(ERROR_SUCCESS);
+    const DWORD result = transfer(*file, size);
+    if (result == static_cast<DWORD>(-1)) {
+        if (GetLastError() == ERROR_SUCCESS) {
+            SetLastError(ERROR_GEN_FAILURE);
+        }
+        return FALSE;
+    }
+    count = result;
+    return TRUE;
+}
+
+}  // namespace
+}  // namespace platform::devices
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD,
+                   DWORD, HANDLE)
+{
+    using namespace platform;
+    if (fileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const auto device = devices::FindActiveDevice(fileName);
+    if (device == nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto file = device->Open(desiredAccess, shareMode);
+    if (file == nullptr) {
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return kernel::InsertHandle(std::move(file));
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped)
+{
+    using namespace platform::devices;
+    if (buffer == nullptr && bytesToRead != 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    return Move(file, bytesToRead, bytesRead, overlapped, [buffer](DeviceFile& device, DWORD size) {
+        return device.entries().Read(device.open(), buffer, size);
+    });
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped)
+{
+    using namespace platform::devices;
+    if (buffer == nullptr && bytesToWrite != 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    return Move(file, bytesToWrite, bytesWritten, overlapped, [buffer](DeviceFile& device, DWORD size) {
+        return device.entries().Write(device.open(), buffer, size);
+    });
+}

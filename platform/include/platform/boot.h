@@ -1,0 +1,48 @@
+// Bringing the device up and down: where it lives on the host, its registry,
+// its file system, and the drivers that are loaded at boot.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+struct DeviceSettings {
+    std::filesystem::path deviceRoot;   // registry/ and fs/ live here
+    std::filesystem::path portFolder;   // where drivers publish links to their endpoints
+    bool syncHostSerialPorts = true;    // keep Drivers\BuiltIn in step with the host's serial devices
+    std::filesystem::path hostDevRoot = "/dev";
+    std::filesystem::path hostSysRoot = "/sys";
+};
+
+struct BootResult {
+    bool ok = true;
+    std::vector<std::string> problems;   // one line each, for stderr
+};
+
+// Mounts the registry hives, brings Drivers\BuiltIn in step with the host's
+// serial devices, and activates every driver key below Drivers\BuiltIn. A
+// registry file that cannot be read is reported and left untouched; the
+// device still comes up.
+BootResult BootDevice(const DeviceSettings& settings);
+
+// Deactivates every active device, newest first, and unmounts the registry.
+void ShutdownDevice();
+
+// The host path of a path in the device's file system ("\Program Files\Tavrel"
+// is deviceRoot/fs/Program Files/Tavrel). Empty for a path that would leave it
+// (a ".." element) or when no device is up.
+std::filesystem::path HostPathOf(std::u16string_view devicePath);
+
+}  // namespace platform
+
+namespace platform {
+
+// The device settings from the process environment: TAVREL_DEVICE_ROOT (by
+// default $XDG_DATA_HOME/tavrel, or ~/.local/share/tavrel) and TAVREL_PORT_DIR
+// (by default ports/ under the device root).
+DeviceSettings DeviceSettingsFromEnvironment();
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+// Bringing the device up: folders, registry, built-in ports and drivers.
+#include "platform/boot.h"
+
+#include "devices/builtin_serial_ports.h"
+#include "devices/device_manager.h"
+#include "devices/device_paths.h"
+#include "drivers/serial/host_serial_ports.h"
+#include "drivers/serial/serial_driver.h"
+#include "platform/driver_modules.h"
+#include "registry/hives.h"
+
+namespace platform {
+namespace {
+
+std::vector<devices::HostPort> PresentSerialPorts(const DeviceSettings& settings)
+{
+    std::vector<devices::HostPort> ports;
+    for (const HostSerialPort& port : ScanHostSerialPorts(settings.hostDevRoot, settings.hostSysRoot)) {
+        ports.push_back({port.path, port.kernelName, port.friendlyName});
+    }
+    return ports;
+}
+
+}  // namespace
+
+BootResult BootDevice(const DeviceSettings& settings)
+{
+    BootResult result;
+    const auto nodeFolder = settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
+    devices::SetDeviceFolders(settings.deviceRoot, nodeFolder);
+
+    registry::MountResult mounted = registry::MountHives(settings.deviceRoot / "registry");
+    result.ok = mounted.ok;
+    result.problems = std::move(mounted.errors);
+
+    RegisterBuiltInModule(u"serial.dll", HostSerialDriverEntries());
+    if (settings.syncHostSerialPorts) {
+        devices::SyncBuiltInSerialPorts(PresentSerialPorts(settings), result.problems);
+    }
+    devices::ActivateBuiltInDrivers(result.problems);
+    return result;
+}
+
+void ShutdownDevice()
+{
+    devices::DeactivateAllDevices();
+    registry::UnmountHives();
+    devices::ClearDeviceFolders();
+}
+
+}  // namespace platform

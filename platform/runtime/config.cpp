@@ -1,0 +1,53 @@
+// The process's configuration: environment variables, each with a default.
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "platform/boot.h"
+
+namespace platform {
+namespace {
+
+std::filesystem::path Variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::filesystem::path(value) : std::filesystem::path();
+}
+
+std::filesystem::path HomeFolder()
+{
+    std::filesystem::path home = Variable("HOME");
+    if (home.empty()) {
+        if (const passwd* user = ::getpwuid(::getuid())) {
+            home = user->pw_dir;
+        }
+    }
+    return home.empty() ? std::filesystem::temp_directory_path() : home;
+}
+
+std::filesystem::path DefaultDeviceRoot()
+{
+    std::filesystem::path data = Variable("XDG_DATA_HOME");
+    if (data.empty() || data.is_relative()) {
+        data = HomeFolder() / ".local" / "share";
+    }
+    return data / "tavrel";
+}
+
+}  // namespace
+
+DeviceSettings DeviceSettingsFromEnvironment()
+{
+    DeviceSettings settings;
+    settings.deviceRoot = Variable("TAVREL_DEVICE_ROOT");
+    if (settings.deviceRoot.empty()) {
+        settings.deviceRoot = DefaultDeviceRoot();
+    }
+    settings.portFolder = Variable("TAVREL_PORT_DIR");
+    if (settings.portFolder.empty()) {
+        settings.portFolder = settings.deviceRoot / "ports";
+    }
+    return settings;
+}
+
+}  // namespace platform

@@ -1,0 +1,5 @@
+#include "ports/port_lists.h"
+
+PortList DetectedPorts;
+PortList FreeOutputs;
+PortList SplitOutputs;

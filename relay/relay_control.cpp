@@ -1,0 +1,3 @@
+#include "relay/relay_control.h"
+
+RelayControlRecord RelayControl;

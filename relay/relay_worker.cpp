@@ -1,0 +1,196 @@
+#include "relay/relay_worker.h"
+
+#include <array>
+#include <vector>
+
+#include "platform/devices.h"
+#include "platform/kernel.h"
+#include "platform/message_box.h"
+#include "platform/strings.h"
+#include "ports/port_lists.h"
+#include "relay/relay_control.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+constexpr DWORD kChunkSize = 100;
+constexpr DWORD kStopPollMilliseconds = 100;
+constexpr UINT kMessageStyle = MB_OK | MB_ICONEXCLAMATION;
+constexpr std::size_t kTextSize = 80;
+constexpr std::size_t kDeviceNameSize = 10;
+
+constexpr std::array<DWORD, 15> kBaudRates = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                              19200, 38400, 56000, 57600, 115200, 128000, 256000};
+
+// One output of the run. Records are made closed and appended before any port
+// is opened, so no two records ever share an open port.
+struct OutputPort {
+    CSerial port;
+    HANDLE activationHandle = nullptr;
+    WCHAR deviceName[kDeviceNameSize] = {};
+    PortNumber portNumber = 0;
+};
+
+// What the worker owns for its whole life.
+struct Worker {
+    std::vector<OutputPort> outputs;
+    CSerial input;
+    BYTE readBuffer[kChunkSize + 1] = {};
+    WCHAR text[kTextSize] = {};
+    WCHAR inputName[kDeviceNameSize] = {};
+};
+
+void ShowMessage(LPCWSTR text, LPCWSTR caption = u"Tavrel")
+{
+    MessageBoxW(nullptr, text, caption, kMessageStyle);
+}
+
+// Formats a message naming an output port into the text buffer and shows it.
+void ShowPortMessage(Worker& worker, LPCWSTR format, PortNumber port)
+{
+    StringCchPrintfW(worker.text, kTextSize, format, port);
+    ShowMessage(worker.text);
+}
+
+void ActivateOutputs(Worker& worker)
+{
+    worker.outputs.reserve(SplitOutputs.size());
+    for (std::size_t i = 0; i < SplitOutputs.size(); ++i) {
+        const PortNumber number = SplitOutputs[i];
+        OutputPort& output = worker.outputs.emplace_back();
+        output.portNumber = number;
+        StringCchPrintfW(output.deviceName, kDeviceNameSize, u"COM%d:", number);
+        StringCchPrintfW(worker.text, kTextSize, u"Drivers\\quorvel%d", number);
+        output.activationHandle = ActivateDeviceEx(worker.text, nullptr, 0, nullptr);
+        if (output.activationHandle == nullptr) {
+            worker.outputs.pop_back();
+            OutputDebugStringW(u"Fallo ActivateDeviceEx\n");
+            ShowPortMessage(worker, u"Unable to create COM%d:\nPlease, choose another", number);
+        }
+    }
+}
+
+// Opens and sets up each output in turn; shows the message of the first failure.
+bool OpenOutputs(Worker& worker)
+{
+    for (OutputPort& output : worker.outputs) {
+        if (output.port.Open(output.deviceName, 0, 0, false) != 0) {
+            ShowPortMessage(worker, u"Unable to open COM%d:\nPlease, choose another", output.portNumber);
+            return false;
+        }
+        if (output.port.Setup(CBR_115200, 8, NOPARITY, ONESTOPBIT) != 0) {
+            ShowPortMessage(worker, u"Unable to setup COM%d:\nPlease, choose another", output.portNumber);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Opens and sets up the input; shows the message of the first failure. A port
+// number whose name does not fit is a port that cannot be opened.
+bool OpenInput(Worker& worker)
+{
+    const HRESULT named = StringCchPrintfW(worker.inputName, kDeviceNameSize, u"COM%d:", AppSettings.inputPort);
+    if (FAILED(named) || worker.input.Open(worker.inputName, 0, 0, false) != 0) {
+        ShowMessage(u"Unable to open input port");
+        return false;
+    }
+    if (worker.input.Setup(BaudRateOf(AppSettings.baudIndex), 8, NOPARITY, ONESTOPBIT) != 0) {
+        ShowMessage(u"Unable to setup input port");
+        return false;
+    }
+    if (worker.input.SetMask(EV_RXCHAR) != 0) {
+        ShowMessage(u"Unable to SetMask on input port", u"Test");
+        return false;
+    }
+    if (worker.input.SetupReadTimeouts(CSerial::ReadNonBlocking) != 0) {
+        ShowMessage(u"Unable to setup timeouts on input port");
+        return false;
+    }
+    return true;
+}
+
+// Closes the input and every output, and deactivates every virtual port that
+// was activated, opened or not.
+void CloseAll(Worker& worker)
+{
+    worker.input.Close();
+    for (OutputPort& output : worker.outputs) {
+        output.port.Close();
+        DeactivateDevice(output.activationHandle);
+    }
+    worker.outputs.clear();
+}
+
+// Writes one chunk, every byte read (zero bytes included), to every output in
+// list order. A failed write stops neither the other outputs nor the loop.
+void WriteChunk(Worker& worker, DWORD count)
+{
+    worker.readBuffer[count] = 0;
+    for (OutputPort& output : worker.outputs) {
+        output.port.Write(worker.readBuffer, count, nullptr, nullptr, INFINITE);
+    }
+}
+
+enum class RelayEnd { Stopped, ReadFailed };
+
+// Polls the stop event, and drains a backlog in full chunks without waiting.
+RelayEnd Relay(Worker& worker)
+{
+    for (;;) {
+        if (WaitForSingleObject(RelayControl.stopEvent, kStopPollMilliseconds) != WAIT_TIMEOUT) {
+            return RelayEnd::Stopped;
+        }
+        DWORD count = 0;
+        do {
+            count = 0;
+            if (worker.input.Read(worker.readBuffer, kChunkSize, &count, nullptr, INFINITE) != 0) {
+                ShowMessage(u"Error reading data from the input port");
+                return RelayEnd::ReadFailed;
+            }
+            if (count != 0) {
+                WriteChunk(worker, count);
+            }
+        } while (count == kChunkSize);
+    }
+}
+
+DWORD FailStartUp(Worker& worker)
+{
+    CloseAll(worker);
+    RelayControl.running = 0;
+    SetEvent(RelayControl.startedEvent);
+    return 1;
+}
+
+}  // namespace
+
+DWORD BaudRateOf(BaudIndex index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= kBaudRates.size()) {
+        return CBR_4800;
+    }
+    return kBaudRates[static_cast<std::size_t>(index)];
+}
+
+DWORD ThreadGPSProxy(LPVOID)
+{
+    OutputDebugStringW(u"ThreadGPSProxy started\n");
+    Worker worker;
+    ActivateOutputs(worker);
+    if (!OpenOutputs(worker) || !OpenInput(worker)) {
+        return FailStartUp(worker);
+    }
+    RelayControl.running = 1;
+    SetEvent(RelayControl.startedEvent);
+    worker.input.Purge();
+
+    const RelayEnd end = Relay(worker);
+    CloseAll(worker);
+    if (end == RelayEnd::ReadFailed) {
+        RelayControl.running = 0;
+        return 1;
+    }
+    SetEvent(RelayControl.stopAckEvent);
+    return 0;
+}

@@ -1,0 +1,15 @@
+// The relay worker: one run of relaying is one life of this thread. It brings
+// up a virtual output port for each entry of SplitOutputs, opens the input,
+// and copies every chunk read from the input to every output until the stop
+// event is signalled or a failure ends the run.
+#pragma once
+
+#include "platform/types.h"
+#include "settings/app_settings.h"
+
+// The thread entry; its parameter is not used. Exit code 0 after a normal
+// stop, 1 after a failure.
+DWORD ThreadGPSProxy(LPVOID parameter);
+
+// The rate of a baud index; any index outside 0 to 14 gives 4800.
+DWORD BaudRateOf(BaudIndex index);

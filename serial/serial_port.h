@@ -1,0 +1,57 @@
+// CSerial: one serial port device, opened by name ("COM5:"), with synchronous
+// reads and writes. Every operation returns 0 or an error code and keeps that
+// code in lastError; most write one diagnostic line when they fail.
+#pragma once
+
+#include "platform/comm.h"
+#include "platform/types.h"
+
+class CSerial {
+public:
+    // A fixed underlying type, so that a value outside the enumeration can be
+    // passed and refused without undefined behaviour.
+    enum ReadTimeoutMode : int { ReadNonBlocking = 0, ReadBlocking = 1 };
+    enum FlowControl : int { FlowNone = 0, FlowHardware = 1, FlowSoftware = 2 };
+
+    CSerial();
+    // Copies are member-wise and share the handle: only closed objects are copied.
+    CSerial(const CSerial&) = default;
+    CSerial& operator=(const CSerial&) = default;
+    virtual ~CSerial();
+
+    virtual LONG Open(LPCWSTR device, DWORD inQueue, DWORD outQueue, bool overlapped);
+    virtual LONG Close();
+    virtual LONG Setup(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits);
+    virtual LONG SetEventCharacter(BYTE eventCharacter, bool addFlagEvent);
+    virtual LONG SetMask(DWORD eventMask);
+    virtual LONG WaitForEvent(LPOVERLAPPED overlapped, DWORD timeout);
+    virtual LONG SetFlowControl(FlowControl mode);
+    virtual LONG SetupReadTimeouts(ReadTimeoutMode mode);
+    virtual DWORD GetBaudRate();
+    virtual int GetDataBits();
+    virtual int GetParity();
+    virtual int GetStopBits();
+    virtual int GetFlowControl();
+    virtual DWORD GetMask();
+    virtual BYTE GetEventCharacter();
+    virtual LONG WriteString(const char* text, DWORD* written, LPOVERLAPPED overlapped, DWORD timeout);
+    virtual LONG Write(const void* data, DWORD size, DWORD* written, LPOVERLAPPED overlapped, DWORD timeout);
+    virtual LONG Read(void* buffer, DWORD size, DWORD* read, LPOVERLAPPED overlapped, DWORD timeout);
+
+    LONG Purge();
+    void CheckSynchronousUse(LPOVERLAPPED overlapped, DWORD timeout);
+
+    LONG lastError = 0;
+    HANDLE portHandle = nullptr;
+    DWORD lastEvent = 0;
+    DWORD eventMask = 0;
+
+private:
+    // Takes lastError from the platform, right after a call failed.
+    LONG TakePlatformError();
+    // Reads the port's DCB into dcb; on failure sets lastError and returns false.
+    bool ReadState(DCB& dcb);
+    LONG WriteState(DCB& dcb);
+    // Sets lastError to 6 and writes the not-open line, if any, when the port is closed.
+    bool IsClosed(LPCWSTR notOpenLine);
+};

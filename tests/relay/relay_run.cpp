@@ -1,0 +1,98 @@
+#include "relay/relay_run.h"
+
+#include "platform/kernel.h"
+#include "relay/relay_control.h"
+#include "relay/relay_worker.h"
+
+namespace tavrel::testing {
+namespace {
+
+DWORD Milliseconds(std::chrono::milliseconds timeout)
+{
+    return static_cast<DWORD>(timeout.count());
+}
+
+void Release(HANDLE& handle)
+{
+    if (handle != nullptr) {
+        CloseHandle(handle);
+        handle = nullptr;
+    }
+}
+
+}  // namespace
+
+RelayRun::RelayRun()
+{
+    RelayControl.running = 0;
+    RelayControl.stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    RelayControl.startedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
+
+RelayRun::~RelayRun()
+{
+    if (thread_ != nullptr && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT) {
+        Stop();
+        WaitEnded();
+    }
+    Release(thread_);
+    Release(RelayControl.stopEvent);
+    Release(RelayControl.startedEvent);
+    Release(RelayControl.stopAckEvent);
+    RelayControl.running = 0;
+}
+
+bool RelayRun::Start(std::chrono::milliseconds timeout)
+{
+    thread_ = CreateThread(nullptr, 0, ThreadGPSProxy, nullptr, 0, nullptr);
+    return thread_ != nullptr && WaitForSingleObject(RelayControl.startedEvent, Milliseconds(timeout)) == WAIT_OBJECT_0;
+}
+
+void RelayRun::PrepareStop()
+{
+    if (RelayControl.stopAckEvent == nullptr) {
+        RelayControl.stopAckEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+}
+
+void RelayRun::SignalStop()
+{
+    PrepareStop();
+    SetEvent(RelayControl.stopEvent);
+    RelayControl.running = 0;
+}
+
+bool RelayRun::WaitAcknowledged(std::chrono::milliseconds timeout)
+{
+    return WaitForSingleObject(RelayControl.stopAckEvent, Milliseconds(timeout)) == WAIT_OBJECT_0;
+}
+
+bool RelayRun::Stop(std::chrono::milliseconds timeout)
+{
+    SignalStop();
+    return WaitAcknowledged(timeout);
+}
+
+bool RelayRun::WaitEnded(std::chrono::milliseconds timeout)
+{
+    return thread_ != nullptr && WaitForSingleObject(thread_, Milliseconds(timeout)) == WAIT_OBJECT_0;
+}
+
+DWORD RelayRun::ExitCode() const
+{
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeThread(thread_, &code);
+    return code;
+}
+
+bool RelayRun::running() const
+{
+    return RelayControl.running != 0;
+}
+
+bool RelayRun::StartedSignalled() const
+{
+    return WaitForSingleObject(RelayControl.startedEvent, 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace tavrel::testing

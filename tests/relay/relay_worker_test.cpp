@@ -1,0 +1,384 @@
+#include <algorithm>
+#include <numeric>
+
+#include <gtest/gtest.h>
+
+#include "platform/boot.h"
+#include "platform/debug_capture.h"
+#include "platform/devices.h"
+#include "platform/kernel.h"
+#include "ports/port_lists.h"
+#include "relay/relay_control.h"
+#include "relay/relay_run.h"
+#include "relay/relay_worker.h"
+#include "settings/app_settings.h"
+#include "support/message_box_recorder.h"
+#include "support/scripted_serial_device.h"
+
+namespace {
+
+using tavrel::testing::MessageBoxRecorder;
+using tavrel::testing::RelayRun;
+using tavrel::testing::ScriptedPort;
+using tavrel::testing::ScriptedSerialDevices;
+using tavrel::testing::SerialCall;
+
+using Bytes = std::vector<BYTE>;
+constexpr DWORD kInput = 8;
+
+Bytes Sequence(std::size_t count, BYTE first = 0)
+{
+    Bytes bytes(count);
+    std::iota(bytes.begin(), bytes.end(), first);
+    return bytes;
+}
+
+// The worker over scripted ports: the input is COM8, the outputs are the
+// scripted ports that the "Drivers\quorvel<n>" keys activate.
+class RelayWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ScriptedSerialDevices::WriteDriverKey(u"Drivers\\BuiltIn\\Gps", kInput);
+        input_ = ActivateDeviceEx(u"Drivers\\BuiltIn\\Gps", nullptr, 0, nullptr);
+        ASSERT_NE(input_, nullptr);
+        for (DWORD n = 0; n <= 9; ++n) {
+            if (n != kInput) {
+                ScriptedSerialDevices::WriteDriverKey(u"Drivers\\quorvel" + std::u16string(1, u'0' + n), n);
+            }
+        }
+        AppSettings = Settings{};
+        AppSettings.inputPort = kInput;
+        AppSettings.baudIndex = 12;
+        SplitOutputs = {2, 3, 5};
+    }
+    void TearDown() override
+    {
+        SplitOutputs.clear();
+        platform::ShutdownDevice();
+    }
+
+    ScriptedPort& port(DWORD n) { return devices_.Port(n); }
+    ScriptedPort& input() { return devices_.Port(kInput); }
+
+    // Feeds bytes and waits until the worker has taken them all.
+    bool FeedAndDrain(const Bytes& bytes)
+    {
+        input().Feed(bytes);
+        for (int i = 0; i < 2000 && input().Pending() != 0; ++i) {
+            Sleep(10);
+        }
+        return input().Pending() == 0;
+    }
+
+    // Stops a run, checks the handshake, and that every port is shut.
+    void StopAndCheck(RelayRun& run)
+    {
+        ASSERT_TRUE(run.Stop());
+        ASSERT_TRUE(run.WaitEnded());
+        EXPECT_EQ(run.ExitCode(), 0u);
+        EXPECT_FALSE(input().IsOpen());
+        for (PortNumber n : SplitOutputs) {
+            EXPECT_FALSE(port(n).IsOpen()) << "COM" << int(n);
+            EXPECT_FALSE(port(n).IsActive()) << "COM" << int(n);
+        }
+    }
+
+    ScriptedSerialDevices devices_;
+    HANDLE input_ = nullptr;
+    platform::DebugOutputCapture debug_;
+};
+
+TEST(BaudRates, IndexesMapToTheBaudBoxRatesAndOthersTo4800)
+{
+    EXPECT_EQ(BaudRateOf(0), 110u);
+    EXPECT_EQ(BaudRateOf(5), 4800u);
+    EXPECT_EQ(BaudRateOf(7), 14400u);
+    EXPECT_EQ(BaudRateOf(12), 115200u);
+    EXPECT_EQ(BaudRateOf(13), 128000u);
+    EXPECT_EQ(BaudRateOf(14), 256000u);
+    EXPECT_EQ(BaudRateOf(15), 4800u);
+    EXPECT_EQ(BaudRateOf(100), 4800u);
+    EXPECT_EQ(BaudRateOf(-1), 4800u);
+}
+
+TEST_F(RelayWorkerTest, StartUpBringsUpEveryPortInOrder)
+{
+    AppSettings.baudIndex = 14;
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(run.running());
+    EXPECT_EQ(debug_.Count(u"ThreadGPSProxy started\n"), 1u);
+    for (PortNumber n : SplitOutputs) {
+        ASSERT_TRUE(port(n).IsOpen());
+        const DCB dcb = port(n).State();
+        EXPECT_EQ(dcb.BaudRate, 115200u);
+        EXPECT_EQ(dcb.ByteSize, 8);
+        EXPECT_EQ(dcb.Parity, NOPARITY);
+        EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    }
+    // Outputs are opened one after the other, each before the next, then the input.
+    EXPECT_LT(port(2).Calls(SerialCall::SetCommState)[0].sequence, port(3).Calls(SerialCall::Open)[0].sequence);
+    EXPECT_LT(port(5).Calls(SerialCall::SetCommState)[0].sequence, input().Calls(SerialCall::Open)[0].sequence);
+
+    const DCB in = input().State();
+    EXPECT_EQ(in.BaudRate, 256000u);
+    EXPECT_EQ(in.ByteSize, 8);
+    EXPECT_EQ(input().Mask(), EV_RXCHAR);
+    EXPECT_EQ(input().Timeouts().ReadIntervalTimeout, MAXDWORD);
+    const auto purges = input().Calls(SerialCall::PurgeComm);
+    ASSERT_EQ(purges.size(), 1u);
+    EXPECT_EQ(purges[0].argument, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    StopAndCheck(run);
+}
+
+TEST_F(RelayWorkerTest, BacklogIsDrainedInFullChunksWithoutWaiting)
+{
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    // The stop is signalled the moment the backlog is first read: only a loop
+    // that reads again at once after a full chunk gets all three chunks out.
+    run.PrepareStop();
+    input().OnRead([this, &run] {
+        if (input().Pending() != 0) {
+            run.SignalStop();
+        }
+    });
+    input().Feed(Sequence(250));
+    ASSERT_TRUE(run.WaitAcknowledged());
+    ASSERT_TRUE(run.WaitEnded());
+    input().OnRead(nullptr);
+
+    const Bytes all = Sequence(250);
+    for (PortNumber n : SplitOutputs) {
+        const auto writes = port(n).Writes();
+        ASSERT_EQ(writes.size(), 3u) << "COM" << int(n);
+        EXPECT_EQ(writes[0], Bytes(all.begin(), all.begin() + 100));
+        EXPECT_EQ(writes[1], Bytes(all.begin() + 100, all.begin() + 200));
+        EXPECT_EQ(writes[2], Bytes(all.begin() + 200, all.end()));
+    }
+    // Each chunk goes to every output, in list order, before the next chunk.
+    std::vector<std::pair<std::uint64_t, DWORD>> order;
+    for (PortNumber n : SplitOutputs) {
+        for (const auto& call : port(n).Calls(SerialCall::WriteFile)) {
+            order.emplace_back(call.sequence, call.port);
+        }
+    }
+    std::sort(order.begin(), order.end());
+    std::vector<DWORD> ports;
+    for (const auto& entry : order) {
+        ports.push_back(entry.second);
+    }
+    EXPECT_EQ(ports, (std::vector<DWORD>{2, 3, 5, 2, 3, 5, 2, 3, 5}));
+}
+
+TEST_F(RelayWorkerTest, EveryByteOfAChunkIsForwardedZerosIncluded)
+{
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    const Bytes leadingZero = {0, 'G', 'P', 0, 0, 'S'};
+    ASSERT_TRUE(FeedAndDrain(leadingZero));
+    const Bytes binary = Sequence(40, 0xF0);   // wraps through 0x00
+    ASSERT_TRUE(FeedAndDrain(binary));
+    StopAndCheck(run);
+    for (PortNumber n : SplitOutputs) {
+        EXPECT_EQ(port(n).Writes(), (std::vector<Bytes>{leadingZero, binary})) << "COM" << int(n);
+    }
+}
+
+TEST_F(RelayWorkerTest, EmptyReadsWriteNothing)
+{
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    const std::size_t reads = input().Count(SerialCall::ReadFile);
+    while (input().Count(SerialCall::ReadFile) < reads + 3) {
+        Sleep(20);
+    }
+    StopAndCheck(run);
+    for (PortNumber n : SplitOutputs) {
+        EXPECT_TRUE(port(n).Writes().empty());
+    }
+}
+
+TEST_F(RelayWorkerTest, AFailedActivationLeavesThatPortOutWithItsMessage)
+{
+    MessageBoxRecorder boxes;
+    port(3).Fail(SerialCall::Activate, 55);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(run.running());
+    const auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, u"Unable to create COM3:\nPlease, choose another");
+    EXPECT_EQ(shown[0].caption, u"Tavrel");
+    EXPECT_EQ(shown[0].type, 48u);
+    EXPECT_EQ(shown[0].owner, nullptr);
+    EXPECT_EQ(debug_.Count(u"Fallo ActivateDeviceEx\n"), 1u);
+
+    ASSERT_TRUE(FeedAndDrain({'$', 'G'}));
+    StopAndCheck(run);
+    EXPECT_EQ(port(2).Writes().size(), 1u);
+    EXPECT_EQ(port(5).Writes().size(), 1u);
+    EXPECT_EQ(port(3).Count(SerialCall::Open), 0u);
+}
+
+TEST_F(RelayWorkerTest, WithEveryActivationFailedRelayingRunsWithoutOutputs)
+{
+    MessageBoxRecorder boxes;
+    for (PortNumber n : SplitOutputs) {
+        port(n).Fail(SerialCall::Activate, 55);
+    }
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(run.running());
+    EXPECT_EQ(boxes.Boxes().size(), 3u);
+    ASSERT_TRUE(FeedAndDrain(Sequence(30)));
+    StopAndCheck(run);
+}
+
+TEST_F(RelayWorkerTest, AnOutputThatFailsToOpenTearsEverythingDown)
+{
+    MessageBoxRecorder boxes(MessageBoxRecorder::Mode::Hold);
+    port(5).Fail(SerialCall::Open, 5);
+    RelayRun run;
+    const auto box = boxes.WaitForBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, u"Unable to open COM5:\nPlease, choose another");
+    EXPECT_EQ(box->caption, u"Tavrel");
+    // While the message shows, the ports stay as they are.
+    EXPECT_TRUE(port(2).IsOpen());
+    EXPECT_TRUE(port(3).IsOpen());
+    EXPECT_TRUE(port(5).IsActive());
+    boxes.Answer(IDOK);
+
+    ASSERT_TRUE(run.WaitEnded());
+    EXPECT_EQ(run.ExitCode(), 1u);
+    EXPECT_FALSE(run.running());
+    EXPECT_TRUE(run.StartedSignalled());
+    for (PortNumber n : SplitOutputs) {
+        EXPECT_FALSE(port(n).IsOpen());
+        EXPECT_FALSE(port(n).IsActive());
+        EXPECT_EQ(port(n).Count(SerialCall::Deactivate), 1u);
+    }
+    EXPECT_EQ(input().Count(SerialCall::Open), 0u);
+}
+
+TEST_F(RelayWorkerTest, AnOutputThatFailsToSetUpNamesItsPort)
+{
+    MessageBoxRecorder boxes;
+    port(3).Fail(SerialCall::SetCommState, 87);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    EXPECT_FALSE(run.running());
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, u"Unable to setup COM3:\nPlease, choose another");
+    ASSERT_TRUE(run.WaitEnded());
+    EXPECT_EQ(port(5).Count(SerialCall::Open), 0u);
+    EXPECT_FALSE(port(5).IsActive());
+}
+
+struct InputFailure {
+    SerialCall call;
+    int skip;
+    const char16_t* text;
+    const char16_t* caption;
+};
+
+class InputFailureTest : public RelayWorkerTest, public ::testing::WithParamInterface<InputFailure> {};
+
+TEST_P(InputFailureTest, IsReportedAndEveryOutputIsShut)
+{
+    const InputFailure failure = GetParam();
+    MessageBoxRecorder boxes;
+    input().Fail(failure.call, 31, failure.skip);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    EXPECT_FALSE(run.running());
+    ASSERT_TRUE(run.WaitEnded());
+    EXPECT_EQ(run.ExitCode(), 1u);
+    const auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, failure.text);
+    EXPECT_EQ(shown[0].caption, failure.caption);
+    EXPECT_EQ(shown[0].type, 48u);
+    EXPECT_FALSE(input().IsOpen());
+    for (PortNumber n : SplitOutputs) {
+        EXPECT_FALSE(port(n).IsOpen());
+        EXPECT_FALSE(port(n).IsActive());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, InputFailureTest,
+    ::testing::Values(InputFailure{SerialCall::Open, 0, u"Unable to open input port", u"Tavrel"},
+                      InputFailure{SerialCall::SetCommState, 0, u"Unable to setup input port", u"Tavrel"},
+                      // Open tolerates a failed mask; the worker's own SetMask does not.
+                      InputFailure{SerialCall::SetCommMask, 0, u"Unable to SetMask on input port", u"Test"},
+                      // Open sets the time-outs once; the worker's second setting fails.
+                      InputFailure{SerialCall::SetCommTimeouts, 1, u"Unable to setup timeouts on input port",
+                                   u"Tavrel"}));
+
+TEST_F(RelayWorkerTest, InputNumbersWhoseNameDoesNotFitCannotBeOpened)
+{
+    for (std::int32_t number : {123456, -2147483647 - 1, 7}) {
+        MessageBoxRecorder boxes;
+        AppSettings.inputPort = number;
+        RelayRun run;
+        ASSERT_TRUE(run.Start());
+        EXPECT_FALSE(run.running());
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        EXPECT_EQ(boxes.Boxes()[0].text, u"Unable to open input port") << number;
+        ASSERT_TRUE(run.WaitEnded());
+    }
+    EXPECT_EQ(input().Count(SerialCall::Open), 0u);
+}
+
+TEST_F(RelayWorkerTest, AReadFailureEndsTheRunWithoutSignallingAnyEvent)
+{
+    MessageBoxRecorder boxes(MessageBoxRecorder::Mode::Hold);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    input().Fail(SerialCall::ReadFile, 1617);
+    const auto box = boxes.WaitForBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, u"Error reading data from the input port");
+    EXPECT_TRUE(run.running());   // cleared only after the message
+    boxes.Answer(IDOK);
+    ASSERT_TRUE(run.WaitEnded());
+    EXPECT_EQ(run.ExitCode(), 1u);
+    EXPECT_FALSE(run.running());
+    EXPECT_FALSE(run.StartedSignalled());
+    EXPECT_EQ(RelayControl.stopAckEvent, nullptr);
+    for (PortNumber n : SplitOutputs) {
+        EXPECT_FALSE(port(n).IsActive());
+    }
+    EXPECT_EQ(debug_.Count(u"Error: No se puede leer el puerto serie\n"), 1u);
+}
+
+TEST_F(RelayWorkerTest, AFailingOutputStopsNeitherTheOthersNorTheLoop)
+{
+    port(3).Fail(SerialCall::WriteFile, 1167);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(FeedAndDrain({'a'}));
+    ASSERT_TRUE(FeedAndDrain({'b'}));
+    StopAndCheck(run);
+    EXPECT_EQ(port(2).Writes(), (std::vector<Bytes>{{'a'}, {'b'}}));
+    EXPECT_EQ(port(5).Writes(), (std::vector<Bytes>{{'a'}, {'b'}}));
+    EXPECT_EQ(debug_.Count(u"CSerial::Write - Unable to write the data\n"), 2u);
+}
+
+TEST_F(RelayWorkerTest, StartAndStopTwiceEachRunWithItsOwnPorts)
+{
+    for (int round = 0; round < 2; ++round) {
+        RelayRun run;
+        ASSERT_TRUE(run.Start());
+        ASSERT_TRUE(FeedAndDrain({static_cast<BYTE>('0' + round)}));
+        StopAndCheck(run);
+    }
+    EXPECT_EQ(port(2).Writes(), (std::vector<Bytes>{{'0'}, {'1'}}));
+    EXPECT_EQ(port(2).Count(SerialCall::Activate), 2u);
+    EXPECT_EQ(port(2).Count(SerialCall::Deactivate), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,432 @@
+#include "support/scripted_serial_device.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+
+#include "platform/driver_modules.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+
+namespace tavrel::testing {
+namespace {
+
+std::atomic<std::uint64_t> nextSequence{1};
+
+struct Ports {
+    std::mutex lock;
+    std::map<DWORD, std::unique_ptr<ScriptedPort>> byIndex;
+};
+
+Ports& ThePorts()
+{
+    static Ports ports;
+    return ports;
+}
+
+ScriptedPort& PortAt(DWORD index)
+{
+    Ports& ports = ThePorts();
+    std::lock_guard guard(ports.lock);
+    auto& port = ports.byIndex[index];
+    if (port == nullptr) {
+        port = std::make_unique<ScriptedPort>(index);
+    }
+    return *port;
+}
+
+ScriptedPort& PortOf(DRIVER_CONTEXT context)
+{
+    return PortAt(static_cast<DWORD>(context - 1));
+}
+
+template <typename T>
+bool CopyIn(const BYTE* in, DWORD inSize, T& value)
+{
+    if (in == nullptr || inSize != sizeof(T)) {
+        return false;
+    }
+    std::memcpy(&value, in, sizeof(T));
+    return true;
+}
+
+template <typename T>
+bool CopyOut(const T& value, BYTE* out, DWORD outSize)
+{
+    if (out == nullptr || outSize != sizeof(T)) {
+        return false;
+    }
+    std::memcpy(out, &value, sizeof(T));
+    return true;
+}
+
+SerialCall CallOf(DWORD code)
+{
+    switch (code) {
+    case IOCTL_SERIAL_SET_QUEUE_SIZE: return SerialCall::SetupComm;
+    case IOCTL_SERIAL_GET_DCB: return SerialCall::GetCommState;
+    case IOCTL_SERIAL_SET_DCB: return SerialCall::SetCommState;
+    case IOCTL_SERIAL_GET_TIMEOUTS: return SerialCall::GetCommTimeouts;
+    case IOCTL_SERIAL_SET_TIMEOUTS: return SerialCall::SetCommTimeouts;
+    case IOCTL_SERIAL_SET_WAIT_MASK: return SerialCall::SetCommMask;
+    case IOCTL_SERIAL_GET_WAIT_MASK: return SerialCall::GetCommMask;
+    case IOCTL_SERIAL_WAIT_ON_MASK: return SerialCall::WaitCommEvent;
+    default: return SerialCall::PurgeComm;
+    }
+}
+
+DCB DefaultState()
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = CBR_9600;
+    dcb.fBinary = 1;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    return dcb;
+}
+
+// The driver's entry points.
+DRIVER_CONTEXT Init(const WCHAR*, const DEVICE_HOST* host)
+{
+    DWORD error = 0;
+    if (!PortAt(host->deviceIndex).Activate(error)) {
+        host->SetLastError(error);
+        return 0;
+    }
+    return host->deviceIndex + 1;
+}
+
+BOOL Deinit(DRIVER_CONTEXT device)
+{
+    PortOf(device).Deactivate();
+    return TRUE;
+}
+
+DRIVER_CONTEXT Open(DRIVER_CONTEXT device, DWORD, DWORD)
+{
+    DWORD error = 0;
+    if (!PortOf(device).Open(error)) {
+        SetLastError(error);
+        return 0;
+    }
+    return device;
+}
+
+BOOL Close(DRIVER_CONTEXT open)
+{
+    PortOf(open).Close();
+    return TRUE;
+}
+
+DWORD Read(DRIVER_CONTEXT open, void* buffer, DWORD count)
+{
+    DWORD error = 0;
+    const DWORD done = PortOf(open).Read(buffer, count, error);
+    if (done == static_cast<DWORD>(-1)) {
+        SetLastError(error);
+    }
+    return done;
+}
+
+DWORD Write(DRIVER_CONTEXT open, const void* data, DWORD count)
+{
+    DWORD error = 0;
+    const DWORD done = PortOf(open).Write(data, count, error);
+    if (done == static_cast<DWORD>(-1)) {
+        SetLastError(error);
+    }
+    return done;
+}
+
+BOOL IOControl(DRIVER_CONTEXT open, DWORD code, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD* actual)
+{
+    DWORD error = 0;
+    if (!PortOf(open).Control(code, in, inSize, out, outSize, error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (actual != nullptr) {
+        *actual = outSize;
+    }
+    return TRUE;
+}
+
+const STREAM_DRIVER_ENTRIES kEntries = {Init, Deinit, Open, Close, nullptr, Read, Write, IOControl};
+
+}  // namespace
+
+ScriptedPort::ScriptedPort(DWORD index) : index_(index), dcb_(DefaultState()) {}
+
+void ScriptedPort::Fail(SerialCall call, DWORD error, int skip)
+{
+    std::lock_guard guard(lock_);
+    std::erase_if(failures_, [call](const Failure& failure) { return failure.call == call; });
+    failures_.push_back({call, error, skip});
+}
+
+void ScriptedPort::Succeed(SerialCall call)
+{
+    std::lock_guard guard(lock_);
+    std::erase_if(failures_, [call](const Failure& failure) { return failure.call == call; });
+}
+
+void ScriptedPort::Feed(const std::vector<BYTE>& bytes)
+{
+    std::lock_guard guard(lock_);
+    input_.insert(input_.end(), bytes.begin(), bytes.end());
+}
+
+void ScriptedPort::OnRead(std::function<void()> hook)
+{
+    std::lock_guard guard(lock_);
+    onRead_ = std::move(hook);
+}
+
+void ScriptedPort::SetState(const DCB& dcb)
+{
+    std::lock_guard guard(lock_);
+    dcb_ = dcb;
+}
+
+void ScriptedPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    std::lock_guard guard(lock_);
+    timeouts_ = timeouts;
+}
+
+std::vector<RecordedCall> ScriptedPort::Calls() const
+{
+    std::lock_guard guard(lock_);
+    return calls_;
+}
+
+std::vector<RecordedCall> ScriptedPort::Calls(SerialCall call) const
+{
+    std::vector<RecordedCall> chosen = Calls();
+    std::erase_if(chosen, [call](const RecordedCall& recorded) { return recorded.call != call; });
+    return chosen;
+}
+
+std::vector<std::vector<BYTE>> ScriptedPort::Writes() const
+{
+    std::vector<std::vector<BYTE>> writes;
+    for (const RecordedCall& call : Calls(SerialCall::WriteFile)) {
+        writes.push_back(call.data);
+    }
+    return writes;
+}
+
+std::size_t ScriptedPort::Count(SerialCall call) const
+{
+    return Calls(call).size();
+}
+
+DCB ScriptedPort::State() const
+{
+    std::lock_guard guard(lock_);
+    return dcb_;
+}
+
+COMMTIMEOUTS ScriptedPort::Timeouts() const
+{
+    std::lock_guard guard(lock_);
+    return timeouts_;
+}
+
+DWORD ScriptedPort::Mask() const
+{
+    std::lock_guard guard(lock_);
+    return mask_;
+}
+
+bool ScriptedPort::IsOpen() const
+{
+    std::lock_guard guard(lock_);
+    return open_;
+}
+
+bool ScriptedPort::IsActive() const
+{
+    std::lock_guard guard(lock_);
+    return active_;
+}
+
+std::size_t ScriptedPort::Pending() const
+{
+    std::lock_guard guard(lock_);
+    return input_.size();
+}
+
+bool ScriptedPort::Failing(SerialCall call, DWORD& error)
+{
+    const auto found = std::find_if(failures_.begin(), failures_.end(),
+                                    [call](const Failure& failure) { return failure.call == call; });
+    if (found == failures_.end()) {
+        return false;
+    }
+    if (found->skip > 0) {
+        --found->skip;
+        return false;
+    }
+    error = found->error;
+    return true;
+}
+
+void ScriptedPort::Record(RecordedCall call)
+{
+    call.port = index_;
+    call.sequence = nextSequence.fetch_add(1);
+    calls_.push_back(std::move(call));
+}
+
+bool ScriptedPort::Activate(DWORD& error)
+{
+    std::lock_guard guard(lock_);
+    Record({SerialCall::Activate, 0, {}});
+    if (Failing(SerialCall::Activate, error)) {
+        return false;
+    }
+    active_ = true;
+    return true;
+}
+
+void ScriptedPort::Deactivate()
+{
+    std::lock_guard guard(lock_);
+    Record({SerialCall::Deactivate, 0, {}});
+    active_ = false;
+}
+
+bool ScriptedPort::Open(DWORD& error)
+{
+    std::lock_guard guard(lock_);
+    Record({SerialCall::Open, 0, {}});
+    if (Failing(SerialCall::Open, error)) {
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+void ScriptedPort::Close()
+{
+    std::lock_guard guard(lock_);
+    Record({SerialCall::Close, 0, {}});
+    open_ = false;
+}
+
+bool ScriptedPort::Control(DWORD code, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& error)
+{
+    std::lock_guard guard(lock_);
+    return ControlLocked(CallOf(code), in, inSize, out, outSize, error);
+}
+
+bool ScriptedPort::ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize,
+                                 DWORD& error)
+{
+    RecordedCall record{call, 0, {}};
+    DWORD sizes[2] = {};
+    bool wellFormed = true;
+    switch (call) {
+    case SerialCall::SetupComm:
+        wellFormed = CopyIn(in, inSize, sizes);
+        record.argument = sizes[0];
+        record.argument2 = sizes[1];
+        break;
+    case SerialCall::SetCommMask:
+    case SerialCall::PurgeComm: wellFormed = CopyIn(in, inSize, record.argument); break;
+    default: break;
+    }
+    Record(record);
+    if (Failing(call, error)) {
+        return false;
+    }
+    error = ERROR_INVALID_PARAMETER;
+    switch (call) {
+    case SerialCall::GetCommState: return CopyOut(dcb_, out, outSize);
+    case SerialCall::SetCommState: return CopyIn(in, inSize, dcb_);
+    case SerialCall::GetCommTimeouts: return CopyOut(timeouts_, out, outSize);
+    case SerialCall::SetCommTimeouts: return CopyIn(in, inSize, timeouts_);
+    case SerialCall::GetCommMask: return CopyOut(mask_, out, outSize);
+    case SerialCall::SetCommMask:
+        mask_ = record.argument;
+        return wellFormed;
+    case SerialCall::WaitCommEvent: return CopyOut(mask_ & EV_RXCHAR, out, outSize);
+    default: return wellFormed;
+    }
+}
+
+DWORD ScriptedPort::Read(void* buffer, DWORD count, DWORD& error)
+{
+    std::function<void()> hook;
+    {
+        std::lock_guard guard(lock_);
+        hook = onRead_;
+    }
+    if (hook) {
+        hook();
+    }
+    std::lock_guard guard(lock_);
+    if (Failing(SerialCall::ReadFile, error)) {
+        Record({SerialCall::ReadFile, 0, {}});
+        return static_cast<DWORD>(-1);
+    }
+    const auto taken = std::min<std::size_t>(count, input_.size());
+    std::vector<BYTE> bytes(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(taken));
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(taken));
+    if (taken != 0) {
+        std::memcpy(buffer, bytes.data(), taken);
+    }
+    Record({SerialCall::ReadFile, 0, std::move(bytes)});
+    return static_cast<DWORD>(taken);
+}
+
+DWORD ScriptedPort::Write(const void* data, DWORD count, DWORD& error)
+{
+    std::lock_guard guard(lock_);
+    const auto* bytes = static_cast<const BYTE*>(data);
+    Record({SerialCall::WriteFile, 0, std::vector<BYTE>(bytes, bytes + count)});
+    if (Failing(SerialCall::WriteFile, error)) {
+        return static_cast<DWORD>(-1);
+    }
+    return count;
+}
+
+ScriptedSerialDevices::ScriptedSerialDevices()
+{
+    platform::RegisterBuiltInModule(kModule, &kEntries);
+}
+
+ScriptedSerialDevices::~ScriptedSerialDevices()
+{
+    platform::UnregisterBuiltInModule(kModule);
+    Ports& ports = ThePorts();
+    std::lock_guard guard(ports.lock);
+    ports.byIndex.clear();
+}
+
+ScriptedPort& ScriptedSerialDevices::Port(DWORD index)
+{
+    return PortAt(index);
+}
+
+void ScriptedSerialDevices::WriteDriverKey(const std::u16string& keyPath, DWORD index)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr);
+    auto setText = [key](const WCHAR* name, const std::u16string& text) {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
+    };
+    setText(u"Dll", kModule);
+    setText(u"Prefix", u"COM");
+    RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index), sizeof(index));
+    RegCloseKey(key);
+}
+
+}  // namespace tavrel::testing
