@@ -1,0 +1,109 @@
+#include "drivers/serial/serial_controls.h"
+
+#include <array>
+#include <cstring>
+#include <iterator>
+
+#include "platform/streamdriver.h"
+
+namespace platform::serial {
+namespace {
+
+// The buffers are plain bytes of any alignment: values are copied in and out.
+template <typename T>
+bool ReadInput(const ControlBuffers& buffers, T& value)
+{
+    if (buffers.in == nullptr || buffers.inSize < sizeof(T)) {
+        return false;
+    }
+    std::memcpy(&value, buffers.in, sizeof(T));
+    return true;
+}
+
+template <typename T>
+bool OutputFits(const ControlBuffers& buffers)
+{
+    return buffers.out != nullptr && buffers.outSize >= sizeof(T);
+}
+
+template <typename T>
+void WriteOutput(const ControlBuffers& buffers, const T& value)
+{
+    std::memcpy(buffers.out, &value, sizeof(T));
+    if (buffers.outActual != nullptr) {
+        *buffers.outActual = sizeof(T);
+    }
+}
+
+// A control that only reports a value.
+template <typename T, auto Get>
+DWORD Report(SerialPort& port, const ControlBuffers& buffers)
+{
+    if (!OutputFits<T>(buffers)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    WriteOutput(buffers, (port.*Get)());
+    return ERROR_SUCCESS;
+}
+
+// A control that only takes a value.
+template <typename T, auto Set>
+DWORD Accept(SerialPort& port, const ControlBuffers& buffers)
+{
+    T value{};
+    return ReadInput(buffers, value) ? (port.*Set)(value) : ERROR_INVALID_PARAMETER;
+}
+
+DWORD SetQueueSize(SerialPort& port, const ControlBuffers& buffers)
+{
+    std::array<DWORD, 2> sizes{};
+    return ReadInput(buffers, sizes) ? port.SetQueueSize(sizes[0], sizes[1]) : ERROR_INVALID_PARAMETER;
+}
+
+// The output buffer is checked before the wait, so that a bad one fails at once.
+DWORD WaitOnMask(SerialPort& port, const ControlBuffers& buffers)
+{
+    if (!OutputFits<DWORD>(buffers)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD events = 0;
+    const DWORD error = port.WaitOnMask(events);
+    if (error == ERROR_SUCCESS) {
+        WriteOutput(buffers, events);
+    }
+    return error;
+}
+
+struct Control {
+    DWORD code;
+    DWORD (*carryOut)(SerialPort&, const ControlBuffers&);
+};
+
+constexpr Control controls[] = {
+    {IOCTL_SERIAL_SET_QUEUE_SIZE, SetQueueSize},
+    {IOCTL_SERIAL_SET_TIMEOUTS, Accept<COMMTIMEOUTS, &SerialPort::SetTimeouts>},
+    {IOCTL_SERIAL_GET_TIMEOUTS, Report<COMMTIMEOUTS, &SerialPort::GetTimeouts>},
+    {IOCTL_SERIAL_GET_WAIT_MASK, Report<DWORD, &SerialPort::GetWaitMask>},
+    {IOCTL_SERIAL_SET_WAIT_MASK, Accept<DWORD, &SerialPort::SetWaitMask>},
+    {IOCTL_SERIAL_WAIT_ON_MASK, WaitOnMask},
+    {IOCTL_SERIAL_PURGE, Accept<DWORD, &SerialPort::Purge>},
+    {IOCTL_SERIAL_GET_DCB, Report<DCB, &SerialPort::GetState>},
+    {IOCTL_SERIAL_SET_DCB, Accept<DCB, &SerialPort::SetState>},
+};
+
+}  // namespace
+
+DWORD CarryOutControl(SerialPort& port, DWORD code, const ControlBuffers& buffers)
+{
+    if (buffers.outActual != nullptr) {
+        *buffers.outActual = 0;
+    }
+    for (const Control& control : controls) {
+        if (control.code == code) {
+            return control.carryOut(port, buffers);
+        }
+    }
+    return ERROR_INVALID_FUNCTION;
+}
+
+}  // namespace platform::serial

@@ -1,0 +1,265 @@
+// The entry points of the built-in serial driver (see serial_driver.h). They
+// turn contexts into objects, results into the host's last error, and keep
+// exceptions from crossing into the device manager.
+#include "drivers/serial/serial_driver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "drivers/serial/context_table.h"
+#include "drivers/serial/serial_controls.h"
+#include "drivers/serial/serial_port.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+
+namespace platform::serial {
+namespace {
+
+using ErrorSink = void (*)(DWORD error);
+
+// What Init keeps of its device: the host path, and where errors go.
+struct SerialDevice {
+    std::string hostPath;
+    ErrorSink setLastError;
+};
+
+struct SerialOpen {
+    std::shared_ptr<SerialPort> port;
+    ErrorSink setLastError;
+};
+
+ContextTable<SerialDevice> devices;
+ContextTable<SerialOpen> opens;
+// For a context that is not ours there is no device to ask; every host's
+// SetLastError sets the calling thread's last error, so any one will do.
+std::atomic<ErrorSink> anyHostSink{nullptr};
+
+constexpr WCHAR hostDeviceName[] = u"HostDevice";
+constexpr DWORD longestHostDevice = 4095;   // characters, without the terminator
+// Read and Write return (DWORD)-1 for failure, so a success never moves that many.
+constexpr DWORD largestTransfer = MAXDWORD - 1;
+
+void Report(ErrorSink sink, DWORD error)
+{
+    if (sink != nullptr) {
+        sink(error);
+    }
+}
+
+// Runs one entry point; an exception becomes a failure with its error.
+template <typename Result, typename Body>
+Result Guarded(Result failure, Body&& body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        Report(anyHostSink.load(), ERROR_NOT_ENOUGH_MEMORY);
+    } catch (...) {
+        Report(anyHostSink.load(), ERROR_GEN_FAILURE);
+    }
+    return failure;
+}
+
+// The key's HostDevice as a host path; empty when there is no usable value
+// (missing, not REG_SZ, empty or longer than any path).
+std::string ReadHostDevice(const WCHAR* registryPath, const DEVICE_HOST& host)
+{
+    std::vector<WCHAR> text(longestHostDevice + 2, u'\0');   // room for an unterminated value and our terminator
+    DWORD type = 0;
+    DWORD size = (longestHostDevice + 1) * sizeof(WCHAR);
+    const LONG result = host.QueryValue(registryPath, hostDeviceName, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+    if (result != static_cast<LONG>(ERROR_SUCCESS) || type != REG_SZ) {
+        return {};
+    }
+    return ToUtf8(text.data());
+}
+
+std::shared_ptr<SerialOpen> FindOpen(DRIVER_CONTEXT open)
+{
+    std::shared_ptr<SerialOpen> found = opens.Find(open);
+    if (found == nullptr) {
+        Report(anyHostSink.load(), ERROR_INVALID_HANDLE);
+    }
+    return found;
+}
+
+DRIVER_CONTEXT Init(const WCHAR* registryPath, const DEVICE_HOST* host)
+{
+    if (host == nullptr || host->cbSize < sizeof(DEVICE_HOST) || host->SetLastError == nullptr ||
+        host->QueryValue == nullptr) {
+        return 0;   // nobody to tell
+    }
+    anyHostSink.store(host->SetLastError);
+    std::string hostPath = ReadHostDevice(registryPath, *host);
+    if (hostPath.empty()) {
+        Report(host->SetLastError, ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    return devices.Insert(std::make_shared<SerialDevice>(SerialDevice{std::move(hostPath), host->SetLastError}));
+}
+
+BOOL Deinit(DRIVER_CONTEXT device)
+{
+    if (devices.Remove(device) == nullptr) {
+        Report(anyHostSink.load(), ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DRIVER_CONTEXT Open(DRIVER_CONTEXT device)
+{
+    const std::shared_ptr<SerialDevice> found = devices.Find(device);
+    if (found == nullptr) {
+        Report(anyHostSink.load(), ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::shared_ptr<SerialPort> port = SerialPort::Open(found->hostPath, error);
+    if (port == nullptr) {
+        Report(found->setLastError, error);
+        return 0;
+    }
+    return opens.Insert(std::make_shared<SerialOpen>(SerialOpen{std::move(port), found->setLastError}));
+}
+
+// The descriptor closes when the last reference goes, normally right here.
+BOOL Close(DRIVER_CONTEXT open)
+{
+    const std::shared_ptr<SerialOpen> removed = opens.Remove(open);
+    if (removed == nullptr) {
+        Report(anyHostSink.load(), ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    removed->port->PrepareToClose();
+    return TRUE;
+}
+
+BOOL PreClose(DRIVER_CONTEXT open)
+{
+    const std::shared_ptr<SerialOpen> found = FindOpen(open);
+    if (found == nullptr) {
+        return FALSE;
+    }
+    found->port->PrepareToClose();
+    return TRUE;
+}
+
+DWORD Read(DRIVER_CONTEXT open, void* buffer, DWORD count)
+{
+    const std::shared_ptr<SerialOpen> found = FindOpen(open);
+    if (found == nullptr) {
+        return static_cast<DWORD>(-1);
+    }
+    if (buffer == nullptr && count != 0) {
+        Report(found->setLastError, ERROR_INVALID_PARAMETER);
+        return static_cast<DWORD>(-1);
+    }
+    const IoResult result = found->port->Read(static_cast<BYTE*>(buffer), std::min(count, largestTransfer));
+    if (result.error != ERROR_SUCCESS) {
+        Report(found->setLastError, result.error);
+        return static_cast<DWORD>(-1);
+    }
+    return result.bytes;
+}
+
+DWORD Write(DRIVER_CONTEXT open, const void* data, DWORD count)
+{
+    const std::shared_ptr<SerialOpen> found = FindOpen(open);
+    if (found == nullptr) {
+        return static_cast<DWORD>(-1);
+    }
+    if (data == nullptr && count != 0) {
+        Report(found->setLastError, ERROR_INVALID_PARAMETER);
+        return static_cast<DWORD>(-1);
+    }
+    const IoResult result = found->port->Write(static_cast<const BYTE*>(data), std::min(count, largestTransfer));
+    if (result.error != ERROR_SUCCESS) {
+        Report(found->setLastError, result.error);
+        return static_cast<DWORD>(-1);
+    }
+    return result.bytes;
+}
+
+BOOL IoControl(DRIVER_CONTEXT open, DWORD code, const ControlBuffers& buffers)
+{
+    const std::shared_ptr<SerialOpen> found = FindOpen(open);
+    if (found == nullptr) {
+        return FALSE;
+    }
+    const DWORD error =
+        found->port->IsUsable() ? CarryOutControl(*found->port, code, buffers) : ERROR_OPERATION_ABORTED;
+    if (error != ERROR_SUCCESS) {
+        Report(found->setLastError, error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+}  // namespace platform::serial
+
+extern "C" {
+
+static DRIVER_CONTEXT HostSerialInit(const WCHAR* registryPath, const DEVICE_HOST* host)
+{
+    return platform::serial::Guarded<DRIVER_CONTEXT>(0, [&] { return platform::serial::Init(registryPath, host); });
+}
+
+static BOOL HostSerialDeinit(DRIVER_CONTEXT device)
+{
+    return platform::serial::Guarded<BOOL>(FALSE, [&] { return platform::serial::Deinit(device); });
+}
+
+static DRIVER_CONTEXT HostSerialOpen(DRIVER_CONTEXT device, DWORD /*access*/, DWORD /*shareMode*/)
+{
+    // The device manager enforces the sharing rules of a serial port.
+    return platform::serial::Guarded<DRIVER_CONTEXT>(0, [&] { return platform::serial::Open(device); });
+}
+
+static BOOL HostSerialClose(DRIVER_CONTEXT open)
+{
+    return platform::serial::Guarded<BOOL>(FALSE, [&] { return platform::serial::Close(open); });
+}
+
+static BOOL HostSerialPreClose(DRIVER_CONTEXT open)
+{
+    return platform::serial::Guarded<BOOL>(FALSE, [&] { return platform::serial::PreClose(open); });
+}
+
+static DWORD HostSerialRead(DRIVER_CONTEXT open, void* buffer, DWORD count)
+{
+    return platform::serial::Guarded<DWORD>(static_cast<DWORD>(-1),
+                                            [&] { return platform::serial::Read(open, buffer, count); });
+}
+
+static DWORD HostSerialWrite(DRIVER_CONTEXT open, const void* data, DWORD count)
+{
+    return platform::serial::Guarded<DWORD>(static_cast<DWORD>(-1),
+                                            [&] { return platform::serial::Write(open, data, count); });
+}
+
+static BOOL HostSerialIoControl(DRIVER_CONTEXT open, DWORD code, const BYTE* in, DWORD inSize, BYTE* out,
+                                DWORD outSize, DWORD* outActual)
+{
+    const platform::serial::ControlBuffers buffers{in, inSize, out, outSize, outActual};
+    return platform::serial::Guarded<BOOL>(FALSE, [&] { return platform::serial::IoControl(open, code, buffers); });
+}
+
+}  // extern "C"
+
+namespace platform {
+
+const STREAM_DRIVER_ENTRIES* HostSerialDriverEntries()
+{
+    static constexpr STREAM_DRIVER_ENTRIES entries{
+        HostSerialInit, HostSerialDeinit, HostSerialOpen,       HostSerialClose,
+        HostSerialPreClose, HostSerialRead, HostSerialWrite, HostSerialIoControl,
+    };
+    return &entries;
+}
+
+}  // namespace platform

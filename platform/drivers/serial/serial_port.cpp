@@ -1,0 +1,265 @@
+// Opening a host tty, and the data path: reads served from the driver's input
+// queue with the Win32 read time-outs, writes with the write time-out.
+#include "drivers/serial/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "drivers/serial/comm_timeouts.h"
+#include "drivers/serial/device_wait.h"
+#include "drivers/serial/host_errors.h"
+#include "drivers/serial/line_settings.h"
+
+namespace platform::serial {
+namespace {
+
+IoResult Moved(DWORD bytes)
+{
+    return IoResult{bytes, ERROR_SUCCESS};
+}
+
+IoResult Failed(DWORD error)
+{
+    return IoResult{0, error};
+}
+
+// A call that ends early with bytes already moved reports them: failing
+// would lose data that was read, or make the caller send again what was
+// written.
+IoResult MovedOrFailed(DWORD bytes, DWORD error)
+{
+    return bytes > 0 ? Moved(bytes) : Failed(error);
+}
+
+// A wait ended by another thread: PreClose fails the call, a purge ends it
+// with what it has moved so far.
+IoResult EndedByWake(WakeReason reason, DWORD bytes)
+{
+    return reason == WakeReason::Closing ? Failed(ERROR_OPERATION_ABORTED)
+                                         : MovedOrFailed(bytes, ERROR_OPERATION_ABORTED);
+}
+
+int OpenDevice(const std::string& hostPath)
+{
+    int fd = -1;
+    while ((fd = ::open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    return fd;
+}
+
+// Only character devices are opened at all, so that a wrong path (a FIFO, a
+// disk) is refused without side effects; isatty() then rules out the rest.
+DWORD CheckDeviceNode(const std::string& hostPath)
+{
+    struct stat node {};
+    if (::stat(hostPath.c_str(), &node) != 0) {
+        return OpenErrorFromErrno(errno);
+    }
+    return S_ISCHR(node.st_mode) ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace
+
+std::shared_ptr<SerialPort> SerialPort::Open(const std::string& hostPath, DWORD& error)
+{
+    error = CheckDeviceNode(hostPath);
+    if (error != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    UniqueFd fd(OpenDevice(hostPath));
+    if (!fd.valid()) {
+        error = OpenErrorFromErrno(errno);
+        return nullptr;
+    }
+    if (::isatty(fd.get()) == 0) {
+        error = ERROR_NOT_SUPPORTED;
+        return nullptr;
+    }
+    // A COM port is exclusive: other programs (a modem prober, say) may not
+    // open the tty while we hold it. Root is not held back; that is fine.
+    ::ioctl(fd.get(), TIOCEXCL);
+    DCB initial{};
+    error = PrepareLine(fd.get(), initial);
+    if (error != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    return std::make_shared<SerialPort>(Token{}, std::move(fd), initial);
+}
+
+SerialPort::SerialPort(Token, UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
+
+IoResult SerialPort::Read(BYTE* buffer, DWORD count)
+{
+    CallScope call(calls_, CallKind::Read);
+    if (!call.entered()) {
+        return Failed(ERROR_OPERATION_ABORTED);
+    }
+    // Reads are served one after the other, as Windows queues them; two
+    // readers looking at the queue at once could each leave the other asleep
+    // on bytes already taken in. A queued read is still ended by PreClose or
+    // a purge, having registered above.
+    std::lock_guard oneReader(reading_);
+    if (const WakeReason reason = call.reason(); reason != WakeReason::None) {
+        return EndedByWake(reason, 0);
+    }
+    ReadTimer timer(GetTimeouts(), count, Clock::now());
+    DWORD got = 0;
+    for (;;) {
+        const ReceiveBuffer::PullResult pulled = PullInput();
+        got += received_.Take(buffer + got, count - got);
+        if (got == count) {
+            return Moved(got);
+        }
+        // The queue is empty now: what was there before the device went away
+        // has been delivered.
+        if (pulled.removed || pulled.error != 0) {
+            return MovedOrFailed(got, pulled.removed ? ERROR_DEVICE_REMOVED : IoErrorFromErrno(pulled.error));
+        }
+        const ReadTimer::Step step = timer.Next(got, Clock::now());
+        if (step.over) {
+            return Moved(got);
+        }
+        const int wake = call.WakeDescriptor();
+        if (wake < 0) {
+            return MovedOrFailed(got, ERROR_NOT_ENOUGH_MEMORY);
+        }
+        const WaitResult waited = WaitForDevice(fd_.get(), POLLIN, wake, step.deadline);
+        if (waited == WaitResult::Woken) {
+            return EndedByWake(call.reason(), got);
+        }
+        if (waited == WaitResult::Failed) {
+            return MovedOrFailed(got, ERROR_GEN_FAILURE);
+        }
+        // Ready, hung up or timed out: the next look at the input tells.
+    }
+}
+
+IoResult SerialPort::Write(const BYTE* data, DWORD count)
+{
+    CallScope call(calls_, CallKind::Write);
+    if (!call.entered()) {
+        return Failed(ERROR_OPERATION_ABORTED);
+    }
+    // One write at a time, so that the bytes of two writes never interleave.
+    std::lock_guard oneWriter(writing_);
+    if (const WakeReason reason = call.reason(); reason != WakeReason::None) {
+        return EndedByWake(reason, 0);
+    }
+    const Deadline deadline = WriteDeadline(GetTimeouts(), count, Clock::now());
+    DWORD written = 0;
+    while (written < count) {
+        const ssize_t sent = ::write(fd_.get(), data + written, count - written);
+        if (sent > 0) {
+            written += static_cast<DWORD>(sent);
+            NoteTransmitted();
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0 && errno != EAGAIN) {
+            return MovedOrFailed(written, IoErrorFromErrno(errno));
+        }
+        // The output buffer is full: wait for room.
+        if (deadline && Clock::now() >= *deadline) {
+            return Moved(written);   // timed out: the short count, as Windows reports it
+        }
+        const int wake = call.WakeDescriptor();
+        if (wake < 0) {
+            return MovedOrFailed(written, ERROR_NOT_ENOUGH_MEMORY);
+        }
+        switch (WaitForDevice(fd_.get(), POLLOUT, wake, deadline)) {
+        case WaitResult::Woken:
+            return EndedByWake(call.reason(), written);
+        case WaitResult::Hangup:
+            return MovedOrFailed(written, ERROR_DEVICE_REMOVED);
+        case WaitResult::Failed:
+            return MovedOrFailed(written, ERROR_GEN_FAILURE);
+        case WaitResult::Ready:
+        case WaitResult::TimedOut:
+            break;
+        }
+    }
+    return Moved(written);
+}
+
+DCB SerialPort::GetState() const
+{
+    std::lock_guard guard(lock_);
+    return dcb_;
+}
+
+DWORD SerialPort::SetState(const DCB& dcb)
+{
+    if (!IsValidDcb(dcb)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::lock_guard change(settingsChange_);
+    if (const DWORD error = ConfigureLine(fd_.get(), dcb); error != ERROR_SUCCESS) {
+        return error;
+    }
+    std::lock_guard guard(lock_);
+    dcb_ = dcb;
+    dcb_.DCBlength = sizeof(DCB);
+    return ERROR_SUCCESS;
+}
+
+COMMTIMEOUTS SerialPort::GetTimeouts() const
+{
+    std::lock_guard guard(lock_);
+    return timeouts_;
+}
+
+DWORD SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    if (!AreValidTimeouts(timeouts)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::lock_guard guard(lock_);
+    timeouts_ = timeouts;
+    return ERROR_SUCCESS;
+}
+
+// SetupComm: the input size can enlarge the driver's input queue; the output
+// size has no host equivalent (the kernel's buffer is what it is).
+DWORD SerialPort::SetQueueSize(DWORD inQueue, DWORD /*outQueue*/)
+{
+    received_.SetRequestedSize(inQueue);
+    return ERROR_SUCCESS;
+}
+
+bool SerialPort::IsUsable() const
+{
+    return !calls_.closing();
+}
+
+void SerialPort::PrepareToClose()
+{
+    calls_.Close();
+}
+
+std::optional<BYTE> SerialPort::WatchedEventChar() const
+{
+    std::lock_guard guard(lock_);
+    if ((waitMask_ & EV_RXFLAG) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<BYTE>(dcb_.EvtChar);
+}
+
+ReceiveBuffer::PullResult SerialPort::PullInput()
+{
+    return received_.Pull(fd_.get(), WatchedEventChar());
+}
+
+void SerialPort::NoteTransmitted()
+{
+    std::lock_guard guard(lock_);
+    transmitPending_ = true;
+}
+
+}  // namespace platform::serial
