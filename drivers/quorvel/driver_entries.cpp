@@ -1,0 +1,177 @@
+// The module's exported entry points, named after the "Prefix" "COM" of its
+// driver key. Each turns the device manager's context back into its object and
+// lets no exception escape: a failure becomes the entry's failure value and the
+// caller's last error.
+#include <memory>
+#include <new>
+#include <span>
+#include <system_error>
+#include <type_traits>
+
+#include "host_errors.h"
+#include "platform/errors.h"
+#include "serial_controls.h"
+#include "virtual_port.h"
+
+#define QUORVEL_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+QUORVEL_EXPORT DRIVER_CONTEXT COM_Init(const WCHAR* registryPath, const DEVICE_HOST* host);
+QUORVEL_EXPORT BOOL COM_Deinit(DRIVER_CONTEXT device);
+QUORVEL_EXPORT DRIVER_CONTEXT COM_Open(DRIVER_CONTEXT device, DWORD access, DWORD shareMode);
+QUORVEL_EXPORT BOOL COM_Close(DRIVER_CONTEXT open);
+QUORVEL_EXPORT BOOL COM_PreClose(DRIVER_CONTEXT open);
+QUORVEL_EXPORT DWORD COM_Read(DRIVER_CONTEXT open, void* buffer, DWORD count);
+QUORVEL_EXPORT DWORD COM_Write(DRIVER_CONTEXT open, const void* buffer, DWORD count);
+QUORVEL_EXPORT BOOL COM_IOControl(DRIVER_CONTEXT open, DWORD code, const BYTE* in, DWORD inSize, BYTE* out,
+                                  DWORD outSize, DWORD* outActual);
+}
+
+static_assert(std::is_same_v<decltype(&COM_Init), PFN_DRIVER_INIT>);
+static_assert(std::is_same_v<decltype(&COM_Deinit), PFN_DRIVER_DEINIT>);
+static_assert(std::is_same_v<decltype(&COM_Open), PFN_DRIVER_OPEN>);
+static_assert(std::is_same_v<decltype(&COM_Close), PFN_DRIVER_CLOSE>);
+static_assert(std::is_same_v<decltype(&COM_PreClose), PFN_DRIVER_PRECLOSE>);
+static_assert(std::is_same_v<decltype(&COM_Read), PFN_DRIVER_READ>);
+static_assert(std::is_same_v<decltype(&COM_Write), PFN_DRIVER_WRITE>);
+static_assert(std::is_same_v<decltype(&COM_IOControl), PFN_DRIVER_IOCONTROL>);
+
+namespace {
+
+using quorvel::DriverHost;
+using quorvel::OpenContext;
+using quorvel::VirtualPort;
+
+constexpr DWORD kTransferFailed = MAXDWORD;   // (DWORD)-1 from Read and Write
+
+VirtualPort* PortOf(DRIVER_CONTEXT device)
+{
+    return reinterpret_cast<VirtualPort*>(device);
+}
+
+OpenContext* OpenOf(DRIVER_CONTEXT open)
+{
+    return reinterpret_cast<OpenContext*>(open);
+}
+
+// Runs an entry's body; an exception becomes the failure value, the last
+// error and, for a host error, a debug line saying what failed.
+template <typename Result, typename Body>
+Result Guarded(const DriverHost& host, Result failure, Body body) noexcept
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        host.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const std::system_error& error) {
+        host.Debug(error.what());
+        host.SetLastError(quorvel::Win32ErrorFromErrno(error.code().value()));
+    } catch (...) {
+        host.SetLastError(ERROR_GEN_FAILURE);
+    }
+    return failure;
+}
+
+// TRUE for ERROR_SUCCESS; otherwise sets the last error and gives FALSE.
+BOOL Succeeded(const DriverHost& host, DWORD error)
+{
+    if (error != ERROR_SUCCESS) {
+        host.SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+DRIVER_CONTEXT COM_Init(const WCHAR*, const DEVICE_HOST* host)
+{
+    if (host == nullptr || host->cbSize < sizeof(DEVICE_HOST)) {
+        return 0;   // no host to report through
+    }
+    try {
+        const DriverHost reporter(*host);
+        return Guarded(reporter, DRIVER_CONTEXT{0}, [host] {
+            // Owned through the device manager's handle from here until Deinit.
+            return reinterpret_cast<DRIVER_CONTEXT>(std::make_unique<VirtualPort>(*host).release());
+        });
+    } catch (...) {
+        if (host->SetLastError != nullptr) {
+            host->SetLastError(ERROR_NOT_ENOUGH_MEMORY);   // not even the reporter could be made
+        }
+        return 0;
+    }
+}
+
+BOOL COM_Deinit(DRIVER_CONTEXT device)
+{
+    // Stops the watcher, removes the link and closes the pty; reports its own trouble.
+    const std::unique_ptr<VirtualPort> port(PortOf(device));
+    return port != nullptr ? TRUE : FALSE;
+}
+
+DRIVER_CONTEXT COM_Open(DRIVER_CONTEXT device, DWORD, DWORD)
+{
+    VirtualPort* port = PortOf(device);
+    if (port == nullptr) {
+        return 0;
+    }
+    return Guarded(port->host(), DRIVER_CONTEXT{0},
+                   [port] { return reinterpret_cast<DRIVER_CONTEXT>(port->Open()); });
+}
+
+BOOL COM_Close(DRIVER_CONTEXT open)
+{
+    OpenContext* context = OpenOf(open);
+    return context != nullptr && context->port.Close(context) ? TRUE : FALSE;
+}
+
+BOOL COM_PreClose(DRIVER_CONTEXT open)
+{
+    // No call blocks on an open context (writes never wait, WAIT_ON_MASK is
+    // refused), so there is nothing to wake.
+    return open != 0 ? TRUE : FALSE;
+}
+
+DWORD COM_Read(DRIVER_CONTEXT open, void*, DWORD)
+{
+    // The system never reads its outputs; what consumers send is discarded.
+    if (OpenContext* context = OpenOf(open); context != nullptr) {
+        context->port.host().SetLastError(ERROR_NOT_SUPPORTED);
+    }
+    return kTransferFailed;
+}
+
+DWORD COM_Write(DRIVER_CONTEXT open, const void* buffer, DWORD count)
+{
+    OpenContext* context = OpenOf(open);
+    if (context == nullptr) {
+        return kTransferFailed;
+    }
+    VirtualPort& port = context->port;
+    if (count == 0) {
+        return 0;
+    }
+    if (buffer == nullptr) {
+        port.host().SetLastError(ERROR_INVALID_PARAMETER);
+        return kTransferFailed;
+    }
+    return Guarded(port.host(), kTransferFailed, [&port, buffer, count] {
+        const std::span<const unsigned char> bytes(static_cast<const unsigned char*>(buffer), count);
+        return Succeeded(port.host(), port.Write(bytes)) ? count : kTransferFailed;
+    });
+}
+
+BOOL COM_IOControl(DRIVER_CONTEXT open, DWORD code, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize,
+                   DWORD* outActual)
+{
+    OpenContext* context = OpenOf(open);
+    if (context == nullptr) {
+        return FALSE;
+    }
+    VirtualPort& port = context->port;
+    return Guarded(port.host(), FALSE, [&port, code, in, inSize, out, outSize, outActual] {
+        const quorvel::ControlBuffers buffers{in, inSize, out, outSize, outActual};
+        return Succeeded(port.host(), quorvel::HandleSerialControl(port, code, buffers));
+    });
+}

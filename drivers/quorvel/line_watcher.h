@@ -1,0 +1,40 @@
+// A thread per port that sleeps until the consumer's end of the line does
+// something: a consumer sent bytes (they must be taken, or a consumer that
+// writes, e.g. configuration commands for a GPS, would block once the pty's
+// buffer fills) or the last consumer closed the port (what it left unread must
+// not reach the next one).
+#pragma once
+
+#include <functional>
+#include <thread>
+
+#include "unique_fd.h"
+
+namespace quorvel {
+
+class LineWatcher {
+public:
+    // Runs on the watcher's thread after the master reported something; returns
+    // true while consumer input may still wait, to be called again at once.
+    using Handler = std::function<bool()>;
+    using Failure = std::function<void(const char* what, int error)>;
+
+    // Starts the thread; throws std::system_error.
+    LineWatcher(int master, Handler onActivity, Failure onFailure);
+    // Wakes the thread and waits for it to end.
+    ~LineWatcher();
+    LineWatcher(const LineWatcher&) = delete;
+    LineWatcher& operator=(const LineWatcher&) = delete;
+
+private:
+    void Run();
+    bool WaitForActivity(bool inputMayRemain);
+
+    UniqueFd epoll_;
+    UniqueFd wake_;
+    Handler onActivity_;
+    Failure onFailure_;
+    std::thread thread_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,138 @@
+#include "pseudo_terminal.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <termios.h>
+
+namespace quorvel {
+namespace {
+
+// What cfmakeraw clears. (IUCLC, which it leaves, rewrites bytes only
+// together with IEXTEN, which it clears.)
+constexpr tcflag_t kRewritingInput = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON;
+constexpr tcflag_t kLineDiscipline = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+constexpr tcflag_t kCharacterFraming = CSIZE | PARENB;
+
+bool IsRaw(const termios& settings)
+{
+    return (settings.c_iflag & kRewritingInput) == 0 && (settings.c_oflag & OPOST) == 0 &&
+           (settings.c_lflag & kLineDiscipline) == 0 && (settings.c_cflag & kCharacterFraming) == CS8;
+}
+
+[[noreturn]] void ThrowErrno(const char* what)
+{
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Set through the master, the slave's settings survive consumers opening and
+// closing it.
+int SetRaw(int master)
+{
+    termios settings{};
+    if (::tcgetattr(master, &settings) != 0) {
+        return errno;
+    }
+    if (IsRaw(settings)) {
+        return 0;
+    }
+    // How the consumer's reads wait (VMIN, VTIME) is its own business.
+    const cc_t minimum = settings.c_cc[VMIN];
+    const cc_t time = settings.c_cc[VTIME];
+    ::cfmakeraw(&settings);
+    settings.c_cc[VMIN] = minimum;
+    settings.c_cc[VTIME] = time;
+    return ::tcsetattr(master, TCSANOW, &settings) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+PseudoTerminal::PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
+{
+    if (!master_.valid() || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0) {
+        ThrowErrno("cannot create a pseudo-terminal");
+    }
+    char name[128];
+    if (const int error = ::ptsname_r(master_.get(), name, sizeof name); error != 0) {
+        throw std::system_error(error, std::generic_category(), "cannot name the pseudo-terminal");
+    }
+    slavePath_ = name;
+    if (::fcntl(master_.get(), F_SETFL, O_NONBLOCK) != 0) {
+        ThrowErrno("cannot make the pseudo-terminal non-blocking");
+    }
+    if (const int error = SetRaw(master_.get()); error != 0) {
+        throw std::system_error(error, std::generic_category(), "cannot put the pseudo-terminal in raw mode");
+    }
+    // Until its slave has been opened once, a master never reports a hangup,
+    // and the bytes written before the first consumer would wait for it. Open
+    // and close it now, so that from here on "nobody has it open" shows.
+    if (!OpenSlave().valid()) {
+        ThrowErrno("cannot open the pseudo-terminal's slave");
+    }
+}
+
+UniqueFd PseudoTerminal::OpenSlave() const
+{
+    return UniqueFd(::ioctl(master_.get(), TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+}
+
+bool PseudoTerminal::NobodyHasSlaveOpen() const
+{
+    pollfd state{master_.get(), POLLOUT, 0};
+    return ::poll(&state, 1, 0) > 0 && (state.revents & POLLHUP) != 0;
+}
+
+int PseudoTerminal::KeepRaw() const
+{
+    return SetRaw(master_.get());
+}
+
+PseudoTerminal::WriteResult PseudoTerminal::WriteSome(std::span<const unsigned char> bytes) const
+{
+    WriteResult result;
+    while (result.written < bytes.size()) {
+        const ssize_t n = ::write(master_.get(), bytes.data() + result.written, bytes.size() - result.written);
+        if (n > 0) {
+            result.written += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            result.error = (n < 0 && errno != EAGAIN) ? errno : 0;
+            break;
+        }
+    }
+    return result;
+}
+
+int PseudoTerminal::DiscardPending() const
+{
+    // Flushing the master's output would free only the bytes on their way to
+    // the slave; flushing the slave's input frees those and its line buffer.
+    const UniqueFd slave = OpenSlave();
+    if (!slave.valid()) {
+        return errno;
+    }
+    return ::tcflush(slave.get(), TCIFLUSH) == 0 ? 0 : errno;
+}
+
+PseudoTerminal::Input PseudoTerminal::DiscardConsumerInput() const
+{
+    constexpr int kReadsPerCall = 16;
+    unsigned char buffer[4096];
+    for (int i = 0; i < kReadsPerCall; ++i) {
+        const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            // EAGAIN: nothing left; EIO or 0: nobody has the slave open.
+            return Input::Drained;
+        }
+    }
+    return Input::MayRemain;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,53 @@
+// One pseudo-terminal pair seen from its master side: the driver writes the
+// stream into the master; a consumer program reads it from the slave. The
+// master is non-blocking and the slave is kept raw (8-bit transparent, no
+// echo). Everything that knows about Linux ptys and termios is here.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "unique_fd.h"
+
+namespace quorvel {
+
+class PseudoTerminal {
+public:
+    // Creates the pair with the slave in raw mode; throws std::system_error.
+    PseudoTerminal();
+
+    int master() const { return master_.get(); }
+    const std::string& slavePath() const { return slavePath_; }
+
+    // True while no program has the slave open.
+    bool NobodyHasSlaveOpen() const;
+
+    // Puts the slave back in raw mode when a consumer changed it (stty sane and
+    // the like stick for the next consumer). Returns 0 or errno.
+    int KeepRaw() const;
+
+    struct WriteResult {
+        std::size_t written = 0;   // bytes the pty took, from the front
+        int error = 0;             // 0, or errno of a failure other than "full"
+    };
+    // Writes what fits without blocking.
+    WriteResult WriteSome(std::span<const unsigned char> bytes) const;
+
+    // Drops everything that waits for the consumer, both in the slave's line
+    // buffer and on its way there. Returns 0 or errno.
+    int DiscardPending() const;
+
+    enum class Input { Drained, MayRemain };
+    // Reads and discards what consumers wrote to their end, a bounded amount
+    // per call so that a consumer that never stops cannot hold the caller.
+    Input DiscardConsumerInput() const;
+
+private:
+    UniqueFd OpenSlave() const;
+
+    UniqueFd master_;
+    std::string slavePath_;
+};
+
+}  // namespace quorvel

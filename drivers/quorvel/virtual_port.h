@@ -1,0 +1,80 @@
+// One instance of the driver: a virtual serial port "COM<n>". What is written
+// to it goes into a pseudo-terminal whose slave any program may open through
+// the link "<node folder>/COM<n>".
+//
+// It behaves like a serial line: a write never waits for the consumer. While
+// nobody has the port open the bytes are sent into the void; when the consumer
+// does not keep up and the pty is full, the oldest bytes are dropped and the
+// newest kept.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "driver_host.h"
+#include "line_watcher.h"
+#include "port_link.h"
+#include "pseudo_terminal.h"
+#include "recent_bytes.h"
+#include "serial_settings.h"
+
+namespace quorvel {
+
+class VirtualPort;
+
+// What Open hands out; the device manager gives it back to the other calls.
+struct OpenContext {
+    VirtualPort& port;
+};
+
+class VirtualPort {
+public:
+    // Creates the pty and publishes its link; throws std::system_error.
+    explicit VirtualPort(const DEVICE_HOST& host);
+    // Removes the link (if still ours) and closes the pty: consumers see a hangup.
+    ~VirtualPort();
+    VirtualPort(const VirtualPort&) = delete;
+    VirtualPort& operator=(const VirtualPort&) = delete;
+
+    const DriverHost& host() const { return host_; }
+    SerialSettings& settings() { return settings_; }
+
+    // The device manager keeps a port open for data once at a time, but lets
+    // query-only opens (GetCommState and the like) sit beside that one.
+    OpenContext* Open();
+    bool Close(OpenContext* context);
+
+    // Hands the bytes to the line; ERROR_SUCCESS once they are sent (which
+    // includes "dropped because nobody listens" and "pushed older bytes out").
+    DWORD Write(std::span<const unsigned char> bytes);
+
+    // PurgeComm: PURGE_TXCLEAR drops what waits for the consumer, PURGE_RXCLEAR
+    // what the consumer sent. Writes are synchronous, so nothing is to abort.
+    void Purge(DWORD flags);
+
+private:
+    bool OnLineActivity();
+    void DiscardWhatWaitsLocked();
+    void KeepNewestLocked();
+
+    // The newest bytes written since the pty was last emptied (so empty when
+    // nothing of ours waits in it). When the pty is full they are certainly
+    // still unread, being far fewer than it holds, so after emptying it they
+    // are written again: the consumer then finds the newest data, not only the
+    // chunk that did not fit.
+    static constexpr std::size_t kNewestKept = 8192;
+
+    DriverHost host_;
+    PseudoTerminal pty_;
+    PortLink link_;
+    SerialSettings settings_;
+    std::mutex mutex_;          // the pty's output side, recent_, opens_
+    RecentBytes recent_{kNewestKept};
+    std::vector<std::unique_ptr<OpenContext>> opens_;
+    LineWatcher watcher_;       // last: its thread uses everything above
+};
+
+}  // namespace quorvel

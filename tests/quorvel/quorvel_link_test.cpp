@@ -1,0 +1,178 @@
+// The links through which programs find the virtual ports, and the life of
+// several instances at once.
+#include <fstream>
+#include <poll.h>
+#include <set>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/debug_capture.h"
+#include "platform/kernel.h"
+#include "quorvel_harness.h"
+#include "support/pty_pair.h"
+#include "support/temp_device.h"
+
+namespace tavrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class VirtualPortLink : public ::testing::Test {
+protected:
+    TempFolder folder_;
+    QuorvelModule module_;
+};
+
+bool PointsToAPtySlave(const fs::path& link)
+{
+    std::error_code error;
+    return fs::is_symlink(fs::symlink_status(link)) && fs::read_symlink(link, error).string().starts_with("/dev/pts/");
+}
+
+std::set<std::string> Names(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+void WriteFile(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path) << text;
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The link leads to the port: what is written arrives at a reader that opened it.
+void ExpectRelaysThroughLink(const PortUnderTest& port)
+{
+    Consumer reader(OpenRaw(port.linkPath()));
+    ASSERT_TRUE(reader.valid()) << port.linkPath();
+    const auto all = AllByteValues();
+    EXPECT_EQ(port.Write(all), 256u);
+    EXPECT_EQ(ReadFor(reader.fd(), 256), all) << port.linkPath();
+}
+
+TEST_F(VirtualPortLink, LinkIsMadeInAMissingFolderAndLeadsToThePort)
+{
+    const fs::path ports = folder_.path() / "run" / "tavrel" / "ports";
+    PortUnderTest port(module_, 5, ports);
+    EXPECT_EQ(port.linkPath(), ports / "COM5");
+    EXPECT_TRUE(PointsToAPtySlave(port.linkPath()));
+    ExpectRelaysThroughLink(port);
+}
+
+TEST_F(VirtualPortLink, StaleLinksAreReplaced)
+{
+    const fs::path elsewhere = folder_.path() / "elsewhere.txt";
+    WriteFile(elsewhere, "not a port");
+    fs::create_symlink("/dev/pts/no-such-pty", folder_.path() / "COM3");
+    fs::create_symlink(elsewhere, folder_.path() / "COM4");
+
+    PortUnderTest dangling(module_, 3, folder_.path());
+    PortUnderTest pointingToAFile(module_, 4, folder_.path());
+    EXPECT_TRUE(PointsToAPtySlave(dangling.linkPath()));
+    EXPECT_TRUE(PointsToAPtySlave(pointingToAFile.linkPath()));
+    EXPECT_EQ(ReadFile(elsewhere), "not a port");
+    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM3", "COM4", "elsewhere.txt"}))
+        << "no temporary link is left behind";
+    ExpectRelaysThroughLink(dangling);
+    ExpectRelaysThroughLink(pointingToAFile);
+}
+
+TEST_F(VirtualPortLink, SomethingElseInTheWayFailsTheActivationAndIsLeftAlone)
+{
+    WriteFile(folder_.path() / "COM6", "a user's file");
+    fs::create_directory(folder_.path() / "COM7");
+    platform::DebugOutputCapture debug;
+
+    for (DWORD index : {6u, 7u}) {
+        FakeDeviceHost host(index, folder_.path());
+        SetLastError(0);
+        EXPECT_EQ(module_.entries().Init(host.registryPath(), host.host()), DRIVER_CONTEXT{0}) << index;
+        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS) << index;
+    }
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder_.path() / "COM6")));
+    EXPECT_EQ(ReadFile(folder_.path() / "COM6"), "a user's file");
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder_.path() / "COM7")));
+    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM6", "COM7"}));
+
+    const auto lines = debug.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& line : lines) {
+        EXPECT_TRUE(line.starts_with(u"quorvel COM6: ") || line.starts_with(u"quorvel COM7: "));
+        EXPECT_TRUE(line.ends_with(u"\n"));
+    }
+}
+
+TEST_F(VirtualPortLink, DeinitRemovesTheLinkAndTheReaderSeesAHangup)
+{
+    PortUnderTest port(module_, 2, folder_.path());
+    Consumer reader(OpenRaw(port.linkPath()));
+    ASSERT_TRUE(reader.valid());
+
+    EXPECT_EQ(port.Deinit(), TRUE);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(port.linkPath())));
+    pollfd wait{reader.fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&wait, 1, 10000), 1);
+    EXPECT_NE(wait.revents & POLLHUP, 0);
+    unsigned char byte = 0;
+    EXPECT_LE(::read(reader.fd(), &byte, 1), 0);
+}
+
+TEST_F(VirtualPortLink, DeinitLeavesALinkThatNoLongerLeadsToItsPort)
+{
+    PortUnderTest port(module_, 8, folder_.path());
+    fs::remove(port.linkPath());
+    fs::create_symlink("/dev/null", port.linkPath());
+
+    EXPECT_EQ(port.Deinit(), TRUE);
+    EXPECT_EQ(fs::read_symlink(port.linkPath()), fs::path("/dev/null"));
+}
+
+TEST_F(VirtualPortLink, TenPortsLiveAtOnceEachWithItsOwnStream)
+{
+    std::vector<std::unique_ptr<PortUnderTest>> ports;
+    std::vector<std::unique_ptr<Consumer>> readers;
+    for (DWORD index = 0; index < 10; ++index) {
+        ports.push_back(std::make_unique<PortUnderTest>(module_, index, folder_.path()));
+        readers.push_back(std::make_unique<Consumer>(OpenRaw(ports.back()->linkPath())));
+        ASSERT_TRUE(readers.back()->valid()) << index;
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(ports[i]->Write(CountingStream(400, static_cast<std::uint32_t>(1000 * i))), 400u);
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(ReadFor(readers[i]->fd(), 400), CountingStream(400, static_cast<std::uint32_t>(1000 * i))) << i;
+    }
+    for (std::size_t i = 0; i < ports.size(); i += 2) {
+        EXPECT_EQ(ports[i]->Deinit(), TRUE);
+    }
+    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM1", "COM3", "COM5", "COM7", "COM9"}));
+    ExpectRelaysThroughLink(*ports[9]);
+}
+
+TEST_F(VirtualPortLink, InitWithoutAUsableHostFails)
+{
+    EXPECT_EQ(module_.entries().Init(u"Drivers\\quorvel1", nullptr), DRIVER_CONTEXT{0});
+    FakeDeviceHost host(1, folder_.path());
+    DEVICE_HOST older = *host.host();
+    older.cbSize = sizeof(DEVICE_HOST) - 1;
+    EXPECT_EQ(module_.entries().Init(host.registryPath(), &older), DRIVER_CONTEXT{0});
+    DEVICE_HOST noFolder = *host.host();
+    noFolder.nodeFolder = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(module_.entries().Init(host.registryPath(), &noFolder), DRIVER_CONTEXT{0});
+    EXPECT_NE(GetLastError(), 0u);
+    EXPECT_TRUE(Names(folder_.path()).empty());
+}
+
+}  // namespace
+}  // namespace tavrel::testing
