@@ -3,10 +3,13 @@
 // that any program can open, e.g. `cat ~/.local/share/tavrel/ports/COM2`.
 //
 //   tavrel-relay-demo [HOST_TTY [BAUD_INDEX]]
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string>
 #include <termios.h>
@@ -15,45 +18,16 @@
 
 #include "platform/boot.h"
 #include "platform/kernel.h"
-#include "platform/registry.h"
 #include "platform/strings.h"
 #include "ports/port_lists.h"
 #include "relay/relay_control.h"
 #include "relay/relay_worker.h"
 #include "settings/app_settings.h"
+#include "tools/device_setup.h"
 
 namespace {
 
 constexpr int kInputPort = 9;
-const std::u16string kModule = u"\\Program Files\\Tavrel\\quorvel.dll";
-
-void SetText(HKEY key, const WCHAR* name, const std::u16string& text)
-{
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
-
-void SetNumber(HKEY key, const WCHAR* name, DWORD value)
-{
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-}
-
-void WriteKey(const std::u16string& path, const std::u16string& dll, const std::u16string& friendly, DWORD index,
-              const std::string& hostDevice)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr) != 0) {
-        return;
-    }
-    SetText(key, u"Dll", dll);
-    SetText(key, u"Prefix", u"COM");
-    SetText(key, u"FriendlyName", friendly);
-    SetNumber(key, u"Index", index);
-    if (!hostDevice.empty()) {
-        SetText(key, u"HostDevice", platform::ToUtf16(hostDevice));
-    }
-    RegCloseKey(key);
-}
 
 // The far end of a pseudo-terminal that sends an NMEA sentence every second.
 class SimulatedGps {
@@ -112,13 +86,6 @@ private:
     std::thread thread_;
 };
 
-void InstallDriver(const std::filesystem::path& module)
-{
-    const std::filesystem::path target = platform::HostPathOf(kModule);
-    std::filesystem::create_directories(target.parent_path());
-    std::filesystem::copy_file(module, target, std::filesystem::copy_options::overwrite_existing);
-}
-
 int WaitForSignal()
 {
     sigset_t signals;
@@ -149,12 +116,15 @@ int main(int argc, char** argv)
 
     const platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
     platform::BootDevice(settings);
-    InstallDriver(QUORVEL_MODULE_PATH);
-    WriteKey(u"Drivers\\BuiltIn\\DemoInput", u"serial.dll", u"Demo input", kInputPort, input);
     const PortList outputs = {2, 3};
+    bool prepared = tavrel::tools::InstallVirtualPortDriver(QUORVEL_MODULE_PATH) &&
+                    tavrel::tools::MapBuiltInPort(u"DemoInput", kInputPort, input);
     for (PortNumber n : outputs) {
-        const std::u16string number = platform::ToUtf16(std::to_string(n));
-        WriteKey(u"Drivers\\quorvel" + number, kModule, u"COM:" + number + u" Tavrel", n, "");
+        prepared = prepared && tavrel::tools::WriteVirtualPortKey(n);
+    }
+    if (!prepared) {
+        std::fprintf(stderr, "cannot prepare the device under %s\n", settings.deviceRoot.c_str());
+        return 1;
     }
     platform::ShutdownDevice();
     for (const std::string& problem : platform::BootDevice(settings).problems) {

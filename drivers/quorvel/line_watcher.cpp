@@ -14,20 +14,23 @@ namespace {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-void Watch(int epoll, int fd, std::uint32_t events)
+// The pty's room for output is also looked at this often while bytes wait,
+// in case a wake-up for it is missed.
+constexpr int kRoomRetryMilliseconds = 20;
+
+int Watch(int epoll, int operation, int fd, std::uint32_t events)
 {
     epoll_event event{};
     event.events = events;
     event.data.fd = fd;
-    if (::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event) != 0) {
-        ThrowErrno("cannot watch the pseudo-terminal");
-    }
+    return ::epoll_ctl(epoll, operation, fd, &event);
 }
 
 }  // namespace
 
 LineWatcher::LineWatcher(int master, Handler onActivity, Failure onFailure)
-    : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+    : master_(master),
+      epoll_(::epoll_create1(EPOLL_CLOEXEC)),
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       onActivity_(std::move(onActivity)),
       onFailure_(std::move(onFailure))
@@ -35,12 +38,16 @@ LineWatcher::LineWatcher(int master, Handler onActivity, Failure onFailure)
     if (!epoll_.valid() || !wake_.valid()) {
         ThrowErrno("cannot create the pseudo-terminal's watcher");
     }
-    Watch(epoll_.get(), wake_.get(), EPOLLIN);
+    if (Watch(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), EPOLLIN) != 0) {
+        ThrowErrno("cannot watch the pseudo-terminal");
+    }
     // Edge-triggered: while nobody has the slave open the master reports a
     // hangup for as long as that lasts, so a level-triggered wait would return
     // at once, over and over. This way the hangup is reported once, when the
     // last consumer closes, and the thread sleeps until the next wake-up.
-    Watch(epoll_.get(), master, EPOLLIN | EPOLLET);
+    if (Watch(epoll_.get(), EPOLL_CTL_ADD, master, EPOLLIN | EPOLLET) != 0) {
+        ThrowErrno("cannot watch the pseudo-terminal");
+    }
     thread_ = std::thread(&LineWatcher::Run, this);
 }
 
@@ -51,6 +58,19 @@ LineWatcher::~LineWatcher()
         onFailure_("cannot wake the pseudo-terminal's watcher", errno);
     }
     thread_.join();
+}
+
+void LineWatcher::WatchForRoom(bool watch)
+{
+    if (watchingForRoom_.exchange(watch) == watch) {
+        return;
+    }
+    // Changing the events looks at the pty again, so room that is there
+    // already is reported at once.
+    const std::uint32_t events = EPOLLIN | EPOLLET | (watch ? EPOLLOUT : 0u);
+    if (Watch(epoll_.get(), EPOLL_CTL_MOD, master_, events) != 0) {
+        onFailure_("cannot watch the pseudo-terminal for room", errno);
+    }
 }
 
 void LineWatcher::Run()
@@ -67,7 +87,8 @@ bool LineWatcher::WaitForActivity(bool inputMayRemain)
 {
     epoll_event events[2];
     for (;;) {
-        const int count = ::epoll_wait(epoll_.get(), events, 2, inputMayRemain ? 0 : -1);
+        const int timeout = inputMayRemain ? 0 : watchingForRoom_ ? kRoomRetryMilliseconds : -1;
+        const int count = ::epoll_wait(epoll_.get(), events, 2, timeout);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -80,7 +101,7 @@ bool LineWatcher::WaitForActivity(bool inputMayRemain)
                 return false;
             }
         }
-        if (count > 0 || inputMayRemain) {
+        if (count > 0 || inputMayRemain || watchingForRoom_) {
             return true;
         }
     }

@@ -1,10 +1,11 @@
 // A thread per port that sleeps until the consumer's end of the line does
 // something: a consumer sent bytes (they must be taken, or a consumer that
 // writes, e.g. configuration commands for a GPS, would block once the pty's
-// buffer fills) or the last consumer closed the port (what it left unread must
-// not reach the next one).
+// buffer fills), the last consumer closed the port (what it left unread must
+// not reach the next one), or, while bytes wait for room, the pty has room.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -26,10 +27,15 @@ public:
     LineWatcher(const LineWatcher&) = delete;
     LineWatcher& operator=(const LineWatcher&) = delete;
 
+    // Whether to wake up when the pty has room for more output.
+    void WatchForRoom(bool watch);
+
 private:
     void Run();
     bool WaitForActivity(bool inputMayRemain);
 
+    const int master_;
+    std::atomic<bool> watchingForRoom_{false};
     UniqueFd epoll_;
     UniqueFd wake_;
     Handler onActivity_;

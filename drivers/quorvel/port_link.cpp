@@ -18,8 +18,11 @@ namespace {
 std::filesystem::path TemporaryNameBeside(const std::filesystem::path& path)
 {
     static std::atomic<unsigned> counter{0};
-    return path.parent_path() / ("." + path.filename().string() + "." + std::to_string(::getpid()) + "." +
-                                 std::to_string(counter.fetch_add(1)) + ".new");
+    // Built by appending: GCC 12 warns wrongly (-Wrestrict) about chained + here.
+    std::string name = ".";
+    name.append(path.filename().string()).append(".").append(std::to_string(::getpid()));
+    name.append(".").append(std::to_string(counter.fetch_add(1))).append(".new");
+    return path.parent_path() / name;
 }
 
 }  // namespace

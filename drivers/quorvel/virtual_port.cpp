@@ -54,39 +54,56 @@ DWORD VirtualPort::Write(std::span<const unsigned char> bytes)
     if (const int error = pty_.KeepRaw(); error != 0) {
         host_.Debug("cannot keep the pseudo-terminal in raw mode", error);
     }
-    recent_.Append(bytes);
-    const PseudoTerminal::WriteResult result = pty_.WriteSome(bytes);
-    if (result.error != 0) {
-        host_.Debug("cannot write to the pseudo-terminal", result.error);
-        return Win32ErrorFromErrno(result.error);
+    wroteSinceEmptied_ = true;
+    std::span<const unsigned char> rest = bytes;
+    if (pending_.empty()) {
+        const PseudoTerminal::WriteResult result = pty_.WriteSome(bytes);
+        if (result.error != 0) {
+            host_.Debug("cannot write to the pseudo-terminal", result.error);
+            return Win32ErrorFromErrno(result.error);
+        }
+        rest = bytes.subspan(result.written);
     }
-    if (result.written < bytes.size()) {
-        KeepNewestLocked();
+    if (rest.empty()) {
+        return ERROR_SUCCESS;
     }
+    if (pending_.Append(rest)) {
+        // The consumer is so far behind that the oldest bytes go; those in the
+        // pty are older still than anything kept here.
+        if (const int error = pty_.DiscardPending(); error != 0) {
+            host_.Debug("cannot drop old data for new", error);
+        }
+    }
+    watcher_.WatchForRoom(true);
     return ERROR_SUCCESS;
 }
 
-// The pty is full: its unread bytes are the stream's newest ones, and more of
-// them than recent_ holds. Empty it and write the newest bytes back.
-void VirtualPort::KeepNewestLocked()
+// Moves what waits into the pty as far as there is room.
+void VirtualPort::WritePendingLocked()
 {
-    if (const int error = pty_.DiscardPending(); error != 0) {
-        host_.Debug("cannot drop old data for new", error);
+    if (pending_.empty()) {
+        watcher_.WatchForRoom(false);
         return;
     }
-    const std::span<const unsigned char> newest = recent_.Newest();
-    const PseudoTerminal::WriteResult result = pty_.WriteSome(newest);
-    if (result.error != 0 || result.written < newest.size()) {
-        host_.Debug("cannot write the newest data again", result.error);
+    const PseudoTerminal::WriteResult result = pty_.WriteSome(pending_.Front());
+    if (result.error != 0) {
+        host_.Debug("cannot write to the pseudo-terminal", result.error);
+        return;
+    }
+    pending_.Consume(result.written);
+    if (pending_.empty()) {
+        watcher_.WatchForRoom(false);
     }
 }
 
 void VirtualPort::DiscardWhatWaitsLocked()
 {
-    if (recent_.empty()) {
+    pending_.Clear();
+    watcher_.WatchForRoom(false);
+    if (!wroteSinceEmptied_) {
         return;   // nothing was written since the pty was last emptied
     }
-    recent_.Clear();
+    wroteSinceEmptied_ = false;
     if (const int error = pty_.DiscardPending(); error != 0) {
         host_.Debug("cannot drop data that nobody reads", error);
     }
@@ -100,6 +117,8 @@ bool VirtualPort::OnLineActivity()
     std::lock_guard lock(mutex_);
     if (pty_.NobodyHasSlaveOpen()) {
         DiscardWhatWaitsLocked();
+    } else {
+        WritePendingLocked();
     }
     return inputMayRemain;
 }
@@ -111,7 +130,8 @@ void VirtualPort::Purge(DWORD flags)
     }
     if ((flags & PURGE_TXCLEAR) != 0) {
         std::lock_guard lock(mutex_);
-        recent_.Clear();
+        pending_.Clear();
+        watcher_.WatchForRoom(false);
         if (const int error = pty_.DiscardPending(); error != 0) {
             host_.Debug("cannot drop data that waits for the consumer", error);
         }

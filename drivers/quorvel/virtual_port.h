@@ -3,9 +3,11 @@
 // the link "<node folder>/COM<n>".
 //
 // It behaves like a serial line: a write never waits for the consumer. While
-// nobody has the port open the bytes are sent into the void; when the consumer
-// does not keep up and the pty is full, the oldest bytes are dropped and the
-// newest kept.
+// nobody has the port open the bytes are sent into the void. What does not fit
+// into the pty waits in the driver until the consumer makes room, so that a
+// consumer that falls behind for a moment loses nothing; when it falls
+// further behind than that holds, the oldest bytes are dropped and the newest
+// kept.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +20,7 @@
 #include "line_watcher.h"
 #include "port_link.h"
 #include "pseudo_terminal.h"
-#include "recent_bytes.h"
+#include "pending_bytes.h"
 #include "serial_settings.h"
 
 namespace quorvel {
@@ -58,21 +60,19 @@ public:
 private:
     bool OnLineActivity();
     void DiscardWhatWaitsLocked();
-    void KeepNewestLocked();
+    void WritePendingLocked();
 
-    // The newest bytes written since the pty was last emptied (so empty when
-    // nothing of ours waits in it). When the pty is full they are certainly
-    // still unread, being far fewer than it holds, so after emptying it they
-    // are written again: the consumer then finds the newest data, not only the
-    // chunk that did not fit.
-    static constexpr std::size_t kNewestKept = 8192;
+    // What may wait for the consumer beyond what the pty holds (about 18 KiB):
+    // several seconds of the fastest serial line.
+    static constexpr std::size_t kPendingLimit = 64 * 1024;
 
     DriverHost host_;
     PseudoTerminal pty_;
     PortLink link_;
     SerialSettings settings_;
-    std::mutex mutex_;          // the pty's output side, recent_, opens_
-    RecentBytes recent_{kNewestKept};
+    std::mutex mutex_;          // the pty's output side, pending_, wroteSinceEmptied_, opens_
+    PendingBytes pending_{kPendingLimit};
+    bool wroteSinceEmptied_ = false;
     std::vector<std::unique_ptr<OpenContext>> opens_;
     LineWatcher watcher_;       // last: its thread uses everything above
 };

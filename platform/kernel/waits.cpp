@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel/kernel_object.h"
+#include "kernel/never_destroyed.h"
 #include "kernel/wait_internal.h"
 #include "platform/kernel.h"
 
@@ -13,14 +14,14 @@ namespace platform::kernel {
 
 std::mutex& WaitLock()
 {
-    static std::mutex lock;
-    return lock;
+    static NeverDestroyed<std::mutex> lock;
+    return lock.get();
 }
 
 std::condition_variable& WaitCondition()
 {
-    static std::condition_variable condition;
-    return condition;
+    static NeverDestroyed<std::condition_variable> condition;
+    return condition.get();
 }
 
 void NotifyWaiters()

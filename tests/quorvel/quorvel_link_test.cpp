@@ -39,17 +39,6 @@ std::set<std::string> Names(const fs::path& folder)
     return names;
 }
 
-void WriteFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The link leads to the port: what is written arrives at a reader that opened it.
 void ExpectRelaysThroughLink(const PortUnderTest& port)
 {
@@ -72,7 +61,7 @@ TEST_F(VirtualPortLink, LinkIsMadeInAMissingFolderAndLeadsToThePort)
 TEST_F(VirtualPortLink, StaleLinksAreReplaced)
 {
     const fs::path elsewhere = folder_.path() / "elsewhere.txt";
-    WriteFile(elsewhere, "not a port");
+    WriteWholeFile(elsewhere, "not a port");
     fs::create_symlink("/dev/pts/no-such-pty", folder_.path() / "COM3");
     fs::create_symlink(elsewhere, folder_.path() / "COM4");
 
@@ -80,7 +69,7 @@ TEST_F(VirtualPortLink, StaleLinksAreReplaced)
     PortUnderTest pointingToAFile(module_, 4, folder_.path());
     EXPECT_TRUE(PointsToAPtySlave(dangling.linkPath()));
     EXPECT_TRUE(PointsToAPtySlave(pointingToAFile.linkPath()));
-    EXPECT_EQ(ReadFile(elsewhere), "not a port");
+    EXPECT_EQ(ReadWholeFile(elsewhere), "not a port");
     EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM3", "COM4", "elsewhere.txt"}))
         << "no temporary link is left behind";
     ExpectRelaysThroughLink(dangling);
@@ -89,7 +78,7 @@ TEST_F(VirtualPortLink, StaleLinksAreReplaced)
 
 TEST_F(VirtualPortLink, SomethingElseInTheWayFailsTheActivationAndIsLeftAlone)
 {
-    WriteFile(folder_.path() / "COM6", "a user's file");
+    WriteWholeFile(folder_.path() / "COM6", "a user's file");
     fs::create_directory(folder_.path() / "COM7");
     platform::DebugOutputCapture debug;
 
@@ -100,7 +89,7 @@ TEST_F(VirtualPortLink, SomethingElseInTheWayFailsTheActivationAndIsLeftAlone)
         EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS) << index;
     }
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder_.path() / "COM6")));
-    EXPECT_EQ(ReadFile(folder_.path() / "COM6"), "a user's file");
+    EXPECT_EQ(ReadWholeFile(folder_.path() / "COM6"), "a user's file");
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder_.path() / "COM7")));
     EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM6", "COM7"}));
 

@@ -1,8 +1,11 @@
 #include "relay/relay_run.h"
 
+#include <algorithm>
+
 #include "platform/kernel.h"
 #include "relay/relay_control.h"
 #include "relay/relay_worker.h"
+#include "support/pty_pair.h"
 
 namespace tavrel::testing {
 namespace {
@@ -44,7 +47,17 @@ RelayRun::~RelayRun()
 
 bool RelayRun::Start(std::chrono::milliseconds timeout)
 {
+    Launch();
+    return WaitStarted(timeout);
+}
+
+void RelayRun::Launch()
+{
     thread_ = CreateThread(nullptr, 0, ThreadGPSProxy, nullptr, 0, nullptr);
+}
+
+bool RelayRun::WaitStarted(std::chrono::milliseconds timeout)
+{
     return thread_ != nullptr && WaitForSingleObject(RelayControl.startedEvent, Milliseconds(timeout)) == WAIT_OBJECT_0;
 }
 
@@ -93,6 +106,22 @@ bool RelayRun::running() const
 bool RelayRun::StartedSignalled() const
 {
     return WaitForSingleObject(RelayControl.startedEvent, 0) == WAIT_OBJECT_0;
+}
+
+bool WaitUntilRelaying(const PtyPair& input, const std::vector<int>& readers)
+{
+    std::vector<bool> reached(readers.size(), false);
+    for (int attempt = 0; attempt < 500 && std::count(reached.begin(), reached.end(), false) > 0; ++attempt) {
+        input.Write({'~'});
+        for (std::size_t i = 0; i < readers.size(); ++i) {
+            reached[i] = reached[i] || !ReadFor(readers[i], 1, std::chrono::milliseconds(20)).empty();
+        }
+    }
+    for (int fd : readers) {
+        while (!ReadFor(fd, 4096, std::chrono::milliseconds(300)).empty()) {
+        }
+    }
+    return std::count(reached.begin(), reached.end(), false) == 0;
 }
 
 }  // namespace tavrel::testing

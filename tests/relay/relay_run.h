@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -17,6 +18,9 @@ public:
 
     // Creates the worker; true when it reported the outcome of its start-up in time.
     bool Start(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Creates the worker without waiting for its report.
+    void Launch();
+    bool WaitStarted(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // The stop handshake; true when the worker acknowledged in time.
     bool Stop(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Creates the stop-acknowledge event without signalling the stop, as a stop does first.
@@ -32,5 +36,12 @@ public:
 private:
     HANDLE thread_ = nullptr;
 };
+
+class PtyPair;
+
+// The worker drops what arrives while it starts up. Sends a byte through the
+// input until it has reached every reader, then empties the readers: from
+// then on everything written to the input arrives. False when it never did.
+bool WaitUntilRelaying(const PtyPair& input, const std::vector<int>& readers);
 
 }  // namespace tavrel::testing

@@ -7,6 +7,7 @@
 #include "platform/debug_capture.h"
 #include "platform/devices.h"
 #include "platform/kernel.h"
+#include "platform/strings.h"
 #include "ports/port_lists.h"
 #include "relay/relay_control.h"
 #include "relay/relay_run.h"
@@ -44,7 +45,7 @@ protected:
         ASSERT_NE(input_, nullptr);
         for (DWORD n = 0; n <= 9; ++n) {
             if (n != kInput) {
-                ScriptedSerialDevices::WriteDriverKey(u"Drivers\\quorvel" + std::u16string(1, u'0' + n), n);
+                ScriptedSerialDevices::WriteDriverKey(u"Drivers\\quorvel" + std::u16string(1, static_cast<char16_t>(u'0' + n)), n);
             }
         }
         AppSettings = Settings{};
@@ -126,8 +127,13 @@ TEST_F(RelayWorkerTest, StartUpBringsUpEveryPortInOrder)
     EXPECT_EQ(in.ByteSize, 8);
     EXPECT_EQ(input().Mask(), EV_RXCHAR);
     EXPECT_EQ(input().Timeouts().ReadIntervalTimeout, MAXDWORD);
+    // The input is purged once, right after the start-up was reported.
+    for (int i = 0; i < 2000 && input().Count(SerialCall::ReadFile) == 0; ++i) {
+        Sleep(10);
+    }
     const auto purges = input().Calls(SerialCall::PurgeComm);
     ASSERT_EQ(purges.size(), 1u);
+    EXPECT_LT(purges[0].sequence, input().Calls(SerialCall::ReadFile).at(0).sequence);
     EXPECT_EQ(purges[0].argument, PURGE_TXCLEAR | PURGE_RXCLEAR);
     StopAndCheck(run);
 }
@@ -241,6 +247,7 @@ TEST_F(RelayWorkerTest, AnOutputThatFailsToOpenTearsEverythingDown)
     MessageBoxRecorder boxes(MessageBoxRecorder::Mode::Hold);
     port(5).Fail(SerialCall::Open, 5);
     RelayRun run;
+    run.Launch();
     const auto box = boxes.WaitForBox();
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, u"Unable to open COM5:\nPlease, choose another");
@@ -249,12 +256,13 @@ TEST_F(RelayWorkerTest, AnOutputThatFailsToOpenTearsEverythingDown)
     EXPECT_TRUE(port(2).IsOpen());
     EXPECT_TRUE(port(3).IsOpen());
     EXPECT_TRUE(port(5).IsActive());
+    EXPECT_FALSE(run.StartedSignalled());
     boxes.Answer(IDOK);
 
+    ASSERT_TRUE(run.WaitStarted());
     ASSERT_TRUE(run.WaitEnded());
     EXPECT_EQ(run.ExitCode(), 1u);
     EXPECT_FALSE(run.running());
-    EXPECT_TRUE(run.StartedSignalled());
     for (PortNumber n : SplitOutputs) {
         EXPECT_FALSE(port(n).IsOpen());
         EXPECT_FALSE(port(n).IsActive());
@@ -283,6 +291,17 @@ struct InputFailure {
     const char16_t* text;
     const char16_t* caption;
 };
+
+void PrintTo(const InputFailure& failure, std::ostream* out)
+{
+    *out << platform::ToUtf8(failure.text);
+}
+
+std::string StepName(const ::testing::TestParamInfo<InputFailure>& step)
+{
+    const char* names[] = {"Open", "Setup", "SetMask", "ReadTimeouts"};
+    return names[step.index];
+}
 
 class InputFailureTest : public RelayWorkerTest, public ::testing::WithParamInterface<InputFailure> {};
 
@@ -316,7 +335,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InputFailure{SerialCall::SetCommMask, 0, u"Unable to SetMask on input port", u"Test"},
                       // Open sets the time-outs once; the worker's second setting fails.
                       InputFailure{SerialCall::SetCommTimeouts, 1, u"Unable to setup timeouts on input port",
-                                   u"Tavrel"}));
+                                   u"Tavrel"}),
+    StepName);
 
 TEST_F(RelayWorkerTest, InputNumbersWhoseNameDoesNotFitCannotBeOpened)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace tavrel::testing {
 
@@ -17,5 +18,9 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The whole content of a file (empty when it cannot be read), and writing one.
+std::string ReadWholeFile(const std::filesystem::path& file);
+void WriteWholeFile(const std::filesystem::path& file, const std::string& text);
 
 }  // namespace tavrel::testing

@@ -36,7 +36,7 @@ protected:
     // nothing is missing from its end.
     void ExpectWholeFile(const std::filesystem::path& file, std::u16string_view rootName) const
     {
-        const std::string text = ReadFile(file);
+        const std::string text = ReadWholeFile(file);
         const auto parsed = platform::registry::ParseHive(text, rootName);
         ASSERT_NE(parsed.root, nullptr) << file << ":" << parsed.errorLine << ": " << parsed.error;
         EXPECT_EQ(platform::registry::FormatHive(*parsed.root, rootName), text);
@@ -132,21 +132,21 @@ TEST_F(HiveFiles, MemoryOnlyBeforeMountingAndAfterUnmounting)
     EXPECT_TRUE(SubkeyNames(HKEY_LOCAL_MACHINE).empty());
     HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Mounted");
     EXPECT_FALSE(std::filesystem::exists(UserFile()));
-    const std::string written = ReadFile(SystemFile());
+    const std::string written = ReadWholeFile(SystemFile());
     EXPECT_EQ(written, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Mounted]\n");
 
     UnmountHives();
     EXPECT_EQ(SetValue(key, u"v", REG_BINARY, Bytes({1})), ERROR_INVALID_HANDLE);
     RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, u"AfterUnmount"));
-    EXPECT_EQ(ReadFile(SystemFile()), written);
+    EXPECT_EQ(ReadWholeFile(SystemFile()), written);
 }
 
 TEST_F(HiveFiles, UnparsableFileIsReportedWithItsLineAndLeftAlone)
 {
     std::filesystem::create_directories(folder);
     const std::string broken = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Drivers]\n\"Index\"=dword:1\n\"Prefix\"=\"COM\n";
-    WriteFile(SystemFile(), broken);
-    WriteFile(UserFile(), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\"Kept\"=dword:00000002\n");
+    WriteWholeFile(SystemFile(), broken);
+    WriteWholeFile(UserFile(), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\"Kept\"=dword:00000002\n");
 
     const auto mounted = MountHives(folder);
     EXPECT_FALSE(mounted.ok);
@@ -166,10 +166,10 @@ TEST_F(HiveFiles, UnparsableFileIsReportedWithItsLineAndLeftAlone)
     HKEY software = CreateKey(HKEY_CURRENT_USER, u"Software");
     EXPECT_EQ(QueryValue(software, u"Kept").data, Bytes({2, 0, 0, 0}));
     ASSERT_EQ(SetValue(software, u"Added", REG_DWORD, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);
-    EXPECT_NE(ReadFile(UserFile()).find("\"Added\"=dword:00000003"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(UserFile()).find("\"Added\"=dword:00000003"), std::string::npos);
 
     UnmountHives();
-    EXPECT_EQ(ReadFile(SystemFile()), broken);
+    EXPECT_EQ(ReadWholeFile(SystemFile()), broken);
     EXPECT_EQ(SetValue(HKEY_LOCAL_MACHINE, u"v", REG_BINARY, Bytes({1})), ERROR_SUCCESS);
 }
 
@@ -184,13 +184,13 @@ TEST_F(HiveFiles, UnreadableFileOrFolderMakesItsHivesUnusable)
     EXPECT_EQ(SetValue(HKEY_CURRENT_USER, u"v", REG_BINARY, Bytes({1})), ERROR_SUCCESS);
 
     const std::filesystem::path notAFolder = temp.path() / "plain-file";
-    WriteFile(notAFolder, "x");
+    WriteWholeFile(notAFolder, "x");
     mounted = MountHives(notAFolder / "registry");
     EXPECT_FALSE(mounted.ok);
     EXPECT_EQ(mounted.errors.size(), 2u);
     EXPECT_EQ(SetValue(HKEY_LOCAL_MACHINE, u"v", REG_BINARY, Bytes({1})), ERROR_BADDB);
     EXPECT_EQ(SetValue(HKEY_CURRENT_USER, u"v", REG_BINARY, Bytes({1})), ERROR_BADDB);
-    EXPECT_EQ(ReadFile(notAFolder), "x");
+    EXPECT_EQ(ReadWholeFile(notAFolder), "x");
 }
 
 TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
@@ -199,12 +199,12 @@ TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
     HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Settings\\Child");
     HKEY settings = CreateKey(HKEY_LOCAL_MACHINE, u"Settings");
     ASSERT_EQ(SetValue(settings, u"Kept", REG_DWORD, Bytes({1, 0, 0, 0})), ERROR_SUCCESS);
-    const std::string before = ReadFile(SystemFile());
+    const std::string before = ReadWholeFile(SystemFile());
 
     // With a plain file where the folder was, no file can be written there.
     const std::filesystem::path moved = temp.path() / "moved";
     std::filesystem::rename(folder, moved);
-    WriteFile(folder, "not a folder");
+    WriteWholeFile(folder, "not a folder");
 
     EXPECT_EQ(SetValue(settings, u"Kept", REG_DWORD, Bytes({2, 0, 0, 0})), ERROR_REGISTRY_IO_FAILED);
     EXPECT_EQ(SetValue(settings, u"New", REG_DWORD, Bytes({2, 0, 0, 0})), ERROR_REGISTRY_IO_FAILED);
@@ -222,7 +222,7 @@ TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
 
     std::filesystem::remove(folder);
     std::filesystem::rename(moved, folder);
-    EXPECT_EQ(ReadFile(SystemFile()), before);
+    EXPECT_EQ(ReadWholeFile(SystemFile()), before);
     ASSERT_EQ(SetValue(key, u"StillOpen", REG_DWORD, Bytes({1, 0, 0, 0})), ERROR_SUCCESS);
     UnmountHives();
     ASSERT_TRUE(MountHives(folder).ok);
@@ -235,14 +235,14 @@ TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
 TEST_F(HiveFiles, LeftoverTemporaryFileIsIgnoredAndReplaced)
 {
     std::filesystem::create_directories(folder);
-    WriteFile(SystemFile(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Whole]\n\"v\"=dword:00000001\n");
-    WriteFile(folder / "system.reg.tmp", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Half]\n\"v\"=hex:01,");
+    WriteWholeFile(SystemFile(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Whole]\n\"v\"=dword:00000001\n");
+    WriteWholeFile(folder / "system.reg.tmp", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Half]\n\"v\"=hex:01,");
     ASSERT_TRUE(MountHives(folder).ok);
     EXPECT_EQ(SubkeyNames(HKEY_LOCAL_MACHINE), std::vector<std::u16string>{u"Whole"});
 
     RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, u"Next"));
     EXPECT_FALSE(std::filesystem::exists(folder / "system.reg.tmp"));
-    EXPECT_EQ(ReadFile(SystemFile()),
+    EXPECT_EQ(ReadWholeFile(SystemFile()),
               "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Whole]\n\"v\"=dword:00000001\n\n[HKEY_LOCAL_MACHINE\\Next]\n");
 }
 
@@ -269,7 +269,7 @@ TEST_F(HiveFiles, FileIsWholeAndCurrentAfterEveryCall)
     };
     for (std::size_t i = 0; i < steps.size(); ++i) {
         ASSERT_EQ(steps[i].call(), ERROR_SUCCESS) << "step " << i;
-        const std::string text = ReadFile(UserFile());
+        const std::string text = ReadWholeFile(UserFile());
         EXPECT_NE(text.find(steps[i].present), std::string::npos) << "step " << i << ":\n" << text;
         if (!steps[i].absent.empty()) {
             EXPECT_EQ(text.find(steps[i].absent), std::string::npos) << "step " << i << ":\n" << text;

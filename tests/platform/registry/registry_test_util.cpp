@@ -86,21 +86,5 @@ std::vector<std::u16string> ValueNames(HKEY key)
     }
 }
 
-std::string ReadFile(const std::filesystem::path& file)
-{
-    std::error_code missing;
-    const auto size = std::filesystem::file_size(file, missing);
-    std::string text(missing ? 0 : size, '\0');
-    std::ifstream input(file, std::ios::binary);
-    input.read(text.data(), static_cast<std::streamsize>(text.size()));
-    return text;
-}
-
-void WriteFile(const std::filesystem::path& file, const std::string& text)
-{
-    std::ofstream output(file, std::ios::binary | std::ios::trunc);
-    output << text;
-    ASSERT_TRUE(output.good());
-}
 
 }  // namespace tavrel::testing

@@ -1,6 +1,8 @@
 // Short forms of the registry calls for the tests, and whole-file helpers.
 #pragma once
 
+#include "support/temp_device.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -31,7 +33,5 @@ HKEY CreateKey(HKEY parent, const char16_t* path);
 std::vector<std::u16string> SubkeyNames(HKEY key);
 std::vector<std::u16string> ValueNames(HKEY key);
 
-std::string ReadFile(const std::filesystem::path& file);
-void WriteFile(const std::filesystem::path& file, const std::string& text);
 
 }  // namespace tavrel::testing

@@ -1,0 +1,22 @@
+// Preparing a booted device as an installer and a person would: the virtual
+// port driver module in the device's file system, the driver keys of the
+// virtual ports, and host ttys mapped as built-in COM ports.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tavrel::tools {
+
+// Where the driver module is installed, in the device's file system.
+inline constexpr const char16_t* kVirtualPortModule = u"\\Program Files\\Tavrel\\quorvel.dll";
+
+// Copies the module file to kVirtualPortModule; false when it cannot.
+bool InstallVirtualPortDriver(const std::filesystem::path& module);
+// Writes HKLM\Drivers\quorvel<n>: "Dll", "Prefix" "COM", "FriendlyName", "Index" n.
+bool WriteVirtualPortKey(int number);
+// Writes HKLM\Drivers\BuiltIn\<keyName> with "Prefix" "COM", "Index" and
+// "HostDevice"; the port is activated at the next boot.
+bool MapBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice);
+
+}  // namespace tavrel::tools
