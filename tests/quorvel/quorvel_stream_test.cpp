@@ -210,6 +210,20 @@ TEST_F(VirtualPortStream, ReaderThatFallsBehindGetsTheNewestDataWhenItReads)
     }
 }
 
+TEST_F(VirtualPortStream, ReaderThatFallsBehindForAMomentLosesNothing)
+{
+    PortUnderTest port(module_, 7, folder_.path());
+    Consumer reader(OpenRaw(port.linkPath()));
+    ASSERT_TRUE(reader.valid());
+    // Three times what the pty holds, written while the reader does not read:
+    // the driver keeps what does not fit and hands it on as the reader catches up.
+    const auto stream = CountingStream(60 * 1024, 0);
+    EXPECT_TRUE(port.WriteInChunks(stream));
+    const auto got = ReadFor(reader.fd(), stream.size());
+    ASSERT_EQ(got.size(), stream.size());
+    EXPECT_TRUE(got == stream);
+}
+
 TEST_F(VirtualPortStream, ConsumerWritingToItsEndNeverBlocks)
 {
     PortUnderTest port(module_, 7, folder_.path());
