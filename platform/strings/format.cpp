@@ -20,7 +20,7 @@ namespace {
 
 enum class Size { Char, Short, Default, Long64 };
 
-struct Spec {
+struct Field {
     bool leftAlign = false;
     bool plus = false;
     bool space = false;
@@ -38,36 +38,36 @@ class Parser {
 public:
     explicit Parser(const WCHAR* at) : at_(at) {}
 
-    // Reads a conversion spec after '%'; false when it is malformed.
-    bool ReadSpec(Spec& spec)
+    // Reads a conversion field after '%'; false when it is malformed.
+    bool ReadField(Field& field)
     {
-        ReadFlags(spec);
-        spec.width = ReadNumber();
+        ReadFlags(field);
+        field.width = ReadNumber();
         if (*at_ == u'.') {
             ++at_;
-            spec.precision = static_cast<int>(std::min<std::size_t>(ReadNumber(), 4096));
+            field.precision = static_cast<int>(std::min<std::size_t>(ReadNumber(), 4096));
         }
-        ReadSize(spec);
-        spec.conversion = *at_;
-        if (spec.conversion == u'\0') {
+        ReadSize(field);
+        field.conversion = *at_;
+        if (field.conversion == u'\0') {
             return false;
         }
         ++at_;
-        return spec.width <= 4096;
+        return field.width <= 4096;
     }
 
     const WCHAR*& position() { return at_; }
 
 private:
-    void ReadFlags(Spec& spec)
+    void ReadFlags(Field& field)
     {
         for (;; ++at_) {
             switch (*at_) {
-            case u'-': spec.leftAlign = true; break;
-            case u'+': spec.plus = true; break;
-            case u' ': spec.space = true; break;
-            case u'0': spec.zeroPad = true; break;
-            case u'#': spec.alternate = true; break;
+            case u'-': field.leftAlign = true; break;
+            case u'+': field.plus = true; break;
+            case u' ': field.space = true; break;
+            case u'0': field.zeroPad = true; break;
+            case u'#': field.alternate = true; break;
             default: return;
             }
         }
@@ -83,24 +83,24 @@ private:
         return value;
     }
 
-    void ReadSize(Spec& spec)
+    void ReadSize(Field& field)
     {
         const std::u16string_view rest(at_);
         if (rest.starts_with(u"I64") || rest.starts_with(u"ll")) {
-            spec.size = Size::Long64;
+            field.size = Size::Long64;
             at_ += rest.starts_with(u"I64") ? 3 : 2;
         } else if (rest.starts_with(u"I32")) {
             at_ += 3;
         } else if (rest.starts_with(u"hh")) {
-            spec.size = Size::Char;
-            spec.narrowText = true;
+            field.size = Size::Char;
+            field.narrowText = true;
             at_ += 2;
         } else if (*at_ == u'h') {
-            spec.size = Size::Short;
-            spec.narrowText = true;
+            field.size = Size::Short;
+            field.narrowText = true;
             ++at_;
         } else if (*at_ == u'l' || *at_ == u'w') {
-            spec.wideText = true;
+            field.wideText = true;
             ++at_;
         }
     }
@@ -150,13 +150,13 @@ private:
     bool truncated_ = false;
 };
 
-// Writes body with the spec's width; `prefix` (sign, 0x) stays before zero padding.
-void PutField(Output& out, const Spec& spec, std::u16string_view prefix, std::u16string_view body, bool numeric)
+// Writes body with the field's width; `prefix` (sign, 0x) stays before zero padding.
+void PutField(Output& out, const Field& field, std::u16string_view prefix, std::u16string_view body, bool numeric)
 {
     const std::size_t length = prefix.size() + body.size();
-    const std::size_t padding = spec.width > length ? spec.width - length : 0;
-    const bool zeros = numeric && spec.zeroPad && !spec.leftAlign && spec.precision < 0;
-    if (!spec.leftAlign && !zeros) {
+    const std::size_t padding = field.width > length ? field.width - length : 0;
+    const bool zeros = numeric && field.zeroPad && !field.leftAlign && field.precision < 0;
+    if (!field.leftAlign && !zeros) {
         out.Pad(padding, u' ');
     }
     out.Put(prefix);
@@ -164,7 +164,7 @@ void PutField(Output& out, const Spec& spec, std::u16string_view prefix, std::u1
         out.Pad(padding, u'0');
     }
     out.Put(body);
-    if (spec.leftAlign) {
+    if (field.leftAlign) {
         out.Pad(padding, u' ');
     }
 }
@@ -212,36 +212,36 @@ bool IsInteger(const FormatArg& arg)
     return arg.kind() == FormatArg::Kind::Signed || arg.kind() == FormatArg::Kind::Unsigned;
 }
 
-bool PutInteger(Output& out, const Spec& spec, const FormatArg& arg)
+bool PutInteger(Output& out, const Field& field, const FormatArg& arg)
 {
     if (!IsInteger(arg)) {
         return false;
     }
-    const unsigned long long raw = Truncate(arg.AsUnsigned(), spec.size);
+    const unsigned long long raw = Truncate(arg.AsUnsigned(), field.size);
     std::u16string prefix;
     std::u16string body;
-    switch (spec.conversion) {
+    switch (field.conversion) {
     case u'd':
     case u'i': {
-        const long long value = SignExtend(raw, spec.size);
+        const long long value = SignExtend(raw, field.size);
         const unsigned long long magnitude =
             value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-        prefix = value < 0 ? u"-" : spec.plus ? u"+" : spec.space ? u" " : u"";
-        body = Digits(magnitude, 10, false, spec.precision);
+        prefix = value < 0 ? u"-" : field.plus ? u"+" : field.space ? u" " : u"";
+        body = Digits(magnitude, 10, false, field.precision);
         break;
     }
-    case u'u': body = Digits(raw, 10, false, spec.precision); break;
-    case u'o': body = Digits(raw, 8, false, spec.precision); break;
+    case u'u': body = Digits(raw, 10, false, field.precision); break;
+    case u'o': body = Digits(raw, 8, false, field.precision); break;
     case u'x':
     case u'X':
-        body = Digits(raw, 16, spec.conversion == u'X', spec.precision);
-        if (spec.alternate && raw != 0) {
-            prefix = spec.conversion == u'X' ? u"0X" : u"0x";
+        body = Digits(raw, 16, field.conversion == u'X', field.precision);
+        if (field.alternate && raw != 0) {
+            prefix = field.conversion == u'X' ? u"0X" : u"0x";
         }
         break;
     default: return false;
     }
-    PutField(out, spec, prefix, body, true);
+    PutField(out, field, prefix, body, true);
     return true;
 }
 
@@ -253,45 +253,45 @@ std::u16string TextOf(const FormatArg& arg, bool narrow)
     return arg.wide() == nullptr ? u"(null)" : std::u16string(arg.wide());
 }
 
-bool PutText(Output& out, const Spec& spec, const FormatArg& arg)
+bool PutText(Output& out, const Field& field, const FormatArg& arg)
 {
     // In the wide printf family %s is wide text and %S narrow text.
-    const bool narrow = spec.conversion == u'S' ? !spec.wideText : spec.narrowText;
+    const bool narrow = field.conversion == u'S' ? !field.wideText : field.narrowText;
     const auto expected = narrow ? FormatArg::Kind::NarrowText : FormatArg::Kind::WideText;
     if (arg.kind() != expected) {
         return false;
     }
     std::u16string text = TextOf(arg, narrow);
-    if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-        text.resize(static_cast<std::size_t>(spec.precision));
+    if (field.precision >= 0 && text.size() > static_cast<std::size_t>(field.precision)) {
+        text.resize(static_cast<std::size_t>(field.precision));
     }
-    PutField(out, spec, u"", text, false);
+    PutField(out, field, u"", text, false);
     return true;
 }
 
-bool PutCharacter(Output& out, const Spec& spec, const FormatArg& arg)
+bool PutCharacter(Output& out, const Field& field, const FormatArg& arg)
 {
     if (!IsInteger(arg)) {
         return false;
     }
-    const auto c = static_cast<char16_t>(spec.narrowText ? (arg.AsUnsigned() & 0xFFu) : arg.AsUnsigned());
-    PutField(out, spec, u"", std::u16string_view(&c, 1), false);
+    const auto c = static_cast<char16_t>(field.narrowText ? (arg.AsUnsigned() & 0xFFu) : arg.AsUnsigned());
+    PutField(out, field, u"", std::u16string_view(&c, 1), false);
     return true;
 }
 
-bool PutConversion(Output& out, const Spec& spec, const FormatArg& arg)
+bool PutConversion(Output& out, const Field& field, const FormatArg& arg)
 {
-    switch (spec.conversion) {
+    switch (field.conversion) {
     case u'd':
     case u'i':
     case u'u':
     case u'o':
     case u'x':
-    case u'X': return PutInteger(out, spec, arg);
+    case u'X': return PutInteger(out, field, arg);
     case u's':
-    case u'S': return PutText(out, spec, arg);
+    case u'S': return PutText(out, field, arg);
     case u'c':
-    case u'C': return PutCharacter(out, spec, arg);
+    case u'C': return PutCharacter(out, field, arg);
     default: return false;
     }
 }
@@ -321,8 +321,8 @@ HRESULT FormatW(WCHAR* destination, std::size_t destinationSize, const WCHAR* fo
             out.Put(*at++);
             continue;
         }
-        Spec spec;
-        if (!parser.ReadSpec(spec) || next >= argCount || !PutConversion(out, spec, args[next++])) {
+        Field field;
+        if (!parser.ReadField(field) || next >= argCount || !PutConversion(out, field, args[next++])) {
             return out.Fail();
         }
     }
