@@ -66,6 +66,13 @@ std::filesystem::path NodeFolder()
     return folders.nodeFolder;
 }
 
+std::filesystem::path DeviceRoot()
+{
+    Folders& folders = TheFolders();
+    std::lock_guard guard(folders.lock);
+    return folders.deviceRoot;
+}
+
 }  // namespace platform::devices
 
 namespace platform {

@@ -9,5 +9,7 @@ namespace platform::devices {
 void SetDeviceFolders(const std::filesystem::path& deviceRoot, const std::filesystem::path& nodeFolder);
 void ClearDeviceFolders();
 std::filesystem::path NodeFolder();
+// Empty while no device is up.
+std::filesystem::path DeviceRoot();
 
 }  // namespace platform::devices

@@ -11,7 +11,7 @@
 
 namespace platform::kernel {
 
-enum class ObjectType { Event, Thread, Mutex, DeviceFile, Device };
+enum class ObjectType { Event, Thread, Mutex, DeviceFile, Device, FileSearch };
 
 class KernelObject {
 public:

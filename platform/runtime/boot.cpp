@@ -7,7 +7,10 @@
 #include "drivers/serial/host_serial_ports.h"
 #include "drivers/serial/serial_driver.h"
 #include "platform/driver_modules.h"
+#include "platform/user.h"
 #include "registry/hives.h"
+#include "user/device_session.h"
+#include "user/window_table.h"
 
 namespace platform {
 namespace {
@@ -38,11 +41,17 @@ BootResult BootDevice(const DeviceSettings& settings)
         devices::SyncBuiltInSerialPorts(PresentSerialPorts(settings), result.problems);
     }
     devices::ActivateBuiltInDrivers(result.problems);
+
+    // Other processes of this device find this one's windows and post to them.
+    user::ReceivePostsFromOtherProcesses(
+        [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) { PostMessageW(window, message, wParam, lParam); });
+    user::PublishTopLevelWindows();
     return result;
 }
 
 void ShutdownDevice()
 {
+    user::LeaveDeviceSession();
     devices::DeactivateAllDevices();
     registry::UnmountHives();
     devices::ClearDeviceFolders();

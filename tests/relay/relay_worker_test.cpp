@@ -7,6 +7,7 @@
 #include "platform/debug_capture.h"
 #include "platform/devices.h"
 #include "platform/kernel.h"
+#include "platform/message_box.h"
 #include "platform/strings.h"
 #include "ports/port_lists.h"
 #include "relay/relay_control.h"

@@ -2,73 +2,75 @@
 
 namespace tavrel::testing {
 
-MessageBoxRecorder::MessageBoxRecorder(Mode mode) : mode_(mode)
-{
-    platform::SetMessageBoxAnswerer([this](const platform::MessageBoxRequest& request) { return Show(request); });
-}
+MessageBoxRecorder::MessageBoxRecorder(Mode mode) : mode_(mode), watcher_([this] { Watch(); }) {}
 
 MessageBoxRecorder::~MessageBoxRecorder()
 {
-    {
-        std::lock_guard guard(lock_);
-        closing_ = true;
+    stop_ = true;
+    watcher_.join();
+    for (const Box& box : driver_.MessageBoxes()) {
+        driver_.Answer(box, 1);
     }
-    changed_.notify_all();
-    platform::SetMessageBoxAnswerer(nullptr);
-    // A box still up belongs to a thread that is in Show(); let it leave first.
-    std::unique_lock guard(lock_);
-    changed_.wait(guard, [this] { return showing_ == 0; });
+    // Let the threads that showed them leave their boxes before the display goes.
+    driver_.WaitUntil([this] { return driver_.MessageBoxes().empty(); }, std::chrono::seconds(10));
 }
 
-int MessageBoxRecorder::Show(const platform::MessageBoxRequest& request)
+void MessageBoxRecorder::Watch()
 {
-    std::unique_lock guard(lock_);
-    boxes_.push_back(request);
-    changed_.notify_all();
-    if (mode_ == Mode::AnswerAtOnce || closing_) {
-        return IDOK;
+    while (!stop_) {
+        std::vector<Box> fresh;
+        driver_.WaitUntil([&] {
+            for (const Box& box : driver_.MessageBoxes()) {
+                std::lock_guard guard(lock_);
+                if (seen_.insert(box.window).second) {
+                    fresh.push_back(box);
+                }
+            }
+            return !fresh.empty() || stop_;
+        }, std::chrono::milliseconds(200));
+        for (const Box& box : fresh) {
+            {
+                std::lock_guard guard(lock_);
+                boxes_.push_back(box);
+            }
+            if (mode_ == Mode::AnswerAtOnce) {
+                driver_.Answer(box, 1);
+            }
+        }
     }
-    ++showing_;
-    changed_.wait(guard, [this] { return !answers_.empty() || closing_; });
-    int answer = IDOK;
-    if (!answers_.empty()) {
-        answer = answers_.front();
-        answers_.erase(answers_.begin());
-    }
-    --showing_;
-    changed_.notify_all();
-    return answer;
 }
 
-std::vector<platform::MessageBoxRequest> MessageBoxRecorder::Boxes() const
+std::vector<MessageBoxRecorder::Box> MessageBoxRecorder::Boxes() const
 {
     std::lock_guard guard(lock_);
     return boxes_;
 }
 
-std::optional<platform::MessageBoxRequest> MessageBoxRecorder::WaitForBox(std::size_t count,
-                                                                          std::chrono::milliseconds timeout)
+std::optional<MessageBoxRecorder::Box> MessageBoxRecorder::WaitForBox(std::size_t count,
+                                                                       std::chrono::milliseconds timeout)
 {
-    std::unique_lock guard(lock_);
-    if (!changed_.wait_for(guard, timeout, [&] { return boxes_.size() >= count; })) {
-        return std::nullopt;
-    }
-    return boxes_[count - 1];
+    std::optional<Box> found;
+    driver_.WaitUntil([&] {
+        std::lock_guard guard(lock_);
+        if (boxes_.size() >= count) {
+            found = boxes_[count - 1];
+        }
+        return found.has_value();
+    }, timeout);
+    return found;
 }
 
 bool MessageBoxRecorder::IsShowing() const
 {
-    std::lock_guard guard(lock_);
-    return showing_ > 0;
+    return !driver_.MessageBoxes().empty();
 }
 
 void MessageBoxRecorder::Answer(int button)
 {
-    {
-        std::lock_guard guard(lock_);
-        answers_.push_back(button);
+    const auto boxes = driver_.MessageBoxes();
+    if (!boxes.empty()) {
+        driver_.Answer(boxes.front(), button);
     }
-    changed_.notify_all();
 }
 
 }  // namespace tavrel::testing

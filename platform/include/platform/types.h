@@ -46,6 +46,22 @@ using HWND = HWND__*;
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;
+struct HICON__;
+using HICON = HICON__*;
+struct HRSRC__;
+using HRSRC = HRSRC__*;
+using HGLOBAL = void*;
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;

@@ -1,0 +1,69 @@
+#include "app/program.h"
+
+#include "app/main_window.h"
+#include "app/tray_and_about.h"
+#include "platform/kernel.h"
+#include "platform/strings.h"
+#include "platform/user.h"
+#include "platform/winmain.h"
+#include "resources/resource_ids.h"
+#include "settings/settings_store.h"
+
+HINSTANCE ProgramInstance = nullptr;
+
+namespace {
+
+const WCHAR kMutexName[] = u"{AF62135C-D1BA-4076-94CB-C05498E0E225}";
+const WCHAR kProductName[] = u"Tavrel";
+constexpr int kTitleSize = 260;
+
+HWND foundWindow = nullptr;
+DWORD foundFlag = 0;
+
+// One top-level window: the running copy's, if the product name is in its title.
+BOOL WindowTest(HWND window, LPARAM pattern)
+{
+    WCHAR title[kTitleSize] = {};
+    GetWindowTextW(window, title, kTitleSize - 1);
+    if (wcsstr(title, reinterpret_cast<const WCHAR*>(pattern)) == nullptr) {
+        return TRUE;
+    }
+    foundWindow = window;
+    foundFlag = 1;
+    return FALSE;
+}
+
+const DLGTEMPLATE* MainDialogTemplate(HINSTANCE instance)
+{
+    const WORD id = GetSystemMetrics(SM_CYSCREEN) > GetSystemMetrics(SM_CXSCREEN) ? IDD_MAIN_PORTRAIT
+                                                                                 : IDD_MAIN_LANDSCAPE;
+    HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(id), RT_DIALOG);
+    HGLOBAL loaded = found != nullptr ? LoadResource(instance, found) : nullptr;
+    return static_cast<const DLGTEMPLATE*>(loaded != nullptr ? LockResource(loaded) : nullptr);
+}
+
+}  // namespace
+
+int WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+{
+    foundFlag = 0;
+    WCHAR pattern[sizeof(kProductName) / sizeof(WCHAR)] = {};
+    StringCchCopyW(pattern, sizeof(pattern) / sizeof(WCHAR), kProductName);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        EnumWindows(WindowTest, reinterpret_cast<LPARAM>(pattern));
+        if (foundFlag != 0) {
+            OutputDebugStringW(u"Tavrel is already running...\n");
+            PostMessageW(foundWindow, TrayMessage, TrayIconId, WM_LBUTTONDOWN);
+        }
+        return 0;
+    }
+    ProgramInstance = instance;
+    InitCommonControls();
+    LoadSettings();
+    const INT_PTR result =
+        DialogBoxIndirectParamW(instance, MainDialogTemplate(instance), nullptr, MainDialogProc, 0);
+    SaveSettings();
+    CloseHandle(mutex);
+    return static_cast<int>(result);
+}

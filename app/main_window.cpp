@@ -1,0 +1,223 @@
+#include "app/main_window.h"
+
+#include <algorithm>
+
+#include "app/program.h"
+#include "app/tray_and_about.h"
+#include "platform/kernel.h"
+#include "platform/shell.h"
+#include "platform/strings.h"
+#include "platform/user.h"
+#include "ports/port_discovery.h"
+#include "ports/port_lists.h"
+#include "ports/virtual_ports.h"
+#include "relay/relay_control.h"
+#include "resources/resource_ids.h"
+#include "settings/app_settings.h"
+#include "settings/autostart.h"
+
+namespace {
+
+const WCHAR* const kBaudTexts[] = {u"110",   u"300",   u"600",   u"1200",   u"2400",   u"4800",   u"9600",  u"14400",
+                                   u"19200", u"38400", u"56000", u"57600", u"115200", u"128000", u"256000"};
+constexpr std::size_t kEntrySize = 10;
+constexpr int kTypedPortSize = 10;   // at most 9 characters are read
+
+void InitMainDialog(HWND dialog)
+{
+    SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
+    SHInitDialog(&info);
+    NotifyTrayIcon(dialog, NIM_ADD, TrayIconId, LoadIconW(ProgramInstance, MAKEINTRESOURCEW(IDI_TRAY)));
+    FillInputPortList(dialog);
+    FillBaudList(dialog);
+    FindFreeOutputs(dialog);
+    CheckDlgButton(dialog, IDC_AUTOSTART, AppSettings.autostart != 0 ? BST_CHECKED : BST_UNCHECKED);
+    SetForegroundWindow(dialog);
+    ResumeAutostart(dialog);
+}
+
+// Exit and close end the dialog the same way, once relaying is over.
+void EndMainDialog(HWND dialog)
+{
+    EndRelayForExit(dialog);
+    NotifyTrayIcon(dialog, NIM_DELETE, TrayIconId, LoadIconW(ProgramInstance, MAKEINTRESOURCEW(IDI_TRAY)));
+    EndDialog(dialog, 1);
+}
+
+void OnInputPortFocus(HWND dialog, WORD notification)
+{
+    if (notification == CBN_SETFOCUS) {
+        SHSipPreference(dialog, SIP_UP);
+    } else if (notification == CBN_KILLFOCUS) {
+        SHSipPreference(dialog, SIP_FORCEDOWN);
+    }
+}
+
+void OnCommand(HWND dialog, WORD id, WORD notification)
+{
+    switch (id) {
+    case IDOK: HideToTray(dialog); break;
+    case IDC_EXIT:
+        AppSettings.autostart = IsDlgButtonChecked(dialog, IDC_AUTOSTART) == BST_CHECKED ? 1 : 0;
+        EndMainDialog(dialog);
+        break;
+    case IDC_INPUT_PORT: OnInputPortFocus(dialog, notification); break;
+    case IDC_ADD:
+        OutputDebugStringW(u"Add\n");
+        AddOutput(dialog);
+        break;
+    case IDC_DELETE:
+        OutputDebugStringW(u"Delete\n");
+        DeleteOutput(dialog);
+        break;
+    case IDC_START_STOP:
+        OutputDebugStringW(u"Start\\Stop\n");
+        ToggleRelay(dialog);
+        break;
+    case IDC_ABOUT: ShowAboutBox(); break;
+    default: break;
+    }
+}
+
+// "COM" and a decimal number, as the C runtime's "COM%d" scan reads it:
+// blanks may precede the number, a sign is allowed, anything after it is
+// ignored. False when there is no such number.
+bool ParseTypedPort(WCHAR* text, long long& number)
+{
+    for (int i = 0; i < 3 && text[i] != u'\0'; ++i) {
+        if (text[i] >= u'a' && text[i] <= u'z') {
+            text[i] = static_cast<WCHAR>(text[i] - u'a' + u'A');
+        }
+    }
+    if (std::u16string_view(text).substr(0, 3) != u"COM") {
+        return false;
+    }
+    const WCHAR* at = text + 3;
+    while (*at == u' ' || *at == u'\t' || *at == u'\n' || *at == u'\r' || *at == u'\v' || *at == u'\f') {
+        ++at;
+    }
+    const bool negative = *at == u'-';
+    if (*at == u'-' || *at == u'+') {
+        ++at;
+    }
+    if (*at < u'0' || *at > u'9') {
+        return false;
+    }
+    number = 0;
+    for (; *at >= u'0' && *at <= u'9'; ++at) {
+        number = number * 10 + (*at - u'0');   // at most nine characters: no overflow
+    }
+    number = negative ? -number : number;
+    return true;
+}
+
+// Takes the input port from the box into AppSettings; false when a typed
+// text names no port (the user has been told).
+bool TakeInputPort(HWND dialog)
+{
+    const LRESULT selected = SendDlgItemMessageW(dialog, IDC_INPUT_PORT, CB_GETCURSEL, 0, 0);
+    if (selected != CB_ERR) {
+        if (static_cast<std::size_t>(selected) < DetectedPorts.size()) {
+            AppSettings.inputPort = DetectedPorts[static_cast<std::size_t>(selected)];
+        }
+        return true;
+    }
+    WCHAR text[kTypedPortSize] = {};
+    GetWindowTextW(GetDlgItem(dialog, IDC_INPUT_PORT), text, kTypedPortSize);
+    long long number = 0;
+    if (!ParseTypedPort(text, number)) {
+        MessageBoxW(nullptr, u"Please, choose a serial port from the list or enter manually one COMx", u"Tavrel",
+                    MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    // A number above 9 or below 0 is ignored: the earlier input port stays.
+    if (static_cast<unsigned long long>(number) <= 9) {
+        AppSettings.inputPort = static_cast<std::int32_t>(number);
+    }
+    return true;
+}
+
+}  // namespace
+
+BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: InitMainDialog(dialog); return TRUE;
+    case WM_COMMAND: OnCommand(dialog, LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_CLOSE:
+        // The autostart flag keeps the value it was loaded with.
+        EndMainDialog(dialog);
+        return TRUE;
+    case TrayMessage: RestoreFromTray(dialog, wParam, lParam); return FALSE;
+    default: return FALSE;
+    }
+}
+
+void FillBaudList(HWND dialog)
+{
+    for (const WCHAR* text : kBaudTexts) {
+        SendDlgItemMessageW(dialog, IDC_BAUD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+    if (AppSettings.baudIndex >= 0) {
+        SendDlgItemMessageW(dialog, IDC_BAUD, CB_SETCURSEL, static_cast<WPARAM>(AppSettings.baudIndex), 0);
+    }
+}
+
+void AddOutput(HWND dialog)
+{
+    const LRESULT count = SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_GETCOUNT, 0, 0);
+    const LRESULT selected = SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_GETCURSEL, 0, 0);
+    if (selected == CB_ERR || count == 0 || static_cast<std::size_t>(selected) >= FreeOutputs.size()) {
+        return;
+    }
+    const auto position = static_cast<std::size_t>(selected);
+    const PortNumber port = FreeOutputs[position];
+    if (!ProbeVirtualPort(port)) {
+        return;
+    }
+    SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_DELETESTRING, position, 0);
+    SetDlgItemTextW(dialog, IDC_FREE_OUTPUTS, u"");
+    WCHAR entry[kEntrySize] = {};
+    StringCchPrintfW(entry, kEntrySize, u"COM%d:", port);
+    SplitOutputs.push_back(port);
+    SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+    FreeOutputs.erase(FreeOutputs.begin() + static_cast<std::ptrdiff_t>(position));
+}
+
+void DeleteOutput(HWND dialog)
+{
+    const LRESULT count = SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_GETCOUNT, 0, 0);
+    const LRESULT selected = SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_GETCURSEL, 0, 0);
+    if (selected == LB_ERR || count == 0 || static_cast<std::size_t>(selected) >= SplitOutputs.size()) {
+        return;
+    }
+    const auto position = static_cast<std::size_t>(selected);
+    SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_DELETESTRING, position, 0);
+    const PortNumber port = SplitOutputs[position];
+    WCHAR entry[kEntrySize] = {};
+    StringCchPrintfW(entry, kEntrySize, u"COM%d:", port);
+    FreeOutputs.push_back(port);
+    SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+    SplitOutputs.erase(SplitOutputs.begin() + static_cast<std::ptrdiff_t>(position));
+}
+
+void ToggleRelay(HWND dialog)
+{
+    if (RelayControl.running == 1) {
+        StopRelay(dialog);
+        return;
+    }
+    if (!TakeInputPort(dialog)) {
+        return;
+    }
+    const LRESULT count = SendDlgItemMessageW(dialog, IDC_BAUD, CB_GETCOUNT, 0, 0);
+    const LRESULT baud = SendDlgItemMessageW(dialog, IDC_BAUD, CB_GETCURSEL, 0, 0);
+    if (baud == CB_ERR || count == 0) {
+        return;
+    }
+    AppSettings.baudIndex = static_cast<BaudIndex>(baud);
+    if (SplitOutputs.empty()) {
+        return;
+    }
+    StartRelay(dialog);
+}

@@ -1,0 +1,15 @@
+// The main dialog: input port, baud rate and outputs, Start/Stop, About,
+// Autostart, Exit, and the OK button in its caption that hides it to the tray.
+#pragma once
+
+#include "platform/types.h"
+
+BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+void FillBaudList(HWND dialog);
+// Moves the chosen free port into the outputs, after probing it once more.
+void AddOutput(HWND dialog);
+// Moves the chosen output back to the end of the free ports.
+void DeleteOutput(HWND dialog);
+// Starts relaying with the window's choices, or stops it.
+void ToggleRelay(HWND dialog);

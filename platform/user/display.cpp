@@ -1,0 +1,40 @@
+// The display in use.
+#include <mutex>
+
+#include "kernel/never_destroyed.h"
+#include "platform/display.h"
+
+namespace platform {
+namespace {
+
+struct Current {
+    std::mutex lock;
+    std::shared_ptr<Display> display;
+};
+
+Current& TheCurrent()
+{
+    static NeverDestroyed<Current> current;
+    return current.get();
+}
+
+}  // namespace
+
+void SetDisplay(std::shared_ptr<Display> display)
+{
+    Current& current = TheCurrent();
+    std::lock_guard guard(current.lock);
+    current.display = std::move(display);
+}
+
+std::shared_ptr<Display> CurrentDisplay()
+{
+    Current& current = TheCurrent();
+    std::lock_guard guard(current.lock);
+    if (current.display == nullptr) {
+        current.display = std::make_shared<HeadlessDisplay>();
+    }
+    return current.display;
+}
+
+}  // namespace platform

@@ -1,0 +1,178 @@
+#include "user/session_files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace platform::user {
+namespace {
+
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::filesystem::path RunFolder(const std::filesystem::path& deviceRoot)
+{
+    return deviceRoot / "run";
+}
+
+std::uint64_t DeviceIdentity(const std::filesystem::path& deviceRoot)
+{
+    std::error_code error;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(deviceRoot, error);
+    if (error) {
+        canonical = std::filesystem::absolute(deviceRoot, error).lexically_normal();
+    }
+    std::string text = canonical.string();
+    while (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    // FNV-1a, 64 bits.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+UniqueFd OpenLockFile(const std::filesystem::path& file)
+{
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    // O_CLOEXEC: a program started from this one must not inherit the lock
+    // and keep it alive after this process has gone.
+    for (;;) {
+        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EINTR) {
+            return UniqueFd(fd);
+        }
+    }
+}
+
+bool Lock(const UniqueFd& file, LockMode mode, LockWait wait)
+{
+    const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | (wait == LockWait::DoNotBlock ? LOCK_NB : 0);
+    for (;;) {
+        if (::flock(file.get(), operation) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+bool StillNamedBy(const UniqueFd& file, const std::filesystem::path& path)
+{
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(file.get(), &opened) != 0 || ::stat(path.c_str(), &named) != 0) {
+        return false;
+    }
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+bool ReplaceFile(const std::filesystem::path& file, const std::string& text)
+{
+    // Nothing here has to outlive a power cut (run/ describes live processes),
+    // so the temporary is not synced; the rename alone makes the change whole.
+    std::filesystem::path temporary = file;
+    temporary += ".tmp";
+    const UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!out.valid() || !WriteAll(out.get(), text) || ::rename(temporary.c_str(), file.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadSmallFile(const std::filesystem::path& file, std::size_t limit)
+{
+    const UniqueFd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid()) {
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t result = ::read(in.get(), buffer, sizeof buffer);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result < 0) {
+            return std::nullopt;
+        }
+        if (result == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(result));
+        if (text.size() > limit) {
+            return std::nullopt;
+        }
+    }
+}
+
+std::string HexOfUnits(std::u16string_view text)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(text.size() * 4);
+    for (const char16_t unit : text) {
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            hex.push_back(kDigits[(unit >> shift) & 0xF]);
+        }
+    }
+    return hex;
+}
+
+std::optional<std::u16string> UnitsOfHex(std::string_view hex)
+{
+    if (hex.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    std::u16string text;
+    text.reserve(hex.size() / 4);
+    for (std::size_t i = 0; i < hex.size(); i += 4) {
+        unsigned unit = 0;
+        for (std::size_t j = i; j < i + 4; ++j) {
+            const int digit = HexDigit(hex[j]);
+            if (digit < 0) {
+                return std::nullopt;
+            }
+            unit = (unit << 4) | static_cast<unsigned>(digit);
+        }
+        text.push_back(static_cast<char16_t>(unit));
+    }
+    return text;
+}
+
+}  // namespace platform::user

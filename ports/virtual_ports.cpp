@@ -1,0 +1,81 @@
+#include "ports/virtual_ports.h"
+
+#include <algorithm>
+
+#include "platform/devices.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+#include "platform/user.h"
+#include "ports/port_lists.h"
+#include "resources/resource_ids.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+constexpr std::size_t kWorkSize = 80;
+
+void WriteText(HKEY key, const WCHAR* name, const WCHAR* text)
+{
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>((wcslen(text) + 1) * sizeof(WCHAR)));
+}
+
+void KeyPath(int port, WCHAR (&path)[kWorkSize])
+{
+    StringCchPrintfW(path, kWorkSize, u"Drivers\\quorvel%d", port);
+}
+
+}  // namespace
+
+void RegisterVirtualPort(int port)
+{
+    WCHAR work[kWorkSize] = {};
+    KeyPath(port, work);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, work, 0, nullptr, REG_OPTION_NON_VOLATILE, 0, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    // The install path holds up to 128 characters, more than the work buffer
+    // leaves room for, so the module's path has a buffer of its own.
+    WCHAR module[kInstallPathSize] = {};
+    StringCchCopyW(module, kInstallPathSize, InstallPath);
+    StringCchCatW(module, kInstallPathSize, u"\\quorvel.dll");
+    WriteText(key, u"Dll", module);
+    WriteText(key, u"Prefix", u"COM");
+    StringCchPrintfW(work, kWorkSize, u"COM:%d Tavrel", port);
+    WriteText(key, u"FriendlyName", work);
+    const DWORD index = static_cast<DWORD>(port);
+    RegSetValueExW(key, u"Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&index), sizeof(index));
+    RegCloseKey(key);
+}
+
+bool ProbeVirtualPort(int port)
+{
+    WCHAR path[kWorkSize] = {};
+    KeyPath(port, path);
+    HANDLE device = ActivateDeviceEx(path, nullptr, 0, nullptr);
+    if (device == nullptr) {
+        OutputDebugStringW(u"Fallo ActivateDeviceEx\n");
+        return false;
+    }
+    DeactivateDevice(device);
+    return true;
+}
+
+void FindFreeOutputs(HWND dialog)
+{
+    for (int n = 0; n <= 9; ++n) {
+        if (std::find(DetectedPorts.begin(), DetectedPorts.end(), n) != DetectedPorts.end()) {
+            continue;   // a built-in driver owns that number
+        }
+        WCHAR entry[10] = {};
+        StringCchPrintfW(entry, 10, u"COM%d:", n);
+        RegisterVirtualPort(n);
+        if (ProbeVirtualPort(n)) {
+            SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+            FreeOutputs.push_back(static_cast<PortNumber>(n));
+        }
+    }
+}

@@ -1,0 +1,138 @@
+// The dialog templates of the program, registered in its module before
+// WinMain runs: the main window in its portrait (105) and landscape (106)
+// layouts, and the About box (107). Places and sizes are in dialog units.
+#include <initializer_list>
+
+#include "platform/kernel.h"
+#include "platform/resources.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+using platform::DialogTemplateWriter;
+using Item = DialogTemplateWriter::Item;
+
+struct Place {
+    short x, y, cx, cy;
+};
+
+constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
+
+// Each control has the same style in both layouts of the main window. No
+// combo box or list box sorts: their entries stay in step with the
+// program's lists.
+constexpr DWORD kInputPortStyle = CBS_DROPDOWN | WS_VSCROLL | WS_TABSTOP | kShown;
+constexpr DWORD kChoiceListStyle = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | kShown;
+constexpr DWORD kLabelStyle = SS_LEFT | WS_GROUP | kShown;
+constexpr DWORD kOutputListStyle = WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | kShown;
+constexpr DWORD kPushButtonStyle = BS_PUSHBUTTON | WS_TABSTOP | kShown;
+constexpr DWORD kStartStopStyle = BS_PUSHBUTTON | BS_MULTILINE | BS_CENTER | BS_VCENTER | WS_TABSTOP | kShown;
+constexpr DWORD kGroupBoxStyle = BS_GROUPBOX | kShown;
+constexpr DWORD kCheckBoxStyle = BS_AUTOCHECKBOX | WS_TABSTOP | kShown;
+
+Item Control(WORD id, const char16_t* className, const char16_t* text, DWORD style, Place place)
+{
+    return Item{id, className, text, std::nullopt, style, 0, place.x, place.y, place.cx, place.cy};
+}
+
+// The main window's controls by role.
+Item InputPortBox(Place place) { return Control(IDC_INPUT_PORT, u"COMBOBOX", u"", kInputPortStyle, place); }
+Item BaudBox(Place place) { return Control(IDC_BAUD, u"COMBOBOX", u"", kChoiceListStyle, place); }
+Item PortLabel(Place place) { return Control(IDC_STATIC, u"STATIC", u"Port", kLabelStyle, place); }
+Item BaudLabel(Place place) { return Control(IDC_STATIC, u"STATIC", u"Baud", kLabelStyle, place); }
+Item FreeOutputBox(Place place) { return Control(IDC_FREE_OUTPUTS, u"COMBOBOX", u"", kChoiceListStyle, place); }
+Item OutputList(Place place) { return Control(IDC_OUTPUT_LIST, u"LISTBOX", u"", kOutputListStyle, place); }
+Item AddButton(Place place) { return Control(IDC_ADD, u"BUTTON", u"Add", kPushButtonStyle, place); }
+Item DeleteButton(Place place) { return Control(IDC_DELETE, u"BUTTON", u"Delete", kPushButtonStyle, place); }
+Item ExitButton(Place place) { return Control(IDC_EXIT, u"BUTTON", u"Exit", kPushButtonStyle, place); }
+Item AboutButton(Place place) { return Control(IDC_ABOUT, u"BUTTON", u"About", kPushButtonStyle, place); }
+Item InputGroup(Place place) { return Control(IDC_STATIC, u"BUTTON", u"Input", kGroupBoxStyle, place); }
+Item OutputGroup(Place place) { return Control(IDC_STATIC, u"BUTTON", u"Output", kGroupBoxStyle, place); }
+Item AutostartBox(Place place) { return Control(IDC_AUTOSTART, u"BUTTON", u"Autostart", kCheckBoxStyle, place); }
+Item StartStopButton(const char16_t* text, Place place)
+{
+    return Control(IDC_START_STOP, u"BUTTON", text, kStartStopStyle, place);
+}
+
+// Both layouts: a pop-up with a caption, a modal frame and an OK button in
+// the caption, at (0, 0), in an 8-point font.
+std::vector<BYTE> MainWindow(short cx, short cy, const char16_t* face, std::initializer_list<Item> controls)
+{
+    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_CAPTIONOKBTN, 0, 0, cx, cy,
+                                u"Tavrel V1.20");
+    writer.Font(8, face);
+    for (const Item& control : controls) {
+        writer.Add(control);
+    }
+    return writer.Bytes();
+}
+
+// Template order is the tab order.
+std::vector<BYTE> PortraitMainWindow()
+{
+    return MainWindow(156, 165, u"MS Sans Serif",
+                      {
+                          InputPortBox({35, 12, 109, 100}),
+                          BaudBox({35, 27, 69, 102}),
+                          PortLabel({15, 14, 14, 8}),
+                          BaudLabel({15, 29, 18, 8}),
+                          FreeOutputBox({13, 62, 47, 90}),
+                          OutputList({64, 62, 33, 44}),
+                          AddButton({13, 78, 47, 12}),
+                          DeleteButton({13, 94, 47, 12}),
+                          ExitButton({102, 145, 50, 14}),
+                          StartStopButton(u"START SPLITTER", {101, 62, 44, 44}),
+                          InputGroup({4, 1, 148, 45}),
+                          OutputGroup({4, 51, 148, 63}),
+                          AboutButton({4, 145, 50, 14}),
+                          AutostartBox({4, 123, 145, 10}),
+                      });
+}
+
+std::vector<BYTE> LandscapeMainWindow()
+{
+    return MainWindow(156, 129, u"MS Shell Dlg",
+                      {
+                          InputPortBox({30, 11, 109, 100}),
+                          BaudBox({30, 26, 69, 102}),
+                          PortLabel({10, 13, 14, 8}),
+                          BaudLabel({10, 28, 18, 8}),
+                          AutostartBox({102, 28, 47, 10}),
+                          InputGroup({4, 0, 148, 45}),
+                          FreeOutputBox({10, 59, 47, 90}),
+                          OutputList({61, 59, 33, 44}),
+                          AddButton({10, 75, 47, 12}),
+                          DeleteButton({10, 91, 47, 12}),
+                          StartStopButton(u"START", {98, 59, 50, 14}),
+                          ExitButton({98, 74, 50, 14}),
+                          AboutButton({98, 89, 50, 14}),
+                          OutputGroup({4, 48, 148, 63}),
+                      });
+}
+
+// The About box: the program's icon; its text window is made at run time.
+std::vector<BYTE> AboutBox()
+{
+    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 0, 0, 156, 129, u"About Tavrel");
+    writer.Font(8, u"MS Shell Dlg");
+    writer.Add(Item{IDC_STATIC, u"STATIC", u"", IDI_PROGRAM, SS_ICON | kShown, 0, 7, 7, 20, 20});
+    return writer.Bytes();
+}
+
+void RegisterDialog(WORD id, const std::vector<BYTE>& dialogTemplate, const WCHAR* failure)
+{
+    if (!platform::AddModuleResource(RT_DIALOG, id, dialogTemplate)) {
+        OutputDebugStringW(failure);
+    }
+}
+
+struct DialogRegistration {
+    DialogRegistration()
+    {
+        RegisterDialog(IDD_MAIN_PORTRAIT, PortraitMainWindow(), u"Dialog 105 could not be registered\n");
+        RegisterDialog(IDD_MAIN_LANDSCAPE, LandscapeMainWindow(), u"Dialog 106 could not be registered\n");
+        RegisterDialog(IDD_ABOUT, AboutBox(), u"Dialog 107 could not be registered\n");
+    }
+} const dialogRegistration;
+
+}  // namespace

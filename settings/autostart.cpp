@@ -1,0 +1,66 @@
+#include "settings/autostart.h"
+
+#include <algorithm>
+
+#include "app/main_window.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+#include "platform/user.h"
+#include "ports/port_lists.h"
+#include "resources/resource_ids.h"
+#include "settings/app_settings.h"
+
+namespace {
+
+constexpr std::size_t kPortTextSize = 10;
+
+DWORD ReadSplit(HKEY key)
+{
+    DWORD mask = 0;
+    DWORD size = sizeof(mask);
+    if (RegQueryValueExW(key, u"Split", nullptr, nullptr, reinterpret_cast<BYTE*>(&mask), &size) != ERROR_SUCCESS ||
+        size != sizeof(mask)) {
+        return 0;
+    }
+    return mask;
+}
+
+// Chooses each saved output that can still be created, by its number.
+void RestoreOutputs(HWND dialog, DWORD mask)
+{
+    for (int n = 0; n <= 9; ++n) {
+        if ((mask & (1u << (n + 1))) == 0) {
+            continue;
+        }
+        const auto found = std::find(FreeOutputs.begin(), FreeOutputs.end(), n);
+        if (found == FreeOutputs.end()) {
+            continue;
+        }
+        SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_SETCURSEL,
+                            static_cast<WPARAM>(found - FreeOutputs.begin()), 0);
+        AddOutput(dialog);
+    }
+}
+
+}  // namespace
+
+void ResumeAutostart(HWND dialog)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    if (AppSettings.autostart == 0) {
+        RegCloseKey(key);
+        return;
+    }
+    // A saved port whose name does not fit leaves the box as discovery left it.
+    WCHAR text[kPortTextSize] = {};
+    if (SUCCEEDED(StringCchPrintfW(text, kPortTextSize, u"COM%d", AppSettings.inputPort))) {
+        SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
+    }
+    RestoreOutputs(dialog, ReadSplit(key));
+    ToggleRelay(dialog);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    RegCloseKey(key);
+}

@@ -1,0 +1,126 @@
+#include "settings/settings_store.h"
+
+#include <cstring>
+
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/strings.h"
+#include "ports/port_lists.h"
+#include "settings/app_settings.h"
+
+WCHAR InstallPath[kInstallPathSize] = {};
+
+namespace {
+
+const WCHAR kSettingsKey[] = u"Software\\Brenmor\\Tavrel";
+const WCHAR kShortcutName[] = u"\\Tavrel.lnk";
+constexpr DWORD kInstallPathLimit = 259;   // bytes: 128 characters and the terminator
+
+// Reads a 4-byte value into a field. A value of any other size leaves the
+// field alone: a shorter one would change only some of its bytes.
+void ReadNumber(HKEY key, const WCHAR* name, void* field)
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+        size == sizeof(value)) {
+        static_assert(sizeof(AppSettings.inputPort) == sizeof(value));
+        std::memcpy(field, &value, sizeof(value));
+    }
+}
+
+void WriteNumber(HKEY key, const WCHAR* name, const void* field)
+{
+    RegSetValueExW(key, name, 0, REG_DWORD, static_cast<const BYTE*>(field), sizeof(DWORD));
+}
+
+// A special folder's path with the shortcut's name appended; false when the
+// folder is unknown or the whole path does not fit.
+bool ShortcutPath(int folder, WCHAR (&path)[MAX_PATH])
+{
+    return SHGetSpecialFolderPath(nullptr, path, folder, FALSE) &&
+           SUCCEEDED(StringCchCatW(path, MAX_PATH, kShortcutName));
+}
+
+bool FileExists(const WCHAR* path)
+{
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(search);
+    return true;
+}
+
+}  // namespace
+
+void LoadSettings()
+{
+    AppSettings = Settings{};
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        ReadNumber(key, u"Port", &AppSettings.inputPort);
+        ReadNumber(key, u"Baud", &AppSettings.baudIndex);
+        ReadNumber(key, u"Autostart", &AppSettings.autostart);
+        RegCloseKey(key);
+    }
+    LoadInstallPath();
+}
+
+void LoadInstallPath()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD size = kInstallPathLimit;
+    // At most 259 bytes land in a buffer of 520, so the text stays terminated.
+    if (RegQueryValueExW(key, u"InstallPath", nullptr, nullptr, reinterpret_cast<BYTE*>(InstallPath), &size) !=
+        ERROR_SUCCESS) {
+        InstallPath[0] = u'\0';
+    }
+    RegCloseKey(key);
+}
+
+DWORD EncodeSplit()
+{
+    DWORD mask = 0;
+    for (PortNumber port : SplitOutputs) {
+        if (port <= 9) {
+            mask |= 1u << (port + 1);
+        }
+    }
+    return mask;
+}
+
+void SaveSettings()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, 0, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+        WriteNumber(key, u"Port", &AppSettings.inputPort);
+        WriteNumber(key, u"Baud", &AppSettings.baudIndex);
+        WriteNumber(key, u"Autostart", &AppSettings.autostart);
+        const DWORD split = EncodeSplit();
+        WriteNumber(key, u"Split", &split);
+        RegCloseKey(key);
+    }
+    UpdateStartupShortcut(AppSettings.autostart != 0);
+}
+
+void UpdateStartupShortcut(bool enabled)
+{
+    WCHAR startup[MAX_PATH] = {};
+    if (!ShortcutPath(CSIDL_STARTUP, startup)) {
+        return;
+    }
+    if (enabled) {
+        WCHAR programs[MAX_PATH] = {};
+        if (ShortcutPath(CSIDL_PROGRAMS, programs) && FileExists(programs)) {
+            CopyFileW(programs, startup, FALSE);
+        }
+    } else if (FileExists(startup)) {
+        DeleteFileW(startup);
+    }
+}
