@@ -24,6 +24,19 @@ std::vector<devices::HostPort> PresentSerialPorts(const DeviceSettings& settings
     return ports;
 }
 
+// The folders that every device's file system has from the start.
+void CreateStandardFolders(std::vector<std::string>& problems)
+{
+    for (const char16_t* folder : {u"\\Windows\\StartUp", u"\\Windows\\Start Menu\\Programs", u"\\Program Files",
+                                   u"\\My Documents"}) {
+        std::error_code error;
+        std::filesystem::create_directories(HostPathOf(folder), error);
+        if (error) {
+            problems.push_back("cannot create " + HostPathOf(folder).string() + ": " + error.message());
+        }
+    }
+}
+
 }  // namespace
 
 BootResult BootDevice(const DeviceSettings& settings)
@@ -31,6 +44,7 @@ BootResult BootDevice(const DeviceSettings& settings)
     BootResult result;
     const auto nodeFolder = settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
     devices::SetDeviceFolders(settings.deviceRoot, nodeFolder);
+    CreateStandardFolders(result.problems);
 
     registry::MountResult mounted = registry::MountHives(settings.deviceRoot / "registry");
     result.ok = mounted.ok;

@@ -7,6 +7,12 @@
 
 namespace tavrel::testing {
 
+void ShellFilesTest::SetUp()
+{
+    std::filesystem::remove_all(device_.root() / "fs");
+    std::filesystem::create_directories(device_.root() / "fs");
+}
+
 void ShellFilesTest::Put(const std::string& relative, const std::string& content) const
 {
     std::filesystem::create_directories(Host(relative).parent_path());

@@ -14,6 +14,9 @@ namespace tavrel::testing {
 
 class ShellFilesTest : public ::testing::Test {
 protected:
+    // Starts from an empty file system, without the folders a device is born with.
+    void SetUp() override;
+
     // "Windows/StartUp" is <device root>/fs/Windows/StartUp.
     std::filesystem::path Host(const std::string& relative) const { return device_.root() / "fs" / relative; }
     // Writes a file of the device's file system, making its folders.
