@@ -24,9 +24,6 @@
 namespace platform::kernel {
 namespace {
 
-// Not in errors.h yet: ReleaseMutex by a thread that does not own the mutex.
-constexpr DWORD kErrorNotOwner = 288;
-
 class Mutex;
 void RememberOwned(const std::shared_ptr<Mutex>& mutex);
 void ForgetOwned(const Mutex* mutex);
@@ -267,7 +264,7 @@ BOOL ReleaseMutex(HANDLE handle)
         return FALSE;
     }
     if (!mutex->Release()) {
-        SetLastError(kErrorNotOwner);
+        SetLastError(ERROR_NOT_OWNER);
         return FALSE;
     }
     return TRUE;

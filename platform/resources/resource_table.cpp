@@ -2,6 +2,7 @@
 #include "resources/resource_table.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "kernel/never_destroyed.h"
 
@@ -18,9 +19,12 @@ void ResourceTable::AddLocked(const ResourceKey& type, const ResourceKey& name, 
     // Two zero bytes after the data: even an empty resource has an address,
     // and a text resource read past its end meets a terminator.
     Entry entry;
-    entry.storage.reserve(bytes.size() + 2);
-    entry.storage.assign(bytes.begin(), bytes.end());
-    entry.storage.insert(entry.storage.end(), 2, BYTE{0});
+    // Sized first and then filled: GCC 12 wrongly warns (-Wstringop-overflow)
+    // about assigning a span's iterators when optimising.
+    entry.storage.resize(bytes.size() + 2, BYTE{0});
+    if (!bytes.empty()) {
+        std::memcpy(entry.storage.data(), bytes.data(), bytes.size());
+    }
     entry.size = bytes.size();
     entries_.push_back(std::move(entry));
     current_[Key{type, name}] = entries_.size() - 1;

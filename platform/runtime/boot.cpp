@@ -57,8 +57,11 @@ BootResult BootDevice(const DeviceSettings& settings)
     devices::ActivateBuiltInDrivers(result.problems);
 
     // Other processes of this device find this one's windows and post to them.
-    user::ReceivePostsFromOtherProcesses(
-        [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) { PostMessageW(window, message, wParam, lParam); });
+    if (!user::ReceivePostsFromOtherProcesses([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+            PostMessageW(window, message, wParam, lParam);
+        })) {
+        result.problems.push_back("other processes of this device cannot post to this one's windows");
+    }
     user::PublishTopLevelWindows();
     return result;
 }

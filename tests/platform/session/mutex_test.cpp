@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr DWORD kErrorNotOwner = 288;
-
 // Runs the function on a thread of its own and waits for it.
 template <typename Function> void OnAnotherThread(Function function)
 {
@@ -32,7 +30,7 @@ TEST(Mutex, TheOwnerTakesItAgainAndReleasesAsOftenAsItTookIt)
     EXPECT_EQ(ReleaseMutex(mutex), TRUE);
     SetLastError(0);
     EXPECT_EQ(ReleaseMutex(mutex), FALSE);
-    EXPECT_EQ(GetLastError(), kErrorNotOwner);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
     OnAnotherThread([&] {
         EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
         EXPECT_EQ(ReleaseMutex(mutex), TRUE);
@@ -47,7 +45,7 @@ TEST(Mutex, OnlyTheOwnerReleasesIt)
     OnAnotherThread([&] {
         SetLastError(0);
         EXPECT_EQ(ReleaseMutex(mutex), FALSE);
-        EXPECT_EQ(GetLastError(), kErrorNotOwner);
+        EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
     });
     EXPECT_EQ(ReleaseMutex(mutex), TRUE);
 

@@ -69,15 +69,37 @@ BOOL FindTavrel(HWND window, LPARAM parameter)
     return FALSE;
 }
 
-TEST(TwoProcesses, TheSecondSeesTheMutexFindsTheWindowAndPostsToIt)
-{
-    TestDevice device;
-    TempFolder scratch;
-    const auto marker = scratch.path() / "marker";
-    const pid_t first = Start(device.root(), marker);
-    ASSERT_GT(first, 0);
-    ASSERT_TRUE(WaitForMark(marker, "ready"));
+// A device with a first copy running on it, its dialog up.
+class TwoProcesses : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        first_ = Start(device_.root(), marker_);
+        ASSERT_GT(first_, 0);
+        ASSERT_TRUE(WaitForMark(marker_, "ready"));
+    }
+    void TearDown() override
+    {
+        if (first_ > 0) {
+            ::kill(first_, SIGKILL);
+            Reap();
+        }
+    }
+    int Reap()
+    {
+        const int code = ExitCodeOf(first_);
+        first_ = -1;
+        return code;
+    }
 
+    TestDevice device_;
+    TempFolder scratch_;
+    const std::filesystem::path marker_ = scratch_.path() / "marker";
+    pid_t first_ = -1;
+};
+
+TEST_F(TwoProcesses, TheSecondSeesTheMutexFindsTheWindowAndPostsToIt)
+{
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     EXPECT_NE(mutex, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
@@ -88,24 +110,18 @@ TEST(TwoProcesses, TheSecondSeesTheMutexFindsTheWindowAndPostsToIt)
     ASSERT_NE(search.found, nullptr);
     EXPECT_EQ(search.title, u"Tavrel V1.20");
     EXPECT_EQ(PostMessageW(search.found, 3025, 5000, WM_LBUTTONDOWN), TRUE);
-    EXPECT_EQ(ExitCodeOf(first), 3);
-    EXPECT_TRUE(WaitForMark(marker, "restore"));
+    EXPECT_EQ(Reap(), 3);
+    EXPECT_TRUE(WaitForMark(marker_, "restore"));
 
     mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);   // the first copy is gone, and its mutex with it
     CloseHandle(mutex);
 }
 
-TEST(TwoProcesses, AKilledCopyLeavesNeitherMutexNorWindowsBehind)
+TEST_F(TwoProcesses, AKilledCopyLeavesNeitherMutexNorWindowsBehind)
 {
-    TestDevice device;
-    TempFolder scratch;
-    const auto marker = scratch.path() / "marker";
-    const pid_t first = Start(device.root(), marker);
-    ASSERT_GT(first, 0);
-    ASSERT_TRUE(WaitForMark(marker, "ready"));
-    ::kill(first, SIGKILL);
-    ExitCodeOf(first);
+    ::kill(first_, SIGKILL);
+    Reap();
 
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
