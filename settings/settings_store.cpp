@@ -70,6 +70,7 @@ void LoadSettings()
 
 void LoadInstallPath()
 {
+    InstallPath[0] = u'\0';
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return;

@@ -67,8 +67,14 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     if (file == nullptr) {
         return INVALID_HANDLE_VALUE;
     }
+    // A full handle table closes the open again as the file goes.
+    HANDLE handle = kernel::InsertHandle(std::move(file));
+    if (handle == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
     SetLastError(ERROR_SUCCESS);
-    return kernel::InsertHandle(std::move(file));
+    return handle;
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped)

@@ -61,7 +61,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
         return nullptr;
     }
     HANDLE handle = InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
-    SetLastError(ERROR_SUCCESS);
+    SetLastError(handle != nullptr ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY);
     return handle;
 }
 

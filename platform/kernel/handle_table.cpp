@@ -6,6 +6,7 @@
 #include "kernel/kernel_object.h"
 #include "kernel/wait_internal.h"
 #include "platform/kernel.h"
+#include "platform/quotas.h"
 
 namespace platform::kernel {
 namespace {
@@ -14,6 +15,7 @@ struct HandleTable {
     std::mutex lock;
     std::unordered_map<ULONG_PTR, std::shared_ptr<KernelObject>> objects;
     ULONG_PTR next = 1;
+    std::size_t quota = kDefaultHandleQuota;
 };
 
 HandleTable& Table()
@@ -30,6 +32,9 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object)
 {
     HandleTable& table = Table();
     std::lock_guard guard(table.lock);
+    if (table.objects.size() >= table.quota) {
+        return nullptr;
+    }
     // Multiples of four, as on Windows; the counter cannot reach (HANDLE)-1.
     const ULONG_PTR value = table.next++ * 4;
     table.objects.emplace(value, std::move(object));
@@ -58,6 +63,24 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle)
 }
 
 }  // namespace platform::kernel
+
+namespace platform {
+
+void SetHandleQuota(std::size_t handles)
+{
+    kernel::HandleTable& table = kernel::Table();
+    std::lock_guard guard(table.lock);
+    table.quota = handles;
+}
+
+std::size_t OpenHandleCount()
+{
+    kernel::HandleTable& table = kernel::Table();
+    std::lock_guard guard(table.lock);
+    return table.objects.size();
+}
+
+}  // namespace platform
 
 BOOL CloseHandle(HANDLE object)
 {

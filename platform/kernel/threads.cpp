@@ -63,6 +63,10 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, 
     }
     const auto thread = std::make_shared<Thread>(NewThreadId());
     HANDLE handle = InsertHandle(thread);
+    if (handle == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     try {
         std::thread([thread, start, parameter] {
             currentThreadId = thread->id();

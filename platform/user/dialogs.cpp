@@ -29,6 +29,7 @@ HWND MakeControl(HWND dialog, const DialogTemplateWriter::Item& item, HINSTANCE 
     Window control;
     control.kind = KindOfClass(item.className, known);
     if (!known) {
+        SetLastError(1407);   // ERROR_CANNOT_FIND_WND_CLASS
         return nullptr;
     }
     control.className = item.className;
@@ -93,10 +94,14 @@ HWND CreateDialogWindow(const DialogTemplateContent& content, HINSTANCE instance
     window.dialogProcedure = procedure;
     window.captionOk = (content.exStyle & WS_EX_CAPTIONOKBTN) != 0;
     const HWND dialog = MakeWindow(std::move(window));
+    if (dialog == nullptr) {
+        return nullptr;
+    }
     for (const DialogTemplateWriter::Item& item : content.items) {
         if (MakeControl(dialog, item, instance) == nullptr) {
+            const DWORD error = GetLastError();
             DestroyWindow(dialog);
-            SetLastError(1407);   // ERROR_CANNOT_FIND_WND_CLASS
+            SetLastError(error);
             return nullptr;
         }
     }

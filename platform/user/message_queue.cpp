@@ -7,6 +7,7 @@
 
 #include "kernel/never_destroyed.h"
 #include "platform/kernel.h"
+#include "platform/quotas.h"
 
 namespace platform::user {
 namespace {
@@ -38,6 +39,7 @@ thread_local QueueOwner currentQueue;
 
 // Timer ids for timers without a window, unique in the process.
 std::atomic<UINT_PTR> nextTimerId{1};
+std::atomic<std::size_t> timerQuota{kDefaultTimerQuota};
 
 bool Fits(const MSG& message, const ThreadQueue::Filter& filter)
 {
@@ -204,6 +206,9 @@ UINT_PTR ThreadQueue::SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC 
         changed_.notify_all();
         return window != nullptr ? 1 : id;
     }
+    if (timers_.size() >= timerQuota.load()) {
+        return 0;
+    }
     const UINT_PTR assigned = window != nullptr ? id : nextTimerId.fetch_add(1);
     timers_.push_back(Timer{window, assigned, period, procedure, Clock::now() + period});
     changed_.notify_all();
@@ -239,3 +244,8 @@ bool ThreadQueue::WaitIdle(std::chrono::milliseconds timeout)
 }
 
 }  // namespace platform::user
+
+void platform::SetTimerQuota(std::size_t timersPerThread)
+{
+    platform::user::timerQuota = timersPerThread;
+}

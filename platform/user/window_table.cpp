@@ -1,12 +1,14 @@
 #include "user/window_table.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <unistd.h>
 
 #include "kernel/never_destroyed.h"
 #include "platform/display.h"
+#include "platform/quotas.h"
 #include "user/device_session.h"
 
 namespace platform::user {
@@ -18,6 +20,8 @@ struct Table {
     HWND focus = nullptr;
     HWND foreground = nullptr;
 };
+
+std::atomic<std::size_t> windowQuota{kDefaultWindowQuota};
 
 Table& TheTable()
 {
@@ -59,6 +63,9 @@ HWND AddWindow(Window window)
     {
         std::lock_guard guard(TableLock());
         Table& table = TheTable();
+        if (table.windows.size() >= windowQuota.load()) {
+            return nullptr;
+        }
         // Handles are multiples of four within the process, never reused.
         handle = MakeWindowHandle(static_cast<std::uint32_t>(::getpid()), (++table.next) * 4);
         window.handle = handle;
@@ -168,3 +175,14 @@ void PublishTopLevelWindows()
 }
 
 }  // namespace platform::user
+
+void platform::SetWindowQuota(std::size_t windows)
+{
+    platform::user::windowQuota = windows;
+}
+
+std::size_t platform::WindowCount()
+{
+    std::lock_guard guard(platform::user::TableLock());
+    return platform::user::TheTable().windows.size();
+}

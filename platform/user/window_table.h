@@ -58,7 +58,8 @@ std::mutex& TableLock();
 Window* FindLocked(HWND window);
 bool IsLocalWindow(HWND window);
 
-// Adds a window made by the calling thread and returns its new handle.
+// Adds a window made by the calling thread and returns its new handle; null
+// when the process holds as many windows as its quota allows.
 HWND AddWindow(Window window);
 // Removes the window from the table (its children are removed by the caller first).
 void RemoveWindow(HWND window);

@@ -134,6 +134,10 @@ HWND MakeWindow(Window window)
     CurrentQueue();   // the thread that owns a window has a queue
     const bool topLevel = IsTopLevel(window);
     const HWND handle = AddWindow(std::move(window));
+    if (handle == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     if (topLevel) {
         PublishTopLevelWindows();
     }
@@ -379,6 +383,25 @@ HWND GetForegroundWindow()
     return ForegroundLocked();
 }
 
+namespace {
+
+// On the device every thread keeps its own input state, so a focus change
+// never waits for another thread: a message box on the relay worker must not
+// hang while the window thread is blocked in a wait. The other thread learns
+// of the change when it next reads its queue.
+void TellFocusChange(HWND target, UINT message, HWND other)
+{
+    NotifyChanged(target);
+    const auto thread = ReadWindow<DWORD>(target, [](const Window& w) { return w.thread; });
+    if (thread && *thread == GetCurrentThreadId()) {
+        SendMessageW(target, message, reinterpret_cast<WPARAM>(other), 0);
+    } else {
+        PostMessageW(target, message, reinterpret_cast<WPARAM>(other), 0);
+    }
+}
+
+}  // namespace
+
 HWND SetFocus(HWND window)
 {
     HWND previous = nullptr;
@@ -395,12 +418,10 @@ HWND SetFocus(HWND window)
         SetFocusLocked(window);
     }
     if (previous != nullptr && IsLocalWindow(previous)) {
-        NotifyChanged(previous);
-        SendMessageW(previous, WM_KILLFOCUS, reinterpret_cast<WPARAM>(window), 0);
+        TellFocusChange(previous, WM_KILLFOCUS, window);
     }
     if (window != nullptr) {
-        NotifyChanged(window);
-        SendMessageW(window, WM_SETFOCUS, reinterpret_cast<WPARAM>(previous), 0);
+        TellFocusChange(window, WM_SETFOCUS, previous);
     }
     return previous;
 }

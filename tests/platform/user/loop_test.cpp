@@ -126,6 +126,12 @@ DWORD ShowBox(LPVOID)
 
 TEST(MessageBoxes, AWorkersBoxIsAnsweredWhileTheMainThreadWaits)
 {
+    // This thread's window has the focus that the worker's box takes away.
+    HWND focused = CreateWindowExW(0, u"STATIC", u"Main", WS_POPUP | WS_VISIBLE, 0, 0, 100, 50, nullptr, nullptr,
+                                   nullptr, nullptr);
+    ASSERT_NE(focused, nullptr);
+    SetFocus(focused);
+    ASSERT_EQ(GetFocus(), focused);
     MessageBoxRecorder boxes(MessageBoxRecorder::Mode::Hold);
     HANDLE worker = CreateThread(nullptr, 0, ShowBox, nullptr, 0, nullptr);
     const auto box = boxes.WaitForBox();
@@ -145,6 +151,7 @@ TEST(MessageBoxes, AWorkersBoxIsAnsweredWhileTheMainThreadWaits)
     GetExitCodeThread(worker, &answer);
     EXPECT_EQ(answer, static_cast<DWORD>(IDOK));
     CloseHandle(worker);
+    DestroyWindow(focused);
 }
 
 TEST(MessageBoxes, CancelAndCloseAnswerAsTheStyleSays)

@@ -1,0 +1,118 @@
+#include "child_process.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "support/temp_device.h"
+
+extern char** environ;
+
+namespace tavrel::testing {
+namespace {
+
+// This process's environment with `changes` applied, as "NAME=value" texts.
+std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& changes)
+{
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (changes.count(text.substr(0, text.find('='))) == 0) {
+            merged.push_back(text);
+        }
+    }
+    for (const auto& [name, value] : changes) {
+        merged.push_back(name + "=" + value);
+    }
+    return merged;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::map<std::string, std::string>& environment, const std::filesystem::path& output)
+    : output_(output)
+{
+    std::vector<std::string> argumentTexts{program};
+    argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environmentTexts = MergedEnvironment(environment);
+    std::vector<char*> argv = Pointers(argumentTexts);
+    std::vector<char*> envp = Pointers(environmentTexts);
+    const std::string errors = output.string() + ".err";
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+        pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (pid_ > 0 && !reaped_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+    }
+}
+
+void ChildProcess::Signal(int signal) const
+{
+    if (pid_ > 0 && !reaped_) {
+        ::kill(pid_, signal);
+    }
+}
+
+std::optional<int> ChildProcess::WaitExit(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pid_ > 0 && !reaped_) {
+        const pid_t done = ::waitpid(pid_, &status_, WNOHANG);
+        if (done == pid_) {
+            reaped_ = true;
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            return std::nullopt;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    if (!reaped_ || !WIFEXITED(status_)) {
+        return std::nullopt;
+    }
+    return WEXITSTATUS(status_);
+}
+
+std::string ChildProcess::Output() const
+{
+    return ReadWholeFile(output_);
+}
+
+std::string ChildProcess::Errors() const
+{
+    return ReadWholeFile(output_.string() + ".err");
+}
+
+std::map<std::string, std::string> DeviceEnvironment(const std::filesystem::path& deviceRoot,
+                                                     const std::filesystem::path& portFolder)
+{
+    return {{"TAVREL_DEVICE_ROOT", deviceRoot.string()},
+            {"TAVREL_PORT_DIR", portFolder.string()},
+            {"TAVREL_DISPLAY", "headless"}};
+}
+
+}  // namespace tavrel::testing

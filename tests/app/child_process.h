@@ -1,0 +1,48 @@
+// A program started as a process of its own, with an environment of our
+// choosing and its output kept in files, as a shell or a boot script runs it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrel::testing {
+
+class ChildProcess {
+public:
+    // Starts `program` with `arguments`; `environment` adds to (or replaces
+    // in) this process's environment. Standard output and error go to
+    // `output` and `output`.err.
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& environment, const std::filesystem::path& output);
+    // Kills a process that still runs.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void Signal(int signal) const;
+    // Its exit code once it has ended; nothing when it still runs after
+    // `timeout` or was ended by a signal.
+    std::optional<int> WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    std::string Output() const;
+    std::string Errors() const;
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
+    std::filesystem::path output_;
+};
+
+// The environment that runs the program on the device at `deviceRoot`,
+// headless, with its virtual ports linked in `portFolder`.
+std::map<std::string, std::string> DeviceEnvironment(const std::filesystem::path& deviceRoot,
+                                                     const std::filesystem::path& portFolder);
+
+}  // namespace tavrel::testing

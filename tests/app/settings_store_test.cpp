@@ -1,0 +1,163 @@
+// The settings in the registry and the Startup shortcut: what is loaded before
+// the main window exists and what is saved after it has ended.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/boot.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "ports/port_lists.h"
+#include "program_harness.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
+#include "support/temp_device.h"
+#include "support/test_device.h"
+
+namespace {
+
+using namespace tavrel::testing;
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    SettingsStoreTest() { ResetProgramState(); }
+    ~SettingsStoreTest() override { ResetProgramState(); }
+
+    // The host file of "\Tavrel.lnk" in a special folder.
+    static std::filesystem::path Shortcut(int folder)
+    {
+        WCHAR path[MAX_PATH] = {};
+        EXPECT_TRUE(SHGetSpecialFolderPath(nullptr, path, folder, FALSE));
+        return platform::HostPathOf(std::u16string(path) + u"\\Tavrel.lnk");
+    }
+
+    static void ExpectDword(const std::u16string& name, DWORD expected)
+    {
+        const auto value = ReadValue(HKEY_CURRENT_USER, kSettingsKey, name);
+        ASSERT_TRUE(value.has_value()) << "no value";
+        EXPECT_EQ(value->type, REG_DWORD);
+        EXPECT_EQ(value->data.size(), 4u);
+        EXPECT_EQ(UserNumber(name), expected);
+    }
+
+    static void SaveWithOutputs(const PortList& outputs)
+    {
+        SplitOutputs = outputs;
+        SaveSettings();
+    }
+
+    TestDevice device_;
+};
+
+TEST_F(SettingsStoreTest, AFirstRunLoadsTheDefaultsAndNoInstallPath)
+{
+    AppSettings = Settings{7, 7, 7};
+    InstallPath[0] = u'x';
+    LoadSettings();
+    EXPECT_EQ(AppSettings.inputPort, 1);
+    EXPECT_EQ(AppSettings.baudIndex, 0);
+    EXPECT_EQ(AppSettings.autostart, 0u);
+    EXPECT_EQ(InstallPath[0], u'\0');
+}
+
+TEST_F(SettingsStoreTest, StoredValuesOfFourBytesAreLoadedWhateverTheirType)
+{
+    SetUserNumber(u"Port", 0xFFFFFFFF);
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Baud", REG_BINARY, {7, 0, 0, 0});
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"Autostart", u"yes");   // eight bytes: does not fit
+    LoadSettings();
+    EXPECT_EQ(AppSettings.inputPort, -1);
+    EXPECT_EQ(AppSettings.baudIndex, 7);
+    EXPECT_EQ(AppSettings.autostart, 0u);
+}
+
+TEST_F(SettingsStoreTest, SavingWritesEveryValueAsAFourByteDword)
+{
+    AppSettings = Settings{-1, 6, 1};
+    SaveWithOutputs({5, 2});
+    ExpectDword(u"Port", 0xFFFFFFFF);
+    ExpectDword(u"Baud", 6);
+    ExpectDword(u"Autostart", 1);
+    ExpectDword(u"Split", 72);
+
+    SaveWithOutputs({9, 0});
+    ExpectDword(u"Split", (1u << 1) | (1u << 10));
+
+    SaveWithOutputs({});
+    ExpectDword(u"Split", 0);
+}
+
+TEST_F(SettingsStoreTest, AnUntouchedRunSavesWhatItLoaded)
+{
+    SetUserNumber(u"Port", 3);
+    SetUserNumber(u"Baud", 9);
+    LoadSettings();
+    SaveSettings();
+    ExpectDword(u"Port", 3);
+    ExpectDword(u"Baud", 9);
+    ExpectDword(u"Autostart", 0);
+    ExpectDword(u"Split", 0);
+}
+
+TEST_F(SettingsStoreTest, AnInstallPathOf128CharactersFitsAndOneOf129DoesNot)
+{
+    const std::u16string fits = u"\\" + std::u16string(127, u'a');
+    WriteText(HKEY_LOCAL_MACHINE, kSettingsKey, u"InstallPath", fits);
+    LoadSettings();
+    EXPECT_EQ(std::u16string(InstallPath), fits);
+
+    WriteText(HKEY_LOCAL_MACHINE, kSettingsKey, u"InstallPath", fits + u"b");
+    LoadSettings();
+    EXPECT_EQ(std::u16string(InstallPath), u"");
+}
+
+TEST_F(SettingsStoreTest, TheInstallPathIsReadFromTheMachineAndTheSettingsFromTheUser)
+{
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"InstallPath", u"\\User");
+    WriteNumber(HKEY_LOCAL_MACHINE, kSettingsKey, u"Port", 5);
+    WriteText(HKEY_LOCAL_MACHINE, kSettingsKey, u"InstallPath", u"\\Machine");
+    LoadSettings();
+    EXPECT_EQ(std::u16string(InstallPath), u"\\Machine");
+    EXPECT_EQ(AppSettings.inputPort, 1);
+}
+
+TEST_F(SettingsStoreTest, AutostartOnCopiesTheProgramsShortcutToStartupAlsoOverAnOldCopy)
+{
+    const auto programs = Shortcut(CSIDL_PROGRAMS);
+    const auto startup = Shortcut(CSIDL_STARTUP);
+    WriteWholeFile(programs, "the shortcut");
+    AppSettings.autostart = 1;
+
+    SaveSettings();
+    EXPECT_EQ(ReadWholeFile(startup), "the shortcut");
+
+    WriteWholeFile(startup, "an old copy");
+    SaveSettings();
+    EXPECT_EQ(ReadWholeFile(startup), "the shortcut");
+    EXPECT_EQ(ReadWholeFile(programs), "the shortcut");
+}
+
+TEST_F(SettingsStoreTest, AutostartOffDeletesTheStartupShortcutIfThere)
+{
+    const auto programs = Shortcut(CSIDL_PROGRAMS);
+    const auto startup = Shortcut(CSIDL_STARTUP);
+    WriteWholeFile(programs, "the shortcut");
+    WriteWholeFile(startup, "the shortcut");
+
+    SaveSettings();
+    EXPECT_FALSE(std::filesystem::exists(startup));
+    SaveSettings();   // nothing there to delete
+    EXPECT_FALSE(std::filesystem::exists(startup));
+    EXPECT_TRUE(std::filesystem::exists(programs));
+}
+
+TEST_F(SettingsStoreTest, AutostartOnWithoutAProgramsShortcutPutsNothingInStartup)
+{
+    AppSettings.autostart = 1;
+    SaveSettings();
+    EXPECT_FALSE(std::filesystem::exists(Shortcut(CSIDL_STARTUP)));
+    EXPECT_EQ(UserNumber(u"Autostart"), 1u);
+}
+
+}  // namespace
