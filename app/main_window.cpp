@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "app/program.h"
 #include "app/tray_and_about.h"
@@ -163,42 +164,64 @@ void FillBaudList(HWND dialog)
     }
 }
 
+namespace {
+
+// The chosen entry of a list whose entries line up with `listed` ports;
+// nothing when no entry is chosen or the choice lies past the ports.
+std::optional<std::size_t> ChosenEntry(HWND dialog, int id, UINT countMessage, UINT selectionMessage,
+                                       std::size_t listed)
+{
+    const LRESULT count = SendDlgItemMessageW(dialog, id, countMessage, 0, 0);
+    const LRESULT selected = SendDlgItemMessageW(dialog, id, selectionMessage, 0, 0);
+    if (selected < 0 || count == 0 || static_cast<std::size_t>(selected) >= listed) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(selected);
+}
+
+// Appends "COM<port>:" to a list.
+void AppendPortEntry(HWND dialog, int id, UINT addMessage, PortNumber port)
+{
+    WCHAR entry[kEntrySize] = {};
+    StringCchPrintfW(entry, kEntrySize, u"COM%d:", port);
+    SendDlgItemMessageW(dialog, id, addMessage, 0, reinterpret_cast<LPARAM>(entry));
+}
+
+void ErasePort(PortList& ports, std::size_t position)
+{
+    ports.erase(ports.begin() + static_cast<std::ptrdiff_t>(position));
+}
+
+}  // namespace
+
 void AddOutput(HWND dialog)
 {
-    const LRESULT count = SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_GETCOUNT, 0, 0);
-    const LRESULT selected = SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_GETCURSEL, 0, 0);
-    if (selected == CB_ERR || count == 0 || static_cast<std::size_t>(selected) >= FreeOutputs.size()) {
+    const auto position = ChosenEntry(dialog, IDC_FREE_OUTPUTS, CB_GETCOUNT, CB_GETCURSEL, FreeOutputs.size());
+    if (!position) {
         return;
     }
-    const auto position = static_cast<std::size_t>(selected);
-    const PortNumber port = FreeOutputs[position];
+    const PortNumber port = FreeOutputs[*position];
     if (!ProbeVirtualPort(port)) {
         return;
     }
-    SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_DELETESTRING, position, 0);
+    SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_DELETESTRING, *position, 0);
     SetDlgItemTextW(dialog, IDC_FREE_OUTPUTS, u"");
-    WCHAR entry[kEntrySize] = {};
-    StringCchPrintfW(entry, kEntrySize, u"COM%d:", port);
     SplitOutputs.push_back(port);
-    SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
-    FreeOutputs.erase(FreeOutputs.begin() + static_cast<std::ptrdiff_t>(position));
+    AppendPortEntry(dialog, IDC_OUTPUT_LIST, LB_ADDSTRING, port);
+    ErasePort(FreeOutputs, *position);
 }
 
 void DeleteOutput(HWND dialog)
 {
-    const LRESULT count = SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_GETCOUNT, 0, 0);
-    const LRESULT selected = SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_GETCURSEL, 0, 0);
-    if (selected == LB_ERR || count == 0 || static_cast<std::size_t>(selected) >= SplitOutputs.size()) {
+    const auto position = ChosenEntry(dialog, IDC_OUTPUT_LIST, LB_GETCOUNT, LB_GETCURSEL, SplitOutputs.size());
+    if (!position) {
         return;
     }
-    const auto position = static_cast<std::size_t>(selected);
-    SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_DELETESTRING, position, 0);
-    const PortNumber port = SplitOutputs[position];
-    WCHAR entry[kEntrySize] = {};
-    StringCchPrintfW(entry, kEntrySize, u"COM%d:", port);
+    SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_DELETESTRING, *position, 0);
+    const PortNumber port = SplitOutputs[*position];
     FreeOutputs.push_back(port);
-    SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
-    SplitOutputs.erase(SplitOutputs.begin() + static_cast<std::ptrdiff_t>(position));
+    AppendPortEntry(dialog, IDC_FREE_OUTPUTS, CB_ADDSTRING, port);
+    ErasePort(SplitOutputs, *position);
 }
 
 void ToggleRelay(HWND dialog)

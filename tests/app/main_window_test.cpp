@@ -52,6 +52,18 @@ protected:
         return arrived;
     }
 
+    // Relays to output 2 until a read of the input fails; the worker's box.
+    std::optional<UserDriver::MessageBox> RelayUntilAReadFails(HWND dialog)
+    {
+        AddOutputs(dialog, {2});
+        if (!StartRelaying(dialog)) {
+            ADD_FAILURE() << "relaying did not start";
+            return std::nullopt;
+        }
+        input().Fail(SerialCall::ReadFile, ERROR_GEN_FAILURE);
+        return person_.WaitForMessageBox();
+    }
+
     void AnswerAndSettle(HWND dialog, const UserDriver::MessageBox& box) const
     {
         person_.Answer(box);
@@ -283,11 +295,7 @@ TEST_F(MainWindowTest, AReadFailureLeavesTheStopButtonAndAPressStartsANewRun)
 {
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    AddOutputs(window, {2});
-    ASSERT_TRUE(StartRelaying(window));
-
-    input().Fail(SerialCall::ReadFile, ERROR_GEN_FAILURE);
-    const auto box = person_.WaitForMessageBox();
+    const auto box = RelayUntilAReadFails(window);
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, u"Error reading data from the input port");
     person_.Answer(*box);
@@ -314,11 +322,7 @@ TEST_F(MainWindowTest, AStopWhileTheWorkerReportsAFailureEndsWhenTheWorkerHasEnd
 {
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    AddOutputs(window, {2});
-    ASSERT_TRUE(StartRelaying(window));
-
-    input().Fail(SerialCall::ReadFile, ERROR_GEN_FAILURE);
-    const auto box = person_.WaitForMessageBox();
+    const auto box = RelayUntilAReadFails(window);
     ASSERT_TRUE(box.has_value());
     // The worker waits for its box, so it acknowledges no stop: Stop must
     // also end when the worker's thread does.
