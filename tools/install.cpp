@@ -36,7 +36,11 @@ bool WriteInstallPath()
 // A shortcut of the device: the length of the target, '#', and the target.
 bool WriteShortcut()
 {
-    const std::string target = "\"" + platform::ToUtf8(kInstallFolder) + "\\Tavrel.exe\"";
+    // Appended piece by piece: GCC 12 wrongly warns (-Wrestrict) about a
+    // literal + string at -O3.
+    std::string target = "\"";
+    target += platform::ToUtf8(kInstallFolder);
+    target += "\\Tavrel.exe\"";
     const auto file = platform::HostPathOf(kShortcut);
     std::error_code error;
     std::filesystem::create_directories(file.parent_path(), error);
