@@ -1,6 +1,6 @@
 // The text of a device shortcut (a ".lnk" file): the number of characters of
 // its target, '#', and the target, a device path in double quotes, optionally
-// followed by arguments:  35#"\Program Files\Tavrel\Tavrel.exe"
+// followed by arguments:  34#"\Program Files\Tavrel\Tavrel.exe"
 // Writing and reading go through here, so that what the installer writes is
 // exactly what the start-up launcher accepts.
 #pragma once
