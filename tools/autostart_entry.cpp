@@ -7,6 +7,8 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "tools/small_file.h"
+
 namespace tavrel::tools {
 namespace {
 
@@ -139,19 +141,17 @@ std::string WriteAutostartEntry(const std::filesystem::path& launcher, const std
 EntryRemoval RemoveAutostartEntry(const std::filesystem::path& deviceRoot)
 {
     const std::filesystem::path file = AutostartEntryFile();
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
         return EntryRemoval::Absent;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::filesystem::path recorded = EntryDeviceRoot(text);
+    const std::filesystem::path recorded = EntryDeviceRoot(ReadSmallFile(file).value_or(""));
     if (recorded.empty()) {
         return EntryRemoval::NotMadeByInstall;
     }
     if (SamePlace(recorded) != SamePlace(deviceRoot)) {
         return EntryRemoval::ForAnotherDevice;
     }
-    std::error_code error;
     return std::filesystem::remove(file, error) ? EntryRemoval::Removed : EntryRemoval::Failed;
 }
 

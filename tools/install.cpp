@@ -29,6 +29,7 @@
 #include "tools/autostart_entry.h"
 #include "tools/device_setup.h"
 #include "tools/shortcut_text.h"
+#include "tools/small_file.h"
 
 namespace {
 
@@ -94,9 +95,7 @@ void RemoveInstallPath()
 void RemoveShortcut()
 {
     const std::filesystem::path file = platform::HostPathOf(kShortcut);
-    std::ifstream in(file, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
+    const std::string text = tavrel::tools::ReadSmallFile(file).value_or("");
     std::error_code error;
     if (text == tavrel::tools::ShortcutText(kProgram)) {
         std::filesystem::remove(file, error);

@@ -1,7 +1,6 @@
 #include "tools/startup_folder.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
 
 #include "platform/boot.h"
@@ -9,6 +8,7 @@
 #include "platform/shell.h"
 #include "platform/strings.h"
 #include "tools/shortcut_text.h"
+#include "tools/small_file.h"
 
 namespace tavrel::tools {
 namespace {
@@ -40,19 +40,6 @@ std::vector<std::u16string> FileNames(const std::u16string& folder)
     return names;
 }
 
-// The file's text, or nothing when it cannot be read or is too large.
-std::optional<std::string> SmallFileText(const std::u16string& devicePath)
-{
-    std::ifstream input(platform::HostPathOf(devicePath), std::ios::binary);
-    std::string text(kLargestShortcut + 1, '\0');
-    input.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (input.bad() || input.gcount() > static_cast<std::streamsize>(kLargestShortcut)) {
-        return std::nullopt;
-    }
-    text.resize(static_cast<std::size_t>(input.gcount()));
-    return text;
-}
-
 }  // namespace
 
 StartupFolder ReadStartupFolder()
@@ -61,7 +48,7 @@ StartupFolder ReadStartupFolder()
     const std::u16string startup = StartupFolderPath();
     for (const std::u16string& name : FileNames(startup)) {
         const std::u16string file = startup + u"\\" + name;
-        const std::optional<std::string> text = SmallFileText(file);
+        const std::optional<std::string> text = ReadSmallFile(platform::HostPathOf(file), kLargestShortcut);
         const ShortcutTarget read = text ? ReadShortcutText(*text) : ShortcutTarget{{}, "it is too large or unreadable"};
         if (read.target.empty()) {
             folder.notShortcuts.push_back(platform::ToUtf8(file) + " is not a shortcut: " + read.problem);
