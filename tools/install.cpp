@@ -196,10 +196,8 @@ int main(int argc, char** argv)
         std::fputs("usage: tavrel-install [--module PATH]\n       tavrel-install --uninstall\n", stderr);
         return 2;
     }
-    platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
-    // The autostart entry runs from another working folder: it must name absolute paths.
-    settings.deviceRoot = std::filesystem::absolute(settings.deviceRoot).lexically_normal();
-    settings.portFolder = std::filesystem::absolute(settings.portFolder).lexically_normal();
+    // The autostart entry runs from another working folder: it names absolute paths.
+    const platform::DeviceSettings settings = tavrel::tools::AbsoluteDeviceSettings();
     if (uninstall) {
         return Uninstall(settings);
     }

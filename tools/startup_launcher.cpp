@@ -28,6 +28,7 @@
 
 #include "platform/boot.h"
 #include "platform/strings.h"
+#include "tools/device_setup.h"
 #include "tools/shortcut_text.h"
 #include "tools/startup_folder.h"
 
@@ -112,8 +113,7 @@ int main(int argc, char**)
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
-    settings.deviceRoot = std::filesystem::absolute(settings.deviceRoot).lexically_normal();
+    const platform::DeviceSettings settings = tavrel::tools::AbsoluteDeviceSettings();
     std::error_code error;
     if (!std::filesystem::is_directory(settings.deviceRoot / "registry", error)) {
         std::fprintf(stderr, "tavrel-startup: there is no device at %s (removed?); nothing started\n",

@@ -132,6 +132,18 @@ TEST_F(InstallTest, WithoutAnAbsoluteConfigHomeTheEntryGoesUnderHome)
     }
 }
 
+TEST(InstallEntry, ARelativeDeviceRootIsRecordedAsTheAbsoluteFolderItNames)
+{
+    BootRunDevice device;
+    std::map<std::string, std::string> environment = device.Environment();
+    environment["TAVREL_DEVICE_ROOT"] = std::filesystem::relative(device.root()).string();
+    ASSERT_TRUE(std::filesystem::path(environment["TAVREL_DEVICE_ROOT"]).is_relative());
+    ChildProcess install(TAVREL_INSTALL_PATH, {}, environment, device.scratch() / "install");
+    EXPECT_EQ(install.WaitExit(60s), 0) << install.Errors();
+    const std::string entry = ReadWholeFile(device.configFolder() / "autostart" / "tavrel.desktop");
+    EXPECT_EQ(DesktopEntryValue(entry, "X-Tavrel-DeviceRoot"), device.root().string()) << entry;
+}
+
 TEST(InstallEntry, ADeviceRootWithALineBreakGetsNoEntryAndAClearError)
 {
     BootRunDevice device("two\nlines");
