@@ -153,6 +153,7 @@ TEST_F(StartupLauncherTest, FilesThatAreNoShortcutToTavrelAreReportedSkippedAndK
         EXPECT_EQ(ReadWholeFile(StartupFolder() / name), text) << name;
     }
     if (tavrel) {
+        EXPECT_TRUE(device_.WaitForProgramWindow());   // a SIGTERM before it is up would kill it
         tavrel->Signal(SIGTERM);
         EXPECT_EQ(tavrel->WaitExit(60s), 1) << tavrel->Errors();
     }
