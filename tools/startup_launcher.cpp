@@ -15,6 +15,8 @@
 //
 //   tavrel-startup
 // Exit code 0 when every program it found was started (or there was none),
+// also when files were skipped: a service manager that takes a failed start
+// for a reason to end what it started must not end Tavrel for a stray file.
 // 1 when the device is missing or unreadable or a program could not start.
 #include <csignal>
 #include <cstdio>
