@@ -2,7 +2,7 @@
 // "\Windows\StartUp" folder. Every shortcut there is read; one that starts
 // Tavrel.exe of the install folder starts the host's `tavrel`, which lies
 // beside this launcher. A file that is no shortcut, or a shortcut to any
-// other program, gets a line on stderr and is skipped; nothing is changed or
+// other program, gets a line on stderr and is skipped; no file is changed or
 // deleted. The device is the one that TAVREL_DEVICE_ROOT names (or its
 // default); a device root that does not exist (any more) starts nothing and
 // is not created again.
