@@ -1,33 +1,45 @@
-// tavrel-demo-setup: prepares the device so that Tavrel, started unattended,
-// relays a given serial device: the device becomes the built-in port COM9 and
-// the user's settings choose it as the input, at the given baud index, with
-// the outputs COM2 and COM3 and Autostart on.
+// tavrel-demo-setup: prepares the device for trying Tavrel with a given
+// serial device, which becomes the built-in port COM9 ("Demo input").
 //
 //   tavrel-demo-setup HOST_TTY [BAUD_INDEX]
+//     unattended: the user's settings choose COM9 as the input at the baud
+//     index (default 5, 4800 baud), the outputs COM2 and COM3 and Autostart
+//     on, so that Tavrel relays by itself as soon as it starts.
+//   tavrel-demo-setup --attended HOST_TTY [BAUD_INDEX]
+//     for a person at the window: COM9 and the baud index are preselected and
+//     Autostart is off, so the window stays up; the person adds outputs and
+//     starts.
+//   tavrel-demo-setup --remove
+//     after a demo whose input is gone (the simulated receiver): the mapping
+//     is removed, Autostart is turned off and the StartUp shortcut deleted,
+//     so that nothing at the next login tries to relay a port that is gone.
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/boot.h"
 #include "platform/registry.h"
+#include "platform/shell.h"
 #include "tools/device_setup.h"
 
 namespace {
 
+const char16_t kDemoInput[] = u"Demo input";
 constexpr DWORD kInputPort = 9;
 constexpr DWORD kOutputs = (1u << (2 + 1)) | (1u << (3 + 1));   // COM2 and COM3, as "Split" holds them
 
-bool WriteUserSettings(DWORD baudIndex)
+bool WriteUserSettings(const std::vector<std::pair<const char16_t*, DWORD>>& values)
 {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
         ERROR_SUCCESS) {
         return false;
     }
-    const DWORD autostart = 1;
     bool written = true;
-    for (const auto& [name, value] : {std::pair{u"Port", kInputPort}, std::pair{u"Baud", baudIndex},
-                                      std::pair{u"Autostart", autostart}, std::pair{u"Split", kOutputs}}) {
+    for (const auto& [name, value] : values) {
         written = written && RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                             sizeof(value)) == ERROR_SUCCESS;
     }
@@ -35,22 +47,70 @@ bool WriteUserSettings(DWORD baudIndex)
     return written;
 }
 
+bool PrepareDemo(const std::string& hostTty, DWORD baudIndex, bool attended)
+{
+    if (!tavrel::tools::MapBuiltInPort(kDemoInput, kInputPort, hostTty)) {
+        return false;
+    }
+    if (attended) {
+        return WriteUserSettings({{u"Port", kInputPort}, {u"Baud", baudIndex}, {u"Autostart", 0}});
+    }
+    return WriteUserSettings({{u"Port", kInputPort}, {u"Baud", baudIndex}, {u"Autostart", 1}, {u"Split", kOutputs}});
+}
+
+bool RemoveDemo()
+{
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::u16string(u"Drivers\\BuiltIn\\") + kDemoInput).c_str());
+    DeleteFileW(u"\\Windows\\StartUp\\Tavrel.lnk");
+    return WriteUserSettings({{u"Autostart", 0}});
+}
+
+// The baud box's index: 0 (110 baud) to 14 (256000 baud).
+std::optional<DWORD> BaudIndex(const std::string& text)
+{
+    DWORD index = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), index);
+    return error == std::errc{} && end == text.data() + text.size() && index <= 14 ? std::optional(index)
+                                                                                  : std::nullopt;
+}
+
+int Usage()
+{
+    std::fputs("usage: tavrel-demo-setup [--attended] HOST_TTY [BAUD_INDEX]\n       tavrel-demo-setup --remove\n",
+               stderr);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fputs("usage: tavrel-demo-setup HOST_TTY [BAUD_INDEX]\n", stderr);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const bool remove = arguments.size() == 1 && arguments[0] == "--remove";
+    const bool attended = !arguments.empty() && arguments[0] == "--attended";
+    if (attended) {
+        arguments.erase(arguments.begin());
+    }
+    if (!remove && (arguments.empty() || arguments.size() > 2)) {
+        return Usage();
+    }
+    const std::optional<DWORD> baudIndex = BaudIndex(arguments.size() == 2 ? arguments[1] : "5");
+    std::error_code error;
+    if (!remove && !baudIndex) {
+        std::fprintf(stderr, "tavrel-demo-setup: the baud index must be a number from 0 to 14, not '%s'\n",
+                     arguments[1].c_str());
         return 2;
     }
-    const DWORD baudIndex = argc == 3 ? static_cast<DWORD>(std::atoi(argv[2])) : 5;
+    if (!remove && !std::filesystem::exists(arguments[0], error)) {
+        std::fprintf(stderr, "tavrel-demo-setup: there is no serial device %s\n", arguments[0].c_str());
+        return 2;
+    }
     const platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
     platform::BootDevice(settings);
-    const bool prepared = tavrel::tools::MapBuiltInPort(u"Demo input", kInputPort, argv[1]) &&
-                          WriteUserSettings(baudIndex);
+    const bool done = remove ? RemoveDemo() : PrepareDemo(arguments[0], *baudIndex, attended);
     platform::ShutdownDevice();
-    if (!prepared) {
-        std::fprintf(stderr, "tavrel-demo-setup: cannot prepare the device at %s\n", settings.deviceRoot.c_str());
+    if (!done) {
+        std::fprintf(stderr, "tavrel-demo-setup: cannot change the device at %s\n", settings.deviceRoot.c_str());
         return 1;
     }
     return 0;

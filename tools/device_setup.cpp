@@ -43,12 +43,27 @@ private:
     HKEY key_ = nullptr;
 };
 
+std::filesystem::path Absolute(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal();
+}
+
 std::u16string Decimal(int number)
 {
     return platform::ToUtf16(std::to_string(number));
 }
 
 }  // namespace
+
+platform::DeviceSettings AbsoluteDeviceSettings()
+{
+    platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
+    settings.deviceRoot = Absolute(settings.deviceRoot);
+    settings.portFolder = Absolute(settings.portFolder);
+    return settings;
+}
 
 bool InstallVirtualPortDriver(const std::filesystem::path& module)
 {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/boot.h"
+
 namespace tavrel::tools {
 
 // Where the driver module is installed, in the device's file system.
@@ -18,5 +20,10 @@ bool WriteVirtualPortKey(int number);
 // Writes HKLM\Drivers\BuiltIn\<keyName> with "Prefix" "COM", "Index" and
 // "HostDevice"; the port is activated at the next boot.
 bool MapBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice);
+
+// The device settings from the environment (platform::DeviceSettingsFromEnvironment)
+// with absolute paths, so that a process started elsewhere (at login) finds
+// the same device. A path that cannot be made absolute stays as it is.
+platform::DeviceSettings AbsoluteDeviceSettings();
 
 }  // namespace tavrel::tools

@@ -2,7 +2,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <cerrno>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -63,6 +65,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_destroy(&actions);
 }
 
+ChildProcess::ChildProcess(pid_t adopted, const std::filesystem::path& output) : pid_(adopted), output_(output) {}
+
 ChildProcess::~ChildProcess()
 {
     if (pid_ > 0 && !reaped_) {
@@ -105,6 +109,17 @@ std::string ChildProcess::Output() const
 std::string ChildProcess::Errors() const
 {
     return ReadWholeFile(output_.string() + ".err");
+}
+
+bool BecomeSubreaper()
+{
+    return ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+}
+
+bool NoChildrenLeft()
+{
+    siginfo_t info{};
+    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == -1 && errno == ECHILD;
 }
 
 std::map<std::string, std::string> DeviceEnvironment(const std::filesystem::path& deviceRoot,

@@ -20,6 +20,9 @@ public:
     // `output` and `output`.err.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::map<std::string, std::string>& environment, const std::filesystem::path& output);
+    // A process that this one adopted (see BecomeSubreaper); its output went
+    // where its parent's did, `output` and `output`.err.
+    ChildProcess(pid_t adopted, const std::filesystem::path& output);
     // Kills a process that still runs.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -39,6 +42,13 @@ private:
     int status_ = 0;
     std::filesystem::path output_;
 };
+
+// Makes this process the parent of every process that its children leave
+// behind when they end (the start-up launcher's detached program), so that a
+// test can wait for them and end them. False when the host does not allow it.
+bool BecomeSubreaper();
+// Whether this process has no children left to wait for.
+bool NoChildrenLeft();
 
 // The environment that runs the program on the device at `deviceRoot`,
 // headless, with its virtual ports linked in `portFolder`.

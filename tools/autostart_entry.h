@@ -1,0 +1,32 @@
+// The login session's autostart entry for Tavrel: the XDG desktop entry
+// $XDG_CONFIG_HOME/autostart/tavrel.desktop (by default under ~/.config)
+// that runs the start-up launcher for one device when a person logs in.
+// The entry names the device root and the port folder in the launcher's
+// environment and records the device root on a line of its own, so that
+// taking the entry away touches only the one made for that device.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tavrel::tools {
+
+std::filesystem::path AutostartEntryFile();
+
+// The entry's text; paths must be absolute.
+std::string AutostartEntryText(const std::filesystem::path& launcher, const std::filesystem::path& deviceRoot,
+                               const std::filesystem::path& portFolder);
+// The device root that an entry's text records; empty when it records none.
+std::filesystem::path EntryDeviceRoot(std::string_view entryText);
+
+// Writes the entry whole (a session never sees half of it). Returns what went
+// wrong, or an empty text.
+std::string WriteAutostartEntry(const std::filesystem::path& launcher, const std::filesystem::path& deviceRoot,
+                                const std::filesystem::path& portFolder);
+
+enum class EntryRemoval { Removed, Absent, ForAnotherDevice, NotMadeByInstall, Failed };
+// Removes the entry only when it was made for `deviceRoot`.
+EntryRemoval RemoveAutostartEntry(const std::filesystem::path& deviceRoot);
+
+}  // namespace tavrel::tools
