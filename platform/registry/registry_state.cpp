@@ -81,6 +81,7 @@ LONG LockedRegistry::Resolve(HKEY key, OpenKey& opened)
     if (const LONG error = Find(key, opened); error != ERROR_SUCCESS) {
         return error;
     }
+    // A file that cannot be read just now: what was read last still answers.
     RefreshHive(*opened.hive);
     return Usable(opened);
 }

@@ -1,6 +1,6 @@
 // The hives on their files: every value comes back byte for byte, a file that
-// cannot be parsed is reported and left alone, a failed write changes nothing,
-// and the file on disk is whole whenever a writer stops.
+// cannot be parsed or is no regular file is reported and left alone, a failed
+// write changes nothing, and the file on disk is whole whenever a writer stops.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
