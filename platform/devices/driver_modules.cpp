@@ -1,9 +1,11 @@
 // Driver modules: those built into the process (the device's ROM), and module
-// files loaded from the device's file system. A loaded module stays loaded for
-// the life of the process, as a driver's code may still be referenced by a
-// thread that is ending when its last instance goes.
+// files loaded from the device's file system and from nowhere else, wherever
+// links inside it lead. A loaded module stays loaded for the life of the
+// process, as a driver's code may still be referenced by a thread that is
+// ending when its last instance goes.
 #include "devices/driver_modules.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
@@ -62,6 +64,32 @@ const STREAM_DRIVER_ENTRIES* FindBuiltIn(std::u16string_view dll)
     std::lock_guard guard(tables.lock);
     const auto found = tables.builtIn.find(name);
     return found == tables.builtIn.end() ? nullptr : found->second;
+}
+
+// Whether `path` is `folder` or lies below it; both are real paths.
+bool LiesIn(const std::filesystem::path& path, const std::filesystem::path& folder)
+{
+    const auto [inFolder, inPath] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+    return inFolder == folder.end();
+}
+
+// The real path of the module file that a device path names, or empty. A
+// module is a regular file of the device: a link inside the device's file
+// system may lead to one elsewhere in it (the device's own data, however it is
+// spelt), but never to a file outside, which would load host code as a driver.
+std::filesystem::path ModuleFileInDevice(std::u16string_view devicePath)
+{
+    std::error_code error;
+    const std::filesystem::path fileSystem = std::filesystem::canonical(HostPathOf(u"\\"), error);
+    const std::filesystem::path hostPath = HostPathOf(devicePath);
+    if (error || hostPath.empty()) {
+        return {};
+    }
+    std::filesystem::path module = std::filesystem::canonical(hostPath, error);
+    if (error || !LiesIn(module, fileSystem) || !std::filesystem::is_regular_file(module, error)) {
+        return {};
+    }
+    return module;
 }
 
 // dlopen()s the module file once; null when it cannot be loaded.
@@ -131,9 +159,8 @@ DWORD ResolveDriverModule(const std::u16string& dll, const std::u16string& prefi
     }
     // A bare module name is looked for in \Windows, as the device's loader does.
     const std::u16string devicePath = dll.find(u'\\') == std::u16string::npos ? u"\\Windows\\" + dll : dll;
-    const std::filesystem::path hostPath = HostPathOf(devicePath);
-    std::error_code error;
-    if (hostPath.empty() || !std::filesystem::is_regular_file(hostPath, error)) {
+    const std::filesystem::path hostPath = ModuleFileInDevice(devicePath);
+    if (hostPath.empty()) {
         return ERROR_MOD_NOT_FOUND;
     }
     void* module = LoadModuleFile(hostPath);

@@ -5,36 +5,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <random>
 #include <system_error>
 
 namespace platform::registry {
 namespace {
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
+using host::UniqueFd;
 
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now, so that a failure to close (a late write error) is seen.
-    bool Close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
+// Temporary files are named after their hive: "system.reg.tmp-" and 16 hex
+// digits ("system.reg.tmp" alone was the name of older versions).
+constexpr std::string_view kTemporarySuffix = ".tmp";
 
 int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode = 0)
 {
@@ -69,15 +52,9 @@ bool SyncRetrying(int fd)
     return result == 0;
 }
 
-bool WriteSynced(const std::filesystem::path& path, std::string_view text)
-{
-    UniqueFd file(OpenRetrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
-    return file.valid() && WriteAll(file.get(), text) && SyncRetrying(file.get()) && file.Close();
-}
-
 bool SyncFolder(const std::filesystem::path& folder)
 {
-    UniqueFd directory(OpenRetrying(folder, O_RDONLY | O_DIRECTORY));
+    const UniqueFd directory(OpenRetrying(folder, O_RDONLY | O_DIRECTORY));
     return directory.valid() && SyncRetrying(directory.get());
 }
 
@@ -86,21 +63,74 @@ std::string ErrorText(int error)
     return std::generic_category().message(error);
 }
 
-}  // namespace
-
-std::filesystem::path TemporaryFileFor(const std::filesystem::path& file)
+std::string KindOfFile(mode_t mode)
 {
-    std::filesystem::path temporary = file;
-    temporary += ".tmp";
-    return temporary;
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    return S_ISSOCK(mode) ? "a socket" : "a special file";
 }
+
+FileRead NotAFile(const struct stat& info)
+{
+    return {FileRead::Status::NotAFile, {}, KindOfFile(info.st_mode) + ", not a regular file",
+            FileVersion::Of(info, UniqueFd())};
+}
+
+FileRead Unread(int error)
+{
+    return error == ENOENT ? FileRead{FileRead::Status::Missing, {}, {}, FileVersion::Missing()}
+                           : FileRead{FileRead::Status::Failed, {}, ErrorText(error), FileVersion()};
+}
+
+std::string RandomSuffix()
+{
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016" PRIx64, static_cast<std::uint64_t>(generator()));
+    return std::string("-") + digits;
+}
+
+// A new file of this writer's own beside `file`. O_EXCL: never one that
+// another writer, or an interrupted one, still has.
+UniqueFd CreateTemporaryFile(const std::filesystem::path& file, std::filesystem::path& temporary)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        temporary = file;
+        temporary += std::string(kTemporarySuffix) + RandomSuffix();
+        UniqueFd created(OpenRetrying(temporary, O_WRONLY | O_CREAT | O_EXCL, 0644));
+        if (created.valid() || errno != EEXIST) {
+            return created;
+        }
+    }
+    return UniqueFd();
+}
+
+}  // namespace
 
 FileRead ReadHiveFile(const std::filesystem::path& file)
 {
-    UniqueFd input(OpenRetrying(file, O_RDONLY));
-    if (!input.valid()) {
-        return errno == ENOENT ? FileRead{FileRead::Status::Missing, {}, {}}
-                               : FileRead{FileRead::Status::Failed, {}, ErrorText(errno)};
+    // Looked at before it is opened: opening a FIFO or a device could block
+    // or act on the device.
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return Unread(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return NotAFile(info);
+    }
+    UniqueFd input(OpenRetrying(file, O_RDONLY | O_NONBLOCK));
+    if (!input.valid() || ::fstat(input.get(), &info) != 0) {
+        return Unread(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return NotAFile(info);   // replaced since it was looked at
     }
     std::string text;
     char chunk[4096];
@@ -110,24 +140,47 @@ FileRead ReadHiveFile(const std::filesystem::path& file)
             continue;
         }
         if (count < 0) {
-            return {FileRead::Status::Failed, {}, ErrorText(errno)};
+            return Unread(errno);
         }
         if (count == 0) {
-            return {FileRead::Status::Read, std::move(text), {}};
+            return {FileRead::Status::Read, std::move(text), {}, FileVersion::Of(info, std::move(input))};
         }
         text.append(chunk, static_cast<std::size_t>(count));
     }
 }
 
-WriteOutcome WriteHiveFile(const std::filesystem::path& file, std::string_view text)
+FileWrite WriteHiveFile(const std::filesystem::path& file, std::string_view text)
 {
-    const std::filesystem::path temporary = TemporaryFileFor(file);
-    if (!WriteSynced(temporary, text) || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return WriteOutcome::FailedFileUnchanged;
+    std::filesystem::path temporary;
+    UniqueFd output = CreateTemporaryFile(file, temporary);
+    if (!output.valid()) {
+        return {WriteOutcome::FailedFileUnchanged, FileVersion()};
     }
+    if (!WriteAll(output.get(), text) || !SyncRetrying(output.get()) ||
+        ::rename(temporary.c_str(), file.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return {WriteOutcome::FailedFileUnchanged, FileVersion()};
+    }
+    // The descriptor now stands for the renamed file, as the new version.
+    struct stat info {};
+    FileVersion version = ::fstat(output.get(), &info) == 0 ? FileVersion::Of(info, std::move(output)) : FileVersion();
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-    return SyncFolder(folder) ? WriteOutcome::Written : WriteOutcome::FailedFileReplaced;
+    return {SyncFolder(folder) ? WriteOutcome::Written : WriteOutcome::FailedFileReplaced, std::move(version)};
+}
+
+void RemoveTemporaryFiles(const std::filesystem::path& file)
+{
+    const std::string prefix = file.filename().string() + std::string(kTemporarySuffix);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name == prefix || name.starts_with(prefix + "-")) {
+            std::error_code ignored;
+            std::filesystem::remove(entry->path(), ignored);
+        }
+    }
 }
 
 }  // namespace platform::registry

@@ -1,10 +1,12 @@
-// Mounting the hives on their files, and going back to memory only.
+// Mounting the hives on their files, going back to memory only, and holding a
+// hive across several calls.
 #include "registry/hives.h"
 
 #include <system_error>
 
+#include "platform/registry.h"
 #include "registry/hive_file.h"
-#include "registry/reg_text.h"
+#include "registry/hive_sync.h"
 #include "registry/registry_state.h"
 
 namespace platform::registry {
@@ -17,33 +19,34 @@ void ResetHive(Hive& hive, std::filesystem::path file)
     hive.root = std::make_shared<Key>(std::u16string(), nullptr);
     hive.file = std::move(file);
     hive.unusable = false;
+    hive.seen = FileVersion();
+    hive.lock.SetFile(hive.file);
 }
 
 // A hive whose file could not be read stays empty and is never written (its
 // calls fail before they change anything), so the file is kept as it is for
 // someone to repair.
-std::string MarkUnusable(Hive& hive, const std::string& where, const std::string& reason)
-{
-    hive.unusable = true;
-    return where + ": " + reason;
-}
-
 std::string LoadHive(Hive& hive)
 {
-    const std::filesystem::path& file = hive.file;
-    const FileRead read = ReadHiveFile(file);
-    if (read.status == FileRead::Status::Missing) {
-        return {};
+    // No process writes the hive while its lock is held, so any temporary
+    // file is one that an interrupted write left behind.
+    const bool locked = hive.lock.Take();
+    if (locked) {
+        RemoveTemporaryFiles(hive.file);
     }
-    if (read.status == FileRead::Status::Failed) {
-        return MarkUnusable(hive, file.string(), read.error);
+    const Refreshed refreshed = RefreshHive(hive);
+    if (locked) {
+        hive.lock.Give();
     }
-    ParsedHive parsed = ParseHive(read.text, hive.rootName);
-    if (parsed.root == nullptr) {
-        return MarkUnusable(hive, file.string() + ":" + std::to_string(parsed.errorLine), parsed.error);
+    if (!refreshed.readable) {
+        hive.unusable = true;   // there is no earlier state to fall back on
     }
-    hive.root = std::move(parsed.root);
-    return {};
+    return refreshed.problem;
+}
+
+Hive& RootHive(LockedRegistry& registry, HKEY root)
+{
+    return registry.hives()[root == HKEY_LOCAL_MACHINE ? 0 : 1];
 }
 
 }  // namespace
@@ -58,8 +61,10 @@ MountResult MountHives(const std::filesystem::path& folder)
     for (std::size_t i = 0; i < registry.hives().size(); ++i) {
         Hive& hive = registry.hives()[i];
         ResetHive(hive, folder / kFileNames[i]);
-        std::string error = folderError ? MarkUnusable(hive, hive.file.string(), "cannot create the folder: " +
-                                                                                 folderError.message())
+        if (folderError) {
+            hive.unusable = true;
+        }
+        std::string error = folderError ? hive.file.string() + ": cannot create the folder: " + folderError.message()
                                         : LoadHive(hive);
         if (!error.empty()) {
             result.ok = false;
@@ -75,6 +80,20 @@ void UnmountHives()
     registry.CloseAllHandles();
     for (Hive& hive : registry.hives()) {
         ResetHive(hive, {});
+    }
+}
+
+HeldHive::HeldHive(HKEY root) : root_(root)
+{
+    LockedRegistry registry;
+    held_ = RootHive(registry, root_).lock.Take();
+}
+
+HeldHive::~HeldHive()
+{
+    LockedRegistry registry;
+    if (held_) {
+        RootHive(registry, root_).lock.Give();
     }
 }
 

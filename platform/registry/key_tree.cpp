@@ -51,6 +51,32 @@ void Key::MarkDeleted()
     }
 }
 
+void Key::Adopt(Key& newer)
+{
+    // Depth is bounded by kMaxKeyDepth, so the recursion is too.
+    values_ = std::move(newer.values_);
+    std::vector<std::shared_ptr<Key>> adopted;
+    for (std::shared_ptr<Key>& subkey : newer.subkeys_) {
+        const auto kept = std::find_if(subkeys_.begin(), subkeys_.end(), [&](const std::shared_ptr<Key>& key) {
+            return NamesEqual(key->name_, subkey->name_);
+        });
+        if (kept == subkeys_.end()) {
+            subkey->parent_ = this;
+            adopted.push_back(std::move(subkey));
+            continue;
+        }
+        (*kept)->name_ = std::move(subkey->name_);
+        (*kept)->Adopt(*subkey);
+        adopted.push_back(std::move(*kept));
+        subkeys_.erase(kept);
+    }
+    newer.subkeys_.clear();
+    for (const std::shared_ptr<Key>& gone : subkeys_) {
+        gone->MarkDeleted();
+    }
+    subkeys_ = std::move(adopted);
+}
+
 const Value* Key::FindValue(std::u16string_view name) const
 {
     const auto found = std::find_if(values_.begin(), values_.end(),

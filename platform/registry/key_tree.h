@@ -43,6 +43,11 @@ public:
     // Marks this key and every key below it deleted and cuts their links to
     // their parents, so that a handle that outlives the tree reaches nothing.
     void MarkDeleted();
+    // Makes this key hold what `newer` holds (the same key as a newer file
+    // has it), taking its values and subkeys. A subkey that both have stays
+    // the same object, so the handles open on it follow it; one that `newer`
+    // lacks is marked deleted. `newer` is left empty.
+    void Adopt(Key& newer);
 
     const std::vector<Value>& values() const { return values_; }
     const Value* FindValue(std::u16string_view name) const;

@@ -1,7 +1,8 @@
 // The registry calls, with the results that Windows documents for them.
 // Windows CE ignores the access mask, the class and the security attributes,
-// and so do these. Every change is written to its hive's file before the call
-// returns; when that fails the change is taken back and the call fails.
+// and so do these. Every change is made to the hive as its file holds it now
+// and written to the file before the call returns; when that fails the change
+// is taken back and the call fails.
 #include <algorithm>
 #include <optional>
 
@@ -11,7 +12,6 @@
 
 namespace {
 
-using platform::registry::Hive;
 using platform::registry::Key;
 using platform::registry::LockedRegistry;
 using platform::registry::OpenKey;
@@ -68,8 +68,7 @@ LONG FindKey(const OpenKey& from, LPCWSTR subKey, OpenKey& found)
 }
 
 // Creates the keys of the path that the walk did not reach, and writes them.
-LONG CreateMissingKeys(const LockedRegistry& registry, Hive& hive, PathWalk& walk,
-                       const std::vector<std::u16string>& names)
+LONG CreateMissingKeys(LockedRegistry& registry, PathWalk& walk, const std::vector<std::u16string>& names)
 {
     const std::shared_ptr<Key> existing = walk.reached;
     const std::shared_ptr<Key> first = existing->AddSubkey(names[walk.matched]);
@@ -77,7 +76,7 @@ LONG CreateMissingKeys(const LockedRegistry& registry, Hive& hive, PathWalk& wal
     for (std::size_t i = walk.matched + 1; i < names.size(); ++i) {
         walk.reached = walk.reached->AddSubkey(names[i]);
     }
-    return registry.Persist(hive, [&] { existing->DetachSubkey(*first); });
+    return registry.Persist([&] { existing->DetachSubkey(*first); });
 }
 
 // Copies a name out with its terminator; the length handed back leaves the
@@ -121,7 +120,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPS
     *result = nullptr;
     LockedRegistry registry;
     OpenKey parent;
-    if (const LONG error = registry.Resolve(key, parent); error != ERROR_SUCCESS) {
+    if (const LONG error = registry.ResolveForChange(key, parent); error != ERROR_SUCCESS) {
         return error;
     }
     const auto names = SubkeyNames(*parent.key, subKey);
@@ -131,7 +130,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPS
     PathWalk walk = WalkPath(parent.key, *names);
     const bool create = walk.matched < names->size();
     if (create) {
-        if (const LONG error = CreateMissingKeys(registry, *parent.hive, walk, *names); error != ERROR_SUCCESS) {
+        if (const LONG error = CreateMissingKeys(registry, walk, *names); error != ERROR_SUCCESS) {
             return error;
         }
     }
@@ -193,12 +192,12 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
     }
     LockedRegistry registry;
     OpenKey opened;
-    if (const LONG error = registry.Resolve(key, opened); error != ERROR_SUCCESS) {
+    if (const LONG error = registry.ResolveForChange(key, opened); error != ERROR_SUCCESS) {
         return error;
     }
     std::vector<Value> saved = opened.key->values();
     opened.key->SetValue({std::u16string(name), type, std::vector<BYTE>(data, data + dataSize)});
-    return registry.Persist(*opened.hive, [&] { opened.key->RestoreValues(std::move(saved)); });
+    return registry.Persist([&] { opened.key->RestoreValues(std::move(saved)); });
 }
 
 // ---- RegEnumKeyExW: subkeys in the order of their creation. Keys have no
@@ -269,14 +268,14 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName)
 {
     LockedRegistry registry;
     OpenKey opened;
-    if (const LONG error = registry.Resolve(key, opened); error != ERROR_SUCCESS) {
+    if (const LONG error = registry.ResolveForChange(key, opened); error != ERROR_SUCCESS) {
         return error;
     }
     std::vector<Value> saved = opened.key->values();
     if (!opened.key->RemoveValue(TextOrEmpty(valueName))) {
         return ERROR_FILE_NOT_FOUND;
     }
-    return registry.Persist(*opened.hive, [&] { opened.key->RestoreValues(std::move(saved)); });
+    return registry.Persist([&] { opened.key->RestoreValues(std::move(saved)); });
 }
 
 // ---- RegDeleteKeyW: deletes the subkey with everything below it, as Windows
@@ -288,7 +287,7 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey)
     LockedRegistry registry;
     OpenKey from;
     OpenKey target;
-    LONG error = registry.Resolve(key, from);
+    LONG error = registry.ResolveForChange(key, from);
     if (error == ERROR_SUCCESS) {
         error = FindKey(from, subKey, target);
     }
@@ -300,7 +299,7 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey)
     }
     Key& parent = *target.key->parent();
     const std::size_t position = parent.DetachSubkey(*target.key);
-    error = registry.Persist(*target.hive, [&] { parent.RestoreSubkey(target.key, position); });
+    error = registry.Persist([&] { parent.RestoreSubkey(target.key, position); });
     if (error == ERROR_SUCCESS) {
         target.key->MarkDeleted();
     }

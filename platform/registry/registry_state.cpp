@@ -5,6 +5,7 @@
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "registry/hive_file.h"
+#include "registry/hive_sync.h"
 #include "registry/reg_text.h"
 
 namespace platform::registry {
@@ -39,27 +40,66 @@ Hive* RootHive(HKEY key)
     return nullptr;
 }
 
-}  // namespace
-
-LockedRegistry::LockedRegistry() : guard_(TheState().lock) {}
-
-std::array<Hive, 2>& LockedRegistry::hives() { return TheState().hives; }
-
-LONG LockedRegistry::Resolve(HKEY key, OpenKey& opened) const
+// The key that a root or a handle stands for, as it is in memory now.
+LONG Find(HKEY key, OpenKey& opened)
 {
     if (Hive* hive = RootHive(key)) {
         opened = {hive, hive->root};
-    } else {
-        const auto found = TheState().handles.find(HandleValue(key));
-        if (found == TheState().handles.end()) {
-            return ERROR_INVALID_HANDLE;
-        }
-        opened = found->second;
+        return ERROR_SUCCESS;
     }
+    const auto found = TheState().handles.find(HandleValue(key));
+    if (found == TheState().handles.end()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    opened = found->second;
+    return ERROR_SUCCESS;
+}
+
+LONG Usable(const OpenKey& opened)
+{
     if (opened.hive->unusable) {
         return ERROR_BADDB;
     }
     return opened.key->deleted() ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LockedRegistry::LockedRegistry() : guard_(TheState().lock) {}
+
+LockedRegistry::~LockedRegistry()
+{
+    if (changing_ != nullptr) {
+        changing_->lock.Give();
+    }
+}
+
+std::array<Hive, 2>& LockedRegistry::hives() { return TheState().hives; }
+
+LONG LockedRegistry::Resolve(HKEY key, OpenKey& opened)
+{
+    if (const LONG error = Find(key, opened); error != ERROR_SUCCESS) {
+        return error;
+    }
+    // A file that cannot be read just now: what was read last still answers.
+    RefreshHive(*opened.hive);
+    return Usable(opened);
+}
+
+LONG LockedRegistry::ResolveForChange(HKEY key, OpenKey& opened)
+{
+    if (const LONG error = Resolve(key, opened); error != ERROR_SUCCESS) {
+        return error;
+    }
+    if (!opened.hive->lock.Take()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    changing_ = opened.hive;
+    // Another process may have changed the file since the look without the lock.
+    if (!RefreshHive(*opened.hive).readable) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    return Usable(opened);
 }
 
 HKEY LockedRegistry::AddHandle(OpenKey opened)
@@ -86,20 +126,23 @@ LONG LockedRegistry::CloseHandle(HKEY key)
 
 void LockedRegistry::CloseAllHandles() { TheState().handles.clear(); }
 
-LONG LockedRegistry::Persist(Hive& hive, const std::function<void()>& undo) const
+LONG LockedRegistry::Persist(const std::function<void()>& undo)
 {
+    Hive& hive = *changing_;
     if (hive.file.empty()) {
         return ERROR_SUCCESS;
     }
-    const WriteOutcome outcome = WriteHiveFile(hive.file, FormatHive(*hive.root, hive.rootName));
-    if (outcome == WriteOutcome::Written) {
+    FileWrite written = WriteHiveFile(hive.file, FormatHive(*hive.root, hive.rootName));
+    if (written.outcome == WriteOutcome::Written) {
+        hive.seen = std::move(written.version);
         return ERROR_SUCCESS;
     }
     undo();
-    if (outcome == WriteOutcome::FailedFileReplaced) {
+    if (written.outcome == WriteOutcome::FailedFileReplaced) {
         // The file may already hold the change: put back what memory holds
-        // again, as far as the disk lets us.
+        // again, as far as the disk lets us, and read the file again next time.
         WriteHiveFile(hive.file, FormatHive(*hive.root, hive.rootName));
+        hive.seen = FileVersion();
     }
     return ERROR_REGISTRY_IO_FAILED;
 }

@@ -7,6 +7,7 @@
 #include "drivers/serial/host_serial_ports.h"
 #include "drivers/serial/serial_driver.h"
 #include "platform/driver_modules.h"
+#include "platform/registry.h"
 #include "platform/user.h"
 #include "registry/hives.h"
 #include "user/device_session.h"
@@ -51,10 +52,16 @@ BootResult BootDevice(const DeviceSettings& settings)
     result.problems = std::move(mounted.errors);
 
     RegisterBuiltInModule(u"serial.dll", HostSerialDriverEntries());
-    if (settings.syncHostSerialPorts) {
-        devices::SyncBuiltInSerialPorts(PresentSerialPorts(settings), result.problems);
+    {
+        // Other processes of the device may boot at the same moment: each
+        // reads the keys, decides and writes while the others wait, so no key
+        // is parked, created or filled in twice from a view that is out of date.
+        const registry::HeldHive machineHive(HKEY_LOCAL_MACHINE);
+        if (settings.syncHostSerialPorts) {
+            devices::SyncBuiltInSerialPorts(PresentSerialPorts(settings), result.problems);
+        }
+        devices::ActivateBuiltInDrivers(result.problems);
     }
-    devices::ActivateBuiltInDrivers(result.problems);
 
     // Other processes of this device find this one's windows and post to them.
     if (!user::ReceivePostsFromOtherProcesses([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,9 +1,10 @@
 // The hives on their files: every value comes back byte for byte, a file that
-// cannot be parsed is reported and left alone, a failed write changes nothing,
-// and the file on disk is whole whenever a writer stops.
+// cannot be parsed or is no regular file is reported and left alone, a failed
+// write changes nothing, and the file on disk is whole whenever a writer stops.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -179,7 +180,7 @@ TEST_F(HiveFiles, UnreadableFileOrFolderMakesItsHivesUnusable)
     auto mounted = MountHives(folder);
     EXPECT_FALSE(mounted.ok);
     ASSERT_EQ(mounted.errors.size(), 1u);
-    EXPECT_EQ(mounted.errors[0].rfind(SystemFile().string() + ": ", 0), 0u) << mounted.errors[0];
+    EXPECT_EQ(mounted.errors[0], SystemFile().string() + ": a folder, not a regular file");
     EXPECT_EQ(SetValue(HKEY_LOCAL_MACHINE, u"v", REG_BINARY, Bytes({1})), ERROR_BADDB);
     EXPECT_EQ(SetValue(HKEY_CURRENT_USER, u"v", REG_BINARY, Bytes({1})), ERROR_SUCCESS);
 
@@ -191,6 +192,28 @@ TEST_F(HiveFiles, UnreadableFileOrFolderMakesItsHivesUnusable)
     EXPECT_EQ(SetValue(HKEY_LOCAL_MACHINE, u"v", REG_BINARY, Bytes({1})), ERROR_BADDB);
     EXPECT_EQ(SetValue(HKEY_CURRENT_USER, u"v", REG_BINARY, Bytes({1})), ERROR_BADDB);
     EXPECT_EQ(ReadWholeFile(notAFolder), "x");
+}
+
+// Neither is opened for reading, so mounting cannot block on the FIFO nor
+// read the device for ever.
+TEST_F(HiveFiles, AHivePathThatIsNoRegularFileIsReportedAndLeftAsItIs)
+{
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::mkfifo(UserFile().c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", SystemFile());
+
+    const auto mounted = MountHives(folder);
+    EXPECT_FALSE(mounted.ok);
+    EXPECT_EQ(mounted.errors, (std::vector<std::string>{SystemFile().string() + ": a device, not a regular file",
+                                                        UserFile().string() + ": a FIFO, not a regular file"}));
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(root, u"New", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_BADDB);
+        EXPECT_EQ(SetValue(root, u"v", REG_BINARY, Bytes({1})), ERROR_BADDB);
+        EXPECT_EQ(QueryValue(root, u"v").result, ERROR_BADDB);
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(UserFile())));
+    EXPECT_EQ(std::filesystem::read_symlink(SystemFile()), "/dev/zero");
 }
 
 TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
@@ -232,16 +255,22 @@ TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
     EXPECT_EQ(ValueNames(CreateKey(settings, u"Child")), std::vector<std::u16string>{u"StillOpen"});
 }
 
-TEST_F(HiveFiles, LeftoverTemporaryFileIsIgnoredAndReplaced)
+TEST_F(HiveFiles, LeftoverTemporaryFilesAreIgnoredAndRemoved)
 {
     std::filesystem::create_directories(folder);
     WriteWholeFile(SystemFile(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Whole]\n\"v\"=dword:00000001\n");
-    WriteWholeFile(folder / "system.reg.tmp", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Half]\n\"v\"=hex:01,");
+    const std::string half = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Half]\n\"v\"=hex:01,";
+    // The name of older versions, and that of a writer that was killed.
+    WriteWholeFile(folder / "system.reg.tmp", half);
+    WriteWholeFile(folder / "system.reg.tmp-0123456789abcdef", half);
+    WriteWholeFile(folder / "system.reg.tmpl", "not ours");
     ASSERT_TRUE(MountHives(folder).ok);
     EXPECT_EQ(SubkeyNames(HKEY_LOCAL_MACHINE), std::vector<std::u16string>{u"Whole"});
+    EXPECT_FALSE(std::filesystem::exists(folder / "system.reg.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "system.reg.tmp-0123456789abcdef"));
+    EXPECT_EQ(ReadWholeFile(folder / "system.reg.tmpl"), "not ours");
 
     RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, u"Next"));
-    EXPECT_FALSE(std::filesystem::exists(folder / "system.reg.tmp"));
     EXPECT_EQ(ReadWholeFile(SystemFile()),
               "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Whole]\n\"v\"=dword:00000001\n\n[HKEY_LOCAL_MACHINE\\Next]\n");
 }
@@ -340,6 +369,10 @@ TEST_F(HiveFiles, WriterKilledMidWayLeavesAWholeFileWithEveryFinishedCall)
     ExpectWholeFile(SystemFile(), u"HKEY_LOCAL_MACHINE");
     UnmountHives();
     ASSERT_TRUE(MountHives(folder).ok);
+    // What the writer may have left beside it is gone at the next start.
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
     HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Crash");
     const std::vector<std::u16string> names = ValueNames(key);
     // Every call that returned is in the file, and at most one more that had
