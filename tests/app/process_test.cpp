@@ -1,27 +1,27 @@
-// The program as processes: a second copy hands over to the running one, and
-// the boot-time run that relays a serial input to the saved outputs unattended
-// and saves its settings when it is told to end.
+// The program as processes: a second copy hands over to the running one; the
+// boot-time run relays a serial input to the saved outputs unattended and
+// saves its settings however it is told to end, even while the device still
+// boots; an input that is one of the device's own ports is refused.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "app/tray_and_about.h"
-#include "child_process.h"
-#include "platform/boot.h"
-#include "platform/registry.h"
-#include "platform/shell.h"
+#include "device_processes.h"
 #include "platform/user_input.h"
 #include "program_harness.h"
 #include "relay/relay_run.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
 #include "support/test_device.h"
 #include "support/user_driver.h"
-#include "tools/device_setup.h"
 
 namespace {
 
@@ -30,22 +30,67 @@ using namespace std::chrono_literals;
 
 const std::string kAlreadyRunning = "Tavrel is already running...";
 
-bool Exists(const std::filesystem::path& path)
+// A file of /proc, whose size is not known before it is read.
+std::string ReadProcFile(const std::filesystem::path& file)
 {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+    std::ifstream input(file);
+    std::ostringstream text;
+    text << input.rdbuf();
+    return text.str();
 }
 
-bool WaitForLinks(const std::vector<std::filesystem::path>& links, std::chrono::seconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (std::all_of(links.begin(), links.end(), Exists)) {
-            return true;
-        }
-        std::this_thread::sleep_for(20ms);
+// The lock that a process takes at the end of its boot, for its place among
+// the windows of the device (run/windows/<pid>.lock), held by this test so
+// that the boot of that process waits, as it would on a stuck file system.
+class HeldBoardPlace {
+public:
+    HeldBoardPlace(const std::filesystem::path& root, pid_t process)
+    {
+        const auto file = root / "run" / "windows" / (std::to_string(process) + ".lock");
+        std::filesystem::create_directories(file.parent_path());
+        lock_ = platform::host::UniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        EXPECT_EQ(::flock(lock_.get(), LOCK_EX), 0);
     }
-    return false;
+    void Release() { lock_ = platform::host::UniqueFd(); }
+
+    // Whether the process waits for a lock (/proc/locks lists waiters with "->").
+    static bool Waiting(pid_t process)
+    {
+        const std::string locks = ReadProcFile("/proc/locks");
+        const std::string waiter = " " + std::to_string(process) + " ";
+        std::istringstream lines(locks);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("->") != std::string::npos && line.find(waiter) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    platform::host::UniqueFd lock_;
+};
+
+// How often the thread named `name` of the process has been woken so far;
+// nothing when the process has no such thread.
+std::optional<long> WakeUpsOfThread(pid_t process, const std::string& name)
+{
+    std::error_code error;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(process) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        if (ReadProcFile(task.path() / "comm") != name + "\n") {
+            continue;
+        }
+        std::istringstream status(ReadProcFile(task.path() / "status"));
+        long wakeUps = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                wakeUps += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+        return wakeUps;
+    }
+    return std::nullopt;
 }
 
 TEST(SingleInstance, ASecondCopyEndsWithZeroAndBringsTheHiddenFirstBack)
@@ -75,96 +120,37 @@ TEST(SingleInstance, ASecondCopyEndsWithZeroAndBringsTheHiddenFirstBack)
     EXPECT_EQ(ReadWholeFile(device.root() / "registry" / "user.reg").find("Split"), std::string::npos);
 }
 
-// The boot-time run, from a device that nothing but the installer has touched.
-class BootRunTest : public ::testing::Test {
+class BootRunTest : public DeviceProcessTest {
 protected:
-    std::filesystem::path root() const { return folder_.path() / "device"; }
-    std::filesystem::path ports() const { return root() / "ports"; }
-    std::filesystem::path PortLink(int number) const { return ports() / ("COM" + std::to_string(number)); }
-
-    void Boot() const
+    // What every way of ending a relaying run leaves: the ports gone, the
+    // choices saved, the Startup shortcut in place.
+    void ExpectEndedAsClosingTheWindow(ChildProcess& program, DWORD input) const
     {
-        platform::DeviceSettings settings;
-        settings.deviceRoot = root();
-        settings.portFolder = ports();
-        settings.syncHostSerialPorts = false;
-        ASSERT_TRUE(platform::BootDevice(settings).ok);
-    }
-
-    // The built-in numbers that the installer's boot found on this host.
-    static std::vector<DWORD> BuiltInNumbers()
-    {
-        std::vector<DWORD> numbers;
-        HKEY builtIn = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, 0, &builtIn) != 0) {
-            return numbers;
+        EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+        for (const auto& link : SavedOutputLinks()) {
+            EXPECT_FALSE(Exists(link)) << link;
         }
-        for (DWORD i = 0;; ++i) {
-            WCHAR name[256] = {};
-            DWORD length = 256;
-            if (RegEnumKeyExW(builtIn, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) {
-                break;
-            }
-            if (const auto index = ReadNumber(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + std::u16string(name),
-                                              u"Index")) {
-                numbers.push_back(*index);
-            }
-        }
-        RegCloseKey(builtIn);
-        return numbers;
+        EXPECT_EQ(SavedNumber(u"Split"), kSavedSplit);
+        EXPECT_EQ(SavedNumber(u"Autostart"), 1u);
+        EXPECT_EQ(SavedNumber(u"Port"), input);
+        EXPECT_EQ(SavedNumber(u"Baud"), 12u);
+        EXPECT_TRUE(Exists(StartupShortcut()));
     }
-
-    // Maps the pty as a built-in port on a number that neither the host's
-    // ports nor the outputs use, and saves the settings of a run that had
-    // Autostart ticked with outputs 2 and 5; false when the host holds 2 or 5.
-    std::optional<DWORD> PrepareAutostart()
-    {
-        Boot();
-        const std::vector<DWORD> taken = BuiltInNumbers();
-        std::optional<DWORD> input;
-        for (DWORD n : {1u, 3u, 4u, 6u, 7u, 8u, 9u, 0u}) {
-            if (!input && std::find(taken.begin(), taken.end(), n) == taken.end()) {
-                input = n;
-            }
-        }
-        const bool outputsFree = std::find(taken.begin(), taken.end(), 2u) == taken.end() &&
-                                 std::find(taken.begin(), taken.end(), 5u) == taken.end();
-        if (input && outputsFree) {
-            EXPECT_TRUE(tavrel::tools::MapBuiltInPort(u"Gps", static_cast<int>(*input), gps_.slavePath()));
-            SetUserNumber(u"Autostart", 1);
-            SetUserNumber(u"Split", 72);
-            SetUserNumber(u"Port", *input);
-            SetUserNumber(u"Baud", 12);
-        }
-        platform::ShutdownDevice();
-        return outputsFree ? input : std::nullopt;
-    }
-
-    ChildProcess Run(const std::string& program, const std::string& name) const
-    {
-        return ChildProcess(program, {}, DeviceEnvironment(root(), ports()), folder_.path() / name);
-    }
-
-    TempFolder folder_;
-    PtyPair gps_;
 };
 
 TEST_F(BootRunTest, AutostartRelaysEveryByteToTheSavedOutputsAndSavesWhenTerminated)
 {
-    {
-        ChildProcess install = Run(TAVREL_INSTALL_PATH, "install");
-        ASSERT_EQ(install.WaitExit(60s), 0) << install.Errors();
-    }
+    Install();
     const std::optional<DWORD> input = PrepareAutostart();
     if (!input) {
         GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
     }
 
     ChildProcess first = Run(TAVREL_PROGRAM_PATH, "first");
-    ASSERT_TRUE(WaitForLinks({PortLink(2), PortLink(5)}, 30s)) << first.Errors();
+    ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << first.Errors();
     std::vector<int> readers;
-    for (int n : {2, 5}) {
-        readers.push_back(OpenRaw(PortLink(n).string()));
+    for (const auto& link : SavedOutputLinks()) {
+        readers.push_back(OpenRaw(link.string()));
         ASSERT_GE(readers.back(), 0);
     }
     ASSERT_TRUE(WaitUntilRelaying(gps_, readers)) << first.Errors();
@@ -181,24 +167,109 @@ TEST_F(BootRunTest, AutostartRelaysEveryByteToTheSavedOutputsAndSavesWhenTermina
     }
 
     first.Signal(SIGTERM);
-    EXPECT_EQ(first.WaitExit(60s), 1) << first.Errors();
     for (int reader : readers) {
         ::close(reader);
     }
-    EXPECT_FALSE(Exists(PortLink(2)));
-    EXPECT_FALSE(Exists(PortLink(5)));
+    ExpectEndedAsClosingTheWindow(first, *input);
+    EXPECT_EQ(ReadWholeFile(StartupShortcut()),
+              ReadWholeFile(root() / "fs" / "Windows" / "Start Menu" / "Programs" / "Tavrel.lnk"));
+}
 
-    const std::string saved = ReadWholeFile(root() / "registry" / "user.reg");
-    EXPECT_NE(saved.find("\"Split\""), std::string::npos) << saved;
-    Boot();
-    EXPECT_EQ(UserNumber(u"Split"), 72u);
-    EXPECT_EQ(UserNumber(u"Autostart"), 1u);
-    EXPECT_EQ(UserNumber(u"Port"), *input);
-    EXPECT_EQ(UserNumber(u"Baud"), 12u);
-    const std::string shortcut = ReadWholeFile(platform::HostPathOf(u"\\Windows\\StartUp\\Tavrel.lnk"));
-    EXPECT_FALSE(shortcut.empty());
-    EXPECT_EQ(shortcut, ReadWholeFile(platform::HostPathOf(u"\\Windows\\Start Menu\\Programs\\Tavrel.lnk")));
-    platform::ShutdownDevice();
+// The signals of a terminal that closes, of Ctrl-C and Ctrl-\, and of a
+// shutdown all end the program as closing its window does.
+class EndingSignalTest : public BootRunTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndingSignalTest, EndsARelayingRunAsClosingTheWindowDoes)
+{
+    Install();
+    const std::optional<DWORD> input = PrepareAutostart();
+    if (!input) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
+    }
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
+
+    program.Signal(GetParam());
+    ExpectEndedAsClosingTheWindow(program, *input);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EndingSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
+                         [](const auto& named) { return std::string(sigabbrev_np(named.param)); });
+
+// The input's tty went away before the start, and its name now leads to one of
+// the ports that this device creates (here: the input is named by the link of
+// COM2, which the relay creates before it opens the input).
+TEST_F(BootRunTest, AnInputThatIsOneOfTheDevicesOwnPortsIsNotOpened)
+{
+    Install();
+    if (!PrepareAutostart(PortLink(2).string())) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
+    }
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    EXPECT_TRUE(WaitForError(program, "Tavrel: Unable to open input port\n")) << program.Errors();
+
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+    EXPECT_FALSE(Exists(PortLink(2)));
+}
+
+// A signal while the device still boots (its boot waits for a lock held here)
+// ends the process once the boot is over, or at the latest shortly after the
+// signal if the boot stays stuck. The program never starts: no settings are
+// loaded or saved, no port is made, and the exit code tells which signal it was.
+struct BootSignal {
+    int signal;
+    bool bootGoesOn;
+};
+
+class SignalDuringBootTest : public BootRunTest, public ::testing::WithParamInterface<BootSignal> {};
+
+TEST_P(SignalDuringBootTest, EndsTheProcessWithoutStartingTheProgram)
+{
+    Install();
+    if (!PrepareAutostart()) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
+    }
+    const std::string settings = ReadWholeFile(UserHive());
+    StartBarrier barrier;
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program", &barrier);
+    HeldBoardPlace place(root(), program.pid());
+    barrier.Release();
+    ASSERT_TRUE(WaitForCondition([&] { return HeldBoardPlace::Waiting(program.pid()); })) << program.Errors();
+
+    program.Signal(GetParam().signal);
+    if (GetParam().bootGoesOn) {
+        place.Release();
+    }
+    EXPECT_EQ(program.WaitExit(30s), 128 + GetParam().signal) << program.Errors();
+    for (const auto& link : SavedOutputLinks()) {
+        EXPECT_FALSE(Exists(link)) << link;
+    }
+    EXPECT_EQ(ReadWholeFile(UserHive()), settings);
+    EXPECT_TRUE(Exists(StartupShortcut()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boot, SignalDuringBootTest,
+                         ::testing::Values(BootSignal{SIGHUP, true}, BootSignal{SIGTERM, false}),
+                         [](const auto& named) {
+                             return std::string(sigabbrev_np(named.param.signal)) +
+                                    (named.param.bootGoesOn ? "WhileBootGoesOn" : "WhileBootIsStuck");
+                         });
+
+// With nothing to relay the process sleeps: the watch for signals wakes only
+// when one comes.
+TEST_F(BootRunTest, TheSignalWatchDoesNotWakeUntilASignalComes)
+{
+    Install();
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    ASSERT_TRUE(WaitForMainWindow()) << program.Errors();
+    const std::optional<long> before = WakeUpsOfThread(program.pid(), "signal-watch");
+    ASSERT_TRUE(before.has_value()) << "no thread named signal-watch";
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(WakeUpsOfThread(program.pid(), "signal-watch"), before);
+
+    program.Signal(SIGINT);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+// The program as processes on a device that nothing but the installer has
+// touched: the real tavrel started as a shell or a boot script starts it, a
+// simulated GPS receiver on a pseudo-terminal as its input, and the device
+// looked at from the test process before and after the runs.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "platform/types.h"
+#include "support/pty_pair.h"
+#include "support/temp_device.h"
+
+namespace tavrel::testing {
+
+// The outputs that PrepareAutostart saves ("Split" 72).
+inline const std::vector<int> kSavedOutputs = {2, 5};
+inline constexpr DWORD kSavedSplit = 72;
+
+// Waits until `condition` holds, looking again every 20 ms.
+template <typename Condition>
+bool WaitForCondition(Condition condition, std::chrono::seconds timeout = std::chrono::seconds(30))
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool Exists(const std::filesystem::path& path);
+// Waits until every link exists.
+bool WaitForLinks(const std::vector<std::filesystem::path>& links,
+                  std::chrono::seconds timeout = std::chrono::seconds(30));
+// Waits until the process's standard error holds `text`.
+bool WaitForError(const ChildProcess& process, const std::string& text,
+                  std::chrono::seconds timeout = std::chrono::seconds(30));
+
+class DeviceProcessTest : public ::testing::Test {
+protected:
+    std::filesystem::path root() const { return folder_.path() / "device"; }
+    std::filesystem::path ports() const { return root() / "ports"; }
+    std::filesystem::path PortLink(int number) const { return ports() / ("COM" + std::to_string(number)); }
+    std::vector<std::filesystem::path> SavedOutputLinks() const;
+    std::filesystem::path UserHive() const { return root() / "registry" / "user.reg"; }
+    std::filesystem::path SystemHive() const { return root() / "registry" / "system.reg"; }
+    std::filesystem::path StartupShortcut() const;
+
+    // Runs the installer on the fresh device.
+    void Install() const;
+    // Boots the device in this process; the test fails when it does not come up whole.
+    void Boot() const;
+
+    // Maps `inputDevice` (by default the simulated receiver) as a built-in
+    // port on a number that neither the host's ports nor the outputs use, and
+    // leaves what a run with Autostart ticked and outputs 2 and 5 leaves: the
+    // settings and the Startup shortcut. Nothing when this host holds COM2 or COM5.
+    std::optional<DWORD> PrepareAutostart(const std::optional<std::string>& inputDevice = std::nullopt);
+
+    ChildProcess Run(const std::string& program, const std::string& name,
+                     const StartBarrier* barrier = nullptr) const;
+    // Waits until a process of the device has created the program's main
+    // window. It exists before its initialisation runs, and a close posted
+    // to it from then on is handled once that initialisation is over.
+    bool WaitForMainWindow(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+    // A per-user number as saved, read by booting the device.
+    std::optional<DWORD> SavedNumber(const std::u16string& name) const;
+
+    TempFolder folder_;
+    PtyPair gps_;
+};
+
+}  // namespace tavrel::testing
