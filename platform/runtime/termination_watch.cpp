@@ -1,8 +1,9 @@
 // The termination watch: a thread that sleeps in poll() on a signalfd for the
 // termination signals and on an eventfd through which the process tells it
-// that boot is over or that it is to stop. Only after a signal does it wake on
-// a timer: to close the program's window once it exists (and again, should
-// the program not have ended), or to end a boot that does not finish.
+// that it is to stop. Only after a signal does it wake on a timer: to close
+// the program's window once it exists (and again, should the program not have
+// ended), or to end a boot that does not finish. The end of boot reads the
+// signalfd itself, so a signal sent before it always counts as one during boot.
 #include "runtime/termination_watch.h"
 
 #include <poll.h>
@@ -93,14 +94,13 @@ int ExitCodeOfSignal(int signal)
 struct TerminationWatch::State {
     UniqueFd signals;  // signalfd of TerminationSignals()
     UniqueFd wake;     // eventfd: what is guarded below has changed
-    std::mutex lock;
-    bool booting = true;                 // guarded by lock
-    bool stopping = false;               // guarded by lock
-    std::optional<int> askedDuringBoot;  // guarded by lock
     std::thread thread;
 
-    // The watch thread's own: the first signal that came (0: none yet), and
-    // when it has to act on it again.
+    std::mutex lock;
+    // Guarded by lock: the first signal that came (0: none yet) and when the
+    // watch has to act on it again.
+    bool booting = true;
+    bool stopping = false;
     int asked = 0;
     std::optional<Clock::time_point> next;
 
@@ -110,39 +110,32 @@ struct TerminationWatch::State {
         [[maybe_unused]] const ssize_t put = ::write(wake.get(), &one, sizeof one);
     }
 
-    void Run()
+    // Takes a signal that is waiting. Only the first one counts; later ones
+    // ask for what is under way already. Lock held.
+    void TakeSignalLocked()
     {
-        ::pthread_setname_np(::pthread_self(), "signal-watch");
-        for (;;) {
-            pollfd watched[] = {{signals.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
-            if (::poll(watched, 2, PollTimeout(next)) > 0) {
-                if ((watched[1].revents & POLLIN) != 0) {
-                    Drain(wake);
-                }
-                if ((watched[0].revents & POLLIN) != 0) {
-                    OnSignal(TakeSignal(signals));
-                }
-            }
-            if (!Act()) {
-                return;
-            }
-        }
-    }
-
-    // Only the first signal counts; later ones ask for what is under way.
-    void OnSignal(int signal)
-    {
+        const int signal = TakeSignal(signals);
         if (signal == 0 || asked != 0) {
             return;
         }
         asked = signal;
-        std::lock_guard guard(lock);
-        if (booting) {
-            askedDuringBoot = signal;
-            next = Clock::now() + kBootGrace;
-        } else {
-            next = Clock::now();
-        }
+        next = Clock::now() + (booting ? Clock::duration(kBootGrace) : Clock::duration::zero());
+    }
+
+    void Run()
+    {
+        ::pthread_setname_np(::pthread_self(), "signal-watch");
+        do {
+            int timeout = -1;
+            {
+                std::lock_guard guard(lock);
+                timeout = PollTimeout(next);
+            }
+            pollfd watched[] = {{signals.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
+            if (::poll(watched, 2, timeout) > 0 && (watched[1].revents & POLLIN) != 0) {
+                Drain(wake);
+            }
+        } while (Act());
     }
 
     // False once the watch is to stop.
@@ -152,11 +145,8 @@ struct TerminationWatch::State {
         if (stopping) {
             return false;
         }
-        if (asked == 0 || (askedDuringBoot && !booting)) {
-            next.reset();  // nothing asked, or the end of the boot took the signal over
-            return true;
-        }
-        if (Clock::now() < *next) {
+        TakeSignalLocked();
+        if (!next || Clock::now() < *next) {
             return true;
         }
         if (booting) {
@@ -164,7 +154,9 @@ struct TerminationWatch::State {
             ::_exit(ExitCodeOfSignal(asked));
         }
         guard.unlock();
-        next = Clock::now() + PostClose();
+        const Clock::duration untilNextTry = PostClose();
+        guard.lock();
+        next = Clock::now() + untilNextTry;
         return true;
     }
 
@@ -209,16 +201,20 @@ TerminationWatch::~TerminationWatch()
 
 std::optional<int> TerminationWatch::BootEnded()
 {
-    std::optional<int> asked;
-    {
-        std::lock_guard guard(state_->lock);
-        state_->booting = false;
-        asked = state_->askedDuringBoot;
+    if (!state_->thread.joinable()) {
+        return std::nullopt;
     }
-    if (state_->wake.valid()) {
-        state_->Notify();
+    std::lock_guard guard(state_->lock);
+    // A signal sent before this moment counts as one during boot, whether or
+    // not the watch has taken it yet.
+    state_->TakeSignalLocked();
+    state_->booting = false;
+    if (state_->asked == 0) {
+        return std::nullopt;
     }
-    return asked;
+    state_->next.reset();  // ending the process is main's now: nothing is left to close
+    state_->Notify();
+    return state_->asked;
 }
 
 }  // namespace platform
