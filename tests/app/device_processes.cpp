@@ -128,6 +128,16 @@ std::optional<DWORD> DeviceProcessTest::PrepareAutostart(const std::optional<std
     return outputsFree ? input : std::nullopt;
 }
 
+void AutostartDeviceTest::SetUp()
+{
+    Install();
+    const std::optional<DWORD> input = PrepareAutostart();
+    if (!input) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
+    }
+    input_ = *input;
+}
+
 ChildProcess DeviceProcessTest::Run(const std::string& program, const std::string& name,
                                     const StartBarrier* barrier) const
 {

@@ -80,4 +80,13 @@ protected:
     PtyPair gps_;
 };
 
+// The device installed and prepared as PrepareAutostart leaves it, the
+// simulated receiver being the input; skipped where this host holds COM2 or COM5.
+class AutostartDeviceTest : public DeviceProcessTest {
+protected:
+    void SetUp() override;
+
+    DWORD input_ = 0;  // the input's COM number
+};
+
 }  // namespace tavrel::testing

@@ -18,16 +18,8 @@ using namespace std::chrono_literals;
 const std::string kGuardFailure = "Tavrel: Tavrel cannot make sure that it runs only once on this device";
 constexpr int kGuardFailureExit = 255;
 
-class GuardTest : public DeviceProcessTest {
+class GuardTest : public AutostartDeviceTest {
 protected:
-    void SetUp() override
-    {
-        Install();
-        if (!PrepareAutostart()) {
-            GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
-        }
-    }
-
     // The copy ended at once and said why.
     static void ExpectRefused(ChildProcess& copy)
     {

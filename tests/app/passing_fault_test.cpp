@@ -17,7 +17,7 @@ enum class Fault { UnparsableSystemHive, PortFolderUnusable, FileNamedCom2InPort
 const char* const kFaultNames[] = {"UnparsableSystemHive", "PortFolderIsAFile", "FileNamedCom2InPortFolder",
                                    "UnparsableUserHive"};
 
-class PassingFaultTest : public DeviceProcessTest, public ::testing::WithParamInterface<Fault> {
+class PassingFaultTest : public AutostartDeviceTest, public ::testing::WithParamInterface<Fault> {
 protected:
     void Break()
     {
@@ -76,10 +76,6 @@ protected:
 
 TEST_P(PassingFaultTest, TheSavedChoicesStaySavedAndTheOutputsComeBackOnceItIsRepaired)
 {
-    Install();
-    if (!PrepareAutostart()) {
-        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
-    }
     Break();
     RunUntilShutDown("faulty", false);
     if (!spoilt_.empty()) {

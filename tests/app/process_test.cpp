@@ -120,11 +120,11 @@ TEST(SingleInstance, ASecondCopyEndsWithZeroAndBringsTheHiddenFirstBack)
     EXPECT_EQ(ReadWholeFile(device.root() / "registry" / "user.reg").find("Split"), std::string::npos);
 }
 
-class BootRunTest : public DeviceProcessTest {
+class BootRunTest : public AutostartDeviceTest {
 protected:
     // What every way of ending a relaying run leaves: the ports gone, the
     // choices saved, the Startup shortcut in place.
-    void ExpectEndedAsClosingTheWindow(ChildProcess& program, DWORD input) const
+    void ExpectEndedAsClosingTheWindow(ChildProcess& program) const
     {
         EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
         for (const auto& link : SavedOutputLinks()) {
@@ -132,7 +132,7 @@ protected:
         }
         EXPECT_EQ(SavedNumber(u"Split"), kSavedSplit);
         EXPECT_EQ(SavedNumber(u"Autostart"), 1u);
-        EXPECT_EQ(SavedNumber(u"Port"), input);
+        EXPECT_EQ(SavedNumber(u"Port"), input_);
         EXPECT_EQ(SavedNumber(u"Baud"), 12u);
         EXPECT_TRUE(Exists(StartupShortcut()));
     }
@@ -140,12 +140,6 @@ protected:
 
 TEST_F(BootRunTest, AutostartRelaysEveryByteToTheSavedOutputsAndSavesWhenTerminated)
 {
-    Install();
-    const std::optional<DWORD> input = PrepareAutostart();
-    if (!input) {
-        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
-    }
-
     ChildProcess first = Run(TAVREL_PROGRAM_PATH, "first");
     ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << first.Errors();
     std::vector<int> readers;
@@ -170,7 +164,7 @@ TEST_F(BootRunTest, AutostartRelaysEveryByteToTheSavedOutputsAndSavesWhenTermina
     for (int reader : readers) {
         ::close(reader);
     }
-    ExpectEndedAsClosingTheWindow(first, *input);
+    ExpectEndedAsClosingTheWindow(first);
     EXPECT_EQ(ReadWholeFile(StartupShortcut()),
               ReadWholeFile(root() / "fs" / "Windows" / "Start Menu" / "Programs" / "Tavrel.lnk"));
 }
@@ -181,16 +175,11 @@ class EndingSignalTest : public BootRunTest, public ::testing::WithParamInterfac
 
 TEST_P(EndingSignalTest, EndsARelayingRunAsClosingTheWindowDoes)
 {
-    Install();
-    const std::optional<DWORD> input = PrepareAutostart();
-    if (!input) {
-        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
-    }
     ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
     ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
 
     program.Signal(GetParam());
-    ExpectEndedAsClosingTheWindow(program, *input);
+    ExpectEndedAsClosingTheWindow(program);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, EndingSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
@@ -199,7 +188,9 @@ INSTANTIATE_TEST_SUITE_P(Signals, EndingSignalTest, ::testing::Values(SIGTERM, S
 // The input's tty went away before the start, and its name now leads to one of
 // the ports that this device creates (here: the input is named by the link of
 // COM2, which the relay creates before it opens the input).
-TEST_F(BootRunTest, AnInputThatIsOneOfTheDevicesOwnPortsIsNotOpened)
+using DeviceRunTest = DeviceProcessTest;
+
+TEST_F(DeviceRunTest, AnInputThatIsOneOfTheDevicesOwnPortsIsNotOpened)
 {
     Install();
     if (!PrepareAutostart(PortLink(2).string())) {
@@ -226,10 +217,6 @@ class SignalDuringBootTest : public BootRunTest, public ::testing::WithParamInte
 
 TEST_P(SignalDuringBootTest, EndsTheProcessWithoutStartingTheProgram)
 {
-    Install();
-    if (!PrepareAutostart()) {
-        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
-    }
     const std::string settings = ReadWholeFile(UserHive());
     StartBarrier barrier;
     ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program", &barrier);
@@ -258,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(Boot, SignalDuringBootTest,
 
 // With nothing to relay the process sleeps: the watch for signals wakes only
 // when one comes.
-TEST_F(BootRunTest, TheSignalWatchDoesNotWakeUntilASignalComes)
+TEST_F(DeviceRunTest, TheSignalWatchDoesNotWakeUntilASignalComes)
 {
     Install();
     ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
