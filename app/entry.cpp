@@ -16,6 +16,10 @@ namespace {
 const WCHAR kMutexName[] = u"{AF62135C-D1BA-4076-94CB-C05498E0E225}";
 const WCHAR kProductName[] = u"Tavrel";
 constexpr int kTitleSize = 260;
+constexpr int kGuardTextSize = 200;
+// The exit code of a start that could not run the program, as when the main
+// dialog cannot be created.
+constexpr int kCouldNotRun = -1;
 
 HWND foundWindow = nullptr;
 DWORD foundFlag = 0;
@@ -31,6 +35,26 @@ BOOL WindowTest(HWND window, LPARAM pattern)
     foundWindow = window;
     foundFlag = 1;
     return FALSE;
+}
+
+const WCHAR* ReasonOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED: return u"access denied";
+    case ERROR_PATH_NOT_FOUND: return u"path not found";
+    default: return u"failure";
+    }
+}
+
+// Without the marker nobody can tell whether another copy runs, and two copies
+// would read the same input and take each other's ports: better not to start.
+void ReportGuardFailure(DWORD error)
+{
+    WCHAR text[kGuardTextSize] = {};
+    StringCchPrintfW(text, kGuardTextSize,
+                     u"Tavrel cannot make sure that it runs only once on this device (error %u: %s), so it does not start.",
+                     error, ReasonOf(error));
+    MessageBoxW(nullptr, text, kProductName, MB_OK | MB_ICONEXCLAMATION);
 }
 
 const DLGTEMPLATE* MainDialogTemplate(HINSTANCE instance)
@@ -50,7 +74,12 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     WCHAR pattern[sizeof(kProductName) / sizeof(WCHAR)] = {};
     StringCchCopyW(pattern, sizeof(pattern) / sizeof(WCHAR), kProductName);
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD created = GetLastError();
+    if (mutex == nullptr) {
+        ReportGuardFailure(created);
+        return kCouldNotRun;
+    }
+    if (created == ERROR_ALREADY_EXISTS) {
         EnumWindows(WindowTest, reinterpret_cast<LPARAM>(pattern));
         if (foundFlag != 0) {
             OutputDebugStringW(u"Tavrel is already running...\n");

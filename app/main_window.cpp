@@ -16,6 +16,7 @@
 #include "resources/resource_ids.h"
 #include "settings/app_settings.h"
 #include "settings/autostart.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -54,6 +55,16 @@ void OnInputPortFocus(HWND dialog, WORD notification)
     }
 }
 
+// A person's Add or Delete that moved an output decides the outputs to save.
+void ChangeOutputs(HWND dialog, void (*change)(HWND))
+{
+    const std::size_t before = SplitOutputs.size();
+    change(dialog);
+    if (SplitOutputs.size() != before) {
+        OutputsChangedByPerson();
+    }
+}
+
 void OnCommand(HWND dialog, WORD id, WORD notification)
 {
     switch (id) {
@@ -65,11 +76,11 @@ void OnCommand(HWND dialog, WORD id, WORD notification)
     case IDC_INPUT_PORT: OnInputPortFocus(dialog, notification); break;
     case IDC_ADD:
         OutputDebugStringW(u"Add\n");
-        AddOutput(dialog);
+        ChangeOutputs(dialog, AddOutput);
         break;
     case IDC_DELETE:
         OutputDebugStringW(u"Delete\n");
-        DeleteOutput(dialog);
+        ChangeOutputs(dialog, DeleteOutput);
         break;
     case IDC_START_STOP:
         OutputDebugStringW(u"Start\\Stop\n");

@@ -9,6 +9,7 @@
 #include "ports/port_lists.h"
 #include "resources/resource_ids.h"
 #include "settings/app_settings.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -59,7 +60,9 @@ void ResumeAutostart(HWND dialog)
     if (SUCCEEDED(StringCchPrintfW(text, kPortTextSize, u"COM%d", AppSettings.inputPort))) {
         SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
     }
-    RestoreOutputs(dialog, ReadSplit(key));
+    const DWORD saved = ReadSplit(key);
+    RestoreOutputs(dialog, saved);
+    UnrestoredOutputs = saved & kSplitOutputBits & ~EncodeSplit();
     ToggleRelay(dialog);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     RegCloseKey(key);

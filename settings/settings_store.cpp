@@ -9,6 +9,8 @@
 #include "settings/app_settings.h"
 
 WCHAR InstallPath[kInstallPathSize] = {};
+bool SettingsUnreadable = false;
+DWORD UnrestoredOutputs = 0;
 
 namespace {
 
@@ -58,8 +60,12 @@ bool FileExists(const WCHAR* path)
 void LoadSettings()
 {
     AppSettings = Settings{};
+    UnrestoredOutputs = 0;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    const LONG opened = RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key);
+    // A missing key is a first run; any other failure hides settings that exist.
+    SettingsUnreadable = opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND;
+    if (opened == ERROR_SUCCESS) {
         ReadNumber(key, u"Port", &AppSettings.inputPort);
         ReadNumber(key, u"Baud", &AppSettings.baudIndex);
         ReadNumber(key, u"Autostart", &AppSettings.autostart);
@@ -95,15 +101,23 @@ DWORD EncodeSplit()
     return mask;
 }
 
+void OutputsChangedByPerson()
+{
+    UnrestoredOutputs = 0;
+}
+
 void SaveSettings()
 {
+    if (SettingsUnreadable) {
+        return;
+    }
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, 0, nullptr, &key,
                         nullptr) == ERROR_SUCCESS) {
         WriteNumber(key, u"Port", &AppSettings.inputPort);
         WriteNumber(key, u"Baud", &AppSettings.baudIndex);
         WriteNumber(key, u"Autostart", &AppSettings.autostart);
-        const DWORD split = EncodeSplit();
+        const DWORD split = EncodeSplit() | UnrestoredOutputs;
         WriteNumber(key, u"Split", &split);
         RegCloseKey(key);
     }

@@ -11,6 +11,18 @@ inline constexpr std::size_t kInstallPathSize = 260;
 // backslash; empty (all zero) until loaded, and when it could not be read.
 extern WCHAR InstallPath[kInstallPathSize];
 
+// Whether LoadSettings found the stored settings but could not read them (a
+// registry file that cannot be parsed). Such a run saves nothing at its end:
+// the stored settings are not replaced by the defaults it ran with, and the
+// Startup shortcut is left as it was.
+extern bool SettingsUnreadable;
+
+// The saved outputs that the autostart restore could not bring back in this
+// run (their ports could not be created this time), as "Split" bits. They stay
+// in the saved "Split" unless the person changes the outputs, so that a fault
+// that passes does not cost them.
+extern DWORD UnrestoredOutputs;
+
 void LoadSettings();
 void LoadInstallPath();
 void SaveSettings();
@@ -18,3 +30,8 @@ void UpdateStartupShortcut(bool enabled);
 
 // The "Split" value: bit n + 1 for each chosen output n.
 DWORD EncodeSplit();
+// The "Split" bits of the outputs 0 to 9; the others are always 0.
+inline constexpr DWORD kSplitOutputBits = 0x7FE;
+
+// The person added or deleted an output: the outputs chosen now are the ones to save.
+void OutputsChangedByPerson();

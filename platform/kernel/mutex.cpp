@@ -3,7 +3,9 @@
 // process that creates a name that another live process holds gets
 // ERROR_ALREADY_EXISTS. Ownership and waiting stay within the process; the
 // other processes only see that the name exists. With no device up, names are
-// known within the process only.
+// known within the process only. With a device up, a name that cannot be
+// taken or checked among its processes (its run/ folder cannot be written)
+// fails the creation; it never becomes a name of this process alone.
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -164,6 +166,8 @@ DWORD ErrorOfErrno(int error)
     case EACCES:
     case EPERM:
     case EROFS: return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case ENOSPC:
     case EDQUOT: return ERROR_CANTWRITE;

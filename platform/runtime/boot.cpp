@@ -49,7 +49,7 @@ BootResult BootDevice(const DeviceSettings& settings)
 
     registry::MountResult mounted = registry::MountHives(settings.deviceRoot / "registry");
     result.ok = mounted.ok;
-    result.problems = std::move(mounted.errors);
+    result.problems.insert(result.problems.end(), mounted.errors.begin(), mounted.errors.end());
 
     RegisterBuiltInModule(u"serial.dll", HostSerialDriverEntries());
     {

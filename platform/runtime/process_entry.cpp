@@ -1,12 +1,11 @@
 // The process entry: reads the configuration, boots the device, picks the
 // display, runs the program's WinMain on this (the user-interface) thread and
-// exits with its code. SIGTERM and SIGINT close the program's window, so the
-// program ends as when a person closes it.
-#include <csignal>
+// exits with its code. SIGTERM, SIGINT, SIGHUP and SIGQUIT close the program's
+// window, so the program ends as when a person closes it; one that comes while
+// the device boots ends the process without starting the program.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <pthread.h>
 #include <string>
 
 #include "platform/boot.h"
@@ -33,20 +32,21 @@ void ChooseDisplay()
 
 int main()
 {
-    // Blocked before any thread starts, so only the watch receives them.
-    const sigset_t signals = platform::TerminationSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    const platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
-    for (const std::string& problem : platform::BootDevice(settings).problems) {
-        std::fprintf(stderr, "platform: %s\n", problem.c_str());
-    }
-    ChooseDisplay();
     int exitCode = 0;
     {
+        // Before any other thread starts, so that only the watch receives the signals.
         platform::TerminationWatch watch;
-        WCHAR commandLine[] = u"";
-        exitCode = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW);
+        const platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
+        for (const std::string& problem : platform::BootDevice(settings).problems) {
+            std::fprintf(stderr, "platform: %s\n", problem.c_str());
+        }
+        ChooseDisplay();
+        if (const auto signal = watch.BootEnded()) {
+            exitCode = platform::ExitCodeOfSignal(*signal);
+        } else {
+            WCHAR commandLine[] = u"";
+            exitCode = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW);
+        }
     }
     platform::ShutdownDevice();
     return exitCode;

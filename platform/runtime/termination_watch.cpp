@@ -1,16 +1,41 @@
-// The termination watch: a thread that waits for SIGTERM or SIGINT and then
-// posts WM_CLOSE to the program's main window.
+// The termination watch: a thread that sleeps in poll() on a signalfd for the
+// termination signals and on an eventfd through which the process tells it
+// that it is to stop. Only after a signal does it wake on a timer: to close
+// the program's window once it exists (and again, should the program not have
+// ended), or to end a boot that does not finish. The end of boot reads the
+// signalfd itself, so a signal sent before it always counts as one during boot.
 #include "runtime/termination_watch.h"
 
-#include <atomic>
-#include <ctime>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <thread>
 
+#include "platform/host/unique_fd.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
 
 namespace platform {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using host::UniqueFd;
+
+// How long a boot may still run after a signal asked the process to end.
+constexpr auto kBootGrace = std::chrono::seconds(2);
+// After a signal: how soon to look again for a window that does not exist
+// yet, and how long a posted close may take before it is posted again.
+constexpr auto kWindowLookInterval = std::chrono::milliseconds(50);
+constexpr auto kClosePostInterval = std::chrono::seconds(1);
 
 // The program's own window: its oldest top-level dialog that is not a message box.
 HWND ProgramWindow()
@@ -25,51 +50,171 @@ HWND ProgramWindow()
     return oldest;
 }
 
+// poll()'s time-out until `moment`: -1 (none) without one, 0 once it is past.
+int PollTimeout(const std::optional<Clock::time_point>& moment)
+{
+    if (!moment) {
+        return -1;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*moment - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// The number of the signal waiting on the signalfd; 0 when none is there.
+int TakeSignal(const UniqueFd& signals)
+{
+    signalfd_siginfo info{};
+    const ssize_t got = ::read(signals.get(), &info, sizeof info);
+    return got == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+void Drain(const UniqueFd& wake)
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(wake.get(), &count, sizeof count);
+}
+
 }  // namespace
 
 sigset_t TerminationSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        sigaddset(&signals, signal);
+    }
     return signals;
 }
 
+int ExitCodeOfSignal(int signal)
+{
+    return 128 + signal;
+}
+
 struct TerminationWatch::State {
-    std::atomic<bool> done{false};
+    UniqueFd signals;  // signalfd of TerminationSignals()
+    UniqueFd wake;     // eventfd: what is guarded below has changed
     std::thread thread;
+
+    std::mutex lock;
+    // Guarded by lock: the first signal that came (0: none yet) and when the
+    // watch has to act on it again.
+    bool booting = true;
+    bool stopping = false;
+    int asked = 0;
+    std::optional<Clock::time_point> next;
+
+    void Notify() const
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t put = ::write(wake.get(), &one, sizeof one);
+    }
+
+    // Takes a signal that is waiting. Only the first one counts; later ones
+    // ask for what is under way already. Lock held.
+    void TakeSignalLocked()
+    {
+        const int signal = TakeSignal(signals);
+        if (signal == 0 || asked != 0) {
+            return;
+        }
+        asked = signal;
+        next = Clock::now() + (booting ? Clock::duration(kBootGrace) : Clock::duration::zero());
+    }
 
     void Run()
     {
-        const sigset_t signals = TerminationSignals();
-        const timespec poll{0, 200'000'000};
-        bool asked = false;
-        int sincePost = 0;
-        while (!done) {
-            if (sigtimedwait(&signals, nullptr, &poll) > 0) {
-                asked = true;
-                sincePost = 5;
+        ::pthread_setname_np(::pthread_self(), "signal-watch");
+        do {
+            int timeout = -1;
+            {
+                std::lock_guard guard(lock);
+                timeout = PollTimeout(next);
             }
-            if (asked && ++sincePost >= 5) {
-                sincePost = 0;
-                if (HWND window = ProgramWindow()) {
-                    PostMessageW(window, WM_CLOSE, 0, 0);
-                }
+            pollfd watched[] = {{signals.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
+            if (::poll(watched, 2, timeout) > 0 && (watched[1].revents & POLLIN) != 0) {
+                Drain(wake);
             }
+        } while (Act());
+    }
+
+    // False once the watch is to stop.
+    bool Act()
+    {
+        std::unique_lock guard(lock);
+        if (stopping) {
+            return false;
         }
+        TakeSignalLocked();
+        if (!next || Clock::now() < *next) {
+            return true;
+        }
+        if (booting) {
+            std::fprintf(stderr, "platform: the device did not finish booting; ending at once\n");
+            ::_exit(ExitCodeOfSignal(asked));
+        }
+        guard.unlock();
+        const Clock::duration untilNextTry = PostClose();
+        guard.lock();
+        next = Clock::now() + untilNextTry;
+        return true;
+    }
+
+    // Closes the program's window once it exists; the time until the next try.
+    static Clock::duration PostClose()
+    {
+        if (HWND window = ProgramWindow()) {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            return kClosePostInterval;
+        }
+        return kWindowLookInterval;
     }
 };
 
 TerminationWatch::TerminationWatch() : state_(std::make_unique<State>())
 {
+    const sigset_t signals = TerminationSignals();
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    state_->signals = UniqueFd(::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
+    state_->wake = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!state_->signals.valid() || !state_->wake.valid()) {
+        // Nobody would take them: left to their default action, they still end the process.
+        std::fprintf(stderr, "platform: cannot watch for termination signals: %s\n", std::strerror(errno));
+        ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+        return;
+    }
     state_->thread = std::thread([state = state_.get()] { state->Run(); });
 }
 
 TerminationWatch::~TerminationWatch()
 {
-    state_->done = true;
+    if (!state_->thread.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard guard(state_->lock);
+        state_->stopping = true;
+    }
+    state_->Notify();
     state_->thread.join();
+}
+
+std::optional<int> TerminationWatch::BootEnded()
+{
+    if (!state_->thread.joinable()) {
+        return std::nullopt;
+    }
+    std::lock_guard guard(state_->lock);
+    // A signal sent before this moment counts as one during boot, whether or
+    // not the watch has taken it yet.
+    state_->TakeSignalLocked();
+    state_->booting = false;
+    if (state_->asked == 0) {
+        return std::nullopt;
+    }
+    state_->next.reset();  // ending the process is main's now: nothing is left to close
+    state_->Notify();
+    return state_->asked;
 }
 
 }  // namespace platform

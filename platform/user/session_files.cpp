@@ -66,8 +66,14 @@ std::uint64_t DeviceIdentity(const std::filesystem::path& deviceRoot)
 
 UniqueFd OpenLockFile(const std::filesystem::path& file)
 {
+    // The folders' own error tells why (a read-only file system, a file in
+    // the way), where the open after it would only find the path missing.
     std::error_code error;
     std::filesystem::create_directories(file.parent_path(), error);
+    if (error) {
+        errno = error.value();
+        return UniqueFd();
+    }
     // O_CLOEXEC: a program started from this one must not inherit the lock
     // and keep it alive after this process has gone.
     for (;;) {

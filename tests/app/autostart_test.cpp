@@ -1,5 +1,6 @@
 // The start at boot: with Autostart on, the saved outputs come back, relaying
 // starts and the window hides to the tray, without anybody's help.
+#include <filesystem>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "program_fixture.h"
 #include "relay/relay_control.h"
 #include "settings/app_settings.h"
+#include "support/temp_device.h"
 
 namespace {
 
@@ -128,6 +130,45 @@ TEST_F(AutostartTest, ASavedInputPortWhoseNameDoesNotFitLeavesTheBoxAsDiscoveryL
     EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{2, 5}));
     EXPECT_TRUE(RelayControlEmpty());
     EXPECT_EQ(AppSettings.inputPort, 1234567);
+}
+
+// A file holds the name of COM2's link, so that port cannot be created in
+// this run; the fault may pass before the next one.
+class OutputThatCannotComeBackTest : public AutostartTest {
+protected:
+    HWND LaunchWithCom2Blocked()
+    {
+        std::filesystem::create_directories(device_.portFolder());
+        WriteWholeFile(device_.PortLink(2), "not a port");
+        SaveAutostart(72);
+        const HWND window = Launch();
+        EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{5}));
+        EXPECT_EQ(RelayControl.running.load(), 1);
+        return window;
+    }
+};
+
+TEST_F(OutputThatCannotComeBackTest, StaysSavedWhenThePersonLeavesTheOutputsAlone)
+{
+    const HWND window = LaunchWithCom2Blocked();
+    ASSERT_NE(window, nullptr);
+    person_.Close(window);
+    ASSERT_EQ(WaitForExit(), 1);
+    EXPECT_EQ(UserNumber(u"Split"), 72u);
+}
+
+TEST_F(OutputThatCannotComeBackTest, IsDroppedOnceThePersonChoosesTheOutputs)
+{
+    const HWND window = LaunchWithCom2Blocked();
+    ASSERT_NE(window, nullptr);
+    person_.TapTrayIcon(window, 5000);
+    person_.Click(window, 1010);
+    ASSERT_TRUE(person_.WaitUntil([] { return RelayControlEmpty(); }));
+    person_.Choose(window, 1006, 0);
+    person_.Click(window, 1009);
+    person_.Close(window);
+    ASSERT_EQ(WaitForExit(), 1);
+    EXPECT_EQ(UserNumber(u"Split"), 0u);
 }
 
 }  // namespace

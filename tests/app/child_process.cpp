@@ -31,6 +31,19 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
     return merged;
 }
 
+// The barrier's end as the child sees it.
+constexpr int kBarrierFd = 3;
+
+// The child shell waits for the barrier's end (a read that returns at the
+// end of the pipe), lets go of it and becomes the program.
+std::vector<std::string> BehindBarrier(std::vector<std::string> command)
+{
+    const std::string wait = "read -r _ <&" + std::to_string(kBarrierFd) + "; exec " + std::to_string(kBarrierFd) +
+                             "<&-; exec \"$0\" \"$@\"";
+    command.insert(command.begin(), {"/bin/sh", "-c", wait});
+    return command;
+}
+
 std::vector<char*> Pointers(std::vector<std::string>& texts)
 {
     std::vector<char*> pointers;
@@ -43,12 +56,29 @@ std::vector<char*> Pointers(std::vector<std::string>& texts)
 
 }  // namespace
 
+StartBarrier::StartBarrier()
+{
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return;
+    }
+    // Above the standard descriptors and the child's barrier descriptor, so
+    // that the child's dup2 always makes a new descriptor without close-on-exec.
+    waiting_ = platform::host::UniqueFd(::fcntl(ends[0], F_DUPFD_CLOEXEC, kBarrierFd + 1));
+    ::close(ends[0]);
+    releasing_ = platform::host::UniqueFd(ends[1]);
+}
+
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::map<std::string, std::string>& environment, const std::filesystem::path& output)
+                           const std::map<std::string, std::string>& environment, const std::filesystem::path& output,
+                           const StartBarrier* barrier)
     : output_(output)
 {
     std::vector<std::string> argumentTexts{program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+    if (barrier != nullptr) {
+        argumentTexts = BehindBarrier(std::move(argumentTexts));
+    }
     std::vector<std::string> environmentTexts = MergedEnvironment(environment);
     std::vector<char*> argv = Pointers(argumentTexts);
     std::vector<char*> envp = Pointers(environmentTexts);
@@ -59,7 +89,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+    if (barrier != nullptr) {
+        posix_spawn_file_actions_adddup2(&actions, barrier->waitingEnd(), kBarrierFd);
+    }
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);

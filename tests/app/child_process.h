@@ -1,5 +1,6 @@
 // A program started as a process of its own, with an environment of our
 // choosing and its output kept in files, as a shell or a boot script runs it.
+// Processes that must start at the same moment wait at a barrier.
 #pragma once
 
 #include <sys/types.h>
@@ -11,15 +12,38 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/unique_fd.h"
+
 namespace tavrel::testing {
+
+// Holds the processes started through it until Release(), then lets them all
+// go at once. Each waits for the end of a pipe whose writing end only this
+// process holds, so a process that comes to the barrier late is not left
+// behind.
+class StartBarrier {
+public:
+    StartBarrier();
+    StartBarrier(const StartBarrier&) = delete;
+    StartBarrier& operator=(const StartBarrier&) = delete;
+
+    // The end that waiting processes read; never fd 0 to 2, nor the fd it is given to.
+    int waitingEnd() const { return waiting_.get(); }
+    void Release() { releasing_ = platform::host::UniqueFd(); }
+
+private:
+    platform::host::UniqueFd waiting_;
+    platform::host::UniqueFd releasing_;
+};
 
 class ChildProcess {
 public:
     // Starts `program` with `arguments`; `environment` adds to (or replaces
     // in) this process's environment. Standard output and error go to
-    // `output` and `output`.err.
+    // `output` and `output`.err. With a barrier, the program starts only
+    // when the barrier is released (the process id is the same throughout).
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::map<std::string, std::string>& environment, const std::filesystem::path& output);
+                 const std::map<std::string, std::string>& environment, const std::filesystem::path& output,
+                 const StartBarrier* barrier = nullptr);
     // A process that this one adopted (see BecomeSubreaper); its output went
     // where its parent's did, `output` and `output`.err.
     ChildProcess(pid_t adopted, const std::filesystem::path& output);
@@ -29,6 +53,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     void Signal(int signal) const;
     // Its exit code once it has ended; nothing when it still runs after
     // `timeout` or was ended by a signal.

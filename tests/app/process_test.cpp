@@ -1,28 +1,27 @@
-// The program as processes: a second copy hands over to the running one, and
-// the boot-time run that relays a serial input to the saved outputs unattended
-// and saves its settings when it is told to end.
+// The program as processes: a second copy hands over to the running one; the
+// boot-time run relays a serial input to the saved outputs unattended and
+// saves its settings however it is told to end, even while the device still
+// boots; an input that is one of the device's own ports is refused.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "app/tray_and_about.h"
-#include "boot_run.h"
-#include "child_process.h"
-#include "platform/boot.h"
-#include "platform/registry.h"
-#include "platform/shell.h"
+#include "device_processes.h"
 #include "platform/user_input.h"
 #include "program_harness.h"
 #include "relay/relay_run.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
 #include "support/test_device.h"
 #include "support/user_driver.h"
-#include "tools/device_setup.h"
 
 namespace {
 
@@ -30,6 +29,69 @@ using namespace tavrel::testing;
 using namespace std::chrono_literals;
 
 const std::string kAlreadyRunning = "Tavrel is already running...";
+
+// A file of /proc, whose size is not known before it is read.
+std::string ReadProcFile(const std::filesystem::path& file)
+{
+    std::ifstream input(file);
+    std::ostringstream text;
+    text << input.rdbuf();
+    return text.str();
+}
+
+// The lock that a process takes at the end of its boot, for its place among
+// the windows of the device (run/windows/<pid>.lock), held by this test so
+// that the boot of that process waits, as it would on a stuck file system.
+class HeldBoardPlace {
+public:
+    HeldBoardPlace(const std::filesystem::path& root, pid_t process)
+    {
+        const auto file = root / "run" / "windows" / (std::to_string(process) + ".lock");
+        std::filesystem::create_directories(file.parent_path());
+        lock_ = platform::host::UniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        EXPECT_EQ(::flock(lock_.get(), LOCK_EX), 0);
+    }
+    void Release() { lock_ = platform::host::UniqueFd(); }
+
+    // Whether the process waits for a lock (/proc/locks lists waiters with "->").
+    static bool Waiting(pid_t process)
+    {
+        const std::string locks = ReadProcFile("/proc/locks");
+        const std::string waiter = " " + std::to_string(process) + " ";
+        std::istringstream lines(locks);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("->") != std::string::npos && line.find(waiter) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    platform::host::UniqueFd lock_;
+};
+
+// How often the thread named `name` of the process has been woken so far;
+// nothing when the process has no such thread.
+std::optional<long> WakeUpsOfThread(pid_t process, const std::string& name)
+{
+    std::error_code error;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(process) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        if (ReadProcFile(task.path() / "comm") != name + "\n") {
+            continue;
+        }
+        std::istringstream status(ReadProcFile(task.path() / "status"));
+        long wakeUps = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                wakeUps += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+        return wakeUps;
+    }
+    return std::nullopt;
+}
 
 TEST(SingleInstance, ASecondCopyEndsWithZeroAndBringsTheHiddenFirstBack)
 {
@@ -58,62 +120,143 @@ TEST(SingleInstance, ASecondCopyEndsWithZeroAndBringsTheHiddenFirstBack)
     EXPECT_EQ(ReadWholeFile(device.root() / "registry" / "user.reg").find("Split"), std::string::npos);
 }
 
-// The boot-time run, from a device that nothing but the installer has touched.
-class BootRunTest : public ::testing::Test {
+class BootRunTest : public AutostartDeviceTest {
 protected:
-    BootRunDevice device_;
+    // What every way of ending a relaying run leaves: the ports gone, the
+    // choices saved, the Startup shortcut in place.
+    void ExpectEndedAsClosingTheWindow(ChildProcess& program) const
+    {
+        EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+        for (const auto& link : SavedOutputLinks()) {
+            EXPECT_FALSE(Exists(link)) << link;
+        }
+        EXPECT_EQ(SavedNumber(u"Split"), kSavedSplit);
+        EXPECT_EQ(SavedNumber(u"Autostart"), 1u);
+        EXPECT_EQ(SavedNumber(u"Port"), input_);
+        EXPECT_EQ(SavedNumber(u"Baud"), 12u);
+        EXPECT_TRUE(Exists(StartupShortcut()));
+    }
 };
 
 TEST_F(BootRunTest, AutostartRelaysEveryByteToTheSavedOutputsAndSavesWhenTerminated)
 {
-    {
-        ChildProcess install = device_.Run(TAVREL_INSTALL_PATH, "install");
-        ASSERT_EQ(install.WaitExit(60s), 0) << install.Errors();
-    }
-    const std::optional<DWORD> input = device_.PrepareLastRun(1);
-    if (!input) {
-        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
-    }
-
-    ChildProcess first = device_.Run(TAVREL_PROGRAM_PATH, "first");
-    ASSERT_TRUE(WaitForLinks({device_.PortLink(2), device_.PortLink(5)})) << first.Errors();
+    ChildProcess first = Run(TAVREL_PROGRAM_PATH, "first");
+    ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << first.Errors();
     std::vector<int> readers;
-    for (int n : {2, 5}) {
-        readers.push_back(OpenRaw(device_.PortLink(n).string()));
+    for (const auto& link : SavedOutputLinks()) {
+        readers.push_back(OpenRaw(link.string()));
         ASSERT_GE(readers.back(), 0);
     }
-    ASSERT_TRUE(WaitUntilRelaying(device_.gps(), readers)) << first.Errors();
+    ASSERT_TRUE(WaitUntilRelaying(gps(), readers)) << first.Errors();
     const std::vector<unsigned char> all = AllByteValues();
-    device_.gps().Write(all);
+    gps().Write(all);
     for (int reader : readers) {
         EXPECT_EQ(ReadFor(reader, all.size()), all);
     }
 
     {
-        ChildProcess second = device_.Run(TAVREL_PROGRAM_PATH, "second");
+        ChildProcess second = Run(TAVREL_PROGRAM_PATH, "second");
         EXPECT_EQ(second.WaitExit(60s), 0) << second.Errors();
         EXPECT_NE(second.Errors().find(kAlreadyRunning), std::string::npos) << second.Errors();
     }
 
     first.Signal(SIGTERM);
-    EXPECT_EQ(first.WaitExit(60s), 1) << first.Errors();
     for (int reader : readers) {
         ::close(reader);
     }
-    EXPECT_FALSE(PathExists(device_.PortLink(2)));
-    EXPECT_FALSE(PathExists(device_.PortLink(5)));
+    ExpectEndedAsClosingTheWindow(first);
+    EXPECT_EQ(ReadWholeFile(StartupShortcut()),
+              ReadWholeFile(root() / "fs" / "Windows" / "Start Menu" / "Programs" / "Tavrel.lnk"));
+}
 
-    const std::string saved = ReadWholeFile(device_.root() / "registry" / "user.reg");
-    EXPECT_NE(saved.find("\"Split\""), std::string::npos) << saved;
-    device_.Boot();
-    EXPECT_EQ(UserNumber(u"Split"), 72u);
-    EXPECT_EQ(UserNumber(u"Autostart"), 1u);
-    EXPECT_EQ(UserNumber(u"Port"), *input);
-    EXPECT_EQ(UserNumber(u"Baud"), 12u);
-    const std::string shortcut = ReadWholeFile(platform::HostPathOf(u"\\Windows\\StartUp\\Tavrel.lnk"));
-    EXPECT_FALSE(shortcut.empty());
-    EXPECT_EQ(shortcut, ReadWholeFile(platform::HostPathOf(u"\\Windows\\Start Menu\\Programs\\Tavrel.lnk")));
-    platform::ShutdownDevice();
+// The signals of a terminal that closes, of Ctrl-C and Ctrl-\, and of a
+// shutdown all end the program as closing its window does.
+class EndingSignalTest : public BootRunTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndingSignalTest, EndsARelayingRunAsClosingTheWindowDoes)
+{
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
+
+    program.Signal(GetParam());
+    ExpectEndedAsClosingTheWindow(program);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EndingSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
+                         [](const auto& named) { return std::string(sigabbrev_np(named.param)); });
+
+// The input's tty went away before the start, and its name now leads to one of
+// the ports that this device creates (here: the input is named by the link of
+// COM2, which the relay creates before it opens the input).
+using DeviceRunTest = DeviceProcessTest;
+
+TEST_F(DeviceRunTest, AnInputThatIsOneOfTheDevicesOwnPortsIsNotOpened)
+{
+    Install();
+    if (!PrepareLastRun(1, PortLink(2).string())) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
+    }
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    EXPECT_TRUE(WaitForError(program, "Tavrel: Unable to open input port\n")) << program.Errors();
+
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+    EXPECT_FALSE(Exists(PortLink(2)));
+}
+
+// A signal while the device still boots (its boot waits for a lock held here)
+// ends the process once the boot is over, or at the latest shortly after the
+// signal if the boot stays stuck. The program never starts: no settings are
+// loaded or saved, no port is made, and the exit code tells which signal it was.
+struct BootSignal {
+    int signal;
+    bool bootGoesOn;
+};
+
+class SignalDuringBootTest : public BootRunTest, public ::testing::WithParamInterface<BootSignal> {};
+
+TEST_P(SignalDuringBootTest, EndsTheProcessWithoutStartingTheProgram)
+{
+    const std::string settings = ReadWholeFile(UserHive());
+    StartBarrier barrier;
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program", {}, &barrier);
+    HeldBoardPlace place(root(), program.pid());
+    barrier.Release();
+    ASSERT_TRUE(WaitForCondition([&] { return HeldBoardPlace::Waiting(program.pid()); })) << program.Errors();
+
+    program.Signal(GetParam().signal);
+    if (GetParam().bootGoesOn) {
+        place.Release();
+    }
+    EXPECT_EQ(program.WaitExit(30s), 128 + GetParam().signal) << program.Errors();
+    for (const auto& link : SavedOutputLinks()) {
+        EXPECT_FALSE(Exists(link)) << link;
+    }
+    EXPECT_EQ(ReadWholeFile(UserHive()), settings);
+    EXPECT_TRUE(Exists(StartupShortcut()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boot, SignalDuringBootTest,
+                         ::testing::Values(BootSignal{SIGHUP, true}, BootSignal{SIGTERM, false}),
+                         [](const auto& named) {
+                             return std::string(sigabbrev_np(named.param.signal)) +
+                                    (named.param.bootGoesOn ? "WhileBootGoesOn" : "WhileBootIsStuck");
+                         });
+
+// With nothing to relay the process sleeps: the watch for signals wakes only
+// when one comes.
+TEST_F(DeviceRunTest, TheSignalWatchDoesNotWakeUntilASignalComes)
+{
+    Install();
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    ASSERT_TRUE(WaitForMainWindow()) << program.Errors();
+    const std::optional<long> before = WakeUpsOfThread(program.pid(), "signal-watch");
+    ASSERT_TRUE(before.has_value()) << "no thread named signal-watch";
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(WakeUpsOfThread(program.pid(), "signal-watch"), before);
+
+    program.Signal(SIGINT);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
 }
 
 }  // namespace

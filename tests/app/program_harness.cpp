@@ -73,6 +73,8 @@ void ResetProgramState()
     RelayControl.running = 0;
     hiddenToTray = 0;
     std::fill(std::begin(InstallPath), std::end(InstallPath), u'\0');
+    SettingsUnreadable = false;
+    UnrestoredOutputs = 0;
     ProgramInstance = nullptr;
 }
 

@@ -41,6 +41,17 @@ protected:
         EXPECT_EQ(UserNumber(name), expected);
     }
 
+    // Boots the device again, damaged or not.
+    void RebootAsItIs() const
+    {
+        platform::ShutdownDevice();
+        platform::DeviceSettings settings;
+        settings.deviceRoot = device_.root();
+        settings.portFolder = device_.portFolder();
+        settings.syncHostSerialPorts = false;
+        platform::BootDevice(settings);
+    }
+
     static void SaveWithOutputs(const PortList& outputs)
     {
         SplitOutputs = outputs;
@@ -59,6 +70,7 @@ TEST_F(SettingsStoreTest, AFirstRunLoadsTheDefaultsAndNoInstallPath)
     EXPECT_EQ(AppSettings.baudIndex, 0);
     EXPECT_EQ(AppSettings.autostart, 0u);
     EXPECT_EQ(InstallPath[0], u'\0');
+    EXPECT_FALSE(SettingsUnreadable);
 }
 
 TEST_F(SettingsStoreTest, StoredValuesOfFourBytesAreLoadedWhateverTheirType)
@@ -158,6 +170,37 @@ TEST_F(SettingsStoreTest, AutostartOnWithoutAProgramsShortcutPutsNothingInStartu
     SaveSettings();
     EXPECT_FALSE(std::filesystem::exists(Shortcut(CSIDL_STARTUP)));
     EXPECT_EQ(UserNumber(u"Autostart"), 1u);
+}
+
+// One stray Latin-1 byte makes user.reg unparsable: the defaults that the run
+// had to use are not saved over the settings, nor is the Startup shortcut
+// brought in line with them; once the file is repaired the settings are back.
+TEST_F(SettingsStoreTest, SettingsThatCannotBeReadAreNotReplacedAndTheShortcutStays)
+{
+    SetUserNumber(u"Autostart", 1);
+    SetUserNumber(u"Split", 72);
+    WriteWholeFile(Shortcut(CSIDL_PROGRAMS), "the shortcut");
+    const auto startup = Shortcut(CSIDL_STARTUP);
+    WriteWholeFile(startup, "the shortcut");
+    const auto hive = device_.root() / "registry" / "user.reg";
+    const std::string intact = ReadWholeFile(hive);
+    std::string spoilt = intact;
+    spoilt.insert(spoilt.find("Tavrel") + 6, 1, '\xE9');
+    WriteWholeFile(hive, spoilt);
+    RebootAsItIs();
+
+    LoadSettings();
+    EXPECT_TRUE(SettingsUnreadable);
+    EXPECT_EQ(AppSettings.autostart, 0u);
+    SaveSettings();
+    EXPECT_EQ(ReadWholeFile(hive), spoilt);
+    EXPECT_EQ(ReadWholeFile(startup), "the shortcut");
+
+    WriteWholeFile(hive, intact);
+    RebootAsItIs();
+    LoadSettings();
+    EXPECT_FALSE(SettingsUnreadable);
+    EXPECT_EQ(AppSettings.autostart, 1u);
 }
 
 }  // namespace

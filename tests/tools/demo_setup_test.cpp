@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "boot_run.h"
+#include "device_processes.h"
 #include "child_process.h"
 #include "platform/boot.h"
 #include "platform/registry.h"
@@ -64,7 +64,7 @@ TEST_F(DemoSetupTest, RemoveTakesAGoneReceiverOutOfTheNextLogin)
     WriteWholeFile(startupShortcut, "34#\"\\Program Files\\Tavrel\\Tavrel.exe\"");
 
     EXPECT_EQ(Setup({"--remove"}).exitCode, 0);
-    EXPECT_FALSE(PathExists(startupShortcut));
+    EXPECT_FALSE(Exists(startupShortcut));
     device_.Boot();
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDemoInput));
     EXPECT_EQ(UserNumber(u"Autostart"), 0u);
@@ -86,7 +86,7 @@ TEST_F(DemoSetupTest, AWrongBaudIndexOrDeviceIsReportedAndChangesNothing)
         EXPECT_EQ(setup.exitCode, 2);
         EXPECT_NE(setup.errors.find(error), std::string::npos) << setup.errors;
     }
-    EXPECT_FALSE(PathExists(device_.root()));
+    EXPECT_FALSE(Exists(device_.root()));
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "boot_run.h"
+#include "device_processes.h"
 #include "child_process.h"
 #include "desktop_entry_reader.h"
 #include "platform/boot.h"
@@ -72,12 +72,12 @@ TEST_F(InstallTest, UninstallTakesBackWhatInstallMadeAndKeepsThePersonsSettings)
     WriteWholeFile(device_.configFolder() / "autostart" / "other.desktop", "[Desktop Entry]\n");
 
     Installer({"--uninstall"}, 0);
-    EXPECT_FALSE(PathExists(EntryFile()));
-    EXPECT_TRUE(PathExists(device_.configFolder() / "autostart" / "other.desktop"));
-    EXPECT_FALSE(PathExists(DeviceFile("Program Files/Tavrel/quorvel.dll")));
-    EXPECT_TRUE(PathExists(DeviceFile("Program Files/Tavrel/readme.txt")));
-    EXPECT_FALSE(PathExists(DeviceFile("Windows/Start Menu/Programs/Tavrel.lnk")));
-    EXPECT_TRUE(PathExists(DeviceFile("Windows/StartUp/Tavrel.lnk")));
+    EXPECT_FALSE(Exists(EntryFile()));
+    EXPECT_TRUE(Exists(device_.configFolder() / "autostart" / "other.desktop"));
+    EXPECT_FALSE(Exists(DeviceFile("Program Files/Tavrel/quorvel.dll")));
+    EXPECT_TRUE(Exists(DeviceFile("Program Files/Tavrel/readme.txt")));
+    EXPECT_FALSE(Exists(DeviceFile("Windows/Start Menu/Programs/Tavrel.lnk")));
+    EXPECT_TRUE(Exists(DeviceFile("Windows/StartUp/Tavrel.lnk")));
     device_.Boot();
     EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kSettingsKey, u"InstallPath"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
@@ -88,7 +88,7 @@ TEST_F(InstallTest, UninstallTakesBackWhatInstallMadeAndKeepsThePersonsSettings)
 
     // Installed again, it is as it was.
     Installer({}, 0);
-    EXPECT_TRUE(PathExists(EntryFile()));
+    EXPECT_TRUE(Exists(EntryFile()));
     device_.Boot();
     EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, kSettingsKey, u"InstallPath"));
     platform::ShutdownDevice();
@@ -115,8 +115,8 @@ TEST_F(InstallTest, UninstallLeavesTheEntryOfAnotherDeviceAndTheRemovedRootIsNot
     EXPECT_EQ(uninstall.WaitExit(60s), 0) << uninstall.Errors();
     EXPECT_NE(uninstall.Output().find("There is no device at " + other.root().string()), std::string::npos)
         << uninstall.Output();
-    EXPECT_FALSE(PathExists(EntryFile()));
-    EXPECT_FALSE(PathExists(other.root()));
+    EXPECT_FALSE(Exists(EntryFile()));
+    EXPECT_FALSE(Exists(other.root()));
 }
 
 TEST_F(InstallTest, WithoutAnAbsoluteConfigHomeTheEntryGoesUnderHome)
@@ -128,7 +128,7 @@ TEST_F(InstallTest, WithoutAnAbsoluteConfigHomeTheEntryGoesUnderHome)
         std::filesystem::remove_all(device_.scratch() / ".config");
         ChildProcess install(TAVREL_INSTALL_PATH, {}, environment, device_.scratch() / "install");
         EXPECT_EQ(install.WaitExit(60s), 0) << install.Errors();
-        EXPECT_TRUE(PathExists(device_.scratch() / ".config" / "autostart" / "tavrel.desktop")) << configHome;
+        EXPECT_TRUE(Exists(device_.scratch() / ".config" / "autostart" / "tavrel.desktop")) << configHome;
     }
 }
 
@@ -153,8 +153,8 @@ TEST(InstallEntry, ADeviceRootWithALineBreakGetsNoEntryAndAClearError)
                                     " holds a control character"),
               std::string::npos)
         << install.Errors();
-    EXPECT_FALSE(PathExists(device.configFolder() / "autostart" / "tavrel.desktop"));
-    EXPECT_FALSE(PathExists(device.configFolder() / "autostart" / "tavrel.desktop.new"));
+    EXPECT_FALSE(Exists(device.configFolder() / "autostart" / "tavrel.desktop"));
+    EXPECT_FALSE(Exists(device.configFolder() / "autostart" / "tavrel.desktop.new"));
 }
 
 }  // namespace

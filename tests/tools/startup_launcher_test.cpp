@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "boot_run.h"
+#include "device_processes.h"
 #include "child_process.h"
 #include "desktop_entry_reader.h"
 #include "relay/relay_run.h"
@@ -44,7 +44,7 @@ protected:
     void RunProgramToItsEnd() const
     {
         ChildProcess last = device_.Run(TAVREL_PROGRAM_PATH, "last-run");
-        ASSERT_TRUE(device_.WaitForProgramWindow()) << last.Errors();
+        ASSERT_TRUE(device_.WaitForMainWindow()) << last.Errors();
         last.Signal(SIGTERM);
         ASSERT_EQ(last.WaitExit(60s), 1) << last.Errors();
     }
@@ -80,7 +80,7 @@ TEST_F(StartupLauncherTest, AutostartTickedAtTheEndStartsTavrelWhichRelaysUnatte
         GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
     }
     RunProgramToItsEnd();
-    ASSERT_TRUE(PathExists(StartupFolder() / "Tavrel.lnk"));
+    ASSERT_TRUE(Exists(StartupFolder() / "Tavrel.lnk"));
 
     std::string output, errors;
     EXPECT_EQ(Launch(output, errors), 0) << errors;
@@ -112,14 +112,14 @@ TEST_F(StartupLauncherTest, AutostartClearedAtTheEndStartsNothing)
     // An earlier run with Autostart ticked left its shortcut; this run takes it away.
     std::filesystem::copy_file(ProgramsShortcut(), StartupFolder() / "Tavrel.lnk");
     RunProgramToItsEnd();
-    ASSERT_FALSE(PathExists(StartupFolder() / "Tavrel.lnk"));
+    ASSERT_FALSE(Exists(StartupFolder() / "Tavrel.lnk"));
 
     std::string output, errors;
     EXPECT_EQ(Launch(output, errors), 0) << errors;
     EXPECT_EQ(output.find(kStarted), std::string::npos) << output;
     EXPECT_NE(output.find("nothing to start"), std::string::npos) << output;
     EXPECT_TRUE(NoChildrenLeft());
-    EXPECT_FALSE(PathExists(device_.PortLink(2)));
+    EXPECT_FALSE(Exists(device_.PortLink(2)));
 }
 
 TEST_F(StartupLauncherTest, FilesThatAreNoShortcutToTavrelAreReportedSkippedAndKept)
@@ -153,7 +153,7 @@ TEST_F(StartupLauncherTest, FilesThatAreNoShortcutToTavrelAreReportedSkippedAndK
         EXPECT_EQ(ReadWholeFile(StartupFolder() / name), text) << name;
     }
     if (tavrel) {
-        EXPECT_TRUE(device_.WaitForProgramWindow());   // a SIGTERM before it is up would kill it
+        EXPECT_TRUE(device_.WaitForMainWindow());   // a SIGTERM before it is up would kill it
         tavrel->Signal(SIGTERM);
         EXPECT_EQ(tavrel->WaitExit(60s), 1) << tavrel->Errors();
     }
@@ -172,7 +172,7 @@ TEST_F(StartupLauncherTest, TheLoginEntryOfARemovedDeviceRootStartsNothingAndMak
     EXPECT_NE(launcher.Errors().find("there is no device at " + device_.root().string() + " (removed?); nothing started"),
               std::string::npos)
         << launcher.Errors();
-    EXPECT_FALSE(PathExists(device_.root()));
+    EXPECT_FALSE(Exists(device_.root()));
     EXPECT_EQ(ReadWholeFile(device_.configFolder() / "autostart" / "tavrel.desktop"), entry);
     EXPECT_TRUE(NoChildrenLeft());
 }

@@ -13,6 +13,7 @@
 #include "drivers/serial/device_wait.h"
 #include "drivers/serial/host_errors.h"
 #include "drivers/serial/line_settings.h"
+#include "drivers/serial/own_port_check.h"
 
 namespace platform::serial {
 namespace {
@@ -73,6 +74,9 @@ std::shared_ptr<SerialPort> SerialPort::Open(const std::string& hostPath, DWORD&
     UniqueFd fd(OpenDevice(hostPath));
     if (!fd.valid()) {
         error = OpenErrorFromErrno(errno);
+        return nullptr;
+    }
+    if (error = RefuseOwnEndpoint(fd.get()); error != ERROR_SUCCESS) {
         return nullptr;
     }
     if (::isatty(fd.get()) == 0) {

@@ -17,7 +17,7 @@
 #include "platform/strings.h"
 #include "registry/hives.h"
 #include "registry_test_util.h"
-#include "start_barrier.h"
+#include "ready_barrier.h"
 #include "support/pty_pair.h"
 #include "support/temp_device.h"
 #include "tools/device_setup.h"
@@ -40,7 +40,7 @@ protected:
     void RunTogether(int count, const Arguments& arguments)
     {
         const std::filesystem::path run = temp.path() / ("run" + std::to_string(++runs_));
-        StartBarrier barrier(run / "barrier");
+        ReadyBarrier barrier(run / "barrier");
         std::vector<std::unique_ptr<ChildProcess>> processes;
         for (int i = 0; i < count; ++i) {
             processes.push_back(std::make_unique<ChildProcess>(HIVE_WRITER_PATH, arguments(i, barrier.folder()),

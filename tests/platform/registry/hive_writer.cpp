@@ -21,12 +21,12 @@
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "registry/hives.h"
-#include "start_barrier.h"
+#include "ready_barrier.h"
 #include "tools/device_setup.h"
 
 namespace {
 
-using tavrel::testing::WaitAtStartBarrier;
+using tavrel::testing::WaitAtReadyBarrier;
 
 bool Succeeded(LONG result, const std::string& what)
 {
@@ -72,7 +72,7 @@ int Write(const std::filesystem::path& registry, const std::filesystem::path& ba
         return 1;
     }
     RegCloseKey(scratch);
-    if (!WaitAtStartBarrier(barrier)) {
+    if (!WaitAtReadyBarrier(barrier)) {
         return 3;
     }
     for (unsigned value = 0; value < values; ++value) {
@@ -86,7 +86,7 @@ int Write(const std::filesystem::path& registry, const std::filesystem::path& ba
 
 int Boot(const std::filesystem::path& root, const std::string& barrier, const std::string& host)
 {
-    if (barrier != "-" && !WaitAtStartBarrier(barrier)) {
+    if (barrier != "-" && !WaitAtReadyBarrier(barrier)) {
         return 3;
     }
     platform::DeviceSettings settings;

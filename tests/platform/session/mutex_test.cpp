@@ -8,6 +8,7 @@
 
 #include "platform/kernel.h"
 #include "platform/user.h"
+#include "support/temp_device.h"
 #include "support/test_device.h"
 
 namespace {
@@ -173,6 +174,28 @@ TEST(NamedMutex, AnyCharactersNameDistinctMutexesOnADeviceAndLeaveNoFilesBehind)
         left.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(left, std::vector<std::string>{".guard"});
+}
+
+// A name that cannot be taken among the device's processes is not made a
+// name of this process alone: every creation fails, with a reason, until the
+// device's run/ folder can be used again.
+TEST(NamedMutex, OnADeviceWhoseRunFolderCannotBeUsedCreationFailsUntilItCanBe)
+{
+    tavrel::testing::TestDevice device;
+    const auto run = device.root() / "run";
+    std::filesystem::remove_all(run);
+    tavrel::testing::WriteWholeFile(run, "not a folder");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"Tavrel"), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    }
+
+    std::filesystem::remove(run);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, u"Tavrel");
+    EXPECT_NE(mutex, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    CloseHandle(mutex);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Starts processes together. Each process announces that it is ready and then
+// Starts cooperating processes together once each has done its own set-up.
+// Each process announces that it is ready and then
 // waits; the test lets them all go at once when every one is ready. Two FIFOs
 // in a folder carry it, so that a process finds them by the folder's path.
 // The test holds both FIFOs open for reading and writing, so that no open
@@ -13,12 +14,12 @@
 namespace tavrel::testing {
 
 // The test's side.
-class StartBarrier {
+class ReadyBarrier {
 public:
     // Makes the folder and its two FIFOs; throws when that fails.
-    explicit StartBarrier(const std::filesystem::path& folder);
-    StartBarrier(const StartBarrier&) = delete;
-    StartBarrier& operator=(const StartBarrier&) = delete;
+    explicit ReadyBarrier(const std::filesystem::path& folder);
+    ReadyBarrier(const ReadyBarrier&) = delete;
+    ReadyBarrier& operator=(const ReadyBarrier&) = delete;
 
     const std::filesystem::path& folder() const { return folder_; }
     // True once `count` processes are waiting; false after `timeout`.
@@ -33,6 +34,6 @@ private:
 
 // A process's side: announces it is ready and waits to be let go. False when
 // the barrier cannot be reached or the test ended without letting it go.
-bool WaitAtStartBarrier(const std::filesystem::path& folder);
+bool WaitAtReadyBarrier(const std::filesystem::path& folder);
 
 }  // namespace tavrel::testing

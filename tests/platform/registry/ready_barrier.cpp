@@ -1,4 +1,4 @@
-#include "start_barrier.h"
+#include "ready_barrier.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -44,14 +44,14 @@ bool Transfer(int fd, bool write)
 
 }  // namespace
 
-StartBarrier::StartBarrier(const std::filesystem::path& folder) : folder_(folder)
+ReadyBarrier::ReadyBarrier(const std::filesystem::path& folder) : folder_(folder)
 {
     std::filesystem::create_directories(folder);
     ready_ = MakeFifo(ReadyFifo(folder));
     go_ = MakeFifo(GoFifo(folder));
 }
 
-bool StartBarrier::WaitUntilReady(int count, std::chrono::milliseconds timeout)
+bool ReadyBarrier::WaitUntilReady(int count, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (int ready = 0; ready < count;) {
@@ -72,14 +72,14 @@ bool StartBarrier::WaitUntilReady(int count, std::chrono::milliseconds timeout)
     return true;
 }
 
-void StartBarrier::Release(int count)
+void ReadyBarrier::Release(int count)
 {
     for (int i = 0; i < count; ++i) {
         Transfer(go_.get(), true);
     }
 }
 
-bool WaitAtStartBarrier(const std::filesystem::path& folder)
+bool WaitAtReadyBarrier(const std::filesystem::path& folder)
 {
     const platform::host::UniqueFd go(::open(GoFifo(folder).c_str(), O_RDONLY | O_CLOEXEC));
     const platform::host::UniqueFd ready(::open(ReadyFifo(folder).c_str(), O_WRONLY | O_CLOEXEC));

@@ -1,0 +1,182 @@
+#include "device_processes.h"
+
+#include <algorithm>
+
+#include "platform/boot.h"
+#include "platform/registry.h"
+#include "platform/user.h"
+#include "program_harness.h"
+#include "tools/device_setup.h"
+
+namespace tavrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+platform::BootResult BootOn(const std::filesystem::path& root, const std::filesystem::path& ports)
+{
+    platform::DeviceSettings settings;
+    settings.deviceRoot = root;
+    settings.portFolder = ports;
+    settings.syncHostSerialPorts = false;
+    return platform::BootDevice(settings);
+}
+
+// The built-in numbers that the installer's boot found on this host.
+std::vector<DWORD> BuiltInNumbers()
+{
+    std::vector<DWORD> numbers;
+    HKEY builtIn = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, 0, &builtIn) != 0) {
+        return numbers;
+    }
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[256] = {};
+        DWORD length = 256;
+        if (RegEnumKeyExW(builtIn, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) {
+            break;
+        }
+        if (const auto index = ReadNumber(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + std::u16string(name), u"Index")) {
+            numbers.push_back(*index);
+        }
+    }
+    RegCloseKey(builtIn);
+    return numbers;
+}
+
+bool Holds(const std::vector<DWORD>& numbers, DWORD number)
+{
+    return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+}
+
+BOOL MainWindowTest(HWND window, LPARAM found)
+{
+    WCHAR title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (std::u16string(title) != kMainCaption) {
+        return TRUE;
+    }
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
+}  // namespace
+
+bool Exists(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+bool WaitForLinks(const std::vector<std::filesystem::path>& links, std::chrono::seconds timeout)
+{
+    return WaitForCondition([&] { return std::all_of(links.begin(), links.end(), Exists); }, timeout);
+}
+
+bool WaitForError(const ChildProcess& process, const std::string& text, std::chrono::seconds timeout)
+{
+    return WaitForCondition([&] { return process.Errors().find(text) != std::string::npos; }, timeout);
+}
+
+std::vector<std::filesystem::path> BootRunDevice::SavedOutputLinks() const
+{
+    std::vector<std::filesystem::path> links;
+    for (int n : kSavedOutputs) {
+        links.push_back(PortLink(n));
+    }
+    return links;
+}
+
+std::filesystem::path BootRunDevice::StartupShortcut() const
+{
+    return root() / "fs" / "Windows" / "StartUp" / "Tavrel.lnk";
+}
+
+void BootRunDevice::Install() const
+{
+    ChildProcess install = Run(TAVREL_INSTALL_PATH, "install");
+    ASSERT_EQ(install.WaitExit(60s), 0) << install.Errors();
+}
+
+void BootRunDevice::Boot() const
+{
+    ASSERT_TRUE(BootOn(root(), ports()).ok);
+}
+
+std::optional<DWORD> BootRunDevice::PrepareLastRun(DWORD autostart, const std::optional<std::string>& inputDevice)
+{
+    Boot();
+    const std::vector<DWORD> taken = BuiltInNumbers();
+    std::optional<DWORD> input;
+    for (DWORD n : {1u, 3u, 4u, 6u, 7u, 8u, 9u, 0u}) {
+        if (!input && !Holds(taken, n)) {
+            input = n;
+        }
+    }
+    const bool outputsFree = std::none_of(kSavedOutputs.begin(), kSavedOutputs.end(),
+                                          [&](int n) { return Holds(taken, static_cast<DWORD>(n)); });
+    if (input && outputsFree) {
+        EXPECT_TRUE(tools::MapBuiltInPort(u"Gps", static_cast<int>(*input), inputDevice.value_or(gps_.slavePath())));
+        SetUserNumber(u"Autostart", autostart);
+        SetUserNumber(u"Split", kSavedSplit);
+        SetUserNumber(u"Port", *input);
+        SetUserNumber(u"Baud", 12);
+    }
+    platform::ShutdownDevice();
+    return outputsFree ? input : std::nullopt;
+}
+
+void BootRunDevice::PlaceStartupShortcut() const
+{
+    std::filesystem::copy_file(root() / "fs" / "Windows" / "Start Menu" / "Programs" / "Tavrel.lnk", StartupShortcut(),
+                               std::filesystem::copy_options::overwrite_existing);
+}
+
+std::map<std::string, std::string> BootRunDevice::Environment() const
+{
+    std::map<std::string, std::string> environment = DeviceEnvironment(root(), ports());
+    environment["XDG_CONFIG_HOME"] = configFolder().string();
+    return environment;
+}
+
+ChildProcess BootRunDevice::Run(const std::string& program, const std::string& name,
+                                const std::vector<std::string>& arguments, const StartBarrier* barrier) const
+{
+    return ChildProcess(program, arguments, Environment(), scratch() / name, barrier);
+}
+
+bool BootRunDevice::WaitForMainWindow(std::chrono::seconds timeout) const
+{
+    // The device may be damaged on purpose: it need not come up whole here.
+    BootOn(root(), ports());
+    const bool shown = WaitForCondition(
+        [] {
+            bool found = false;
+            EnumWindows(MainWindowTest, reinterpret_cast<LPARAM>(&found));
+            return found;
+        },
+        timeout);
+    platform::ShutdownDevice();
+    return shown;
+}
+
+std::optional<DWORD> BootRunDevice::SavedNumber(const std::u16string& name) const
+{
+    BootOn(root(), ports());
+    const std::optional<DWORD> number = UserNumber(name);
+    platform::ShutdownDevice();
+    return number;
+}
+
+void AutostartDeviceTest::SetUp()
+{
+    Install();
+    const std::optional<DWORD> input = PrepareLastRun(1);
+    if (!input) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM5";
+    }
+    PlaceStartupShortcut();
+    input_ = *input;
+}
+
+}  // namespace tavrel::testing

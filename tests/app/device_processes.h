@@ -1,0 +1,117 @@
+// The program as processes on a device that nothing but the installer has
+// touched: the real tavrel, its installer and its start-up launcher started
+// as a shell, a boot script or a login session starts them, a simulated GPS
+// receiver on a pseudo-terminal as the input, and the device looked at from
+// the test process before and after the runs. The installer's login entry
+// goes to a folder of the test, never to the person's own session.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "platform/types.h"
+#include "support/pty_pair.h"
+#include "support/temp_device.h"
+
+namespace tavrel::testing {
+
+// The outputs that PrepareLastRun saves ("Split" 72).
+inline const std::vector<int> kSavedOutputs = {2, 5};
+inline constexpr DWORD kSavedSplit = 72;
+
+// Waits until `condition` holds, looking again every 20 ms.
+template <typename Condition>
+bool WaitForCondition(Condition condition, std::chrono::seconds timeout = std::chrono::seconds(30))
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Whether the path exists; a link counts even when it leads nowhere.
+bool Exists(const std::filesystem::path& path);
+// Waits until every link exists.
+bool WaitForLinks(const std::vector<std::filesystem::path>& links,
+                  std::chrono::seconds timeout = std::chrono::seconds(30));
+// Waits until the process's standard error holds `text`.
+bool WaitForError(const ChildProcess& process, const std::string& text,
+                  std::chrono::seconds timeout = std::chrono::seconds(30));
+
+class BootRunDevice {
+public:
+    // The device root is a folder of that name in a fresh temporary folder.
+    explicit BootRunDevice(std::string rootName = "device") : rootName_(std::move(rootName)) {}
+
+    std::filesystem::path root() const { return folder_.path() / rootName_; }
+    std::filesystem::path ports() const { return root() / "ports"; }
+    std::filesystem::path PortLink(int number) const { return ports() / ("COM" + std::to_string(number)); }
+    std::vector<std::filesystem::path> SavedOutputLinks() const;
+    std::filesystem::path UserHive() const { return root() / "registry" / "user.reg"; }
+    std::filesystem::path SystemHive() const { return root() / "registry" / "system.reg"; }
+    std::filesystem::path StartupShortcut() const;
+    // XDG_CONFIG_HOME of the programs run here.
+    std::filesystem::path configFolder() const { return folder_.path() / "config"; }
+    const std::filesystem::path& scratch() const { return folder_.path(); }
+    const PtyPair& gps() const { return gps_; }
+
+    // Runs the installer on the device.
+    void Install() const;
+    // Boots the device in this process (host ports not looked at); the test
+    // fails when it does not come up whole.
+    void Boot() const;
+    // Maps `inputDevice` (by default the simulated receiver) as a built-in
+    // port on a number that neither the host's ports nor the outputs use,
+    // and saves the settings of a run that chose outputs 2 and 5 with the
+    // Autostart flag `autostart`. Nothing when this host holds COM2 or COM5.
+    std::optional<DWORD> PrepareLastRun(DWORD autostart,
+                                        const std::optional<std::string>& inputDevice = std::nullopt);
+    // Puts the Programs shortcut into the Startup folder, as an exit with
+    // Autostart ticked leaves it.
+    void PlaceStartupShortcut() const;
+
+    std::map<std::string, std::string> Environment() const;
+    // `name` names the files that keep its output.
+    ChildProcess Run(const std::string& program, const std::string& name,
+                     const std::vector<std::string>& arguments = {}, const StartBarrier* barrier = nullptr) const;
+    // Waits until a process of the device has created the program's main
+    // window. It exists before its initialisation runs, and a close posted
+    // to it from then on is handled once that initialisation is over.
+    bool WaitForMainWindow(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+    // A per-user number as saved, read by booting the device.
+    std::optional<DWORD> SavedNumber(const std::u16string& name) const;
+
+private:
+    std::string rootName_;
+    TempFolder folder_;
+    PtyPair gps_;
+};
+
+class DeviceProcessTest : public ::testing::Test, public BootRunDevice {
+protected:
+    using BootRunDevice::Run;   // not the test's own Run
+};
+
+// The device installed and left as an exit with Autostart ticked and outputs
+// 2 and 5 leaves it, the simulated receiver being the input; skipped where
+// this host holds COM2 or COM5.
+class AutostartDeviceTest : public DeviceProcessTest {
+protected:
+    void SetUp() override;
+
+    DWORD input_ = 0;  // the input's COM number
+};
+
+}  // namespace tavrel::testing
