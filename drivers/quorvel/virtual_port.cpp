@@ -45,14 +45,17 @@ bool VirtualPort::Close(OpenContext* context)
 DWORD VirtualPort::Write(std::span<const unsigned char> bytes)
 {
     std::lock_guard lock(mutex_);
-    if (pty_.NobodyHasSlaveOpen()) {
+    // One look per write: whether anybody listens, and whether a consumer
+    // changed the line's settings since the last write.
+    const PseudoTerminal::LineState line = pty_.Look();
+    if (!line.consumerPresent) {
         // Like a serial line with nothing plugged in: sent, and gone. Also
         // makes sure that what the last consumer left unread is gone.
         DiscardWhatWaitsLocked();
         return ERROR_SUCCESS;
     }
-    if (const int error = pty_.KeepRaw(); error != 0) {
-        host_.Debug("cannot keep the pseudo-terminal in raw mode", error);
+    if (line.settingsChanged) {
+        KeepRaw();
     }
     wroteSinceEmptied_ = true;
     std::span<const unsigned char> rest = bytes;
@@ -110,23 +113,37 @@ void VirtualPort::DiscardWhatWaitsLocked()
 }
 
 // On the watcher's thread. Consumer input is read without the lock, so that a
-// chatty consumer never holds up a write.
+// chatty consumer never holds up a write; reading it also tells of a change
+// of the line's settings.
 bool VirtualPort::OnLineActivity()
 {
-    const bool inputMayRemain = pty_.DiscardConsumerInput() == PseudoTerminal::Input::MayRemain;
+    const PseudoTerminal::Discarded input = pty_.DiscardConsumerInput();
     std::lock_guard lock(mutex_);
+    if (input.settingsChanged) {
+        KeepRaw();
+    }
     if (pty_.NobodyHasSlaveOpen()) {
         DiscardWhatWaitsLocked();
     } else {
         WritePendingLocked();
     }
-    return inputMayRemain;
+    return input.mayRemain;
+}
+
+void VirtualPort::KeepRaw()
+{
+    if (const int error = pty_.KeepRaw(); error != 0) {
+        host_.Debug("cannot keep the pseudo-terminal in raw mode", error);
+    }
 }
 
 void VirtualPort::Purge(DWORD flags)
 {
-    if ((flags & PURGE_RXCLEAR) != 0) {
-        pty_.DiscardConsumerInput();   // the watcher takes whatever is left
+    if ((flags & PURGE_RXCLEAR) != 0 && pty_.DiscardConsumerInput().settingsChanged) {
+        // The watcher takes whatever input is left; a change of settings
+        // that this read took from it is seen to here.
+        std::lock_guard lock(mutex_);
+        KeepRaw();
     }
     if ((flags & PURGE_TXCLEAR) != 0) {
         std::lock_guard lock(mutex_);

@@ -59,6 +59,7 @@ public:
 
 private:
     bool OnLineActivity();
+    void KeepRaw();   // mutex_ held
     void DiscardWhatWaitsLocked();
     void WritePendingLocked();
 
