@@ -55,7 +55,7 @@ DWORD VirtualPort::Write(std::span<const unsigned char> bytes)
         return ERROR_SUCCESS;
     }
     if (line.settingsChanged) {
-        KeepRaw();
+        KeepRawLocked();
     }
     wroteSinceEmptied_ = true;
     std::span<const unsigned char> rest = bytes;
@@ -112,25 +112,38 @@ void VirtualPort::DiscardWhatWaitsLocked()
     }
 }
 
-// On the watcher's thread. Consumer input is read without the lock, so that a
-// chatty consumer never holds up a write; reading it also tells of a change
-// of the line's settings.
+// On the watcher's thread.
 bool VirtualPort::OnLineActivity()
 {
-    const PseudoTerminal::Discarded input = pty_.DiscardConsumerInput();
+    const bool inputMayRemain = DiscardConsumerInput();
     std::lock_guard lock(mutex_);
-    if (input.settingsChanged) {
-        KeepRaw();
-    }
     if (pty_.NobodyHasSlaveOpen()) {
         DiscardWhatWaitsLocked();
     } else {
         WritePendingLocked();
     }
+    return inputMayRemain;
+}
+
+// Consumer input is read without the lock, so that a chatty consumer never
+// holds up a write. Reading takes the news of a change of the line's settings
+// off the master, where a write looks for it: a change is seen to before the
+// read, and one that came during the read, after it.
+bool VirtualPort::DiscardConsumerInput()
+{
+    if (pty_.Look().settingsChanged) {
+        std::lock_guard lock(mutex_);
+        KeepRawLocked();
+    }
+    const PseudoTerminal::Discarded input = pty_.DiscardConsumerInput();
+    if (input.settingsChanged) {
+        std::lock_guard lock(mutex_);
+        KeepRawLocked();
+    }
     return input.mayRemain;
 }
 
-void VirtualPort::KeepRaw()
+void VirtualPort::KeepRawLocked()
 {
     if (const int error = pty_.KeepRaw(); error != 0) {
         host_.Debug("cannot keep the pseudo-terminal in raw mode", error);
@@ -139,11 +152,8 @@ void VirtualPort::KeepRaw()
 
 void VirtualPort::Purge(DWORD flags)
 {
-    if ((flags & PURGE_RXCLEAR) != 0 && pty_.DiscardConsumerInput().settingsChanged) {
-        // The watcher takes whatever input is left; a change of settings
-        // that this read took from it is seen to here.
-        std::lock_guard lock(mutex_);
-        KeepRaw();
+    if ((flags & PURGE_RXCLEAR) != 0) {
+        DiscardConsumerInput();   // the watcher takes whatever is left
     }
     if ((flags & PURGE_TXCLEAR) != 0) {
         std::lock_guard lock(mutex_);
