@@ -94,6 +94,11 @@ ReceiveBuffer::ReadResult ReceiveBuffer::Read(int fd, BYTE* out, DWORD count, st
     // Only once the queue is empty, so that bytes are delivered in order.
     if (result.bytes < count && !removed_) {
         result.bytes += ReadDevice(fd, out + result.bytes, count - result.bytes, eventChar, result);
+        // A read that filled the request may have left more on the device:
+        // taken in now, it survives a hang-up, and the next reads need no host call.
+        if (result.bytes == count) {
+            ReadAvailable(fd, eventChar, result);
+        }
     }
     result.removed = removed_;
     return result;

@@ -1,6 +1,7 @@
 // The driver's input queue. A wait for comm events moves whatever the device
 // holds into it; reads take from it first and then straight from the device,
-// so that a read of what just arrived is one host call. Keeping the bytes on
+// so that a read of what just arrived is one host call, and a read that
+// leaves bytes behind on the device moves them here. Keeping the bytes on
 // our side means that data which arrived before the device went away is still
 // delivered (the kernel discards its own buffer at a hang-up), and that the
 // event character can be seen as it arrives. A receive watch descriptor
@@ -38,7 +39,8 @@ public:
         DWORD bytes = 0;
     };
     // Moves up to `count` bytes to `out` without blocking: the queued ones,
-    // then, once the queue is empty, what the device on fd holds.
+    // then, once the queue is empty, what the device on fd holds. When that
+    // fills the request, the rest the device holds is queued.
     ReadResult Read(int fd, BYTE* out, DWORD count, std::optional<BYTE> eventChar);
     // Whether a read would return at once with bytes, or with the news that
     // the device went away or failed.

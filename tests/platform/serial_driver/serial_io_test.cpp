@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 #include <thread>
 
 #include "platform/host/unique_fd.h"
@@ -182,6 +183,24 @@ TEST_F(SerialDriver, HangupFailsReadsAfterTheDataThatCameBefore)
     ASSERT_EQ(SetWaitMask(EV_RXCHAR), TRUE);
     DWORD events = 0;
     EXPECT_EQ(WaitOnMask(events), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
+}
+
+TEST_F(SerialDriver, WhatAFullReadLeftOnTheDeviceSurvivesAHangup)
+{
+    std::vector<unsigned char> sent(250);
+    std::iota(sent.begin(), sent.end(), static_cast<unsigned char>(0));
+    pty_.Write(sent);
+    SetTimeouts(0, 0, 0);
+    std::vector<unsigned char> got;
+    ASSERT_EQ(Read(got, 100), 100u);
+    pty_.CloseMaster();   // the kernel discards what it still holds
+    SetTimeouts(MAXDWORD, 0, 0);
+    std::vector<unsigned char> rest;
+    EXPECT_EQ(Read(rest, 200), 150u);
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(Read(rest, 100), failedTransfer);
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
 }
 
