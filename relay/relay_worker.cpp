@@ -15,6 +15,8 @@ namespace {
 
 constexpr DWORD kChunkSize = 100;
 constexpr DWORD kStopPollMilliseconds = 100;
+// While full chunks keep coming, the stop event is looked at this often.
+constexpr DWORD kStopLookMilliseconds = 100;
 constexpr UINT kMessageStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr std::size_t kTextSize = 80;
 constexpr std::size_t kDeviceNameSize = 10;
@@ -38,6 +40,8 @@ struct Worker {
     BYTE readBuffer[kChunkSize + 1] = {};
     WCHAR text[kTextSize] = {};
     WCHAR inputName[kDeviceNameSize] = {};
+    // Signalled while the input has data; null when its driver cannot tell.
+    HANDLE inputReceived = nullptr;
 };
 
 void ShowMessage(LPCWSTR text, LPCWSTR caption = u"Tavrel")
@@ -114,6 +118,10 @@ bool OpenInput(Worker& worker)
 // was activated, opened or not.
 void CloseAll(Worker& worker)
 {
+    if (worker.inputReceived != nullptr) {
+        CloseHandle(worker.inputReceived);
+        worker.inputReceived = nullptr;
+    }
     worker.input.Close();
     for (OutputPort& output : worker.outputs) {
         output.port.Close();
@@ -134,13 +142,41 @@ void WriteChunk(Worker& worker, DWORD count)
 
 enum class RelayEnd { Stopped, ReadFailed };
 
-// Polls the stop event, and drains a backlog in full chunks without waiting.
+// Waits until the stop event is signalled or the input has data; true when
+// relaying goes on. An input whose driver cannot tell when data arrives is
+// read each time the wait on the stop event alone times out.
+bool WaitForInputOrStop(const Worker& worker)
+{
+    if (worker.inputReceived == nullptr) {
+        return WaitForSingleObject(RelayControl.stopEvent, kStopPollMilliseconds) == WAIT_TIMEOUT;
+    }
+    // Both ends of the wait are told at once, so it needs no time-out: an idle
+    // input costs no wake-ups. The stop event comes first and wins a tie.
+    const HANDLE objects[2] = {RelayControl.stopEvent, worker.inputReceived};
+    return WaitForMultipleObjects(2, objects, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+}
+
+// Between full chunks, which are read back to back: looks at the stop event,
+// without waiting, once the last look is 100 ms old, so that an input faster
+// than the relay cannot hold off a stop. True when it is signalled.
+bool StopSignalledDuringBurst(DWORD& lastLook)
+{
+    const DWORD now = GetTickCount();
+    if (now - lastLook < kStopLookMilliseconds) {
+        return false;
+    }
+    lastLook = now;
+    return WaitForSingleObject(RelayControl.stopEvent, 0) != WAIT_TIMEOUT;
+}
+
+// Waits for data or the stop, and drains a backlog in full chunks without waiting.
 RelayEnd Relay(Worker& worker)
 {
     for (;;) {
-        if (WaitForSingleObject(RelayControl.stopEvent, kStopPollMilliseconds) != WAIT_TIMEOUT) {
+        if (!WaitForInputOrStop(worker)) {
             return RelayEnd::Stopped;
         }
+        DWORD lastLook = GetTickCount();
         DWORD count = 0;
         do {
             count = 0;
@@ -150,6 +186,9 @@ RelayEnd Relay(Worker& worker)
             }
             if (count != 0) {
                 WriteChunk(worker, count);
+            }
+            if (count == kChunkSize && StopSignalledDuringBurst(lastLook)) {
+                return RelayEnd::Stopped;
             }
         } while (count == kChunkSize);
     }
@@ -181,6 +220,7 @@ DWORD ThreadGPSProxy(LPVOID)
     if (!OpenOutputs(worker) || !OpenInput(worker)) {
         return FailStartUp(worker);
     }
+    worker.input.CreateReceiveEvent(&worker.inputReceived);   // without it, the input is polled
     RelayControl.running = 1;
     SetEvent(RelayControl.startedEvent);
     worker.input.Purge();

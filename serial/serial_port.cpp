@@ -320,6 +320,21 @@ LONG CSerial::Purge()
     return 0;
 }
 
+LONG CSerial::CreateReceiveEvent(HANDLE* event)
+{
+    lastError = 0;
+    if (event == nullptr) {
+        lastError = kInvalidArgument;
+        return lastError;
+    }
+    *event = nullptr;
+    if (IsClosed(nullptr)) {
+        return lastError;
+    }
+    *event = ::CreateCommReceiveEvent(portHandle);
+    return *event != nullptr ? lastError : TakePlatformError();
+}
+
 void CSerial::CheckSynchronousUse(LPOVERLAPPED overlapped, DWORD timeout)
 {
     if (overlapped != nullptr || timeout != INFINITE) {

@@ -40,6 +40,12 @@ public:
 
     LONG Purge();
     void CheckSynchronousUse(LPOVERLAPPED overlapped, DWORD timeout);
+    // An addition, so that a caller can wait for received data together with
+    // other objects: the port's receive event (CreateCommReceiveEvent) in
+    // *event, which the caller closes with CloseHandle. 0; 6 when the port is
+    // not open; or the platform's error when its driver cannot tell when data
+    // arrives. Writes no line: a caller without it polls instead.
+    LONG CreateReceiveEvent(HANDLE* event);
 
     LONG lastError = 0;
     HANDLE portHandle = nullptr;

@@ -17,10 +17,14 @@ constexpr tcflag_t kRewritingInput = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR |
 constexpr tcflag_t kLineDiscipline = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
 constexpr tcflag_t kCharacterFraming = CSIZE | PARENB;
 
+// EXTPROC makes every later change of the slave's settings show on the
+// master in packet mode. It also keeps the slave's input raw should a
+// consumer turn line editing on without clearing it.
 bool IsRaw(const termios& settings)
 {
     return (settings.c_iflag & kRewritingInput) == 0 && (settings.c_oflag & OPOST) == 0 &&
-           (settings.c_lflag & kLineDiscipline) == 0 && (settings.c_cflag & kCharacterFraming) == CS8;
+           (settings.c_lflag & (kLineDiscipline | EXTPROC)) == EXTPROC &&
+           (settings.c_cflag & kCharacterFraming) == CS8;
 }
 
 [[noreturn]] void ThrowErrno(const char* what)
@@ -43,6 +47,7 @@ int SetRaw(int master)
     const cc_t minimum = settings.c_cc[VMIN];
     const cc_t time = settings.c_cc[VTIME];
     ::cfmakeraw(&settings);
+    settings.c_lflag |= EXTPROC;
     settings.c_cc[VMIN] = minimum;
     settings.c_cc[VTIME] = time;
     return ::tcsetattr(master, TCSANOW, &settings) == 0 ? 0 : errno;
@@ -63,6 +68,10 @@ PseudoTerminal::PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_
     if (::fcntl(master_.get(), F_SETFL, O_NONBLOCK) != 0) {
         ThrowErrno("cannot make the pseudo-terminal non-blocking");
     }
+    const int packetMode = 1;
+    if (::ioctl(master_.get(), TIOCPKT, &packetMode) != 0) {
+        ThrowErrno("cannot put the pseudo-terminal in packet mode");
+    }
     if (const int error = SetRaw(master_.get()); error != 0) {
         throw std::system_error(error, std::generic_category(), "cannot put the pseudo-terminal in raw mode");
     }
@@ -79,10 +88,14 @@ UniqueFd PseudoTerminal::OpenSlave() const
     return UniqueFd(::ioctl(master_.get(), TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
 }
 
-bool PseudoTerminal::NobodyHasSlaveOpen() const
+PseudoTerminal::LineState PseudoTerminal::Look() const
 {
-    pollfd state{master_.get(), POLLOUT, 0};
-    return ::poll(&state, 1, 0) > 0 && (state.revents & POLLHUP) != 0;
+    // The master reports a hangup for as long as nobody has the slave open.
+    pollfd state{master_.get(), POLLPRI, 0};
+    if (::poll(&state, 1, 0) <= 0) {
+        return LineState{true, false};
+    }
+    return LineState{(state.revents & POLLHUP) == 0, (state.revents & POLLPRI) != 0};
 }
 
 int PseudoTerminal::KeepRaw() const
@@ -118,10 +131,11 @@ int PseudoTerminal::DiscardPending() const
     return ::tcflush(slave.get(), TCIFLUSH) == 0 ? 0 : errno;
 }
 
-PseudoTerminal::Input PseudoTerminal::DiscardConsumerInput() const
+PseudoTerminal::Discarded PseudoTerminal::DiscardConsumerInput() const
 {
     constexpr int kReadsPerCall = 16;
     unsigned char buffer[4096];
+    Discarded discarded;
     for (int i = 0; i < kReadsPerCall; ++i) {
         const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
@@ -129,10 +143,14 @@ PseudoTerminal::Input PseudoTerminal::DiscardConsumerInput() const
         }
         if (n <= 0) {
             // EAGAIN: nothing left; EIO or 0: nobody has the slave open.
-            return Input::Drained;
+            return discarded;
         }
+        // Packet mode: each read starts with a status byte, TIOCPKT_DATA (0)
+        // before consumer input.
+        discarded.settingsChanged = discarded.settingsChanged || (buffer[0] & TIOCPKT_IOCTL) != 0;
     }
-    return Input::MayRemain;
+    discarded.mayRemain = true;
+    return discarded;
 }
 
 }  // namespace quorvel

@@ -2,6 +2,11 @@
 // stream into the master; a consumer program reads it from the slave. The
 // master is non-blocking and the slave is kept raw (8-bit transparent, no
 // echo). Everything that knows about Linux ptys and termios is here.
+//
+// The master is in packet mode and the slave's settings carry EXTPROC, so
+// that any change a consumer makes to them shows on the master (POLLPRI, and
+// a status byte to read): one poll() tells both whether anybody has the slave
+// open and whether its settings must be looked at.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +25,14 @@ public:
     int master() const { return master_.get(); }
     const std::string& slavePath() const { return slavePath_; }
 
+    struct LineState {
+        bool consumerPresent = false;   // some program has the slave open
+        bool settingsChanged = false;   // its settings changed since the master was last read
+    };
+    // One look at the master, without waiting.
+    LineState Look() const;
     // True while no program has the slave open.
-    bool NobodyHasSlaveOpen() const;
+    bool NobodyHasSlaveOpen() const { return !Look().consumerPresent; }
 
     // Puts the slave back in raw mode when a consumer changed it (stty sane and
     // the like stick for the next consumer). Returns 0 or errno.
@@ -38,10 +49,14 @@ public:
     // buffer and on its way there. Returns 0 or errno.
     int DiscardPending() const;
 
-    enum class Input { Drained, MayRemain };
+    struct Discarded {
+        bool mayRemain = false;         // the bound was reached: call again
+        bool settingsChanged = false;   // a consumer changed the line's settings
+    };
     // Reads and discards what consumers wrote to their end, a bounded amount
     // per call so that a consumer that never stops cannot hold the caller.
-    Input DiscardConsumerInput() const;
+    // Reading takes the news of a change of settings off the master.
+    Discarded DiscardConsumerInput() const;
 
 private:
     UniqueFd OpenSlave() const;

@@ -45,14 +45,17 @@ bool VirtualPort::Close(OpenContext* context)
 DWORD VirtualPort::Write(std::span<const unsigned char> bytes)
 {
     std::lock_guard lock(mutex_);
-    if (pty_.NobodyHasSlaveOpen()) {
+    // One look per write: whether anybody listens, and whether a consumer
+    // changed the line's settings since the last write.
+    const PseudoTerminal::LineState line = pty_.Look();
+    if (!line.consumerPresent) {
         // Like a serial line with nothing plugged in: sent, and gone. Also
         // makes sure that what the last consumer left unread is gone.
         DiscardWhatWaitsLocked();
         return ERROR_SUCCESS;
     }
-    if (const int error = pty_.KeepRaw(); error != 0) {
-        host_.Debug("cannot keep the pseudo-terminal in raw mode", error);
+    if (line.settingsChanged) {
+        KeepRawLocked();
     }
     wroteSinceEmptied_ = true;
     std::span<const unsigned char> rest = bytes;
@@ -109,11 +112,10 @@ void VirtualPort::DiscardWhatWaitsLocked()
     }
 }
 
-// On the watcher's thread. Consumer input is read without the lock, so that a
-// chatty consumer never holds up a write.
+// On the watcher's thread.
 bool VirtualPort::OnLineActivity()
 {
-    const bool inputMayRemain = pty_.DiscardConsumerInput() == PseudoTerminal::Input::MayRemain;
+    const bool inputMayRemain = DiscardConsumerInput();
     std::lock_guard lock(mutex_);
     if (pty_.NobodyHasSlaveOpen()) {
         DiscardWhatWaitsLocked();
@@ -123,10 +125,35 @@ bool VirtualPort::OnLineActivity()
     return inputMayRemain;
 }
 
+// Consumer input is read without the lock, so that a chatty consumer never
+// holds up a write. Reading takes the news of a change of the line's settings
+// off the master, where a write looks for it: a change is seen to before the
+// read, and one that came during the read, after it.
+bool VirtualPort::DiscardConsumerInput()
+{
+    if (pty_.Look().settingsChanged) {
+        std::lock_guard lock(mutex_);
+        KeepRawLocked();
+    }
+    const PseudoTerminal::Discarded input = pty_.DiscardConsumerInput();
+    if (input.settingsChanged) {
+        std::lock_guard lock(mutex_);
+        KeepRawLocked();
+    }
+    return input.mayRemain;
+}
+
+void VirtualPort::KeepRawLocked()
+{
+    if (const int error = pty_.KeepRaw(); error != 0) {
+        host_.Debug("cannot keep the pseudo-terminal in raw mode", error);
+    }
+}
+
 void VirtualPort::Purge(DWORD flags)
 {
     if ((flags & PURGE_RXCLEAR) != 0) {
-        pty_.DiscardConsumerInput();   // the watcher takes whatever is left
+        DiscardConsumerInput();   // the watcher takes whatever is left
     }
     if ((flags & PURGE_TXCLEAR) != 0) {
         std::lock_guard lock(mutex_);

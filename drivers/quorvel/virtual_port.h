@@ -59,6 +59,9 @@ public:
 
 private:
     bool OnLineActivity();
+    // Reads and drops what consumers sent; true while more may wait.
+    bool DiscardConsumerInput();
+    void KeepRawLocked();
     void DiscardWhatWaitsLocked();
     void WritePendingLocked();
 

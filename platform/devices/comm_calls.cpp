@@ -15,21 +15,7 @@ BOOL Fail(DWORD error)
 BOOL Control(HANDLE handle, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize)
 {
     const auto file = kernel::LookupHandleAs<DeviceFile>(handle, kernel::ObjectType::DeviceFile);
-    if (file == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    DriverCall call(*file);
-    if (!call.entered()) {
-        return Fail(ERROR_DEVICE_REMOVED);
-    }
-    DWORD actual = 0;
-    SetLastError(ERROR_SUCCESS);
-    const BOOL done = file->entries().IOControl(file->open(), code, static_cast<const BYTE*>(in), inSize,
-                                                static_cast<BYTE*>(out), outSize, &actual);
-    if (!done && GetLastError() == ERROR_SUCCESS) {
-        SetLastError(ERROR_GEN_FAILURE);
-    }
-    return done ? TRUE : FALSE;
+    return file != nullptr ? file->IoControl(code, in, inSize, out, outSize) : Fail(ERROR_INVALID_HANDLE);
 }
 
 template <typename T>

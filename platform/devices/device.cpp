@@ -145,6 +145,9 @@ void DeviceFile::Shutdown()
     entries().Close(open_);
     closed_ = true;
     device_->FileClosed(access_);
+    // A wait on the file's receive event polls a descriptor that the driver
+    // no longer serves: it must look again, and find the event signalled.
+    kernel::NotifyWaiters();
 }
 
 bool DeviceFile::Enter()
@@ -163,6 +166,24 @@ void DeviceFile::Leave()
     if (--inFlight_ == 0) {
         idle_.notify_all();
     }
+}
+
+BOOL DeviceFile::IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize)
+{
+    DriverCall call(*this);
+    if (!call.entered()) {
+        SetLastError(ERROR_DEVICE_REMOVED);
+        return FALSE;
+    }
+    DWORD actual = 0;
+    SetLastError(ERROR_SUCCESS);
+    const BOOL done = entries().IOControl(open_, code, static_cast<const BYTE*>(in), inSize, static_cast<BYTE*>(out),
+                                          outSize, &actual);
+    if (!done) {
+        EnsureLastError();
+        return FALSE;
+    }
+    return TRUE;
 }
 
 }  // namespace platform::devices

@@ -64,6 +64,8 @@ public:
     // A driver call on this file: Enter() is false once the file is shut down.
     bool Enter();
     void Leave();
+    // One I/O control of the driver; FALSE with the last error set on failure.
+    BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize);
 
     DRIVER_CONTEXT open() const { return open_; }
     const STREAM_DRIVER_ENTRIES& entries() const { return device_->entries(); }

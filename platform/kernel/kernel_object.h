@@ -1,7 +1,9 @@
 // Kernel objects and the handle table. A handle names one reference to an
 // object; the object lives while a handle or a running call still holds it.
 // Waitable objects expose two hooks, called with the wait lock held: whether
-// they are signalled, and what a satisfied wait does to them.
+// they are signalled, and what a satisfied wait does to them. An object whose
+// state changes outside the process's own calls (a device receiving data)
+// also names a host descriptor that a waiting thread polls.
 #pragma once
 
 #include <memory>
@@ -11,7 +13,7 @@
 
 namespace platform::kernel {
 
-enum class ObjectType { Event, Thread, Mutex, DeviceFile, Device, FileSearch };
+enum class ObjectType { Event, Thread, Mutex, DeviceFile, Device, FileSearch, CommReceiveEvent };
 
 class KernelObject {
 public:
@@ -25,6 +27,10 @@ public:
     virtual bool IsWaitable() const { return false; }
     virtual bool IsSignalled() const { return false; }   // wait lock held
     virtual void Satisfy() {}                             // wait lock held
+    // A descriptor that polls readable (POLLIN) whenever the object may have
+    // become signalled without a call that notifies the waiters; -1 for the
+    // objects that change only through such calls. Fixed for the object's life.
+    virtual int ReadinessDescriptor() const { return -1; }
     // Called when a handle to the object is closed, before the reference goes.
     virtual void OnHandleClosed() {}
 
@@ -52,7 +58,8 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle, ObjectType type)
 // One lock and one condition guard the state of every waitable object, so a
 // wait on several objects sees them all at one moment.
 std::mutex& WaitLock();
-// Wakes every waiter to look again; call after a state change, lock released or held.
+// Wakes every waiter to look again, those polling descriptors included; call
+// after a state change, lock released or held.
 void NotifyWaiters();
 
 }  // namespace platform::kernel

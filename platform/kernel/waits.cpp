@@ -1,10 +1,13 @@
-// WaitForSingleObject and WaitForMultipleObjects over the waitable objects.
+// WaitForSingleObject and WaitForMultipleObjects over the waitable objects. A
+// wait sleeps on the kernel's condition variable, or, when an object has a
+// readiness descriptor, polls (descriptor_waits.h); a zero time-out only looks.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <optional>
 #include <vector>
 
+#include "kernel/descriptor_waits.h"
 #include "kernel/kernel_object.h"
 #include "kernel/never_destroyed.h"
 #include "kernel/wait_internal.h"
@@ -27,11 +30,11 @@ std::condition_variable& WaitCondition()
 void NotifyWaiters()
 {
     WaitCondition().notify_all();
+    NotifyDescriptorWaiters();
 }
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Objects = std::vector<std::shared_ptr<KernelObject>>;
 
 // The index that satisfies the wait now, if any; satisfies it. Wait lock held.
@@ -68,6 +71,65 @@ bool HasDuplicates(const Objects& objects)
     return false;
 }
 
+bool HasReadinessDescriptors(const Objects& objects)
+{
+    return std::any_of(objects.begin(), objects.end(), [](const auto& o) { return o->ReadinessDescriptor() >= 0; });
+}
+
+// The descriptors to sleep on. A wait for any object sleeps only when none is
+// signalled; a wait for all leaves out the signalled ones, whose descriptors
+// would end every sleep at once while it waits for the others. Wait lock held.
+WatchedDescriptors DescriptorsToWatch(const Objects& objects, bool waitAll)
+{
+    WatchedDescriptors watched;
+    for (const auto& object : objects) {
+        if (const int fd = object->ReadinessDescriptor(); fd >= 0 && !(waitAll && object->IsSignalled())) {
+            watched.fds[watched.count++] = fd;
+        }
+    }
+    return watched;
+}
+
+bool Passed(const WaitDeadline& deadline)
+{
+    return deadline && WaitClock::now() >= *deadline;
+}
+
+// Sleeps on the condition variable, which every state change notifies.
+std::optional<DWORD> SleepUntilSatisfied(std::unique_lock<std::mutex>& lock, const Objects& objects, bool waitAll,
+                                         const WaitDeadline& deadline)
+{
+    for (;;) {
+        if (!deadline) {
+            WaitCondition().wait(lock);
+        } else if (WaitCondition().wait_until(lock, *deadline) == std::cv_status::timeout) {
+            return TrySatisfy(objects, waitAll);
+        }
+        if (const auto index = TrySatisfy(objects, waitAll)) {
+            return index;
+        }
+    }
+}
+
+// Polls the objects' descriptors and the thread's wake-up descriptor.
+std::optional<DWORD> PollUntilSatisfied(std::unique_lock<std::mutex>& lock, const Objects& objects, bool waitAll,
+                                        const WaitDeadline& deadline)
+{
+    DescriptorWaiter waiter;
+    for (;;) {
+        const WatchedDescriptors watched = DescriptorsToWatch(objects, waitAll);
+        lock.unlock();
+        waiter.Sleep(watched, deadline);
+        lock.lock();
+        if (const auto index = TrySatisfy(objects, waitAll)) {
+            return index;
+        }
+        if (Passed(deadline)) {
+            return std::nullopt;
+        }
+    }
+}
+
 DWORD Fail(DWORD error)
 {
     SetLastError(error);
@@ -97,22 +159,18 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         }
         objects.push_back(std::move(object));
     }
-    if (waitAll && HasDuplicates(objects)) {
+    const bool all = waitAll != FALSE;
+    if (all && HasDuplicates(objects)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    const WaitDeadline deadline =
+        milliseconds == INFINITE ? WaitDeadline() : WaitClock::now() + std::chrono::milliseconds(milliseconds);
     std::unique_lock lock(WaitLock());
-    for (;;) {
-        if (const auto index = TrySatisfy(objects, waitAll != FALSE)) {
-            return WAIT_OBJECT_0 + *index;
-        }
-        if (milliseconds == INFINITE) {
-            WaitCondition().wait(lock);
-        } else if (WaitCondition().wait_until(lock, deadline) == std::cv_status::timeout) {
-            if (const auto index = TrySatisfy(objects, waitAll != FALSE)) {
-                return WAIT_OBJECT_0 + *index;
-            }
-            return WAIT_TIMEOUT;
-        }
+    std::optional<DWORD> index = TrySatisfy(objects, all);
+    // A zero time-out only looks: it never sleeps, not even for an instant.
+    if (!index && milliseconds != 0) {
+        index = HasReadinessDescriptors(objects) ? PollUntilSatisfied(lock, objects, all, deadline)
+                                                 : SleepUntilSatisfied(lock, objects, all, deadline);
     }
+    return index ? WAIT_OBJECT_0 + *index : WAIT_TIMEOUT;
 }

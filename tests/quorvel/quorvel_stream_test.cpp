@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/comm.h"
 #include "quorvel_harness.h"
 #include "support/pty_pair.h"
 #include "support/temp_device.h"
@@ -124,6 +125,42 @@ TEST_F(VirtualPortStream, ConsumerTerminalSettingsDoNotBreakLaterWrites)
     ASSERT_TRUE(next.valid());
     EXPECT_EQ(port.Write(all), 256u);
     EXPECT_EQ(ReadFor(next.fd(), 256), all) << "writes to the next consumer";
+}
+
+// Whether the line is raw again, as the driver keeps it, within 10 s.
+bool BecomesRaw(int fd)
+{
+    for (int look = 0; look < 1000; ++look) {
+        termios settings{};
+        if (::tcgetattr(fd, &settings) == 0 && (settings.c_lflag & (ICANON | ECHO | ISIG)) == 0 &&
+            (settings.c_iflag & ICRNL) == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST_F(VirtualPortStream, AConsumersChangeOfSettingsIsUndoneWithoutWaitingForAWrite)
+{
+    PortUnderTest port(module_, 1, folder_.path());
+    Consumer consumer(OpenPlain(port.linkPath()));
+    ASSERT_TRUE(consumer.valid());
+    SetSaneMode(consumer.fd(), 0, 7);
+    EXPECT_TRUE(BecomesRaw(consumer.fd())) << "the driver's watcher never saw the change";
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(consumer.fd(), &settings), 0);
+    EXPECT_EQ(settings.c_cc[VMIN], 0) << "how the consumer's reads wait stays its choice";
+    EXPECT_EQ(settings.c_cc[VTIME], 7);
+
+    // Also when a purge of the receive side reads the news off the line first.
+    SetSaneMode(consumer.fd());
+    const DWORD flags = PURGE_RXCLEAR;
+    EXPECT_EQ(port.Control(IOCTL_SERIAL_PURGE, &flags, sizeof flags, nullptr, 0), TRUE);
+    EXPECT_TRUE(BecomesRaw(consumer.fd()));
+    const auto all = AllByteValues();
+    EXPECT_EQ(port.Write(all), 256u);
+    EXPECT_EQ(ReadFor(consumer.fd(), 256), all);
 }
 
 TEST_F(VirtualPortStream, WhatIsWrittenWhileNobodyHasThePortOpenIsGone)

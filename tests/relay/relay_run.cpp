@@ -34,8 +34,12 @@ RelayRun::RelayRun()
 
 RelayRun::~RelayRun()
 {
+    // A worker that acknowledged a stop may still be on its way out: it is
+    // waited for, not asked to stop again (it would never acknowledge twice).
     if (thread_ != nullptr && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT) {
-        Stop();
+        if (!stopSignalled_) {
+            Stop();
+        }
         WaitEnded();
     }
     Release(thread_);
@@ -70,6 +74,7 @@ void RelayRun::PrepareStop()
 
 void RelayRun::SignalStop()
 {
+    stopSignalled_ = true;
     PrepareStop();
     SetEvent(RelayControl.stopEvent);
     RelayControl.running = 0;

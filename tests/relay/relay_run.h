@@ -35,6 +35,7 @@ public:
 
 private:
     HANDLE thread_ = nullptr;
+    bool stopSignalled_ = false;
 };
 
 class PtyPair;

@@ -73,6 +73,39 @@ protected:
         return input().Pending() == 0;
     }
 
+    // Waits up to 20 s for the condition.
+    template <typename Condition>
+    static bool WaitUntil(Condition condition)
+    {
+        for (int i = 0; i < 2000 && !condition(); ++i) {
+            Sleep(10);
+        }
+        return condition();
+    }
+
+    // The input's calls since the worker purged it, as it does right before
+    // its first wait.
+    std::vector<tavrel::testing::RecordedCall> CallsSincePurge()
+    {
+        auto calls = input().Calls();
+        const auto purge = std::find_if(calls.begin(), calls.end(),
+                                        [](const auto& call) { return call.call == SerialCall::PurgeComm; });
+        calls.erase(calls.begin(), purge == calls.end() ? purge : purge + 1);
+        return calls;
+    }
+
+    // With an input that offers its receive event: true once the worker's
+    // wait has asked whether the input has data and heard that it has none,
+    // so it sleeps or is about to.
+    bool WaitUntilTheWorkerWaits()
+    {
+        return WaitUntil([this] {
+            const auto calls = CallsSincePurge();
+            return std::any_of(calls.begin(), calls.end(),
+                               [](const auto& call) { return call.call == SerialCall::ReceiveReady; });
+        });
+    }
+
     // Stops a run, checks the handshake, and that every port is shut.
     void StopAndCheck(RelayRun& run)
     {
@@ -139,22 +172,73 @@ TEST_F(RelayWorkerTest, StartUpBringsUpEveryPortInOrder)
     StopAndCheck(run);
 }
 
-TEST_F(RelayWorkerTest, BacklogIsDrainedInFullChunksWithoutWaiting)
+// What an input that offers its receive event says at each question: 0 for
+// "no data", 1 for "data", and 'R' for a read, with the bytes it returned.
+std::vector<std::pair<int, std::size_t>> Story(const std::vector<tavrel::testing::RecordedCall>& calls)
 {
+    std::vector<std::pair<int, std::size_t>> story;
+    for (const auto& call : calls) {
+        if (call.call == SerialCall::ReceiveReady) {
+            story.emplace_back(static_cast<int>(call.argument), 0);
+        } else if (call.call == SerialCall::ReadFile) {
+            story.emplace_back('R', call.data.size());
+        }
+    }
+    return story;
+}
+
+TEST_F(RelayWorkerTest, DataThatArrivesWhileTheWorkerWaitsEndsTheWait)
+{
+    input().OfferReceiveEvent();
     RelayRun run;
     ASSERT_TRUE(run.Start());
-    // The stop is signalled the moment the backlog is first read: only a loop
-    // that reads again at once after a full chunk gets all three chunks out.
-    run.PrepareStop();
-    input().OnRead([this, &run] {
-        if (input().Pending() != 0) {
-            run.SignalStop();
-        }
-    });
+    ASSERT_TRUE(WaitUntilTheWorkerWaits());
+    input().Feed({'$', 'G', 'P'});
+    ASSERT_TRUE(WaitUntil([this] { return port(5).Writes().size() == 1; }));
+    EXPECT_EQ(port(2).Writes(), (std::vector<Bytes>{{'$', 'G', 'P'}}));
+
+    // The input said "no data" until the bytes came, then "data", and the
+    // read followed that answer: the wait was ended by the data. No read came
+    // back empty, as one after a time-out would.
+    const auto story = Story(CallsSincePurge());
+    const auto read = std::find_if(story.begin(), story.end(), [](const auto& step) { return step.first == 'R'; });
+    ASSERT_NE(read, story.end());
+    ASSERT_GE(read - story.begin(), 2);
+    EXPECT_EQ(*read, std::make_pair(int{'R'}, std::size_t{3}));
+    EXPECT_EQ(*(read - 1), std::make_pair(1, std::size_t{0}));
+    EXPECT_TRUE(std::all_of(story.begin(), read - 1, [](const auto& step) { return step.first == 0; }));
+    StopAndCheck(run);
+}
+
+TEST_F(RelayWorkerTest, AStopWhileTheInputIsIdleEndsTheRun)
+{
+    input().OfferReceiveEvent();
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntilTheWorkerWaits());
+    StopAndCheck(run);
+    // It never read: an idle input costs it nothing, and the stop ended its wait.
+    const auto story = Story(CallsSincePurge());
+    EXPECT_TRUE(std::all_of(story.begin(), story.end(), [](const auto& step) { return step.first == 0; }));
+}
+
+TEST_F(RelayWorkerTest, ABacklogIsReadInFullChunksBackToBack)
+{
+    input().OfferReceiveEvent();
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntilTheWorkerWaits());
     input().Feed(Sequence(250));
-    ASSERT_TRUE(run.WaitAcknowledged());
-    ASSERT_TRUE(run.WaitEnded());
-    input().OnRead(nullptr);
+    ASSERT_TRUE(WaitUntil([this] { return port(5).Writes().size() == 3; }));
+    StopAndCheck(run);
+
+    // One "data" answer, then three reads with no question, so no wait, between them.
+    auto story = Story(CallsSincePurge());
+    const auto first = std::find(story.begin(), story.end(), std::make_pair(int{'R'}, std::size_t{100}));
+    ASSERT_NE(first, story.begin());
+    ASSERT_NE(first, story.end());
+    EXPECT_EQ(std::vector(first - 1, std::min(first + 3, story.end())),
+              (std::vector<std::pair<int, std::size_t>>{{1, 0}, {'R', 100}, {'R', 100}, {'R', 50}}));
 
     const Bytes all = Sequence(250);
     for (PortNumber n : SplitOutputs) {
@@ -178,6 +262,31 @@ TEST_F(RelayWorkerTest, BacklogIsDrainedInFullChunksWithoutWaiting)
     }
     EXPECT_EQ(ports, (std::vector<DWORD>{2, 3, 5, 2, 3, 5, 2, 3, 5}));
 }
+
+// Both kinds of input: one that tells when data arrives, and one that is polled.
+class RelayWakeTest : public RelayWorkerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RelayWakeTest, AStopEndsTheRunWhileTheInputKeepsDeliveringFullChunks)
+{
+    if (GetParam()) {
+        input().OfferReceiveEvent();
+    }
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    // An input faster than the relay: every read finds a full chunk waiting.
+    input().OnRead([this] { input().Feed(Sequence(100)); });
+    input().Feed(Sequence(100));
+    ASSERT_TRUE(WaitUntil([this] { return input().Count(SerialCall::ReadFile) >= 20; }));
+    StopAndCheck(run);
+    input().OnRead(nullptr);
+    // The stop was seen within the burst: every read still came back full.
+    for (const auto& read : input().Calls(SerialCall::ReadFile)) {
+        ASSERT_EQ(read.data.size(), 100u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, RelayWakeTest, ::testing::Bool(),
+                         [](const auto& kind) { return kind.param ? "Announcing" : "Polled"; });
 
 TEST_F(RelayWorkerTest, EveryByteOfAChunkIsForwardedZerosIncluded)
 {

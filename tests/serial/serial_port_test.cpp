@@ -5,6 +5,7 @@
 #include "platform/boot.h"
 #include "platform/debug_capture.h"
 #include "platform/devices.h"
+#include "platform/kernel.h"
 #include "serial/serial_port.h"
 #include "support/message_box_recorder.h"
 #include "support/scripted_serial_device.h"
@@ -425,6 +426,31 @@ TEST_F(SerialPortTest, AsynchronousUseIsReportedAndTheCallCarriesOn)
 
     EXPECT_EQ(serial_.WaitForEvent(nullptr, 0), 0);
     EXPECT_EQ(boxes.Boxes().size(), 4u);
+}
+
+TEST_F(SerialPortTest, TheReceiveEventComesFromAPortWhoseDriverCanTell)
+{
+    HANDLE event = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(serial_.CreateReceiveEvent(&event), kNotOpen);
+    EXPECT_EQ(event, nullptr);
+    EXPECT_EQ(serial_.CreateReceiveEvent(nullptr), static_cast<LONG>(E_INVALIDARG));
+    OpenPort();
+    // A driver that cannot tell when data arrives: its error, and no line.
+    EXPECT_EQ(serial_.CreateReceiveEvent(&event), static_cast<LONG>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(serial_.lastError, static_cast<LONG>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(event, nullptr);
+    EXPECT_TRUE(debug_.Lines().empty());
+
+    port().OfferReceiveEvent();
+    EXPECT_EQ(serial_.CreateReceiveEvent(&event), 0);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    port().Feed({'$'});
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    BYTE byte = 0;
+    EXPECT_EQ(serial_.Read(&byte, 1, nullptr, nullptr, INFINITE), 0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(CloseHandle(event), TRUE);
 }
 
 TEST_F(SerialPortTest, DestroyingAnOpenObjectClosesIt)

@@ -1,5 +1,9 @@
 #include "support/scripted_serial_device.h"
 
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -72,6 +76,8 @@ SerialCall CallOf(DWORD code)
     case IOCTL_SERIAL_SET_WAIT_MASK: return SerialCall::SetCommMask;
     case IOCTL_SERIAL_GET_WAIT_MASK: return SerialCall::GetCommMask;
     case IOCTL_SERIAL_WAIT_ON_MASK: return SerialCall::WaitCommEvent;
+    case IOCTL_SERIAL_GET_RECEIVE_WATCH: return SerialCall::ReceiveWatch;
+    case IOCTL_SERIAL_GET_RECEIVE_READY: return SerialCall::ReceiveReady;
     default: return SerialCall::PurgeComm;
     }
 }
@@ -160,25 +166,57 @@ const STREAM_DRIVER_ENTRIES kEntries = {Init, Deinit, Open, Close, nullptr, Read
 
 }  // namespace
 
-ScriptedPort::ScriptedPort(DWORD index) : index_(index), dcb_(DefaultState()) {}
+ScriptedPort::ScriptedPort(DWORD index)
+    : index_(index), dcb_(DefaultState()), dataSignal_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
 
 void ScriptedPort::Fail(SerialCall call, DWORD error, int skip)
 {
     std::lock_guard guard(lock_);
     std::erase_if(failures_, [call](const Failure& failure) { return failure.call == call; });
     failures_.push_back({call, error, skip});
+    UpdateDataSignal();
 }
 
 void ScriptedPort::Succeed(SerialCall call)
 {
     std::lock_guard guard(lock_);
     std::erase_if(failures_, [call](const Failure& failure) { return failure.call == call; });
+    UpdateDataSignal();
 }
 
 void ScriptedPort::Feed(const std::vector<BYTE>& bytes)
 {
     std::lock_guard guard(lock_);
     input_.insert(input_.end(), bytes.begin(), bytes.end());
+    UpdateDataSignal();
+}
+
+void ScriptedPort::OfferReceiveEvent()
+{
+    std::lock_guard guard(lock_);
+    offersReceiveEvent_ = true;
+}
+
+bool ScriptedPort::ReadWouldReturn() const
+{
+    const auto failure = std::find_if(failures_.begin(), failures_.end(), [](const Failure& armed) {
+        return armed.call == SerialCall::ReadFile && armed.skip == 0;
+    });
+    return !input_.empty() || failure != failures_.end();
+}
+
+void ScriptedPort::UpdateDataSignal()
+{
+    const bool ready = ReadWouldReturn();
+    if (ready == signalled_) {
+        return;
+    }
+    std::uint64_t value = 1;
+    [[maybe_unused]] const ssize_t done =
+        ready ? ::write(dataSignal_.get(), &value, sizeof value) : ::read(dataSignal_.get(), &value, sizeof value);
+    signalled_ = ready;
 }
 
 void ScriptedPort::OnRead(std::function<void()> hook)
@@ -342,6 +380,9 @@ bool ScriptedPort::ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, 
     case SerialCall::PurgeComm: wellFormed = CopyIn(in, inSize, record.argument); break;
     default: break;
     }
+    if (call == SerialCall::ReceiveWatch || call == SerialCall::ReceiveReady) {
+        return ReceiveControl(call, out, outSize, error);
+    }
     Record(record);
     if (Failing(call, error)) {
         return false;
@@ -361,6 +402,23 @@ bool ScriptedPort::ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, 
     }
 }
 
+bool ScriptedPort::ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWORD& error)
+{
+    const DWORD ready = ReadWouldReturn() ? 1 : 0;
+    Record({call, 0, {}, call == SerialCall::ReceiveReady ? ready : 0});
+    error = ERROR_INVALID_FUNCTION;
+    if (!offersReceiveEvent_ || Failing(call, error)) {
+        return false;
+    }
+    if (call == SerialCall::ReceiveReady) {
+        return CopyOut(ready, out, outSize);
+    }
+    // The caller owns what it gets: a copy of the port's own descriptor.
+    const int copy = ::fcntl(dataSignal_.get(), F_DUPFD_CLOEXEC, 0);
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return copy >= 0 && CopyOut(static_cast<DWORD>(copy), out, outSize);
+}
+
 DWORD ScriptedPort::Read(void* buffer, DWORD count, DWORD& error)
 {
     std::function<void()> hook;
@@ -374,6 +432,7 @@ DWORD ScriptedPort::Read(void* buffer, DWORD count, DWORD& error)
     std::lock_guard guard(lock_);
     if (Failing(SerialCall::ReadFile, error)) {
         Record({SerialCall::ReadFile, 0, {}});
+        UpdateDataSignal();
         return static_cast<DWORD>(-1);
     }
     const auto taken = std::min<std::size_t>(count, input_.size());
@@ -383,6 +442,7 @@ DWORD ScriptedPort::Read(void* buffer, DWORD count, DWORD& error)
         std::memcpy(buffer, bytes.data(), taken);
     }
     Record({SerialCall::ReadFile, 0, std::move(bytes)});
+    UpdateDataSignal();
     return static_cast<DWORD>(taken);
 }
 

@@ -3,7 +3,10 @@
 // serial ports. A test feeds input, tells it to fail any platform call with a
 // chosen error, and reads back every call it received, each write as one
 // record. Reads return at once with what has been fed, as a port does under
-// non-blocking read time-outs.
+// non-blocking read time-outs. A port tells when data arrives (the receive
+// event of CreateCommReceiveEvent) only once a test asks it to, and records
+// every readiness question with its answer, so that a test can see which
+// object ended a wait.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "platform/comm.h"
+#include "platform/host/unique_fd.h"
 
 namespace tavrel::testing {
 
@@ -34,6 +38,8 @@ enum class SerialCall {
     PurgeComm,
     ReadFile,
     WriteFile,
+    ReceiveWatch,   // the receive event's descriptor was asked for
+    ReceiveReady,   // whether a read would return at once; argument: the answer, 0 or 1
 };
 
 struct RecordedCall {
@@ -56,6 +62,9 @@ public:
     void Feed(const std::vector<BYTE>& bytes);
     // Runs on the reading thread at each ReadFile, before it takes its bytes.
     void OnRead(std::function<void()> hook);
+    // From now on the port offers a receive event; until then those controls
+    // fail with ERROR_INVALID_FUNCTION, as with a driver that cannot tell.
+    void OfferReceiveEvent();
     // What GetCommState reports until the next SetCommState.
     void SetState(const DCB& dcb);
     void SetTimeouts(const COMMTIMEOUTS& timeouts);
@@ -84,6 +93,11 @@ private:
     bool Failing(SerialCall call, DWORD& error);   // lock held
     void Record(RecordedCall call);                     // lock held
     bool ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& error);
+    bool ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWORD& error);   // lock held
+    // Whether a read would return at once: bytes fed, or a read failure armed. Lock held.
+    bool ReadWouldReturn() const;
+    // Keeps dataSignal_ readable exactly while ReadWouldReturn(). Lock held.
+    void UpdateDataSignal();
 
     const DWORD index_;
     mutable std::mutex lock_;
@@ -101,6 +115,9 @@ private:
     DWORD mask_ = 0;
     bool open_ = false;
     bool active_ = false;
+    bool offersReceiveEvent_ = false;
+    platform::host::UniqueFd dataSignal_;   // an eventfd; the receive event's descriptors are copies
+    bool signalled_ = false;
 };
 
 // Registers "scripted.dll" for its lifetime; ports are made on first use.

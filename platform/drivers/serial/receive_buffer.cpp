@@ -1,18 +1,36 @@
 #include "drivers/serial/receive_buffer.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 #include "drivers/serial/host_errors.h"
 #include "platform/errors.h"
 
 namespace platform::serial {
+namespace {
+
+constexpr short hangupEvents = POLLHUP | POLLERR | POLLNVAL;
+
+// What poll() reports of the device's input, without waiting: its revents,
+// or -1 with errno set.
+int PollInput(int fd)
+{
+    pollfd watched{fd, POLLIN, 0};
+    int ready = 0;
+    while ((ready = ::poll(&watched, 1, 0)) < 0 && errno == EINTR) {
+    }
+    return ready < 0 ? -1 : watched.revents;
+}
+
+}  // namespace
 
 ReceiveBuffer::PullResult ReceiveBuffer::Pull(int fd, std::optional<BYTE> eventChar)
 {
@@ -25,18 +43,15 @@ ReceiveBuffer::PullResult ReceiveBuffer::Pull(int fd, std::optional<BYTE> eventC
     }
     // With VMIN = VTIME = 0 read() returns 0 both when nothing is there and
     // after a hang-up; poll() tells them apart.
-    pollfd watched{fd, POLLIN, 0};
-    int ready = 0;
-    while ((ready = ::poll(&watched, 1, 0)) < 0 && errno == EINTR) {
-    }
-    if (ready < 0) {
+    const int revents = PollInput(fd);
+    if (revents < 0) {
         result.error = errno;
         return result;
     }
-    if ((watched.revents & POLLIN) != 0) {
+    if ((revents & POLLIN) != 0) {
         ReadAvailable(fd, eventChar, result);
     }
-    if ((watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    if ((revents & hangupEvents) != 0) {
         removed_ = true;
     }
     result.removed = removed_;
@@ -54,31 +69,120 @@ void ReceiveBuffer::ReadAvailable(int fd, std::optional<BYTE> eventChar, PullRes
             continue;
         }
         if (error != 0) {
-            if (IoErrorFromErrno(error) == ERROR_DEVICE_REMOVED) {
-                removed_ = true;
-            } else if (error != EAGAIN) {
-                result.error = error;
-            }
-            return;
+            NoteFailedRead(error, result);
+            break;
         }
         BYTE* const end = chunk.data() + got;
         bytes_.insert(bytes_.end(), chunk.data(), end);
-        if (eventChar && std::find(chunk.data(), end, *eventChar) != end) {
-            eventCharSeen_ = true;
-        }
+        NoteArrival(chunk.data(), end, eventChar);
         if (static_cast<std::size_t>(got) < wanted) {
-            return;   // drained
+            break;   // drained
+        }
+    }
+    UpdateQueuedSignal();
+}
+
+ReceiveBuffer::ReadResult ReceiveBuffer::Read(int fd, BYTE* out, DWORD count, std::optional<BYTE> eventChar)
+{
+    std::lock_guard guard(lock_);
+    ReadResult result;
+    const auto queued = static_cast<std::ptrdiff_t>(std::min<std::size_t>(count, bytes_.size()));
+    std::copy_n(bytes_.begin(), queued, out);
+    bytes_.erase(bytes_.begin(), bytes_.begin() + queued);
+    UpdateQueuedSignal();
+    result.bytes = static_cast<DWORD>(queued);
+    // Only once the queue is empty, so that bytes are delivered in order.
+    if (result.bytes < count && !removed_) {
+        result.bytes += ReadDevice(fd, out + result.bytes, count - result.bytes, eventChar, result);
+        // A read that filled the request may have left more on the device:
+        // taken in now, it survives a hang-up, and the next reads need no host call.
+        if (result.bytes == count) {
+            ReadAvailable(fd, eventChar, result);
+        }
+    }
+    result.removed = removed_;
+    return result;
+}
+
+DWORD ReceiveBuffer::ReadDevice(int fd, BYTE* out, DWORD count, std::optional<BYTE> eventChar, PullResult& result)
+{
+    for (;;) {
+        const ssize_t got = ::read(fd, out, count);
+        if (got > 0) {
+            NoteArrival(out, out + got, eventChar);
+            return static_cast<DWORD>(got);
+        }
+        if (got == 0) {
+            CheckForHangup(fd, result);
+            return 0;
+        }
+        if (errno != EINTR) {
+            NoteFailedRead(errno, result);
+            return 0;
         }
     }
 }
 
-DWORD ReceiveBuffer::Take(BYTE* out, DWORD count)
+// With VMIN = VTIME = 0 read() returns 0 both when nothing is there and
+// after a hang-up; poll() tells them apart.
+void ReceiveBuffer::CheckForHangup(int fd, PullResult& result)
+{
+    const int revents = PollInput(fd);
+    if (revents < 0) {
+        result.error = errno;
+    } else if ((revents & hangupEvents) != 0) {
+        removed_ = true;
+    }
+}
+
+void ReceiveBuffer::NoteFailedRead(int error, PullResult& result)
+{
+    if (IoErrorFromErrno(error) == ERROR_DEVICE_REMOVED) {
+        removed_ = true;
+    } else if (error != EAGAIN) {
+        result.error = error;
+    }
+}
+
+void ReceiveBuffer::NoteArrival(const BYTE* begin, const BYTE* end, std::optional<BYTE> eventChar)
+{
+    if (eventChar && std::find(begin, end, *eventChar) != end) {
+        eventCharSeen_ = true;
+    }
+}
+
+bool ReceiveBuffer::ReadWouldReturn(int fd)
 {
     std::lock_guard guard(lock_);
-    const auto taken = static_cast<std::ptrdiff_t>(std::min<std::size_t>(count, bytes_.size()));
-    std::copy_n(bytes_.begin(), taken, out);
-    bytes_.erase(bytes_.begin(), bytes_.begin() + taken);
-    return static_cast<DWORD>(taken);
+    if (!bytes_.empty() || removed_) {
+        return true;
+    }
+    // Data, a hang-up, or a device that cannot even be polled: a read returns.
+    return PollInput(fd) != 0;
+}
+
+int ReceiveBuffer::QueuedSignal()
+{
+    std::lock_guard guard(lock_);
+    if (!queuedSignal_.valid()) {
+        queuedSignal_ = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        signalled_ = false;
+        UpdateQueuedSignal();
+    }
+    return queuedSignal_.get();
+}
+
+void ReceiveBuffer::UpdateQueuedSignal()
+{
+    const bool queued = !bytes_.empty();
+    if (!queuedSignal_.valid() || queued == signalled_) {
+        return;
+    }
+    std::uint64_t value = 1;
+    // The counter only ever holds 0 or 1 here, so neither call can fail for want of room or of a count.
+    [[maybe_unused]] const ssize_t done = queued ? ::write(queuedSignal_.get(), &value, sizeof value)
+                                                 : ::read(queuedSignal_.get(), &value, sizeof value);
+    signalled_ = queued;
 }
 
 bool ReceiveBuffer::TakeEventCharSeen()
@@ -99,6 +203,7 @@ int ReceiveBuffer::Discard(int fd)
     std::lock_guard guard(lock_);
     bytes_.clear();
     eventCharSeen_ = false;
+    UpdateQueuedSignal();
     while (::tcflush(fd, TCIFLUSH) != 0) {
         if (errno != EINTR) {
             return errno;

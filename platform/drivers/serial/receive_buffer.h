@@ -1,8 +1,11 @@
-// The driver's input queue. Whatever the device holds is moved here when a
-// call looks at the input; reads are served from here. Keeping the bytes on
-// our side means that data which arrived before the device went away is
-// still delivered (the kernel discards its own buffer at a hang-up), and that
-// the event character can be seen as it arrives.
+// The driver's input queue. A wait for comm events moves whatever the device
+// holds into it; reads take from it first and then straight from the device,
+// so that a read of what just arrived is one host call, and a read that
+// leaves bytes behind on the device moves them here. Keeping the bytes on
+// our side means that data which arrived before the device went away is still
+// delivered (the kernel discards its own buffer at a hang-up), and that the
+// event character can be seen as it arrives. A receive watch descriptor
+// (an eventfd) can be kept readable exactly while the queue holds bytes.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "drivers/serial/unique_fd.h"
 #include "platform/types.h"
 
 namespace platform::serial {
@@ -31,8 +35,19 @@ public:
     // without blocking. When eventChar is given, its arrival is remembered.
     PullResult Pull(int fd, std::optional<BYTE> eventChar);
 
-    // Moves up to `count` queued bytes to `out`; returns how many.
-    DWORD Take(BYTE* out, DWORD count);
+    struct ReadResult : PullResult {
+        DWORD bytes = 0;
+    };
+    // Moves up to `count` bytes to `out` without blocking: the queued ones,
+    // then, once the queue is empty, what the device on fd holds. When that
+    // fills the request, the rest the device holds is queued.
+    ReadResult Read(int fd, BYTE* out, DWORD count, std::optional<BYTE> eventChar);
+    // Whether a read would return at once with bytes, or with the news that
+    // the device went away or failed.
+    bool ReadWouldReturn(int fd);
+    // The descriptor that polls readable while the queue holds bytes, made on
+    // first use; -1 when the host has none to give.
+    int QueuedSignal();
     // Returns whether the event character arrived since the last call, and forgets it.
     bool TakeEventCharSeen();
     void ForgetEventChar();
@@ -46,13 +61,24 @@ public:
     void SetRequestedSize(DWORD inQueue);
 
 private:
-    void ReadAvailable(int fd, std::optional<BYTE> eventChar, PullResult& result);   // lock_ held
+    // All with lock_ held.
+    void ReadAvailable(int fd, std::optional<BYTE> eventChar, PullResult& result);
+    // One read() of the device into out; the bytes it moved.
+    DWORD ReadDevice(int fd, BYTE* out, DWORD count, std::optional<BYTE> eventChar, PullResult& result);
+    // Tells "nothing there" from a hang-up after a read() returned 0.
+    void CheckForHangup(int fd, PullResult& result);
+    void NoteFailedRead(int error, PullResult& result);
+    void NoteArrival(const BYTE* begin, const BYTE* end, std::optional<BYTE> eventChar);
+    // Keeps queuedSignal_ readable exactly while bytes_ is not empty.
+    void UpdateQueuedSignal();
 
     mutable std::mutex lock_;
     std::deque<BYTE> bytes_;
     std::size_t capacity_ = defaultCapacity;
     bool eventCharSeen_ = false;
     bool removed_ = false;
+    UniqueFd queuedSignal_;
+    bool signalled_ = false;   // queuedSignal_ is readable
 };
 
 }  // namespace platform::serial

@@ -60,16 +60,19 @@ DWORD SetQueueSize(SerialPort& port, const ControlBuffers& buffers)
     return ReadInput(buffers, sizes) ? port.SetQueueSize(sizes[0], sizes[1]) : ERROR_INVALID_PARAMETER;
 }
 
-// The output buffer is checked before the wait, so that a bad one fails at once.
-DWORD WaitOnMask(SerialPort& port, const ControlBuffers& buffers)
+// A control whose value comes from a call that may fail (a wait for events, a
+// new descriptor). The output buffer is checked first, so that a bad one fails
+// at once: no wait starts, and no descriptor is made only to be lost.
+template <auto Produce>
+DWORD Produced(SerialPort& port, const ControlBuffers& buffers)
 {
     if (!OutputFits<DWORD>(buffers)) {
         return ERROR_INVALID_PARAMETER;
     }
-    DWORD events = 0;
-    const DWORD error = port.WaitOnMask(events);
+    DWORD value = 0;
+    const DWORD error = (port.*Produce)(value);
     if (error == ERROR_SUCCESS) {
-        WriteOutput(buffers, events);
+        WriteOutput(buffers, value);
     }
     return error;
 }
@@ -85,10 +88,12 @@ constexpr Control controls[] = {
     {IOCTL_SERIAL_GET_TIMEOUTS, Report<COMMTIMEOUTS, &SerialPort::GetTimeouts>},
     {IOCTL_SERIAL_GET_WAIT_MASK, Report<DWORD, &SerialPort::GetWaitMask>},
     {IOCTL_SERIAL_SET_WAIT_MASK, Accept<DWORD, &SerialPort::SetWaitMask>},
-    {IOCTL_SERIAL_WAIT_ON_MASK, WaitOnMask},
+    {IOCTL_SERIAL_WAIT_ON_MASK, Produced<&SerialPort::WaitOnMask>},
     {IOCTL_SERIAL_PURGE, Accept<DWORD, &SerialPort::Purge>},
     {IOCTL_SERIAL_GET_DCB, Report<DCB, &SerialPort::GetState>},
     {IOCTL_SERIAL_SET_DCB, Accept<DCB, &SerialPort::SetState>},
+    {IOCTL_SERIAL_GET_RECEIVE_WATCH, Produced<&SerialPort::CreateReceiveWatch>},
+    {IOCTL_SERIAL_GET_RECEIVE_READY, Report<DWORD, &SerialPort::ReceiveReady>},
 };
 
 }  // namespace

@@ -113,8 +113,8 @@ IoResult SerialPort::Read(BYTE* buffer, DWORD count)
     ReadTimer timer(GetTimeouts(), count, Clock::now());
     DWORD got = 0;
     for (;;) {
-        const ReceiveBuffer::PullResult pulled = PullInput();
-        got += received_.Take(buffer + got, count - got);
+        const ReceiveBuffer::ReadResult pulled = received_.Read(fd_.get(), buffer + got, count - got, WatchedEventChar());
+        got += pulled.bytes;
         if (got == count) {
             return Moved(got);
         }

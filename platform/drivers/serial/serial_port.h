@@ -53,6 +53,12 @@ public:
     DWORD WaitOnMask(DWORD& events);
     DWORD Purge(DWORD flags);
 
+    // The receive watch (IOCTL_SERIAL_GET_RECEIVE_WATCH): a new descriptor,
+    // which the caller owns, that polls readable exactly while ReceiveReady().
+    DWORD CreateReceiveWatch(DWORD& descriptor);
+    // 1 while a read would return at once with data or with a failure.
+    DWORD ReceiveReady();
+
     // Whether the open still takes calls (PreClose not yet called).
     bool IsUsable() const;
     // PreClose: every call blocked on this open returns at once with

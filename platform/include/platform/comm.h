@@ -116,4 +116,12 @@ BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
 BOOL SetCommMask(HANDLE file, DWORD eventMask);
 BOOL GetCommMask(HANDLE file, LPDWORD eventMask);
 BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
+// A platform extension beside WaitCommEvent, for waiting on received data
+// together with other objects: a waitable object, signalled while a read on
+// the port would return at once with data, or with a failure (the device
+// went away, the port's handle was closed). A wait does not change it; a read
+// that takes everything does. Close it with CloseHandle. Null, with the last
+// error set, when the port's driver cannot tell (ERROR_INVALID_FUNCTION or
+// ERROR_NOT_SUPPORTED), or for a handle that is no port.
+HANDLE CreateCommReceiveEvent(HANDLE file);
 BOOL PurgeComm(HANDLE file, DWORD flags);

@@ -78,3 +78,13 @@ inline constexpr DWORD IOCTL_SERIAL_PURGE = SerialControl(19);
 // in / out: DCB
 inline constexpr DWORD IOCTL_SERIAL_GET_DCB = SerialControl(30);
 inline constexpr DWORD IOCTL_SERIAL_SET_DCB = SerialControl(31);
+
+// The platform's own serial controls (functions from 0x800 up are free for
+// vendors), behind CreateCommReceiveEvent. A driver offers both or neither.
+// out: one DWORD, a host descriptor that the caller then owns and closes. It
+// polls readable exactly while a read would return at once with data, or
+// with a failure (the device went away).
+inline constexpr DWORD IOCTL_SERIAL_GET_RECEIVE_WATCH = SerialControl(0x800);
+// out: one DWORD, 1 while a read would return at once with data or with a
+// failure, otherwise 0.
+inline constexpr DWORD IOCTL_SERIAL_GET_RECEIVE_READY = SerialControl(0x801);

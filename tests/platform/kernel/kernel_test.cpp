@@ -1,3 +1,5 @@
+#include <sys/resource.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -81,6 +83,32 @@ TEST(Waits, AnotherThreadWakesAnInfiniteWait)
     EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
     setter.join();
     CloseHandle(event);
+}
+
+// The times the calling thread gave up the processor: every sleep, however short, counts.
+long VoluntarySwitches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+TEST(Waits, AZeroTimeoutOnlyLooksAndNeverSleeps)
+{
+    HANDLE events[2] = {CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    const long before = VoluntarySwitches();
+    for (int round = 0; round < 1000; ++round) {
+        ASSERT_EQ(WaitForSingleObject(events[0], 0), WAIT_TIMEOUT);
+        ASSERT_EQ(WaitForMultipleObjects(2, events, FALSE, 0), WAIT_TIMEOUT);
+        ASSERT_EQ(WaitForMultipleObjects(2, events, TRUE, 0), WAIT_TIMEOUT);
+        SetEvent(events[1]);
+        ASSERT_EQ(WaitForMultipleObjects(2, events, FALSE, 0), WAIT_OBJECT_0 + 1);
+        ASSERT_EQ(WaitForSingleObject(events[1], 0), WAIT_TIMEOUT);   // the look took the auto-reset signal
+    }
+    EXPECT_EQ(VoluntarySwitches(), before);
+    for (HANDLE event : events) {
+        CloseHandle(event);
+    }
 }
 
 DWORD ReturnParameter(LPVOID parameter)

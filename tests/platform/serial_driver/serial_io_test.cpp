@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 #include <thread>
 
+#include "platform/host/unique_fd.h"
 #include "platform/kernel.h"
 #include "serial_driver_fixture.h"
 
@@ -43,6 +45,13 @@ bool WriteWithin(int master, const std::vector<unsigned char>& bytes, std::chron
     }
     ::fcntl(master, F_SETFL, flags);
     return done == bytes.size();
+}
+
+// Whether fd polls readable within `wait`.
+bool Readable(int fd, std::chrono::milliseconds wait)
+{
+    pollfd watched{fd, POLLIN, 0};
+    return ::poll(&watched, 1, static_cast<int>(wait.count())) > 0;
 }
 
 TEST_F(SerialDriverInstance, EveryByteValuePassesUnchangedBothWaysAndNothingIsEchoed)
@@ -174,6 +183,24 @@ TEST_F(SerialDriver, HangupFailsReadsAfterTheDataThatCameBefore)
     ASSERT_EQ(SetWaitMask(EV_RXCHAR), TRUE);
     DWORD events = 0;
     EXPECT_EQ(WaitOnMask(events), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
+}
+
+TEST_F(SerialDriver, WhatAFullReadLeftOnTheDeviceSurvivesAHangup)
+{
+    std::vector<unsigned char> sent(250);
+    std::iota(sent.begin(), sent.end(), static_cast<unsigned char>(0));
+    pty_.Write(sent);
+    SetTimeouts(0, 0, 0);
+    std::vector<unsigned char> got;
+    ASSERT_EQ(Read(got, 100), 100u);
+    pty_.CloseMaster();   // the kernel discards what it still holds
+    SetTimeouts(MAXDWORD, 0, 0);
+    std::vector<unsigned char> rest;
+    EXPECT_EQ(Read(rest, 200), 150u);
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(Read(rest, 100), failedTransfer);
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
 }
 
@@ -370,6 +397,82 @@ TEST_F(SerialDriver, PurgeAbortEndsABlockedWriteWithWhatItSent)
     ASSERT_NE(written, failedTransfer);
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, large.size());
+}
+
+}  // namespace
+}  // namespace tavrel::testing
+
+namespace tavrel::testing {
+namespace {
+
+// The two controls behind the receive event: a descriptor for poll() and the
+// driver's own answer, which must agree whether data waits in the device, in
+// the driver's queue, or nowhere, and after a hang-up.
+class ReceiveWatch : public SerialDriver {
+protected:
+    void SetUp() override
+    {
+        SerialDriver::SetUp();
+        DWORD descriptor = 0;
+        ASSERT_EQ(Control(IOCTL_SERIAL_GET_RECEIVE_WATCH, nullptr, 0, &descriptor, sizeof descriptor), TRUE);
+        watch_ = platform::host::UniqueFd(static_cast<int>(descriptor));
+        SetTimeouts(MAXDWORD, 0, 0);
+    }
+
+    // The driver's answer and the descriptor's, once the descriptor became
+    // readable or `settle` passed.
+    std::pair<DWORD, bool> State(std::chrono::milliseconds settle = std::chrono::milliseconds(0))
+    {
+        const bool readable = Readable(watch_.get(), settle);
+        DWORD answer = 0xDEAD;
+        EXPECT_EQ(Control(IOCTL_SERIAL_GET_RECEIVE_READY, nullptr, 0, &answer, sizeof answer), TRUE);
+        return {answer, readable};
+    }
+
+    const std::pair<DWORD, bool> idle{0, false};
+    const std::pair<DWORD, bool> ready{1, true};
+    platform::host::UniqueFd watch_;
+};
+
+TEST_F(ReceiveWatch, FollowsDataInTheDeviceAndInTheQueue)
+{
+    EXPECT_EQ(State(), idle);
+    pty_.Write(Bytes("abc"));
+    EXPECT_EQ(State(std::chrono::seconds(10)), ready);
+    std::vector<unsigned char> got;
+    EXPECT_EQ(Read(got, 1), 1u);
+    EXPECT_EQ(State(), ready);
+    EXPECT_EQ(Read(got, 100), 2u);
+    EXPECT_EQ(State(), idle);
+
+    // A comm event wait takes the bytes off the device into the queue.
+    ASSERT_NO_FATAL_FAILURE(DeliverToDriver(Bytes("queued")));
+    EXPECT_EQ(State(), ready);
+    // A read takes the queue first, then what came to the device since.
+    pty_.Write(Bytes("direct"));
+    SetTimeouts(0, 0, 0);
+    EXPECT_EQ(Read(got, 12), 12u);
+    EXPECT_EQ(got, Bytes("queueddirect"));
+    EXPECT_EQ(State(), idle);
+}
+
+TEST_F(ReceiveWatch, AHangupKeepsItReadyAndTheReadsFail)
+{
+    pty_.CloseMaster();
+    EXPECT_EQ(State(std::chrono::seconds(10)), ready);
+    std::vector<unsigned char> got;
+    EXPECT_EQ(Read(got, 100), failedTransfer);
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(State(), ready);
+}
+
+TEST_F(ReceiveWatch, IsHandedOutOnlyIntoABufferThatHoldsIt)
+{
+    BYTE small[2] = {};
+    EXPECT_EQ(Control(IOCTL_SERIAL_GET_RECEIVE_WATCH, nullptr, 0, small, sizeof small), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Control(IOCTL_SERIAL_GET_RECEIVE_READY, nullptr, 0, small, sizeof small), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ public:
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    // Gives the descriptor up to the caller, who closes it.
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     void Reset()
