@@ -1,0 +1,175 @@
+// Combo boxes and list boxes. Their entries, selection and edit text always
+// come from the window layer; a person's choice and typing go to it as input
+// and come back as its answer. The edit field takes typed characters and
+// Backspace as key presses; any other edit (paste, delete) replaces its text.
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include "display/qt/control_kinds.h"
+#include "platform/user.h"
+
+namespace platform::qt {
+namespace {
+
+// A closed combo box is one line high; the rest of its place is its drop-down.
+constexpr int kClosedComboHeight = 20;   // device pixels
+
+QStringList EntriesOf(const input::WindowState& state)
+{
+    QStringList entries;
+    for (const std::u16string& entry : state.entries) {
+        entries.push_back(ToQString(entry));
+    }
+    return entries;
+}
+
+bool IsEditable(const input::WindowState& state)
+{
+    return (state.style & 0x3) == CBS_DROPDOWN;
+}
+
+// Typed characters and Backspace become WM_CHAR input to the control.
+class TypingFeed final : public QObject {
+public:
+    explicit TypingFeed(HWND control) : control_(control) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress) {
+            return QObject::eventFilter(watched, event);
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Backspace) {
+            input::Type(control_, u"\b", false);
+            return true;
+        }
+        const QString text = key->text();
+        if (!text.isEmpty() && text.at(0).isPrint() && (key->modifiers() & ~Qt::ShiftModifier) == 0) {
+            input::Type(control_, text.toStdU16String(), false);
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    HWND control_;
+};
+
+class ComboBoxView final : public QComboBox, public ControlView {
+public:
+    ComboBoxView(HWND handle, QWidget& window, bool editable) : QComboBox(&window), ControlView(handle)
+    {
+        setEditable(editable);
+        setInsertPolicy(QComboBox::NoInsert);
+        connect(this, &QComboBox::activated, this, [this](int index) { input::ChooseEntry(Handle(), index); });
+        if (QLineEdit* field = lineEdit()) {
+            setCompleter(nullptr);
+            field->setContextMenuPolicy(Qt::NoContextMenu);
+            field->installEventFilter(&typing_);
+            installEventFilter(&typing_);
+            connect(field, &QLineEdit::textEdited, this,
+                    [this](const QString& text) { input::Type(Handle(), text.toStdU16String(), true); });
+        }
+        Attach(lineEdit());
+    }
+
+    QWidget& Widget() override { return *this; }
+    bool Shows(const input::WindowState& state) const override { return IsEditable(state) == isEditable(); }
+
+protected:
+    void SyncContent(const input::WindowState& state, const ScreenMetrics& metrics) override
+    {
+        const QSignalBlocker quiet(this);
+        const QStringList entries = EntriesOf(state);
+        if (Entries() != entries) {
+            clear();
+            addItems(entries);
+        }
+        setCurrentIndex(state.selection);
+        if (QLineEdit* field = lineEdit(); field != nullptr && field->text() != ToQString(state.text)) {
+            field->setText(ToQString(state.text));
+        }
+        const int listHeight = metrics.Host(state.place.bottom - state.place.top - kClosedComboHeight);
+        const int lineHeight = std::max(1, view()->sizeHintForRow(0));
+        setMaxVisibleItems(std::max(1, listHeight / lineHeight));
+    }
+
+    QRect DrawnPlace(const input::WindowState& state, const ScreenMetrics& metrics) const override
+    {
+        QRect place = metrics.Host(state.place);
+        place.setHeight(std::min(place.height(), metrics.Host(kClosedComboHeight)));
+        return place;
+    }
+
+private:
+    QStringList Entries() const
+    {
+        QStringList entries;
+        for (int i = 0; i < count(); ++i) {
+            entries.push_back(itemText(i));
+        }
+        return entries;
+    }
+
+    TypingFeed typing_{Handle()};
+};
+
+class ListBoxView final : public QListWidget, public ControlView {
+public:
+    ListBoxView(HWND handle, QWidget& window) : QListWidget(&window), ControlView(handle)
+    {
+        setSelectionMode(QAbstractItemView::SingleSelection);
+        connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
+            if (row >= 0) {
+                input::ChooseEntry(Handle(), row);
+            }
+        });
+        Attach();
+    }
+
+    QWidget& Widget() override { return *this; }
+    bool Shows(const input::WindowState&) const override { return true; }
+
+protected:
+    void SyncContent(const input::WindowState& state, const ScreenMetrics&) override
+    {
+        const QSignalBlocker quiet(this);
+        setFrameShape((state.style & WS_BORDER) != 0 ? QFrame::StyledPanel : QFrame::NoFrame);
+        setVerticalScrollBarPolicy((state.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        const QStringList entries = EntriesOf(state);
+        if (Entries() != entries) {
+            clear();
+            addItems(entries);
+        }
+        if (state.selection < 0) {
+            clearSelection();
+        }
+        setCurrentRow(state.selection);
+    }
+
+private:
+    QStringList Entries() const
+    {
+        QStringList entries;
+        for (int i = 0; i < count(); ++i) {
+            entries.push_back(item(i)->text());
+        }
+        return entries;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ControlView> MakeComboBoxView(const input::WindowState& state, QWidget& window)
+{
+    return std::make_unique<ComboBoxView>(state.handle, window, IsEditable(state));
+}
+
+std::unique_ptr<ControlView> MakeListBoxView(const input::WindowState& state, QWidget& window)
+{
+    return std::make_unique<ListBoxView>(state.handle, window);
+}
+
+}  // namespace platform::qt

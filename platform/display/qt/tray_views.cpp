@@ -1,0 +1,109 @@
+#include "display/qt/tray_views.h"
+
+#include <algorithm>
+
+#include "display/qt/control_kinds.h"
+#include "display/qt/icon_pixmaps.h"
+
+namespace platform::qt {
+namespace {
+
+constexpr int kIconSide = 16;   // device pixels, the tray's icon size
+constexpr int kSpacing = 4;
+
+// Keeps one entry per device icon, in the device's order: makes the missing
+// ones with `make`, drops the ones that went.
+template <typename Entry, typename Make>
+void Match(std::vector<Entry>& entries, const std::vector<input::TrayIcon>& icons, Make make)
+{
+    std::vector<Entry> kept;
+    for (const input::TrayIcon& icon : icons) {
+        const auto found = std::find_if(entries.begin(), entries.end(), [&](const Entry& entry) {
+            return entry.owner == icon.owner && entry.id == icon.id;
+        });
+        if (found != entries.end()) {
+            kept.push_back(std::move(*found));
+        } else {
+            kept.push_back(Entry{icon.owner, icon.id, make(icon)});
+        }
+    }
+    entries = std::move(kept);
+}
+
+}  // namespace
+
+QString TipOf(const input::TrayIcon& icon)
+{
+    if (!icon.tip.empty()) {
+        return ToQString(icon.tip);
+    }
+    const auto owner = input::Inspect(icon.owner);
+    return owner ? ToQString(owner->text) : QString();
+}
+
+TaskBar::TaskBar(QWidget& parent) : QWidget(&parent)
+{
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Button);
+}
+
+void TaskBar::Sync(const std::vector<input::TrayIcon>& icons, const ScreenMetrics& metrics)
+{
+    Match(entries_, icons, [this](const input::TrayIcon& icon) {
+        auto button = std::make_unique<QToolButton>(this);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        QObject::connect(button.get(), &QToolButton::clicked, this,
+                         [owner = icon.owner, id = icon.id] { input::TapTrayIcon(owner, id); });
+        button->show();
+        return button;
+    });
+    const int height = metrics.Host(ScreenMetrics::kBarHeight);
+    const int side = height - metrics.Host(kSpacing);
+    int right = metrics.Host(metrics.width) - metrics.Host(kSpacing);
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        QToolButton& button = *entries_[i].button;
+        button.setIcon(QIcon(PixmapOfIcon(icons[i].icon, metrics.scale)));
+        button.setIconSize(QSize(metrics.Host(kIconSide), metrics.Host(kIconSide)));
+        button.setToolTip(TipOf(icons[i]));
+        right -= side;
+        button.setGeometry(right, metrics.Host(kSpacing) / 2, side, side);
+    }
+}
+
+QToolButton* TaskBar::Button(HWND owner, UINT id)
+{
+    for (Entry& entry : entries_) {
+        if (entry.owner == owner && entry.id == id) {
+            return entry.button.get();
+        }
+    }
+    return nullptr;
+}
+
+bool HostTray::Available()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void HostTray::Sync(const std::vector<input::TrayIcon>& icons)
+{
+    Match(entries_, icons, [](const input::TrayIcon& icon) {
+        auto hostIcon = std::make_unique<QSystemTrayIcon>();
+        QObject::connect(hostIcon.get(), &QSystemTrayIcon::activated,
+                         [owner = icon.owner, id = icon.id](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason == QSystemTrayIcon::Trigger) {
+                                 input::TapTrayIcon(owner, id);
+                             }
+                         });
+        return hostIcon;
+    });
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        QSystemTrayIcon& hostIcon = *entries_[i].icon;
+        hostIcon.setIcon(QIcon(PixmapOfIcon(icons[i].icon, 1)));
+        hostIcon.setToolTip(TipOf(icons[i]));
+        hostIcon.show();
+    }
+}
+
+}  // namespace platform::qt
