@@ -91,29 +91,6 @@ protected:
         ASSERT_TRUE(platform::BootDevice(settings).ok);
     }
 
-    // The built-in numbers that the installer's boot found on this host.
-    static std::vector<DWORD> BuiltInNumbers()
-    {
-        std::vector<DWORD> numbers;
-        HKEY builtIn = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, 0, &builtIn) != 0) {
-            return numbers;
-        }
-        for (DWORD i = 0;; ++i) {
-            WCHAR name[256] = {};
-            DWORD length = 256;
-            if (RegEnumKeyExW(builtIn, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) {
-                break;
-            }
-            if (const auto index = ReadNumber(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + std::u16string(name),
-                                              u"Index")) {
-                numbers.push_back(*index);
-            }
-        }
-        RegCloseKey(builtIn);
-        return numbers;
-    }
-
     // Maps the pty as a built-in port on a number that neither the host's
     // ports nor the outputs use, and saves the settings of a run that had
     // Autostart ticked with outputs 2 and 5; false when the host holds 2 or 5.

@@ -1,5 +1,6 @@
 #include "display/qt/control_view.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
 
@@ -40,7 +41,9 @@ void ControlView::Sync(const input::WindowState& state, const ScreenMetrics& met
     widget.setEnabled(state.enabled);
     SyncContent(state, metrics);
     widget.setVisible(state.visible);
-    if (state.focused && !widget.hasFocus()) {
+    // The window layer's focus, unless a drop-down is open: moving the focus would close it.
+    if (state.focused && widget.window()->focusWidget() != widget.focusProxy() && widget.window()->focusWidget() != &widget &&
+        QApplication::activePopupWidget() == nullptr) {
         widget.setFocus(Qt::OtherFocusReason);
     }
 }

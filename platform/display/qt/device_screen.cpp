@@ -15,7 +15,6 @@ namespace {
 // A window that appears and goes again at once (a program that starts hidden
 // in the tray) should not flash on the host's desktop.
 constexpr int kShowAfterMilliseconds = 150;
-const QColor kDesktopColour(0x2E, 0x4A, 0x6B);
 
 bool IsDialog(const input::WindowState& state)
 {
@@ -75,10 +74,10 @@ DeviceScreen::DeviceScreen(std::shared_ptr<QtDisplay> display, ScreenMetrics met
     setFixedSize(metrics_.WindowSize());
     const int bar = metrics_.Host(ScreenMetrics::kBarHeight);
     screen_.setGeometry(0, bar, metrics_.Host(metrics_.width), metrics_.Host(metrics_.height));
+    // The desktop under the windows: a role of its own, so that the windows
+    // on it keep the palette's window colour.
     screen_.setAutoFillBackground(true);
-    QPalette desktop = screen_.palette();
-    desktop.setColor(QPalette::Window, kDesktopColour);
-    screen_.setPalette(desktop);
+    screen_.setBackgroundRole(QPalette::Dark);
     taskBar_.setGeometry(0, bar + screen_.height(), width(), bar);
     showSoon_.setSingleShot(true);
     showSoon_.setInterval(kShowAfterMilliseconds);

@@ -1,9 +1,9 @@
 // Combo boxes and list boxes. Their entries, selection and edit text always
 // come from the window layer; a person's choice and typing go to it as input
-// and come back as its answer. The edit field takes typed characters and
-// Backspace as key presses; any other edit (paste, delete) replaces its text.
+// and come back as its answer.
+#include <deque>
+
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -30,31 +30,60 @@ bool IsEditable(const input::WindowState& state)
     return (state.style & 0x3) == CBS_DROPDOWN;
 }
 
-// Typed characters and Backspace become WM_CHAR input to the control.
-class TypingFeed final : public QObject {
+// The edit field of a combo box is edited on the spot, as a person types,
+// and each edit goes to the window layer: appended characters as typed
+// characters, characters taken off the end as Backspace, anything else as
+// the whole new text. The window layer's text comes back a step behind; the
+// texts on its way are expected and leave the field alone, any other text
+// (one the program set) replaces what the field shows.
+class EditFeed {
 public:
-    explicit TypingFeed(HWND control) : control_(control) {}
+    explicit EditFeed(HWND control) : control_(control) {}
 
-    bool eventFilter(QObject* watched, QEvent* event) override
+    void Edited(const QString& after)
     {
-        if (event->type() != QEvent::KeyPress) {
-            return QObject::eventFilter(watched, event);
+        const QString before = shown_;
+        shown_ = after;
+        if (after.startsWith(before)) {
+            Feed(before, after.mid(before.size()), false);
+        } else if (before.startsWith(after)) {
+            QString backspaces;
+            for (qsizetype end = before.size() - 1; end >= after.size(); --end) {
+                expected_.push_back(before.left(end));
+                backspaces += QLatin1Char('\b');
+            }
+            input::Type(control_, backspaces.toStdU16String(), false);
+        } else {
+            expected_.push_back(QString());
+            Feed(QString(), after, true);
         }
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Backspace) {
-            input::Type(control_, u"\b", false);
-            return true;
+    }
+
+    // Whether the field should now show the window layer's text.
+    bool ShouldShow(const QString& text)
+    {
+        const auto found = std::find(expected_.begin(), expected_.end(), text);
+        if (found != expected_.end()) {
+            expected_.erase(expected_.begin(), found + 1);
+            return false;
         }
-        const QString text = key->text();
-        if (!text.isEmpty() && text.at(0).isPrint() && (key->modifiers() & ~Qt::ShiftModifier) == 0) {
-            input::Type(control_, text.toStdU16String(), false);
-            return true;
-        }
-        return QObject::eventFilter(watched, event);
+        expected_.clear();
+        shown_ = text;
+        return true;
     }
 
 private:
+    void Feed(const QString& start, const QString& typed, bool replace)
+    {
+        for (qsizetype i = 1; i <= typed.size(); ++i) {
+            expected_.push_back(start + typed.left(i));
+        }
+        input::Type(control_, typed.toStdU16String(), replace);
+    }
+
     HWND control_;
+    QString shown_;
+    std::deque<QString> expected_;
 };
 
 class ComboBoxView final : public QComboBox, public ControlView {
@@ -66,11 +95,7 @@ public:
         connect(this, &QComboBox::activated, this, [this](int index) { input::ChooseEntry(Handle(), index); });
         if (QLineEdit* field = lineEdit()) {
             setCompleter(nullptr);
-            field->setContextMenuPolicy(Qt::NoContextMenu);
-            field->installEventFilter(&typing_);
-            installEventFilter(&typing_);
-            connect(field, &QLineEdit::textEdited, this,
-                    [this](const QString& text) { input::Type(Handle(), text.toStdU16String(), true); });
+            connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { edits_.Edited(text); });
         }
         Attach(lineEdit());
     }
@@ -82,14 +107,22 @@ protected:
     void SyncContent(const input::WindowState& state, const ScreenMetrics& metrics) override
     {
         const QSignalBlocker quiet(this);
+        QLineEdit* field = lineEdit();
+        const QString shown = field != nullptr ? field->text() : QString();
         const QStringList entries = EntriesOf(state);
         if (Entries() != entries) {
             clear();
             addItems(entries);
         }
-        setCurrentIndex(state.selection);
-        if (QLineEdit* field = lineEdit(); field != nullptr && field->text() != ToQString(state.text)) {
-            field->setText(ToQString(state.text));
+        if (currentIndex() != state.selection) {
+            setCurrentIndex(state.selection);   // also puts the entry's text in an edit field
+        }
+        if (field != nullptr) {
+            const QString layer = ToQString(state.text);
+            const QString wanted = edits_.ShouldShow(layer) ? layer : shown;
+            if (field->text() != wanted) {
+                field->setText(wanted);
+            }
         }
         const int listHeight = metrics.Host(state.place.bottom - state.place.top - kClosedComboHeight);
         const int lineHeight = std::max(1, view()->sizeHintForRow(0));
@@ -113,7 +146,7 @@ private:
         return entries;
     }
 
-    TypingFeed typing_{Handle()};
+    EditFeed edits_{Handle()};
 };
 
 class ListBoxView final : public QListWidget, public ControlView {

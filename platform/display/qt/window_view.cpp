@@ -2,8 +2,6 @@
 
 #include <set>
 
-#include <QApplication>
-
 #include "display/qt/icon_pixmaps.h"
 #include "platform/user.h"
 
@@ -30,8 +28,9 @@ bool CoversTheScreen(const input::WindowState& state, const ScreenMetrics& metri
 WindowView::WindowView(HWND handle, QWidget& screen) : handle_(handle), frame_(&screen), messageIcon_(&frame_)
 {
     frame_.setProperty(kHandleProperty, QVariant::fromValue(reinterpret_cast<quintptr>(handle)));
-    // A window has the colours of the host's windows, not the desktop's under it.
-    frame_.setPalette(QApplication::palette());
+    // A window has the colours of a window, not of the desktop under it.
+    frame_.setBackgroundRole(QPalette::Window);
+    frame_.setForegroundRole(QPalette::WindowText);
     messageIcon_.hide();
 }
 
@@ -52,11 +51,11 @@ void WindowView::Sync(const input::WindowState& state, const ScreenMetrics& metr
 
 QWidget* WindowView::WidgetOf(HWND window)
 {
-    if (window == handle_) {
-        return &frame_;
+    // A lone control is known by the window's own handle too: its widget is the one that shows it.
+    if (const auto found = controls_.find(window); found != controls_.end()) {
+        return &found->second->Widget();
     }
-    const auto found = controls_.find(window);
-    return found != controls_.end() ? &found->second->Widget() : nullptr;
+    return window == handle_ ? &frame_ : nullptr;
 }
 
 void WindowView::SyncFrame(const input::WindowState& state, const ScreenMetrics& metrics)

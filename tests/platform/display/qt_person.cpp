@@ -70,9 +70,10 @@ void QtPerson::ChooseEntry(HWND control, int index)
         if (!WaitUntil([&] { return list->isVisible(); })) {
             return;
         }
-        // An open drop-down takes no release for a double click's time, so
-        // that the press that opened it cannot choose an entry at once.
-        QTest::qWait(QApplication::doubleClickInterval() + kQtWaitSlice);
+        // An open drop-down takes no release until a (coarse, so up to 5 %
+        // late) timer of a double click's time has run out, so that the press
+        // that opened it cannot choose an entry at once.
+        QTest::qWait(2 * QApplication::doubleClickInterval());
         const QRect entry = list->visualRect(list->model()->index(index, 0));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, entry.center());
     } else if (auto* box = qobject_cast<QListWidget*>(widget)) {

@@ -53,6 +53,7 @@ private:
 class QtPerson {
 public:
     explicit QtPerson(platform::qt::DeviceScreen& screen) : screen_(screen) {}
+    platform::qt::DeviceScreen& Screen() { return screen_; }
 
     // The widget that shows a device window or control, once the screen shows it.
     QWidget* Find(HWND window);
