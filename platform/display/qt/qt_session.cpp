@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -100,10 +99,18 @@ void WhenQtEndsTheProcess()
     ::_exit(program.Result());
 }
 
+// exit() destroys the objects of the calling thread first, and only then any
+// static object, so the guard runs while everything the program uses stands.
+struct ExitGuard {
+    ExitGuard() = default;
+    ExitGuard(const ExitGuard&) = delete;
+    ExitGuard& operator=(const ExitGuard&) = delete;
+    ~ExitGuard() { WhenQtEndsTheProcess(); }
+};
+
 void WatchForQtEndingTheProcess(QtSession::State& state)
 {
-    static std::once_flag registered;
-    std::call_once(registered, [] { std::atexit(WhenQtEndsTheProcess); });
+    thread_local ExitGuard guard;
     runningSession = &state;
 }
 
