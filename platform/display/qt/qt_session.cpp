@@ -94,9 +94,11 @@ void WhenQtEndsTheProcess()
         std::fflush(nullptr);
         ::_exit(EXIT_FAILURE);
     }
+    const int result = program.Result();
+    state->program.reset();   // joins the thread, which has ended
     state->finish();
     std::fflush(nullptr);
-    ::_exit(program.Result());
+    ::_exit(result);
 }
 
 // exit() destroys the objects of the calling thread first, and only then any
