@@ -28,48 +28,31 @@ std::optional<std::string_view> Variable(const char* name)
     return value != nullptr && *value != '\0' ? std::optional<std::string_view>(value) : std::nullopt;
 }
 
-void ReadKind(DisplayChoice& choice)
+std::optional<DisplayKind> ParseKind(std::string_view text)
 {
-    const auto value = Variable("TAVREL_DISPLAY");
-    if (!value || *value == "auto") {
-        return;
+    if (text == "auto") {
+        return DisplayKind::Auto;
     }
-    if (*value == "qt") {
-        choice.kind = DisplayKind::Qt;
-    } else if (*value == "headless") {
-        choice.kind = DisplayKind::Headless;
-    } else {
-        choice.problems.push_back("TAVREL_DISPLAY='" + std::string(*value) +
-                                  "' is none of auto, qt, headless; choosing automatically");
+    if (text == "qt") {
+        return DisplayKind::Qt;
     }
+    return text == "headless" ? std::optional(DisplayKind::Headless) : std::nullopt;
 }
 
-void ReadScreen(DisplayChoice& choice)
+// Takes the variable's value into `into` when it parses; otherwise names it
+// in `problems`, saying what it should be and what happens instead.
+template <typename Value>
+void Read(const char* name, std::optional<Value> (*parse)(std::string_view), Value& into, const std::string& refusal,
+          std::vector<std::string>& problems)
 {
-    const auto value = Variable("TAVREL_SCREEN");
-    if (!value) {
+    const auto text = Variable(name);
+    if (!text) {
         return;
     }
-    if (const auto size = ParseScreenSize(*value)) {
-        choice.screen = *size;
+    if (const auto value = parse(*text)) {
+        into = *value;
     } else {
-        choice.problems.push_back("TAVREL_SCREEN='" + std::string(*value) + "' is not WIDTHxHEIGHT with " +
-                                  std::to_string(kSmallestSide) + " to " + std::to_string(kLargestSide) +
-                                  " pixels each way; the screen is 240x320");
-    }
-}
-
-void ReadScale(DisplayChoice& choice)
-{
-    const auto value = Variable("TAVREL_SCREEN_SCALE");
-    if (!value) {
-        return;
-    }
-    if (const auto scale = ParseScreenScale(*value)) {
-        choice.scale = *scale;
-    } else {
-        choice.problems.push_back("TAVREL_SCREEN_SCALE='" + std::string(*value) + "' is not a whole number from 1 to " +
-                                  std::to_string(kLargestScale) + "; the host screen's size decides");
+        problems.push_back(std::string(name) + "='" + std::string(*text) + "' " + refusal);
     }
 }
 
@@ -99,9 +82,15 @@ std::optional<int> ParseScreenScale(std::string_view text)
 DisplayChoice DisplayChoiceFromEnvironment()
 {
     DisplayChoice choice;
-    ReadKind(choice);
-    ReadScreen(choice);
-    ReadScale(choice);
+    Read("TAVREL_DISPLAY", ParseKind, choice.kind, "is none of auto, qt, headless; choosing automatically",
+         choice.problems);
+    Read("TAVREL_SCREEN", ParseScreenSize, choice.screen,
+         "is not WIDTHxHEIGHT with " + std::to_string(kSmallestSide) + " to " + std::to_string(kLargestSide) +
+             " pixels each way; the screen is 240x320",
+         choice.problems);
+    Read("TAVREL_SCREEN_SCALE", ParseScreenScale, choice.scale,
+         "is not a whole number from 1 to " + std::to_string(kLargestScale) + "; the host screen's size decides",
+         choice.problems);
     return choice;
 }
 

@@ -25,6 +25,17 @@ QStringList EntriesOf(const input::WindowState& state)
     return entries;
 }
 
+// The texts a widget lists, by index.
+template <typename TextAt>
+QStringList ListedTexts(int count, TextAt textAt)
+{
+    QStringList texts;
+    for (int i = 0; i < count; ++i) {
+        texts.push_back(textAt(i));
+    }
+    return texts;
+}
+
 bool IsEditable(const input::WindowState& state)
 {
     return (state.style & 0x3) == CBS_DROPDOWN;
@@ -139,11 +150,7 @@ protected:
 private:
     QStringList Entries() const
     {
-        QStringList entries;
-        for (int i = 0; i < count(); ++i) {
-            entries.push_back(itemText(i));
-        }
-        return entries;
+        return ListedTexts(count(), [this](int i) { return itemText(i); });
     }
 
     EditFeed edits_{Handle()};
@@ -185,11 +192,7 @@ protected:
 private:
     QStringList Entries() const
     {
-        QStringList entries;
-        for (int i = 0; i < count(); ++i) {
-            entries.push_back(item(i)->text());
-        }
-        return entries;
+        return ListedTexts(count(), [this](int i) { return item(i)->text(); });
     }
 };
 

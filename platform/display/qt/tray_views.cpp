@@ -62,7 +62,7 @@ void TaskBar::Sync(const std::vector<input::TrayIcon>& icons, const ScreenMetric
     const int side = height - metrics.Host(kSpacing);
     int right = metrics.Host(metrics.width) - metrics.Host(kSpacing);
     for (std::size_t i = 0; i < icons.size(); ++i) {
-        QToolButton& button = *entries_[i].button;
+        QToolButton& button = *entries_[i].view;
         button.setIcon(QIcon(PixmapOfIcon(icons[i].icon, metrics.scale)));
         button.setIconSize(QSize(metrics.Host(kIconSide), metrics.Host(kIconSide)));
         button.setToolTip(TipOf(icons[i]));
@@ -73,9 +73,9 @@ void TaskBar::Sync(const std::vector<input::TrayIcon>& icons, const ScreenMetric
 
 QToolButton* TaskBar::Button(HWND owner, UINT id)
 {
-    for (Entry& entry : entries_) {
+    for (TrayEntry<QToolButton>& entry : entries_) {
         if (entry.owner == owner && entry.id == id) {
-            return entry.button.get();
+            return entry.view.get();
         }
     }
     return nullptr;
@@ -99,7 +99,7 @@ void HostTray::Sync(const std::vector<input::TrayIcon>& icons)
         return hostIcon;
     });
     for (std::size_t i = 0; i < icons.size(); ++i) {
-        QSystemTrayIcon& hostIcon = *entries_[i].icon;
+        QSystemTrayIcon& hostIcon = *entries_[i].view;
         hostIcon.setIcon(QIcon(PixmapOfIcon(icons[i].icon, 1)));
         hostIcon.setToolTip(TipOf(icons[i]));
         hostIcon.show();

@@ -15,6 +15,14 @@
 
 namespace platform::qt {
 
+// What shows one device icon, kept with the icon's owner and id.
+template <typename View>
+struct TrayEntry {
+    HWND owner;
+    UINT id;
+    std::unique_ptr<View> view;
+};
+
 class TaskBar final : public QWidget {
 public:
     explicit TaskBar(QWidget& parent);
@@ -24,12 +32,7 @@ public:
     QToolButton* Button(HWND owner, UINT id);
 
 private:
-    struct Entry {
-        HWND owner;
-        UINT id;
-        std::unique_ptr<QToolButton> button;
-    };
-    std::vector<Entry> entries_;
+    std::vector<TrayEntry<QToolButton>> entries_;
 };
 
 class HostTray {
@@ -38,12 +41,7 @@ public:
     static bool Available();
 
 private:
-    struct Entry {
-        HWND owner;
-        UINT id;
-        std::unique_ptr<QSystemTrayIcon> icon;
-    };
-    std::vector<Entry> entries_;
+    std::vector<TrayEntry<QSystemTrayIcon>> entries_;
 };
 
 // What a person reads on a device icon: its tip, or the caption of its owner.

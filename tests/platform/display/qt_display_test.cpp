@@ -252,6 +252,14 @@ TEST_F(QtDisplayTest, TheCaptionBarsOkAndCloseBoxAnswerTheDialog)
     EXPECT_TRUE(person_.WaitUntil([&] { return !screen_.screen().isVisible(); }));
 }
 
+TEST_F(QtDisplayTest, TheHostWindowsCloseBoxClosesTheForegroundWindowAsTheDevicesDoes)
+{
+    ASSERT_TRUE(person_.WaitUntil([&] { return screen_.screen().isVisible(); }));
+    EXPECT_FALSE(screen_.screen().close());   // the device decides, not the host window
+    EXPECT_EQ(dialog_->Result(), IDCANCEL);
+    EXPECT_EQ(Commands(), (std::vector<std::pair<int, int>>{{IDCANCEL, BN_CLICKED}}));
+}
+
 TEST_F(QtDisplayTest, AMessageBoxShowsItsIconTextAndButtonsAndAnswersWithThePressedOne)
 {
     auto answer = std::async(std::launch::async, [] {
