@@ -1,13 +1,12 @@
 // Combo boxes and list boxes. Their entries, selection and edit text always
 // come from the window layer; a person's choice and typing go to it as input
 // and come back as its answer.
-#include <deque>
-
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 
 #include "display/qt/control_kinds.h"
+#include "display/qt/edit_feed.h"
 #include "platform/user.h"
 
 namespace platform::qt {
@@ -40,62 +39,6 @@ bool IsEditable(const input::WindowState& state)
 {
     return (state.style & 0x3) == CBS_DROPDOWN;
 }
-
-// The edit field of a combo box is edited on the spot, as a person types,
-// and each edit goes to the window layer: appended characters as typed
-// characters, characters taken off the end as Backspace, anything else as
-// the whole new text. The window layer's text comes back a step behind; the
-// texts on its way are expected and leave the field alone, any other text
-// (one the program set) replaces what the field shows.
-class EditFeed {
-public:
-    explicit EditFeed(HWND control) : control_(control) {}
-
-    void Edited(const QString& after)
-    {
-        const QString before = shown_;
-        shown_ = after;
-        if (after.startsWith(before)) {
-            Feed(before, after.mid(before.size()), false);
-        } else if (before.startsWith(after)) {
-            QString backspaces;
-            for (qsizetype end = before.size() - 1; end >= after.size(); --end) {
-                expected_.push_back(before.left(end));
-                backspaces += QLatin1Char('\b');
-            }
-            input::Type(control_, backspaces.toStdU16String(), false);
-        } else {
-            expected_.push_back(QString());
-            Feed(QString(), after, true);
-        }
-    }
-
-    // Whether the field should now show the window layer's text.
-    bool ShouldShow(const QString& text)
-    {
-        const auto found = std::find(expected_.begin(), expected_.end(), text);
-        if (found != expected_.end()) {
-            expected_.erase(expected_.begin(), found + 1);
-            return false;
-        }
-        expected_.clear();
-        shown_ = text;
-        return true;
-    }
-
-private:
-    void Feed(const QString& start, const QString& typed, bool replace)
-    {
-        for (qsizetype i = 1; i <= typed.size(); ++i) {
-            expected_.push_back(start + typed.left(i));
-        }
-        input::Type(control_, typed.toStdU16String(), replace);
-    }
-
-    HWND control_;
-    QString shown_;
-    std::deque<QString> expected_;
-};
 
 class ComboBoxView final : public QComboBox, public ControlView {
 public:
