@@ -42,8 +42,9 @@ void ControlView::Sync(const input::WindowState& state, const ScreenMetrics& met
     SyncContent(state, metrics);
     widget.setVisible(state.visible);
     // The window layer's focus, unless a drop-down is open: moving the focus would close it.
-    if (state.focused && widget.window()->focusWidget() != widget.focusProxy() && widget.window()->focusWidget() != &widget &&
-        QApplication::activePopupWidget() == nullptr) {
+    const QWidget* current = widget.window()->focusWidget();
+    const bool hasIt = current != nullptr && (current == &widget || current == widget.focusProxy());
+    if (state.focused && !hasIt && QApplication::activePopupWidget() == nullptr) {
         widget.setFocus(Qt::OtherFocusReason);
     }
 }

@@ -96,21 +96,22 @@ void DeviceScreen::Refresh()
     display_->Changes()->Take();
     std::vector<HWND> oldestFirst = input::TopLevelWindows();
     std::reverse(oldestFirst.begin(), oldestFirst.end());
-    const bool deviceShowsWindow = SyncWindows(oldestFirst);
+    const std::set<HWND> shown = SyncWindows(oldestFirst);
     const HWND foreground = input::Foreground();
     Stack(oldestFirst, foreground);
-    SyncForeground(foreground);
+    SyncForeground(foreground, shown);
     SyncTray();
-    SyncWindowShown(deviceShowsWindow);
+    SyncWindowShown(!shown.empty());
+    shown_ = shown;
     if (afterRefresh_) {
         afterRefresh_();
     }
 }
 
-bool DeviceScreen::SyncWindows(const std::vector<HWND>& oldestFirst)
+std::set<HWND> DeviceScreen::SyncWindows(const std::vector<HWND>& oldestFirst)
 {
     std::set<HWND> present;
-    bool anyShown = false;
+    std::set<HWND> shown;
     for (HWND window : oldestFirst) {
         const auto state = input::Inspect(window);
         if (!state) {
@@ -122,10 +123,12 @@ bool DeviceScreen::SyncWindows(const std::vector<HWND>& oldestFirst)
             view = std::make_unique<WindowView>(window, screen_);
         }
         view->Sync(*state, metrics_);
-        anyShown = anyShown || state->visible;
+        if (state->visible) {
+            shown.insert(window);
+        }
     }
     std::erase_if(windows_, [&](const auto& entry) { return present.count(entry.first) == 0; });
-    return anyShown;
+    return shown;
 }
 
 void DeviceScreen::Stack(const std::vector<HWND>& oldestFirst, HWND foreground)
@@ -145,18 +148,17 @@ void DeviceScreen::Stack(const std::vector<HWND>& oldestFirst, HWND foreground)
     }
 }
 
-void DeviceScreen::SyncForeground(HWND foreground)
+void DeviceScreen::SyncForeground(HWND foreground, const std::set<HWND>& shown)
 {
-    std::optional<input::WindowState> state = foreground != nullptr ? input::Inspect(foreground) : std::nullopt;
-    if (state && !state->visible) {
-        state.reset();
-    }
+    std::optional<input::WindowState> state = shown.count(foreground) != 0 ? input::Inspect(foreground) : std::nullopt;
     caption_.Sync(state, metrics_);
     if (state) {
         setWindowTitle(ToQString(state->text));
     }
-    if (state && foreground != foreground_ && isVisible()) {
-        // A window of the device that comes forward brings the screen forward.
+    if (state && shown_.count(foreground) == 0 && isVisible()) {
+        // A window that the device has just shown (a message box, the program
+        // brought back) brings the screen forward; one that is only left in
+        // front when another goes does not take the host's focus.
         raise();
         activateWindow();
     }
@@ -171,8 +173,9 @@ void DeviceScreen::SyncTray()
         hostIcons_.Sync(icons);
     }
     hasTrayIcons_ = !icons.empty();
-    if (hasTrayIcons_) {
-        setWindowIcon(QIcon(PixmapOfIcon(icons.front().icon, 1)));
+    if (hasTrayIcons_ && icons.front().icon != windowIcon_) {
+        windowIcon_ = icons.front().icon;
+        setWindowIcon(QIcon(PixmapOfIcon(windowIcon_, 1)));
     }
 }
 

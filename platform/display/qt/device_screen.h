@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 
 #include <QSocketNotifier>
@@ -52,10 +53,10 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    // Syncs every top-level window; true when the device shows one.
-    bool SyncWindows(const std::vector<HWND>& oldestFirst);
+    // Syncs every top-level window; the ones shown.
+    std::set<HWND> SyncWindows(const std::vector<HWND>& oldestFirst);
     void Stack(const std::vector<HWND>& oldestFirst, HWND foreground);
-    void SyncForeground(HWND foreground);
+    void SyncForeground(HWND foreground, const std::set<HWND>& shown);
     void SyncTray();
     void SyncWindowShown(bool deviceShowsWindow);
     void ShowWindowNow();
@@ -72,7 +73,9 @@ private:
     QTimer showSoon_;
     bool wanted_ = false;
     bool hasTrayIcons_ = false;
+    HICON windowIcon_ = nullptr;
     HWND foreground_ = nullptr;
+    std::set<HWND> shown_;   // the device's windows shown at the last refresh
     std::function<void()> afterRefresh_;
 };
 

@@ -24,10 +24,24 @@ void Match(std::vector<Entry>& entries, const std::vector<input::TrayIcon>& icon
         if (found != entries.end()) {
             kept.push_back(std::move(*found));
         } else {
-            kept.push_back(Entry{icon.owner, icon.id, make(icon)});
+            kept.push_back(Entry{icon.owner, icon.id, make(icon), false, nullptr, QString()});
         }
     }
     entries = std::move(kept);
+}
+
+// Whether the entry shows another icon or tip than `icon` has; remembers them.
+template <typename Entry>
+bool Changed(Entry& entry, const input::TrayIcon& icon)
+{
+    const QString tip = TipOf(icon);
+    if (entry.drawn && entry.icon == icon.icon && entry.tip == tip) {
+        return false;
+    }
+    entry.drawn = true;
+    entry.icon = icon.icon;
+    entry.tip = tip;
+    return true;
 }
 
 }  // namespace
@@ -63,9 +77,11 @@ void TaskBar::Sync(const std::vector<input::TrayIcon>& icons, const ScreenMetric
     int right = metrics.Host(metrics.width) - metrics.Host(kSpacing);
     for (std::size_t i = 0; i < icons.size(); ++i) {
         QToolButton& button = *entries_[i].view;
-        button.setIcon(QIcon(PixmapOfIcon(icons[i].icon, metrics.scale)));
-        button.setIconSize(QSize(metrics.Host(kIconSide), metrics.Host(kIconSide)));
-        button.setToolTip(TipOf(icons[i]));
+        if (Changed(entries_[i], icons[i])) {
+            button.setIcon(QIcon(PixmapOfIcon(icons[i].icon, metrics.scale)));
+            button.setIconSize(QSize(metrics.Host(kIconSide), metrics.Host(kIconSide)));
+            button.setToolTip(entries_[i].tip);
+        }
         right -= side;
         button.setGeometry(right, metrics.Host(kSpacing) / 2, side, side);
     }
@@ -98,11 +114,14 @@ void HostTray::Sync(const std::vector<input::TrayIcon>& icons)
                          });
         return hostIcon;
     });
+    // A host tray redraws an icon at every change: only real changes go to it.
     for (std::size_t i = 0; i < icons.size(); ++i) {
-        QSystemTrayIcon& hostIcon = *entries_[i].view;
-        hostIcon.setIcon(QIcon(PixmapOfIcon(icons[i].icon, 1)));
-        hostIcon.setToolTip(TipOf(icons[i]));
-        hostIcon.show();
+        if (Changed(entries_[i], icons[i])) {
+            QSystemTrayIcon& hostIcon = *entries_[i].view;
+            hostIcon.setIcon(QIcon(PixmapOfIcon(icons[i].icon, 1)));
+            hostIcon.setToolTip(entries_[i].tip);
+            hostIcon.show();
+        }
     }
 }
 

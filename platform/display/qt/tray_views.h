@@ -21,6 +21,9 @@ struct TrayEntry {
     HWND owner;
     UINT id;
     std::unique_ptr<View> view;
+    bool drawn = false;     // the icon and tip below are on the view
+    HICON icon = nullptr;
+    QString tip;
 };
 
 class TaskBar final : public QWidget {
