@@ -87,9 +87,10 @@ protected:
         return std::count(taken.begin(), taken.end(), 2u) == 0 && std::count(taken.begin(), taken.end(), 3u) == 0;
     }
 
+    // Generous: a sanitizer build on a busy machine starts slowly.
     bool WaitForLinks() const
     {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        const auto deadline = std::chrono::steady_clock::now() + 90s;
         while (std::chrono::steady_clock::now() < deadline) {
             if (Exists(Link(2)) && Exists(Link(3))) {
                 return true;
@@ -164,7 +165,7 @@ public:
     }
 
     // ":N" once the server is up; empty when there is none.
-    std::string Display(std::chrono::seconds timeout = 30s)
+    std::string Display(std::chrono::seconds timeout = 60s)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (server_ && std::chrono::steady_clock::now() < deadline) {
