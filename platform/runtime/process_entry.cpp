@@ -1,52 +1,87 @@
-// The process entry: reads the configuration, boots the device, picks the
-// display, runs the program's WinMain on this (the user-interface) thread and
-// exits with its code. SIGTERM, SIGINT, SIGHUP and SIGQUIT close the program's
-// window, so the program ends as when a person closes it; one that comes while
-// the device boots ends the process without starting the program.
+// The process entry: reads the configuration, picks the display, boots the
+// device, runs the program's WinMain and exits with its code. On the headless
+// display WinMain runs on this thread; on the qt display Qt keeps this thread
+// and WinMain runs on a user-interface thread of its own. SIGTERM, SIGINT,
+// SIGHUP and SIGQUIT close the program's window, so the program ends as when a
+// person closes it; one that comes while the device boots ends the process
+// without starting the program.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "display/qt/qt_session.h"
 #include "platform/boot.h"
 #include "platform/display.h"
 #include "platform/user.h"
 #include "platform/winmain.h"
+#include "runtime/display_choice.h"
 #include "runtime/termination_watch.h"
 
 namespace {
 
-void ChooseDisplay()
+void Report(const std::vector<std::string>& problems)
 {
-    const char* chosen = std::getenv("TAVREL_DISPLAY");
-    const std::string display = chosen != nullptr ? chosen : "auto";
-    if (display == "qt") {
-        std::fputs("platform: the qt display is not part of this build; running headless\n", stderr);
-    } else if (display != "auto" && display != "headless") {
-        std::fprintf(stderr, "platform: unknown TAVREL_DISPLAY '%s'; running headless\n", display.c_str());
+    for (const std::string& problem : problems) {
+        std::fprintf(stderr, "platform: %s\n", problem.c_str());
     }
-    platform::SetDisplay(std::make_shared<platform::HeadlessDisplay>());
+}
+
+int RunWinMain()
+{
+    WCHAR commandLine[] = u"";
+    return WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW);
+}
+
+int RunHeadless(const platform::ScreenSize& screen)
+{
+    platform::SetDisplay(std::make_shared<platform::HeadlessDisplay>(screen.width, screen.height));
+    return RunWinMain();
+}
+
+// Qt, when the choice allows it and a display can be opened; null for headless.
+std::unique_ptr<platform::qt::QtSession> OpenQt(const platform::DisplayChoice& choice)
+{
+    using platform::DisplayKind;
+    if (choice.kind == DisplayKind::Headless) {
+        return nullptr;
+    }
+    if (choice.kind == DisplayKind::Auto && !platform::DisplayServerNamed()) {
+        std::fputs("platform: no display is named (DISPLAY, WAYLAND_DISPLAY); running headless\n", stderr);
+        return nullptr;
+    }
+    std::string whyNot;
+    auto session = platform::qt::QtSession::Open({choice.screen.width, choice.screen.height, choice.scale}, whyNot);
+    if (session == nullptr && choice.kind == DisplayKind::Qt) {
+        std::fprintf(stderr, "platform: TAVREL_DISPLAY=qt, but %s\n", whyNot.c_str());
+    } else if (session == nullptr) {
+        std::fprintf(stderr, "platform: %s; running headless\n", whyNot.c_str());
+    }
+    return session;
 }
 
 }  // namespace
 
 int main()
 {
+    const platform::DisplayChoice display = platform::DisplayChoiceFromEnvironment();
+    Report(display.problems);
     int exitCode = 0;
     {
-        // Before any other thread starts, so that only the watch receives the signals.
+        // Before any other thread starts (Qt's included), so that only the watch receives the signals.
         platform::TerminationWatch watch;
-        const platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
-        for (const std::string& problem : platform::BootDevice(settings).problems) {
-            std::fprintf(stderr, "platform: %s\n", problem.c_str());
+        std::unique_ptr<platform::qt::QtSession> qt = OpenQt(display);
+        if (qt == nullptr && display.kind == platform::DisplayKind::Qt) {
+            return EXIT_FAILURE;
         }
-        ChooseDisplay();
+        Report(platform::BootDevice(platform::DeviceSettingsFromEnvironment()).problems);
         if (const auto signal = watch.BootEnded()) {
             exitCode = platform::ExitCodeOfSignal(*signal);
         } else {
-            WCHAR commandLine[] = u"";
-            exitCode = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW);
+            exitCode = qt != nullptr ? qt->Run(RunWinMain, platform::ShutdownDevice) : RunHeadless(display.screen);
         }
+        qt.reset();
     }
     platform::ShutdownDevice();
     return exitCode;

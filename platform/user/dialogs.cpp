@@ -1,5 +1,6 @@
 // Modal dialogs from templates, the dialog manager's calls, and the default
 // dialog procedure.
+#include <algorithm>
 #include <limits>
 
 #include "platform/kernel.h"
@@ -47,6 +48,21 @@ HWND MakeControl(HWND dialog, const DialogTemplateWriter::Item& item, HINSTANCE 
     return MakeWindow(std::move(control));
 }
 
+// A dialog with DS_CENTER sits in the middle of the screen, wherever its template put it.
+RECT PlaceOfDialog(const DialogTemplateContent& content)
+{
+    RECT place = ToPixels(content.x, content.y, content.cx, content.cy);
+    if ((content.style & DS_CENTER) != 0) {
+        const LONG width = place.right - place.left;
+        const LONG height = place.bottom - place.top;
+        place.left = std::max<LONG>(0, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
+        place.top = std::max<LONG>(0, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
+        place.right = place.left + width;
+        place.bottom = place.top + height;
+    }
+    return place;
+}
+
 bool Ended(HWND dialog)
 {
     return ReadWindow<bool>(dialog, [](const Window& w) { return w.dialogEnded; }).value_or(true);
@@ -89,7 +105,7 @@ HWND CreateDialogWindow(const DialogTemplateContent& content, HINSTANCE instance
     window.exStyle = content.exStyle;
     window.text = content.caption;
     window.owner = owner;
-    window.place = ToPixels(content.x, content.y, content.cx, content.cy);
+    window.place = PlaceOfDialog(content);
     window.templatePlace = RECT{content.x, content.y, content.x + content.cx, content.y + content.cy};
     window.dialogProcedure = procedure;
     window.captionOk = (content.exStyle & WS_EX_CAPTIONOKBTN) != 0;

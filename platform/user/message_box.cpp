@@ -61,7 +61,7 @@ BOOL MessageBoxProcedure(HWND box, UINT message, WPARAM wParam, LPARAM)
 DialogTemplateContent BoxContent(LPCWSTR text, LPCWSTR caption, UINT type)
 {
     DialogTemplateContent content{};
-    content.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME;
+    content.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER;
     content.caption = caption;
     content.cx = 150;
     content.cy = 80;

@@ -22,28 +22,6 @@ platform::BootResult BootOn(const std::filesystem::path& root, const std::filesy
     return platform::BootDevice(settings);
 }
 
-// The built-in numbers that the installer's boot found on this host.
-std::vector<DWORD> BuiltInNumbers()
-{
-    std::vector<DWORD> numbers;
-    HKEY builtIn = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, 0, &builtIn) != 0) {
-        return numbers;
-    }
-    for (DWORD i = 0;; ++i) {
-        WCHAR name[256] = {};
-        DWORD length = 256;
-        if (RegEnumKeyExW(builtIn, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) {
-            break;
-        }
-        if (const auto index = ReadNumber(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + std::u16string(name), u"Index")) {
-            numbers.push_back(*index);
-        }
-    }
-    RegCloseKey(builtIn);
-    return numbers;
-}
-
 bool Holds(const std::vector<DWORD>& numbers, DWORD number)
 {
     return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
@@ -140,9 +118,14 @@ std::map<std::string, std::string> BootRunDevice::Environment() const
 }
 
 ChildProcess BootRunDevice::Run(const std::string& program, const std::string& name,
-                                const std::vector<std::string>& arguments, const StartBarrier* barrier) const
+                                const std::vector<std::string>& arguments, const StartBarrier* barrier,
+                                const std::map<std::string, std::string>& more) const
 {
-    return ChildProcess(program, arguments, Environment(), scratch() / name, barrier);
+    std::map<std::string, std::string> environment = Environment();
+    for (const auto& [variable, value] : more) {
+        environment[variable] = value;
+    }
+    return ChildProcess(program, arguments, environment, scratch() / name, barrier);
 }
 
 bool BootRunDevice::WaitForMainWindow(std::chrono::seconds timeout) const

@@ -83,9 +83,11 @@ public:
     void PlaceStartupShortcut() const;
 
     std::map<std::string, std::string> Environment() const;
-    // `name` names the files that keep its output.
+    // `name` names the files that keep its output; `more` adds to (or
+    // replaces in) the environment of the device.
     ChildProcess Run(const std::string& program, const std::string& name,
-                     const std::vector<std::string>& arguments = {}, const StartBarrier* barrier = nullptr) const;
+                     const std::vector<std::string>& arguments = {}, const StartBarrier* barrier = nullptr,
+                     const std::map<std::string, std::string>& more = {}) const;
     // Waits until a process of the device has created the program's main
     // window. It exists before its initialisation runs, and a close posted
     // to it from then on is handled once that initialisation is over.

@@ -1,0 +1,90 @@
+#include "display/qt/control_view.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFocusEvent>
+
+#include "display/qt/control_kinds.h"
+#include "platform/user.h"
+#include "user/window_factory.h"
+
+namespace platform::qt {
+namespace {
+
+// A person's click that gives a widget the focus moves the control's focus
+// too; focus that the display itself sets, or that comes back with the
+// window's activation, is only a mirror of the window layer and moves nothing.
+class FocusFeed final : public QObject {
+public:
+    explicit FocusFeed(HWND control) : control_(control) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn &&
+            static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) {
+            input::Focus(control_);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    HWND control_;
+};
+
+}  // namespace
+
+void ControlView::Sync(const input::WindowState& state, const ScreenMetrics& metrics)
+{
+    QWidget& widget = Widget();
+    widget.setFont(metrics.font);
+    widget.setGeometry(DrawnPlace(state, metrics));
+    widget.setEnabled(state.enabled);
+    SyncContent(state, metrics);
+    widget.setVisible(state.visible);
+    // The window layer's focus, unless a drop-down is open: moving the focus would close it.
+    const QWidget* current = widget.window()->focusWidget();
+    const bool hasIt = current != nullptr && (current == &widget || current == widget.focusProxy());
+    if (state.focused && !hasIt && QApplication::activePopupWidget() == nullptr) {
+        widget.setFocus(Qt::OtherFocusReason);
+    }
+}
+
+QRect ControlView::DrawnPlace(const input::WindowState& state, const ScreenMetrics& metrics) const
+{
+    return metrics.Host(state.place);
+}
+
+void ControlView::Attach(QWidget* alsoWatched)
+{
+    QWidget& widget = Widget();
+    widget.setProperty(kHandleProperty, QVariant::fromValue(reinterpret_cast<quintptr>(handle_)));
+    focusFeed_ = std::make_unique<FocusFeed>(handle_);
+    widget.installEventFilter(focusFeed_.get());
+    if (alsoWatched != nullptr) {
+        alsoWatched->installEventFilter(focusFeed_.get());
+    }
+}
+
+std::unique_ptr<ControlView> MakeControlView(const input::WindowState& state, QWidget& window)
+{
+    bool known = false;
+    switch (user::KindOfClass(state.className, known)) {
+    case user::WindowKind::Button: return MakeButtonView(state, window);
+    case user::WindowKind::ComboBox: return MakeComboBoxView(state, window);
+    case user::WindowKind::ListBox: return MakeListBoxView(state, window);
+    default: return MakeStaticView(state, window);
+    }
+}
+
+QString ToQString(const std::u16string& text)
+{
+    return QString::fromStdU16String(text);
+}
+
+HWND HandleOfWidget(const QWidget& widget)
+{
+    const QVariant handle = widget.property(kHandleProperty);
+    return handle.isValid() ? reinterpret_cast<HWND>(handle.value<quintptr>()) : nullptr;
+}
+
+}  // namespace platform::qt

@@ -1,0 +1,174 @@
+// When the display goes, or cannot be opened: the program ends as a closed
+// window ends it (its settings saved, its virtual ports removed), and a
+// display that cannot be opened is said so on stderr, leaving the device as
+// it was.
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "device_processes.h"
+#include "display/qt/display_loss.h"
+#include "platform/boot.h"
+#include "platform/user_input.h"
+#include "program_fixture.h"
+#include "resources/resource_ids.h"
+#include "support/pty_pair.h"
+#include "support/temp_device.h"
+
+namespace {
+
+using namespace tavrel::testing;
+using namespace std::chrono_literals;
+
+// ---- In the test process
+
+class ProgramWithoutAPerson : public ProgramTest {};
+
+TEST_F(ProgramWithoutAPerson, ClosingUntilEndedAnswersAnOpenMessageBoxAndSavesTheSettings)
+{
+    const HWND dialog = Launch();
+    ASSERT_NE(dialog, nullptr);
+    AddOutputs(dialog, {5});
+    person_.Type(dialog, IDC_INPUT_PORT, u"PORT4");
+    PressWithoutWaiting(dialog, IDC_START_STOP);
+    ASSERT_TRUE(person_.WaitForMessageBox().has_value());   // the program's thread waits in the box
+
+    EXPECT_TRUE(platform::qt::CloseUntilEnded([this](std::chrono::milliseconds wait) { return program_->WaitEnded(wait); },
+                                              30s));
+    EXPECT_EQ(WaitForExit(), 1);
+    EXPECT_EQ(UserNumber(u"Split"), 1u << (5 + 1));
+    EXPECT_TRUE(platform::input::TrayIcons().empty());
+}
+
+// ---- The program as a process
+
+class QtDisplayProcess : public DeviceProcessTest {
+protected:
+    ChildProcess RunTavrel(const std::string& name, const std::map<std::string, std::string>& display) const
+    {
+        return Run(TAVREL_PROGRAM_PATH, name, {}, nullptr, display);
+    }
+
+    // The device as ./scripts/run sets it up: the pty as COM9, relayed from
+    // the start to COM2 and COM3 with Autostart on. False when this host's
+    // own serial ports take COM2 or COM3.
+    bool PrepareDemoDevice() const
+    {
+        Install();
+        ChildProcess setup = Run(TAVREL_DEMO_SETUP_PATH, "setup", {gps().slavePath(), "12"});
+        EXPECT_EQ(setup.WaitExit(60s), 0) << setup.Errors();
+        Boot();
+        const std::vector<DWORD> taken = BuiltInNumbers();
+        platform::ShutdownDevice();
+        return std::count(taken.begin(), taken.end(), 2u) == 0 && std::count(taken.begin(), taken.end(), 3u) == 0;
+    }
+
+    std::vector<std::filesystem::path> DemoLinks() const { return {PortLink(2), PortLink(3)}; }
+
+    // As after a person closed the window: the settings saved (Autostart on
+    // puts the shortcut into the Startup folder) and the virtual ports gone.
+    void ExpectEndedAsIfClosed(ChildProcess& tavrel) const
+    {
+        EXPECT_EQ(tavrel.WaitExit(60s), 1) << tavrel.Errors();
+        for (const auto& link : DemoLinks()) {
+            EXPECT_FALSE(Exists(link)) << link;
+        }
+        EXPECT_TRUE(Exists(StartupShortcut()));
+        EXPECT_NE(ReadWholeFile(UserHive()).find("\"Split\""), std::string::npos);
+    }
+};
+
+TEST_F(QtDisplayProcess, OnTheQtDisplayTheProgramEndsOnSigtermAsWhenItsWindowIsClosed)
+{
+    if (!PrepareDemoDevice()) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM3";
+    }
+    ChildProcess tavrel = RunTavrel("tavrel", {{"TAVREL_DISPLAY", "qt"}, {"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(WaitForLinks(DemoLinks(), 90s)) << tavrel.Errors();  // generous: sanitizer builds start slowly
+    tavrel.Signal(SIGTERM);
+    ExpectEndedAsIfClosed(tavrel);
+}
+
+TEST_F(QtDisplayProcess, ADisplayThatCannotBeOpenedIsNamedAndQtInsistingEndsBeforeTheDevice)
+{
+    const std::map<std::string, std::string> noServer{{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":4093"}};
+    std::map<std::string, std::string> insisting = noServer;
+    insisting["TAVREL_DISPLAY"] = "qt";
+    ChildProcess refused = RunTavrel("refused", insisting);
+    EXPECT_EQ(refused.WaitExit(60s), 1);
+    EXPECT_NE(refused.Errors().find("platform: TAVREL_DISPLAY=qt, but no Qt platform of 'xcb' could be opened"),
+              std::string::npos)
+        << refused.Errors();
+    EXPECT_FALSE(Exists(root())) << "the device was touched";
+
+    std::map<std::string, std::string> automatic = noServer;
+    automatic["TAVREL_DISPLAY"] = "auto";
+    ChildProcess headless = RunTavrel("headless", automatic);
+    EXPECT_TRUE(WaitForError(headless, "running headless"));
+    // A signal while the device still boots would end it before the program starts.
+    ASSERT_TRUE(WaitForMainWindow()) << headless.Errors();
+    headless.Signal(SIGTERM);
+    EXPECT_EQ(headless.WaitExit(60s), 1) << headless.Errors();
+    EXPECT_NE(headless.Errors().find("; running headless\n"), std::string::npos) << headless.Errors();
+}
+
+// Xvfb, when it is installed: a display number of its own choosing.
+class Xvfb {
+public:
+    explicit Xvfb(const std::filesystem::path& output)
+    {
+        for (const char* folder : {"/usr/bin", "/usr/local/bin"}) {
+            if (Exists(std::filesystem::path(folder) / "Xvfb") && !server_) {
+                server_.emplace(std::string(folder) + "/Xvfb",
+                                std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+                                std::map<std::string, std::string>{}, output);
+            }
+        }
+    }
+
+    // ":N" once the server is up; empty when there is none.
+    std::string Display(std::chrono::seconds timeout = 60s)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (server_ && std::chrono::steady_clock::now() < deadline) {
+            const std::string said = server_->Output();
+            if (said.find('\n') != std::string::npos) {
+                return ":" + said.substr(0, said.find('\n'));
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return {};
+    }
+
+    void End() { server_->Signal(SIGTERM); }
+    bool Installed() const { return server_.has_value(); }
+
+private:
+    std::optional<ChildProcess> server_;
+};
+
+TEST_F(QtDisplayProcess, WhenTheXServerEndsTheProgramEndsAsIfItsWindowWereClosed)
+{
+    Xvfb server(scratch() / "xvfb");
+    if (!server.Installed()) {
+        GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps installs it)";
+    }
+    const std::string display = server.Display();
+    ASSERT_FALSE(display.empty());
+    if (!PrepareDemoDevice()) {
+        GTEST_SKIP() << "this host's own serial ports hold COM2 or COM3";
+    }
+    ChildProcess tavrel = RunTavrel("tavrel",
+                              {{"TAVREL_DISPLAY", "qt"}, {"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display}});
+    ASSERT_TRUE(WaitForLinks(DemoLinks(), 90s)) << tavrel.Errors();  // generous: sanitizer builds start slowly
+    server.End();
+    ExpectEndedAsIfClosed(tavrel);
+    EXPECT_NE(tavrel.Errors().find("platform: the display went away"), std::string::npos) << tavrel.Errors();
+}
+
+}  // namespace
