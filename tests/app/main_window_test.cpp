@@ -327,6 +327,9 @@ TEST_F(MainWindowTest, AStopWhileTheWorkerReportsAFailureEndsWhenTheWorkerHasEnd
     // The worker waits for its box, so it acknowledges no stop: Stop must
     // also end when the worker's thread does.
     PressWithoutWaiting(window, 1010);
+    // The stop clears the running flag before it waits; the failing worker
+    // clears it only once its box is answered. So this is the stop waiting.
+    ASSERT_TRUE(person_.WaitUntil([] { return RelayControl.running == 0; }));
     person_.Answer(*box);
     ASSERT_TRUE(person_.WaitUntil([&] { return person_.Text(window, 1010) == u"START SPLITTER"; }));
     platform::input::WaitForIdle(window);
