@@ -1,0 +1,18 @@
+#include "bench/relay.h"
+
+namespace tavrel::bench {
+
+std::string Relay::LinksLeft(bool& allRemoved) const
+{
+    std::string left;
+    for (const std::filesystem::path& link : outputLinks_) {
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(link, error))) {
+            left.append(" ").append(link.filename().string());   // appended: GCC 12 -Wrestrict misfires on " " + text
+        }
+    }
+    allRemoved = left.empty();
+    return allRemoved ? "links removed" : "links left:" + left;
+}
+
+}  // namespace tavrel::bench
