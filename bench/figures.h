@@ -59,10 +59,11 @@ struct RunFigures {
 };
 
 struct RealisticFigures {
-    std::size_t scheduled = 0;   // bytes due at the baud rate over the run
+    std::size_t scheduled = 0;   // bytes of the sentences due at the baud rate within the run
     std::size_t accepted = 0;    // bytes the input took in that time
-    Delivery delivery;           // on the read outputs
-    std::size_t neverReadHeld = 0;   // what the never-read output gave once it was read at the end
+    Delivery byTheEnd;           // on the read outputs, two seconds after the last write
+    Delivery forGood;            // on the read outputs, once the never-read output was read too
+    std::size_t neverReadHeld = 0;   // what the never-read output gave when it was read at last
     std::uint64_t residentStartKilobytes = 0;
     std::uint64_t residentEndKilobytes = 0;
 };

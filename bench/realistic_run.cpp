@@ -14,30 +14,37 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Sends each sentence when the line, at `bytesPerSecond`, would have
-// finished the ones before it; a sentence the input does not take by the end
-// of the run is not sent. Returns the bytes due by the end.
+// When the line, at `bytesPerSecond`, has finished the bytes before `offset`.
+Clock::time_point DueTime(Clock::time_point start, std::size_t offset, double bytesPerSecond)
+{
+    return start + std::chrono::duration_cast<Clock::duration>(
+                       std::chrono::duration<double>(static_cast<double>(offset) / bytesPerSecond));
+}
+
+// Sends each sentence when it is due; once the input has refused part of
+// one until the end of the run, nothing more is sent. Returns the bytes of
+// the sentences due before the end.
 std::size_t SendPaced(const InputLine& input, const NmeaStream& stream, double bytesPerSecond,
                       Clock::time_point start, Clock::time_point end, WriterProgress& progress)
 {
     std::size_t lineStart = 0;
+    bool refused = false;
     for (const std::size_t lineEnd : stream.lineEnds) {
-        const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(static_cast<double>(lineStart) / bytesPerSecond));
+        const Clock::time_point due = DueTime(start, lineStart, bytesPerSecond);
         if (due >= end) {
             break;
         }
-        std::this_thread::sleep_until(due);
-        const auto line = std::span(stream.bytes).subspan(lineStart, lineEnd - lineStart);
-        const std::size_t written = input.Write(line, end);
-        progress.accepted += written;
-        lineStart = lineEnd;
-        if (written < line.size()) {
-            break;
+        if (!refused) {
+            std::this_thread::sleep_until(due);
+            const auto line = std::span(stream.bytes).subspan(lineStart, lineEnd - lineStart);
+            const std::size_t written = input.Write(line, end);
+            progress.accepted += written;
+            refused = written < line.size();
         }
+        lineStart = lineEnd;
     }
-    return std::min(stream.bytes.size(),
-                    static_cast<std::size_t>(bytesPerSecond * Seconds(end - start)));
+    std::this_thread::sleep_until(end);
+    return lineStart;
 }
 
 }  // namespace
@@ -71,11 +78,16 @@ RealisticFigures MeasureRealistic(Relay& relay, const InputLine& input, const Re
     });
     ReadUntilDelivered(readers, checks, progress, start);
     writer.join();
-
     figures.accepted = progress.accepted;
-    figures.delivery = Tally(checks, figures.accepted);
+    figures.byTheEnd = Tally(checks, figures.accepted);
+
+    // A relay that holds the others back for the hung reader lets them go on once it reads.
     readers.SetPaused(neverRead, false);
-    figures.neverReadHeld = readers.Drain(500ms);
+    checks[neverRead].emplace(stream.bytes);
+    ReadUntilDelivered(readers, checks, progress, start);
+    figures.neverReadHeld = checks[neverRead]->received();
+    checks[neverRead].reset();
+    figures.forGood = Tally(checks, figures.accepted);
     relay.Terminate();
     return figures;
 }

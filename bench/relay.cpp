@@ -2,7 +2,7 @@
 
 namespace tavrel::bench {
 
-std::string Relay::LinksLeft(bool& allRemoved) const
+ExitOutcome Relay::LinksLeft() const
 {
     std::string left;
     for (const std::filesystem::path& link : outputLinks_) {
@@ -11,8 +11,7 @@ std::string Relay::LinksLeft(bool& allRemoved) const
             left.append(" ").append(link.filename().string());   // appended: GCC 12 -Wrestrict misfires on " " + text
         }
     }
-    allRemoved = left.empty();
-    return allRemoved ? "links removed" : "links left:" + left;
+    return {left.empty() ? "links removed" : "links left:" + left, left.empty()};
 }
 
 }  // namespace tavrel::bench

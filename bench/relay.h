@@ -37,8 +37,8 @@ public:
     const std::vector<std::filesystem::path>& outputLinks() const { return outputLinks_; }
 
 protected:
-    // "links removed" or "links left: COM2 COM3".
-    std::string LinksLeft(bool& allRemoved) const;
+    // Whether every output link is gone, in words: "links removed" or "links left: COM2 COM3".
+    ExitOutcome LinksLeft() const;
 
     std::vector<std::filesystem::path> outputLinks_;
 };

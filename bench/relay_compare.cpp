@@ -121,6 +121,20 @@ std::vector<RealisticResult> MeasureRealisticRuns(const Options& options)
     return results;
 }
 
+// How each figure was taken, printed under the tables.
+const char* const kMethod =
+    "How: each run starts the relay afresh on a new input pseudo-terminal (Tavrel on a fresh device, input COM9, "
+    "Autostart, headless; socat as one process, or socat | tee | one socat per output, in one process group). "
+    "Latency: one byte at a time after a gap drawn evenly from 0.2–30 ms, from just before its write on the input "
+    "until the last output has read it (one reader thread polls every output). Throughput: 100-byte writes as fast "
+    "as the input takes them, every output read and compared byte for byte; from the first write to the last byte at "
+    "the slowest output. CPU: utime + stime of every process of the relay (/proc/<pid>/stat, 10 ms ticks) over the "
+    "throughput phase, per 10^6 bytes of input. Wake-ups: voluntary + nonvoluntary context switches of each thread "
+    "(/proc/<pid>/task/*/status) with nothing sent. VmRSS: summed over the relay's processes after the throughput "
+    "phase (shared library pages count once per process). Launch: from just before the spawn, while the input sends a "
+    "byte every millisecond; a port counts as existing once its link opens and stays (Tavrel probes its ports "
+    "first). SIGTERM → exit: until waitpid has returned for every process.\n";
+
 std::string LoadAverage()
 {
     const std::string text = ReadProcText("/proc/loadavg");
@@ -145,6 +159,7 @@ void PrintReport(const Options& options, const std::vector<ComparedRuns>& compar
                   << "Target: nothing missing on the read outputs; memory flat.\n\n"
                   << RealisticTable(realistic, kRealisticOutputs);
     }
+    std::cout << "\n" << kMethod;
     const std::string failures = FailureList(compared, realistic);
     if (!failures.empty()) {
         std::cout << "\n### Runs that failed\n\n" << failures;

@@ -67,18 +67,19 @@ std::string IdleThreadTable(const std::vector<ComparedRuns>& compared)
 
 std::string RealisticTable(const std::vector<RealisticResult>& results, int outputs)
 {
-    std::string table = MarkdownRow({"baud", "relay", "bytes due", "the input took",
-                                     "on the " + std::to_string(outputs - 1) + " read outputs", "the never-read output gave at the end",
-                                     "VmRSS start → end (MiB)"}) +
-                        "|---|---|---|---|---|---|---|\n";
+    const std::string readOutputs = "the " + std::to_string(outputs - 1) + " read outputs";
+    std::string table = MarkdownRow({"baud", "relay", "bytes due", "the input took", readOutputs + " by the end",
+                                     readOutputs + " once the never-read one was read too",
+                                     "the never-read output gave then", "VmRSS start → end (MiB)"}) +
+                        "|---|---|---|---|---|---|---|---|\n";
     for (const RealisticResult& result : results) {
         if (!result.figures) {
-            table += MarkdownRow({std::to_string(result.baud), result.relay, "failed", "—", "—", "—", "—"});
+            table += MarkdownRow({std::to_string(result.baud), result.relay, "failed", "—", "—", "—", "—", "—"});
             continue;
         }
         const RealisticFigures& f = *result.figures;
         table += MarkdownRow({std::to_string(result.baud), result.relay, std::to_string(f.scheduled),
-                              std::to_string(f.accepted), DeliveryText(f.delivery),
+                              std::to_string(f.accepted), DeliveryText(f.byTheEnd), DeliveryText(f.forGood),
                               std::to_string(f.neverReadHeld),
                               Mebibytes(f.residentStartKilobytes) + " → " + Mebibytes(f.residentEndKilobytes)});
     }

@@ -128,9 +128,8 @@ ExitOutcome SocatRelay::Outcome() const
             exits += (exits.empty() ? "" : "/") + words;
         }
     }
-    bool linksRemoved = false;
-    const std::string links = LinksLeft(linksRemoved);
-    return {exits + ", " + links, linksRemoved};
+    const ExitOutcome links = LinksLeft();
+    return {exits + ", " + links.words, links.asRequired};
 }
 
 }  // namespace tavrel::bench

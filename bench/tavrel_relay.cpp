@@ -84,11 +84,10 @@ bool TavrelRelay::SettingsSaved() const
 
 ExitOutcome TavrelRelay::Outcome() const
 {
-    bool linksRemoved = false;
-    const std::string links = LinksLeft(linksRemoved);
+    const ExitOutcome links = LinksLeft();
     const bool saved = SettingsSaved();
-    return {DescribeExit(exitStatus_) + ", " + (saved ? "settings saved" : "settings NOT saved") + ", " + links,
-            saved && linksRemoved};
+    return {DescribeExit(exitStatus_) + ", " + (saved ? "settings saved" : "settings NOT saved") + ", " + links.words,
+            saved && links.asRequired};
 }
 
 }  // namespace tavrel::bench
