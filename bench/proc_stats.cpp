@@ -124,6 +124,9 @@ std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes)
             sample.thread = static_cast<pid_t>(ParseNumber(task.path().filename().string()).value_or(0));
             sample.name = WithoutNewline(ReadProcText(folder + "/comm"));
             sample.sleepsIn = WithoutNewline(ReadProcText(folder + "/wchan"));
+            if (sample.sleepsIn == "0") {
+                sample.sleepsIn = "(running)";   // the kernel shows 0 for a thread that is not waiting
+            }
             sample.switches = StatusNumber(status, "voluntary_ctxt_switches").value_or(0) +
                               StatusNumber(status, "nonvoluntary_ctxt_switches").value_or(0);
             samples.push_back(sample);

@@ -36,7 +36,7 @@ struct ThreadSample {
     pid_t process = 0;
     pid_t thread = 0;
     std::string name;       // comm
-    std::string sleepsIn;   // wchan: the kernel function the thread waits in
+    std::string sleepsIn;   // wchan: the kernel function the thread waits in, or "(running)"
     std::uint64_t switches = 0;   // voluntary + nonvoluntary context switches
 };
 

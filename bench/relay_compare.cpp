@@ -1,6 +1,6 @@
 // relay_compare: Tavrel and socat side by side, as real processes on real
 // pseudo-terminals, in alternating runs of the same invocation; prints one
-// markdown table with the issue's targets, the idle wake-ups by thread, and
+// markdown table with the targets set for Tavrel, the idle wake-ups by thread, and
 // the realistic run (NMEA at 4800 and 115200 baud, one output never read).
 //
 //   cmake --preset bench && cmake --build --preset bench && build/bench/bench/relay_compare [--quick]
@@ -15,6 +15,7 @@
 #include "bench/proc_stats.h"
 #include "bench/report.h"
 #include "bench/report_cells.h"
+#include "bench/report_page.h"
 #include "bench/sessions.h"
 #include "bench/socat_relay.h"
 #include "bench/tavrel_relay.h"
@@ -25,8 +26,6 @@ namespace {
 using namespace tavrel::bench;
 
 enum class RelayKind { Tavrel, Socat };
-
-constexpr int kRealisticOutputs = 9;
 
 // The two relays in the order of this turn, so that neither always goes first.
 std::vector<RelayKind> InTurn(std::size_t turn)
@@ -101,6 +100,12 @@ void MeasureSideBySide(const Options& options, std::vector<ComparedRuns>& compar
     }
 }
 
+std::string LoadAverage()
+{
+    const std::string text = ReadProcText("/proc/loadavg");
+    return text.substr(0, text.find(' '));
+}
+
 std::vector<RealisticResult> MeasureRealisticRuns(const Options& options)
 {
     std::vector<RealisticResult> results;
@@ -111,7 +116,7 @@ std::vector<RealisticResult> MeasureRealisticRuns(const Options& options)
             std::fprintf(stderr, "realistic run: %s at %d baud for %d s\n", result.relay.c_str(), baud,
                          options.neverReadSeconds);
             const RealisticPlan plan{baud, std::chrono::seconds(options.neverReadSeconds)};
-            result.figures = Attempt<RealisticFigures>(kind, kRealisticOutputs, baud, result.failure,
+            result.figures = Attempt<RealisticFigures>(kind, kRealisticRunOutputs, baud, result.failure,
                                                        [&](Relay& relay, const InputLine& input) {
                                                            return MeasureRealistic(relay, input, plan);
                                                        });
@@ -119,51 +124,6 @@ std::vector<RealisticResult> MeasureRealisticRuns(const Options& options)
         }
     }
     return results;
-}
-
-// How each figure was taken, printed under the tables.
-const char* const kMethod =
-    "How: each run starts the relay afresh on a new input pseudo-terminal (Tavrel on a fresh device, input COM9, "
-    "Autostart, headless; socat as one process, or socat | tee | one socat per output, in one process group). "
-    "Latency: one byte at a time after a gap drawn evenly from 0.2–30 ms, from just before its write on the input "
-    "until the last output has read it (one reader thread polls every output). Throughput: 100-byte writes as fast "
-    "as the input takes them, every output read and compared byte for byte; from the first write to the last byte at "
-    "the slowest output. CPU: utime + stime of every process of the relay (/proc/<pid>/stat, 10 ms ticks) over the "
-    "throughput phase, per 10^6 bytes of input. Wake-ups: voluntary + nonvoluntary context switches of each thread "
-    "(/proc/<pid>/task/*/status) with nothing sent. VmRSS: summed over the relay's processes after the throughput "
-    "phase (shared library pages count once per process). Launch: from just before the spawn, while the input sends a "
-    "byte every millisecond; a port counts as existing once its link opens and stays (Tavrel probes its ports "
-    "first). SIGTERM → exit: until waitpid has returned for every process.\n";
-
-std::string LoadAverage()
-{
-    const std::string text = ReadProcText("/proc/loadavg");
-    return text.substr(0, text.find(' '));
-}
-
-void PrintReport(const Options& options, const std::vector<ComparedRuns>& compared,
-                 const std::vector<RealisticResult>& realistic, const std::string& loadBefore)
-{
-    std::cout << "## Tavrel and socat side by side (" << (options.quick ? "quick" : "full") << " mode)\n\n"
-              << options.runs << " alternating run(s) of each relay per output count; "
-              << options.plan.latencySamples << " latency bytes and " << options.plan.throughputBytes / 1'000'000
-              << " MB of throughput per run; " << options.plan.idle.count() / 1000 << " s idle. "
-              << "Medians over the runs, (min–max) when there are several; latency pooled over the runs. "
-              << "Load average " << loadBefore << " before, " << LoadAverage() << " after, on "
-              << std::thread::hardware_concurrency() << " CPUs.\n\n"
-              << SideBySideTable(compared) << "\n### Wake-ups with an idle input, by thread\n\n"
-              << IdleThreadTable(compared);
-    if (options.realistic) {
-        std::cout << "\n### Realistic run: NMEA sentences paced at the baud rate for " << options.neverReadSeconds
-                  << " s, " << kRealisticOutputs << " outputs, the last never read\n\n"
-                  << "Target: nothing missing on the read outputs; memory flat.\n\n"
-                  << RealisticTable(realistic, kRealisticOutputs);
-    }
-    std::cout << "\n" << kMethod;
-    const std::string failures = FailureList(compared, realistic);
-    if (!failures.empty()) {
-        std::cout << "\n### Runs that failed\n\n" << failures;
-    }
 }
 
 }  // namespace
@@ -183,6 +143,7 @@ int main(int argc, char** argv)
     MeasureSideBySide(*options, compared);
     const std::vector<RealisticResult> realistic =
         options->realistic ? MeasureRealisticRuns(*options) : std::vector<RealisticResult>{};
-    PrintReport(*options, compared, realistic, loadBefore);
+    std::cout << ReportPage(*options, {loadBefore, LoadAverage(), std::thread::hardware_concurrency()}, compared,
+                            realistic);
     return FailureList(compared, realistic).empty() ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 // The benchmark's report in markdown: one table with Tavrel and socat side
-// by side and the target beside each figure that has one, the idle
+// by side and the relay's target beside each figure that has one, the idle
 // wake-ups thread by thread, and the realistic run.
 #pragma once
 

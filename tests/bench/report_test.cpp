@@ -5,6 +5,7 @@
 
 #include "bench/report.h"
 #include "bench/report_cells.h"
+#include "bench/report_page.h"
 #include "bench/run_measures.h"
 
 namespace {
@@ -120,6 +121,21 @@ TEST(Report, FailedRunsAreListedAndLeaveTheirCellsEmpty)
     EXPECT_NE(RowOf(table, "latency median, 1 output").find("| — |"), std::string::npos) << table;
     EXPECT_NE(RowOf(table, "latency median, 1 output").find("not measured"), std::string::npos) << table;
     EXPECT_EQ(FailureList({one}, {}), "- Tavrel, 1 output: no byte reached output(s) 0\n");
+}
+
+TEST(ReportPage, ThePageSaysHowBusyTheMachineWasAndListsWhatFailed)
+{
+    std::string error;
+    const auto options = ParseOptions({"--quick", "--no-realistic"}, error);
+    ASSERT_TRUE(options);
+    ComparedRuns one{1, {}, {}};
+    one.socat.failures = {"cannot start socat"};
+    const std::string page = ReportPage(*options, {"3.50", "1.25", 2}, {one}, {});
+    EXPECT_NE(page.find("(quick mode)"), std::string::npos);
+    EXPECT_NE(page.find("Load average 3.50 before, 1.25 after, on 2 CPUs"), std::string::npos);
+    EXPECT_NE(page.find("| figure | Tavrel | socat |"), std::string::npos);
+    EXPECT_EQ(page.find("Realistic run"), std::string::npos);
+    EXPECT_NE(page.find("- socat, 1 output: cannot start socat"), std::string::npos) << page;
 }
 
 }  // namespace
