@@ -20,32 +20,38 @@ bool AllDelivered(const std::vector<std::optional<StreamCheck>>& checks, std::si
 
 }  // namespace
 
-Clock::time_point ReadUntilDelivered(OutputReaders& readers, std::vector<std::optional<StreamCheck>>& checks,
-                                     const WriterProgress& writer, Clock::time_point start)
+void ReadWhileWriting(OutputReaders& readers, const WriterProgress& writer, const OutputReaders::Handler& take,
+                      const std::function<bool()>& complete)
 {
-    Clock::time_point lastByte = start;
     Clock::time_point lastActivity = Clock::now();
     std::optional<Clock::time_point> writerDone;
     while (true) {
-        const std::size_t active = readers.Read(50ms, [&](std::size_t output, std::span<const unsigned char> bytes,
-                                                          Clock::time_point seen) {
-            if (checks[output]) {
-                checks[output]->Received(bytes);
-                lastByte = seen;
-            }
-        });
+        const std::size_t active = readers.Read(50ms, take);
         const Clock::time_point now = Clock::now();
         lastActivity = active > 0 ? now : lastActivity;
         if (!writerDone && writer.done) {
             writerDone = now;
         }
-        if (writerDone && AllDelivered(checks, writer.accepted)) {
-            return lastByte;
-        }
-        if (writerDone && now - std::max(lastActivity, *writerDone) > kQuietAfterWriter) {
-            return lastByte;
+        if (writerDone && (complete() || now - std::max(lastActivity, *writerDone) > kQuietAfterWriter)) {
+            return;
         }
     }
+}
+
+Clock::time_point ReadUntilDelivered(OutputReaders& readers, std::vector<std::optional<StreamCheck>>& checks,
+                                     const WriterProgress& writer, Clock::time_point start)
+{
+    Clock::time_point lastByte = start;
+    ReadWhileWriting(
+        readers, writer,
+        [&](std::size_t output, std::span<const unsigned char> bytes, Clock::time_point seen) {
+            if (checks[output]) {
+                checks[output]->Received(bytes);
+                lastByte = seen;
+            }
+        },
+        [&] { return AllDelivered(checks, writer.accepted); });
+    return lastByte;
 }
 
 Delivery Tally(const std::vector<std::optional<StreamCheck>>& checks, std::size_t accepted)

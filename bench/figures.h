@@ -21,8 +21,8 @@ struct LaunchFigures {
 
 struct LatencyFigures {
     std::vector<double> millis;    // input write → every output has the byte, per byte
-    std::size_t unanswered = 0;    // bytes that some output never got within the time-out
-    std::size_t garbled = 0;       // bytes that came otherwise than alone and unchanged
+    std::size_t unanswered = 0;    // bytes sent that some output never got
+    std::size_t garbled = 0;       // bytes read that were never sent at that place
 };
 
 // What reached the outputs that were read, against what the input took.

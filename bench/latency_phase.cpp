@@ -1,54 +1,21 @@
-// Latency: one byte at a time, after a random gap, timed from just before
-// its write on the input until the moment the last output has read it.
+// Latency: numbered bytes sent one by one at random moments, each timed from
+// just before its write on the input until the moment the last output has
+// read it. The moments do not wait for the relay: each gap is 0.2 ms plus an
+// exponential wait (10 ms on average), so a relay that polls is met at every
+// phase of its period, whatever the period, and looks neither slower nor
+// faster than it is on average.
 #include <thread>
 
+#include "bench/latency_ledger.h"
 #include "bench/phases.h"
 
 namespace tavrel::bench {
 namespace {
 
-using namespace std::chrono_literals;
-
-// Gaps spread evenly over 0.2 to 30 ms: a relay that polls with a period up
-// to 30 ms meets the bytes at every phase of its period, not at a lucky one.
-std::chrono::nanoseconds RandomGap(std::mt19937& random)
+Clock::duration RandomGap(std::mt19937& random)
 {
-    std::uniform_int_distribution<std::int64_t> microseconds(200, 30'000);
-    return std::chrono::microseconds(microseconds(random));
-}
-
-enum class Arrival { AtEveryOutput, Missing, Garbled };
-
-struct OneByte {
-    Arrival arrival = Arrival::AtEveryOutput;
-    double millis = 0;
-};
-
-OneByte SendOne(const InputLine& input, OutputReaders& readers, unsigned char byte)
-{
-    std::vector<bool> arrived(readers.size(), false);
-    std::size_t arrivals = 0;
-    bool garbled = false;
-    const Clock::time_point sent = Clock::now();
-    Clock::time_point last = sent;
-    if (input.WriteNow({&byte, 1}) != 1) {
-        return {Arrival::Missing, 0};
-    }
-    const Clock::time_point deadline = sent + 2s;
-    while (arrivals < readers.size() && Clock::now() < deadline) {
-        readers.Read(10ms, [&](std::size_t output, std::span<const unsigned char> bytes, Clock::time_point seen) {
-            garbled = garbled || arrived[output] || bytes.size() != 1 || bytes[0] != byte;
-            if (!arrived[output]) {
-                arrived[output] = true;
-                ++arrivals;
-            }
-            last = std::max(last, seen);
-        });
-    }
-    if (garbled) {
-        return {Arrival::Garbled, 0};
-    }
-    return {arrivals == readers.size() ? Arrival::AtEveryOutput : Arrival::Missing, Milliseconds(last - sent)};
+    std::exponential_distribution<double> wait(1.0 / 10e-3);
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(0.2e-3 + wait(random)));
 }
 
 }  // namespace
@@ -56,25 +23,31 @@ OneByte SendOne(const InputLine& input, OutputReaders& readers, unsigned char by
 LatencyFigures MeasureLatency(const InputLine& input, OutputReaders& readers, std::size_t samples,
                               std::mt19937& random)
 {
-    LatencyFigures figures;
-    for (std::size_t k = 0; k < samples; ++k) {
-        std::this_thread::sleep_for(RandomGap(random));
-        const OneByte one = SendOne(input, readers, static_cast<unsigned char>(1 + k % 255));
-        switch (one.arrival) {
-        case Arrival::AtEveryOutput:
-            figures.millis.push_back(one.millis);
-            break;
-        case Arrival::Missing:
-            ++figures.unanswered;
-            readers.Drain(200ms);
-            break;
-        case Arrival::Garbled:
-            ++figures.garbled;
-            readers.Drain(200ms);
-            break;
+    LatencyLedger ledger(readers.size(), samples);
+    std::vector<Clock::time_point> sentAt(samples);
+    WriterProgress progress;
+    std::jthread writer([&] {
+        Clock::time_point due = Clock::now();
+        for (std::size_t number = 0; number < samples; ++number) {
+            due += RandomGap(random);
+            std::this_thread::sleep_until(due);
+            const unsigned char byte = LatencyLedger::ValueOf(number);
+            sentAt[number] = Clock::now();
+            if (input.WriteNow({&byte, 1}) != 1) {
+                break;
+            }
+            progress.accepted = number + 1;
         }
-    }
-    return figures;
+        progress.done = true;
+    });
+    ReadWhileWriting(
+        readers, progress,
+        [&](std::size_t output, std::span<const unsigned char> bytes, Clock::time_point seen) {
+            ledger.Read(output, bytes, seen);
+        },
+        [&] { return ledger.Complete(progress.accepted); });
+    writer.join();
+    return ledger.Figures(sentAt, progress.accepted);
 }
 
 }  // namespace tavrel::bench

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <random>
 #include <vector>
@@ -26,8 +27,8 @@ LaunchFigures MeasureLaunch(Relay& relay, const InputLine& input, OutputReaders&
 // Context switches of every thread of the relay while nothing is sent.
 std::vector<ThreadWakeups> MeasureIdle(const Relay& relay, std::chrono::milliseconds interval);
 
-// `samples` single bytes, each sent after a random gap and timed until every
-// output has it.
+// `samples` numbered bytes, each sent at a random moment and timed until
+// every output has it.
 LatencyFigures MeasureLatency(const InputLine& input, OutputReaders& readers, std::size_t samples,
                               std::mt19937& random);
 
@@ -41,6 +42,11 @@ struct WriterProgress {
     std::atomic<std::size_t> accepted{0};
     std::atomic<bool> done{false};
 };
+
+// Reads every output, handing what it reads to `take`, until `complete()`
+// holds once the writer is done, or, once it is done, nothing came for two seconds.
+void ReadWhileWriting(OutputReaders& readers, const WriterProgress& writer, const OutputReaders::Handler& take,
+                      const std::function<bool()>& complete);
 
 // Reads every output until each checked one (an output without a check is
 // not counted) has every accepted byte, or, once the writer is done, nothing

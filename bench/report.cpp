@@ -38,11 +38,19 @@ std::string LatencyCell(const RelayRuns& relay, Statistic statistic)
     }
     std::size_t lost = 0;
     std::size_t sent = 0;
+    std::size_t stray = 0;
     for (const RunFigures& run : relay.runs) {
-        lost += run.latency.unanswered + run.latency.garbled;
-        sent += run.latency.millis.size() + run.latency.unanswered + run.latency.garbled;
+        lost += run.latency.unanswered;
+        sent += run.latency.millis.size() + run.latency.unanswered;
+        stray += run.latency.garbled;
     }
-    const std::string note = lost == 0 ? "" : " (" + std::to_string(lost) + " of " + std::to_string(sent) + " bytes lost)";
+    std::string note;
+    if (lost > 0) {
+        note += ", " + std::to_string(lost) + " of " + std::to_string(sent) + " bytes lost";
+    }
+    if (stray > 0) {
+        note += ", " + std::to_string(stray) + " stray bytes";
+    }
     return Number(*value) + " ms" + note;
 }
 

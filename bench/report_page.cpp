@@ -8,8 +8,9 @@ namespace {
 const char* const kMethod =
     "How: each run starts the relay afresh on a new input pseudo-terminal (Tavrel on a fresh device, input COM9, "
     "Autostart, headless; socat as one process, or socat | tee | one socat per output, in one process group). "
-    "Latency: one byte at a time after a gap drawn evenly from 0.2–30 ms, from just before its write on the input "
-    "until the last output has read it (one reader thread polls every output). Throughput: 100-byte writes as fast "
+    "Latency: numbered bytes written at random moments (gaps of 0.2 ms plus an exponential wait of 10 ms on "
+    "average, not waiting for the relay, so a polling relay is met at every phase of its period), each from just "
+    "before its write on the input until the last output has read it (one reader thread polls every output). Throughput: 100-byte writes as fast "
     "as the input takes them, every output read and compared byte for byte; from the first write to the last byte at "
     "the slowest output. CPU: utime + stime of every process of the relay (/proc/<pid>/stat, 10 ms ticks) over the "
     "throughput phase, per 10^6 bytes of input. Wake-ups: voluntary + nonvoluntary context switches of each thread "
