@@ -1,0 +1,26 @@
+// The command line of relay_compare: the full mode by default, --quick for
+// short runs while trying things, and the few lengths one may want to change.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench/plans.h"
+
+namespace tavrel::bench {
+
+struct Options {
+    bool quick = false;
+    int runs = 3;                 // alternating runs of each relay per output count
+    RunPlan plan;
+    int neverReadSeconds = 60;    // length of each realistic run
+    bool realistic = true;
+};
+
+// Nothing, with `error` set, for a command line that does not parse.
+std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, std::string& error);
+
+extern const char* const kUsage;
+
+}  // namespace tavrel::bench

@@ -1,0 +1,138 @@
+#include "bench/proc_stats.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+#include "platform/host/unique_fd.h"
+
+namespace tavrel::bench {
+namespace {
+
+std::optional<std::uint64_t> ParseNumber(std::string_view text)
+{
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end == text.data()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The space-separated field `index` (0-based) of `text`.
+std::string_view Field(std::string_view text, std::size_t index)
+{
+    for (std::size_t i = 0; i < index; ++i) {
+        const auto space = text.find(' ');
+        if (space == std::string_view::npos) {
+            return {};
+        }
+        text.remove_prefix(space + 1);
+    }
+    return text.substr(0, text.find(' '));
+}
+
+std::string WithoutNewline(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string ProcessFolder(pid_t process)
+{
+    return "/proc/" + std::to_string(process);
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> CpuTicksFromStat(std::string_view stat)
+{
+    const auto nameEnd = stat.rfind(')');
+    if (nameEnd == std::string_view::npos || nameEnd + 2 > stat.size()) {
+        return std::nullopt;
+    }
+    // After ") " comes field 3 (state); utime is field 14, stime field 15.
+    const std::string_view fields = stat.substr(nameEnd + 2);
+    const auto user = ParseNumber(Field(fields, 11));
+    const auto system = ParseNumber(Field(fields, 12));
+    if (!user || !system) {
+        return std::nullopt;
+    }
+    return *user + *system;
+}
+
+std::optional<std::uint64_t> StatusNumber(std::string_view status, std::string_view name)
+{
+    std::size_t start = 0;
+    while (start < status.size()) {
+        const auto end = std::min(status.find('\n', start), status.size());
+        const std::string_view line = status.substr(start, end - start);
+        if (line.size() > name.size() && line.substr(0, name.size()) == name && line[name.size()] == ':') {
+            std::string_view value = line.substr(name.size() + 1);
+            value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+            return ParseNumber(value);
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::string ReadProcText(const std::string& path)
+{
+    const platform::host::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string text;
+    char buffer[4096];
+    ssize_t count = 0;
+    while (file.valid() && (count = ::read(file.get(), buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    return text;
+}
+
+double CpuSeconds(std::span<const pid_t> processes)
+{
+    std::uint64_t ticks = 0;
+    for (const pid_t process : processes) {
+        ticks += CpuTicksFromStat(ReadProcText(ProcessFolder(process) + "/stat")).value_or(0);
+    }
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+std::uint64_t ResidentKilobytes(std::span<const pid_t> processes)
+{
+    std::uint64_t kilobytes = 0;
+    for (const pid_t process : processes) {
+        kilobytes += StatusNumber(ReadProcText(ProcessFolder(process) + "/status"), "VmRSS").value_or(0);
+    }
+    return kilobytes;
+}
+
+std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes)
+{
+    std::vector<ThreadSample> samples;
+    for (const pid_t process : processes) {
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator(ProcessFolder(process) + "/task", error)) {
+            const std::string folder = task.path().string();
+            const std::string status = ReadProcText(folder + "/status");
+            ThreadSample sample;
+            sample.process = process;
+            sample.thread = static_cast<pid_t>(ParseNumber(task.path().filename().string()).value_or(0));
+            sample.name = WithoutNewline(ReadProcText(folder + "/comm"));
+            sample.sleepsIn = WithoutNewline(ReadProcText(folder + "/wchan"));
+            if (sample.sleepsIn == "0") {
+                sample.sleepsIn = "(running)";   // the kernel shows 0 for a thread that is not waiting
+            }
+            sample.switches = StatusNumber(status, "voluntary_ctxt_switches").value_or(0) +
+                              StatusNumber(status, "nonvoluntary_ctxt_switches").value_or(0);
+            samples.push_back(sample);
+        }
+    }
+    return samples;
+}
+
+}  // namespace tavrel::bench

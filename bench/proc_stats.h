@@ -1,0 +1,46 @@
+// What the kernel reports about running processes under /proc: CPU time
+// (utime + stime, all threads included), resident memory (VmRSS), and for
+// each thread its context switches, its name and where it sleeps. A process
+// that has gone counts as nothing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrel::bench {
+
+// utime + stime, fields 14 and 15 of a /proc/<pid>/stat line, in clock
+// ticks. The name field may hold spaces and parentheses, so the fields are
+// counted from its last ')'. Nothing for a text that is not such a line.
+std::optional<std::uint64_t> CpuTicksFromStat(std::string_view stat);
+
+// The number after "<name>:" at the start of a line of a /proc status text
+// ("VmRSS:\t    4512 kB" gives 4512); nothing when there is no such line.
+std::optional<std::uint64_t> StatusNumber(std::string_view status, std::string_view name);
+
+// The whole text of a /proc file (whose size the kernel reports as 0); empty
+// when it cannot be read.
+std::string ReadProcText(const std::string& path);
+
+// Summed over the processes.
+double CpuSeconds(std::span<const pid_t> processes);
+std::uint64_t ResidentKilobytes(std::span<const pid_t> processes);
+
+struct ThreadSample {
+    pid_t process = 0;
+    pid_t thread = 0;
+    std::string name;       // comm
+    std::string sleepsIn;   // wchan: the kernel function the thread waits in, or "(running)"
+    std::uint64_t switches = 0;   // voluntary + nonvoluntary context switches
+};
+
+// Every thread of every process, in the order the kernel lists them.
+std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes);
+
+}  // namespace tavrel::bench

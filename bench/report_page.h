@@ -1,0 +1,26 @@
+// The whole page that relay_compare prints: what was run and on how busy a
+// machine, the side-by-side table, the idle threads, the realistic run, how
+// each figure was taken, and the runs that failed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench/options.h"
+#include "bench/report.h"
+
+namespace tavrel::bench {
+
+// The realistic run's outputs: as many as fit beside the input among COM0 to COM9.
+inline constexpr int kRealisticRunOutputs = 9;
+
+struct Machine {
+    std::string loadBefore;   // the 1-minute load average
+    std::string loadAfter;
+    unsigned cpus = 0;
+};
+
+std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
+                       const std::vector<RealisticResult>& realistic);
+
+}  // namespace tavrel::bench

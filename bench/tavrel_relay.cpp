@@ -1,0 +1,93 @@
+#include "bench/tavrel_relay.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <sys/wait.h>
+
+#include "bench/tavrel_device.h"
+#include "support/temp_device.h"
+
+namespace tavrel::bench {
+namespace {
+
+// Runs one of the set-up tools to its end; throws when it fails.
+void RunTool(const std::vector<std::string>& arguments, const std::filesystem::path& log)
+{
+    SpawnedProcess tool(arguments, {}, log);
+    const int status = tool.WaitExit();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error(arguments.front() + " failed (" + DescribeExit(status) + "), see " + log.string());
+    }
+}
+
+std::string LowerCaseText(const std::filesystem::path& file)
+{
+    std::string text = testing::ReadWholeFile(file);
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return text;
+}
+
+}  // namespace
+
+TavrelRelay::TavrelRelay(const std::filesystem::path& folder, const std::string& inputTty, int outputs,
+                         int baudIndex)
+    : folder_(folder)
+{
+    const std::filesystem::path portFolder = folder_ / "ports";
+    // The program and the tools find their device through the environment, as scripts/run sets it.
+    ::setenv("TAVREL_DEVICE_ROOT", deviceRoot().c_str(), 1);
+    ::setenv("TAVREL_PORT_DIR", portFolder.c_str(), 1);
+    ::setenv("TAVREL_DISPLAY", "headless", 1);
+    const std::filesystem::path setupLog = folder_ / "setup.log";
+    RunTool({TAVREL_INSTALL_PATH}, setupLog);
+    RunTool({TAVREL_DEMO_SETUP_PATH, inputTty, std::to_string(baudIndex)}, setupLog);
+    const std::vector<int> numbers = OutputNumbers(outputs);
+    ChooseOutputs(deviceRoot(), portFolder, numbers, inputTty);
+    splitMask_ = SplitMask(numbers);
+    std::filesystem::create_directories(portFolder);
+    for (const int number : numbers) {
+        outputLinks_.push_back(portFolder / ("COM" + std::to_string(number)));
+    }
+}
+
+void TavrelRelay::Launch()
+{
+    program_.emplace(std::vector<std::string>{TAVREL_PROGRAM_PATH}, std::vector<DescriptorMapping>{}, log());
+}
+
+std::vector<pid_t> TavrelRelay::processes() const
+{
+    return program_ ? std::vector<pid_t>{program_->pid()} : std::vector<pid_t>{};
+}
+
+void TavrelRelay::Terminate()
+{
+    std::error_code error;
+    hiveBeforeExit_ = std::filesystem::last_write_time(userHive(), error);
+    ::kill(program_->pid(), SIGTERM);
+    exitStatus_ = program_->WaitExit();
+}
+
+bool TavrelRelay::SettingsSaved() const
+{
+    std::error_code error;
+    const auto written = std::filesystem::last_write_time(userHive(), error);
+    char split[32];
+    std::snprintf(split, sizeof split, "\"split\"=dword:%08x", static_cast<unsigned>(splitMask_));
+    return !error && written > hiveBeforeExit_ && LowerCaseText(userHive()).find(split) != std::string::npos;
+}
+
+ExitOutcome TavrelRelay::Outcome() const
+{
+    const ExitOutcome links = LinksLeft();
+    const bool saved = SettingsSaved();
+    return {DescribeExit(exitStatus_) + ", " + (saved ? "settings saved" : "settings NOT saved") + ", " + links.words,
+            saved && links.asRequired};
+}
+
+}  // namespace tavrel::bench

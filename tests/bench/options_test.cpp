@@ -1,0 +1,46 @@
+// The command line: the full mode by default, --quick for trying, and
+// nothing half-understood.
+#include <gtest/gtest.h>
+
+#include "bench/options.h"
+
+namespace {
+
+using tavrel::bench::ParseOptions;
+
+TEST(Options, TheFullModeIsTheDefaultAndQuickIsShorter)
+{
+    std::string error;
+    const auto full = ParseOptions({}, error);
+    const auto quick = ParseOptions({"--quick"}, error);
+    ASSERT_TRUE(full && quick);
+    EXPECT_EQ(full->runs, 3);
+    EXPECT_EQ(full->neverReadSeconds, 60);
+    EXPECT_LT(quick->runs, full->runs);
+    EXPECT_LT(quick->plan.latencySamples, full->plan.latencySamples);
+    EXPECT_LT(quick->plan.throughputBytes, full->plan.throughputBytes);
+    EXPECT_LT(quick->neverReadSeconds, full->neverReadSeconds);
+}
+
+TEST(Options, LengthsCanBeChangedInEitherMode)
+{
+    std::string error;
+    const auto options = ParseOptions({"--runs", "5", "--never-read-seconds", "30", "--quick", "--no-realistic"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->runs, 5);
+    EXPECT_EQ(options->neverReadSeconds, 30);
+    EXPECT_TRUE(options->quick);
+    EXPECT_FALSE(options->realistic);
+}
+
+TEST(Options, ANumberThatIsNotOneOrAnUnknownWordIsRefused)
+{
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--runs"}, {"--runs", "0"}, {"--runs", "3x"}, {"--never-read-seconds", "-1"}, {"--fast"}}) {
+        std::string error;
+        EXPECT_FALSE(ParseOptions(arguments, error)) << arguments.front();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
