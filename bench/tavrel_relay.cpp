@@ -43,6 +43,8 @@ TavrelRelay::TavrelRelay(const std::filesystem::path& folder, const std::string&
     ::setenv("TAVREL_DEVICE_ROOT", deviceRoot().c_str(), 1);
     ::setenv("TAVREL_PORT_DIR", portFolder.c_str(), 1);
     ::setenv("TAVREL_DISPLAY", "headless", 1);
+    // The installer registers a login entry: it goes to the run's folder, never to the person's session.
+    ::setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
     const std::filesystem::path setupLog = folder_ / "setup.log";
     RunTool({TAVREL_INSTALL_PATH}, setupLog);
     RunTool({TAVREL_DEMO_SETUP_PATH, inputTty, std::to_string(baudIndex)}, setupLog);
