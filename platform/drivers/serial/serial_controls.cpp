@@ -37,7 +37,7 @@ void WriteOutput(const ControlBuffers& buffers, const T& value)
 
 // A control that only reports a value.
 template <typename T, auto Get>
-DWORD Report(SerialPort& port, const ControlBuffers& buffers)
+DWORD Report(TtyPort& port, const ControlBuffers& buffers)
 {
     if (!OutputFits<T>(buffers)) {
         return ERROR_INVALID_PARAMETER;
@@ -48,13 +48,13 @@ DWORD Report(SerialPort& port, const ControlBuffers& buffers)
 
 // A control that only takes a value.
 template <typename T, auto Set>
-DWORD Accept(SerialPort& port, const ControlBuffers& buffers)
+DWORD Accept(TtyPort& port, const ControlBuffers& buffers)
 {
     T value{};
     return ReadInput(buffers, value) ? (port.*Set)(value) : ERROR_INVALID_PARAMETER;
 }
 
-DWORD SetQueueSize(SerialPort& port, const ControlBuffers& buffers)
+DWORD SetQueueSize(TtyPort& port, const ControlBuffers& buffers)
 {
     std::array<DWORD, 2> sizes{};
     return ReadInput(buffers, sizes) ? port.SetQueueSize(sizes[0], sizes[1]) : ERROR_INVALID_PARAMETER;
@@ -64,7 +64,7 @@ DWORD SetQueueSize(SerialPort& port, const ControlBuffers& buffers)
 // new descriptor). The output buffer is checked first, so that a bad one fails
 // at once: no wait starts, and no descriptor is made only to be lost.
 template <auto Produce>
-DWORD Produced(SerialPort& port, const ControlBuffers& buffers)
+DWORD Produced(TtyPort& port, const ControlBuffers& buffers)
 {
     if (!OutputFits<DWORD>(buffers)) {
         return ERROR_INVALID_PARAMETER;
@@ -79,26 +79,26 @@ DWORD Produced(SerialPort& port, const ControlBuffers& buffers)
 
 struct Control {
     DWORD code;
-    DWORD (*carryOut)(SerialPort&, const ControlBuffers&);
+    DWORD (*carryOut)(TtyPort&, const ControlBuffers&);
 };
 
 constexpr Control controls[] = {
     {IOCTL_SERIAL_SET_QUEUE_SIZE, SetQueueSize},
-    {IOCTL_SERIAL_SET_TIMEOUTS, Accept<COMMTIMEOUTS, &SerialPort::SetTimeouts>},
-    {IOCTL_SERIAL_GET_TIMEOUTS, Report<COMMTIMEOUTS, &SerialPort::GetTimeouts>},
-    {IOCTL_SERIAL_GET_WAIT_MASK, Report<DWORD, &SerialPort::GetWaitMask>},
-    {IOCTL_SERIAL_SET_WAIT_MASK, Accept<DWORD, &SerialPort::SetWaitMask>},
-    {IOCTL_SERIAL_WAIT_ON_MASK, Produced<&SerialPort::WaitOnMask>},
-    {IOCTL_SERIAL_PURGE, Accept<DWORD, &SerialPort::Purge>},
-    {IOCTL_SERIAL_GET_DCB, Report<DCB, &SerialPort::GetState>},
-    {IOCTL_SERIAL_SET_DCB, Accept<DCB, &SerialPort::SetState>},
-    {IOCTL_SERIAL_GET_RECEIVE_WATCH, Produced<&SerialPort::CreateReceiveWatch>},
-    {IOCTL_SERIAL_GET_RECEIVE_READY, Report<DWORD, &SerialPort::ReceiveReady>},
+    {IOCTL_SERIAL_SET_TIMEOUTS, Accept<COMMTIMEOUTS, &TtyPort::SetTimeouts>},
+    {IOCTL_SERIAL_GET_TIMEOUTS, Report<COMMTIMEOUTS, &TtyPort::GetTimeouts>},
+    {IOCTL_SERIAL_GET_WAIT_MASK, Report<DWORD, &TtyPort::GetWaitMask>},
+    {IOCTL_SERIAL_SET_WAIT_MASK, Accept<DWORD, &TtyPort::SetWaitMask>},
+    {IOCTL_SERIAL_WAIT_ON_MASK, Produced<&TtyPort::WaitOnMask>},
+    {IOCTL_SERIAL_PURGE, Accept<DWORD, &TtyPort::Purge>},
+    {IOCTL_SERIAL_GET_DCB, Report<DCB, &TtyPort::GetState>},
+    {IOCTL_SERIAL_SET_DCB, Accept<DCB, &TtyPort::SetState>},
+    {IOCTL_SERIAL_GET_RECEIVE_WATCH, Produced<&TtyPort::CreateReceiveWatch>},
+    {IOCTL_SERIAL_GET_RECEIVE_READY, Report<DWORD, &TtyPort::ReceiveReady>},
 };
 
 }  // namespace
 
-DWORD CarryOutControl(SerialPort& port, DWORD code, const ControlBuffers& buffers)
+DWORD CarryOutControl(TtyPort& port, DWORD code, const ControlBuffers& buffers)
 {
     if (buffers.outActual != nullptr) {
         *buffers.outActual = 0;

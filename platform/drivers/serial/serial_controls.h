@@ -1,7 +1,7 @@
 // The serial I/O controls of streamdriver.h, carried out on an open port.
 #pragma once
 
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
 
 namespace platform::serial {
 
@@ -17,6 +17,6 @@ struct ControlBuffers {
 // Returns ERROR_SUCCESS, ERROR_INVALID_PARAMETER for a buffer that is missing
 // or too small, ERROR_INVALID_FUNCTION for an unknown code, or the error of
 // the control itself.
-DWORD CarryOutControl(SerialPort& port, DWORD code, const ControlBuffers& buffers);
+DWORD CarryOutControl(TtyPort& port, DWORD code, const ControlBuffers& buffers);
 
 }  // namespace platform::serial

@@ -11,7 +11,7 @@
 
 #include "drivers/serial/context_table.h"
 #include "drivers/serial/serial_controls.h"
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -27,7 +27,7 @@ struct SerialDevice {
 };
 
 struct SerialOpen {
-    std::shared_ptr<SerialPort> port;
+    std::shared_ptr<TtyPort> port;
     ErrorSink setLastError;
 };
 
@@ -118,7 +118,7 @@ DRIVER_CONTEXT Open(DRIVER_CONTEXT device)
         return 0;
     }
     DWORD error = ERROR_SUCCESS;
-    std::shared_ptr<SerialPort> port = SerialPort::Open(found->hostPath, error);
+    std::shared_ptr<TtyPort> port = TtyPort::Open(found->hostPath, error);
     if (port == nullptr) {
         Report(found->setLastError, error);
         return 0;

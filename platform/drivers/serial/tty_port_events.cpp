@@ -15,7 +15,7 @@
 
 #include "drivers/serial/device_wait.h"
 #include "drivers/serial/host_errors.h"
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
 
 namespace platform::serial {
 namespace {
@@ -39,7 +39,7 @@ int FlushOutput(int fd)
 
 }  // namespace
 
-DWORD SerialPort::GetWaitMask() const
+DWORD TtyPort::GetWaitMask() const
 {
     std::lock_guard guard(lock_);
     return waitMask_;
@@ -47,7 +47,7 @@ DWORD SerialPort::GetWaitMask() const
 
 // As on Windows, a new mask ends a WaitCommEvent in progress, which then
 // succeeds with no events, and forgets the events seen under the old mask.
-DWORD SerialPort::SetWaitMask(DWORD mask)
+DWORD TtyPort::SetWaitMask(DWORD mask)
 {
     if ((mask & ~EV_ALL_EVENTS) != 0) {
         return ERROR_INVALID_PARAMETER;
@@ -61,7 +61,7 @@ DWORD SerialPort::SetWaitMask(DWORD mask)
     return ERROR_SUCCESS;
 }
 
-DWORD SerialPort::WaitOnMask(DWORD& events)
+DWORD TtyPort::WaitOnMask(DWORD& events)
 {
     events = 0;
     CallScope call(calls_, CallKind::WaitEvent);
@@ -101,7 +101,7 @@ DWORD SerialPort::WaitOnMask(DWORD& events)
     }
 }
 
-DWORD SerialPort::PendingEvents(DWORD mask)
+DWORD TtyPort::PendingEvents(DWORD mask)
 {
     DWORD events = 0;
     if ((mask & EV_RXCHAR) != 0 && !received_.empty()) {
@@ -116,7 +116,7 @@ DWORD SerialPort::PendingEvents(DWORD mask)
     return events;
 }
 
-bool SerialPort::TransmitPending() const
+bool TtyPort::TransmitPending() const
 {
     std::lock_guard guard(lock_);
     return transmitPending_;
@@ -124,7 +124,7 @@ bool SerialPort::TransmitPending() const
 
 // True once after a write, when the output queue is empty. A tty that cannot
 // tell its queue (ENOTTY, EINVAL) counts as drained.
-bool SerialPort::TransmitDrained()
+bool TtyPort::TransmitDrained()
 {
     std::lock_guard guard(lock_);
     if (!transmitPending_) {
@@ -145,7 +145,7 @@ bool SerialPort::TransmitDrained()
 // ERROR_OPERATION_ABORTED, or with the bytes they already moved); the clear
 // flags discard the input (the driver's queue and the kernel's) or the
 // output that waits in the kernel.
-DWORD SerialPort::Purge(DWORD flags)
+DWORD TtyPort::Purge(DWORD flags)
 {
     if (flags == 0 || (flags & ~knownPurgeFlags) != 0) {
         return ERROR_INVALID_PARAMETER;

@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "drivers/serial/host_errors.h"
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
 
 namespace platform::serial {
 namespace {
@@ -23,7 +23,7 @@ bool Watch(int epoll, int fd)
 
 }  // namespace
 
-DWORD SerialPort::CreateReceiveWatch(DWORD& descriptor)
+DWORD TtyPort::CreateReceiveWatch(DWORD& descriptor)
 {
     UniqueFd watch(::epoll_create1(EPOLL_CLOEXEC));
     if (!watch.valid()) {
@@ -42,7 +42,7 @@ DWORD SerialPort::CreateReceiveWatch(DWORD& descriptor)
     return ERROR_SUCCESS;
 }
 
-DWORD SerialPort::ReceiveReady()
+DWORD TtyPort::ReceiveReady()
 {
     return received_.ReadWouldReturn(fd_.get()) ? 1 : 0;
 }

@@ -25,7 +25,7 @@ struct IoResult {
     DWORD error = ERROR_SUCCESS;
 };
 
-class SerialPort {
+class TtyPort {
     struct Token {};   // only Open() constructs
 
 public:
@@ -33,11 +33,11 @@ public:
     // prepares the line. Errors: ERROR_FILE_NOT_FOUND (missing or absent),
     // ERROR_ACCESS_DENIED (no permission, busy), ERROR_NOT_SUPPORTED (not a
     // tty). Returns null with the error set on failure.
-    static std::shared_ptr<SerialPort> Open(const std::string& hostPath, DWORD& error);
+    static std::shared_ptr<TtyPort> Open(const std::string& hostPath, DWORD& error);
 
-    SerialPort(Token, UniqueFd fd, const DCB& initial);
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    TtyPort(Token, UniqueFd fd, const DCB& initial);
+    TtyPort(const TtyPort&) = delete;
+    TtyPort& operator=(const TtyPort&) = delete;
 
     IoResult Read(BYTE* buffer, DWORD count);
     IoResult Write(const BYTE* data, DWORD count);

@@ -1,6 +1,6 @@
 // Opening a host tty, and the data path: reads served from the driver's input
 // queue with the Win32 read time-outs, writes with the write time-out.
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -65,7 +65,7 @@ DWORD CheckDeviceNode(const std::string& hostPath)
 
 }  // namespace
 
-std::shared_ptr<SerialPort> SerialPort::Open(const std::string& hostPath, DWORD& error)
+std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error)
 {
     error = CheckDeviceNode(hostPath);
     if (error != ERROR_SUCCESS) {
@@ -91,12 +91,12 @@ std::shared_ptr<SerialPort> SerialPort::Open(const std::string& hostPath, DWORD&
     if (error != ERROR_SUCCESS) {
         return nullptr;
     }
-    return std::make_shared<SerialPort>(Token{}, std::move(fd), initial);
+    return std::make_shared<TtyPort>(Token{}, std::move(fd), initial);
 }
 
-SerialPort::SerialPort(Token, UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
+TtyPort::TtyPort(Token, UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
 
-IoResult SerialPort::Read(BYTE* buffer, DWORD count)
+IoResult TtyPort::Read(BYTE* buffer, DWORD count)
 {
     CallScope call(calls_, CallKind::Read);
     if (!call.entered()) {
@@ -142,7 +142,7 @@ IoResult SerialPort::Read(BYTE* buffer, DWORD count)
     }
 }
 
-IoResult SerialPort::Write(const BYTE* data, DWORD count)
+IoResult TtyPort::Write(const BYTE* data, DWORD count)
 {
     CallScope call(calls_, CallKind::Write);
     if (!call.entered()) {
@@ -191,13 +191,13 @@ IoResult SerialPort::Write(const BYTE* data, DWORD count)
     return Moved(written);
 }
 
-DCB SerialPort::GetState() const
+DCB TtyPort::GetState() const
 {
     std::lock_guard guard(lock_);
     return dcb_;
 }
 
-DWORD SerialPort::SetState(const DCB& dcb)
+DWORD TtyPort::SetState(const DCB& dcb)
 {
     if (!IsValidDcb(dcb)) {
         return ERROR_INVALID_PARAMETER;
@@ -212,13 +212,13 @@ DWORD SerialPort::SetState(const DCB& dcb)
     return ERROR_SUCCESS;
 }
 
-COMMTIMEOUTS SerialPort::GetTimeouts() const
+COMMTIMEOUTS TtyPort::GetTimeouts() const
 {
     std::lock_guard guard(lock_);
     return timeouts_;
 }
 
-DWORD SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
+DWORD TtyPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
 {
     if (!AreValidTimeouts(timeouts)) {
         return ERROR_INVALID_PARAMETER;
@@ -230,23 +230,23 @@ DWORD SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
 
 // SetupComm: the input size can enlarge the driver's input queue; the output
 // size has no host equivalent (the kernel's buffer is what it is).
-DWORD SerialPort::SetQueueSize(DWORD inQueue, DWORD /*outQueue*/)
+DWORD TtyPort::SetQueueSize(DWORD inQueue, DWORD /*outQueue*/)
 {
     received_.SetRequestedSize(inQueue);
     return ERROR_SUCCESS;
 }
 
-bool SerialPort::IsUsable() const
+bool TtyPort::IsUsable() const
 {
     return !calls_.closing();
 }
 
-void SerialPort::PrepareToClose()
+void TtyPort::PrepareToClose()
 {
     calls_.Close();
 }
 
-std::optional<BYTE> SerialPort::WatchedEventChar() const
+std::optional<BYTE> TtyPort::WatchedEventChar() const
 {
     std::lock_guard guard(lock_);
     if ((waitMask_ & EV_RXFLAG) == 0) {
@@ -255,12 +255,12 @@ std::optional<BYTE> SerialPort::WatchedEventChar() const
     return static_cast<BYTE>(dcb_.EvtChar);
 }
 
-ReceiveBuffer::PullResult SerialPort::PullInput()
+ReceiveBuffer::PullResult TtyPort::PullInput()
 {
     return received_.Pull(fd_.get(), WatchedEventChar());
 }
 
-void SerialPort::NoteTransmitted()
+void TtyPort::NoteTransmitted()
 {
     std::lock_guard guard(lock_);
     transmitPending_ = true;
