@@ -1,63 +1,34 @@
 #include "drivers/serial/serial_controls.h"
 
-#include <array>
-#include <cstring>
-#include <iterator>
-
 #include "platform/streamdriver.h"
 
 namespace platform::serial {
 namespace {
 
-// The buffers are plain bytes of any alignment: values are copied in and out.
-template <typename T>
-bool ReadInput(const ControlBuffers& buffers, T& value)
-{
-    if (buffers.in == nullptr || buffers.inSize < sizeof(T)) {
-        return false;
-    }
-    std::memcpy(&value, buffers.in, sizeof(T));
-    return true;
-}
-
-template <typename T>
-bool OutputFits(const ControlBuffers& buffers)
-{
-    return buffers.out != nullptr && buffers.outSize >= sizeof(T);
-}
-
-template <typename T>
-void WriteOutput(const ControlBuffers& buffers, const T& value)
-{
-    std::memcpy(buffers.out, &value, sizeof(T));
-    if (buffers.outActual != nullptr) {
-        *buffers.outActual = sizeof(T);
-    }
-}
+using serial_rules::AcceptInput;
+using serial_rules::OutputFits;
+using serial_rules::QueueSizes;
+using serial_rules::ReportOutput;
+using serial_rules::WriteOutput;
 
 // A control that only reports a value.
 template <typename T, auto Get>
 DWORD Report(TtyPort& port, const ControlBuffers& buffers)
 {
-    if (!OutputFits<T>(buffers)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    WriteOutput(buffers, (port.*Get)());
-    return ERROR_SUCCESS;
+    return ReportOutput<T>(buffers, (port.*Get)());
 }
 
 // A control that only takes a value.
 template <typename T, auto Set>
 DWORD Accept(TtyPort& port, const ControlBuffers& buffers)
 {
-    T value{};
-    return ReadInput(buffers, value) ? (port.*Set)(value) : ERROR_INVALID_PARAMETER;
+    return AcceptInput<T>(buffers, [&port](const T& value) { return (port.*Set)(value); });
 }
 
 DWORD SetQueueSize(TtyPort& port, const ControlBuffers& buffers)
 {
-    std::array<DWORD, 2> sizes{};
-    return ReadInput(buffers, sizes) ? port.SetQueueSize(sizes[0], sizes[1]) : ERROR_INVALID_PARAMETER;
+    return AcceptInput<QueueSizes>(buffers,
+                                   [&port](const QueueSizes& sizes) { return port.SetQueueSize(sizes[0], sizes[1]); });
 }
 
 // A control whose value comes from a call that may fail (a wait for events, a
@@ -100,9 +71,7 @@ constexpr Control controls[] = {
 
 DWORD CarryOutControl(TtyPort& port, DWORD code, const ControlBuffers& buffers)
 {
-    if (buffers.outActual != nullptr) {
-        *buffers.outActual = 0;
-    }
+    serial_rules::ClearOutActual(buffers);
     for (const Control& control : controls) {
         if (control.code == code) {
             return control.carryOut(port, buffers);

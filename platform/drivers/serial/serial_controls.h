@@ -2,17 +2,11 @@
 #pragma once
 
 #include "drivers/serial/tty_port.h"
+#include "platform/serial_rules/control_buffers.h"
 
 namespace platform::serial {
 
-// The caller's buffers of one DeviceIoControl.
-struct ControlBuffers {
-    const BYTE* in;
-    DWORD inSize;
-    BYTE* out;
-    DWORD outSize;
-    DWORD* outActual;   // may be null
-};
+using serial_rules::ControlBuffers;
 
 // Returns ERROR_SUCCESS, ERROR_INVALID_PARAMETER for a buffer that is missing
 // or too small, ERROR_INVALID_FUNCTION for an unknown code, or the error of

@@ -11,9 +11,10 @@
 
 #include "drivers/serial/comm_timeouts.h"
 #include "drivers/serial/device_wait.h"
-#include "drivers/serial/host_errors.h"
 #include "drivers/serial/line_settings.h"
 #include "drivers/serial/own_port_check.h"
+#include "platform/serial_rules/dcb.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 namespace {
@@ -58,7 +59,7 @@ DWORD CheckDeviceNode(const std::string& hostPath)
 {
     struct stat node {};
     if (::stat(hostPath.c_str(), &node) != 0) {
-        return OpenErrorFromErrno(errno);
+        return serial_rules::OpenErrorFromErrno(errno);
     }
     return S_ISCHR(node.st_mode) ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
 }
@@ -71,9 +72,9 @@ std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error
     if (error != ERROR_SUCCESS) {
         return nullptr;
     }
-    UniqueFd fd(OpenDevice(hostPath));
+    host::UniqueFd fd(OpenDevice(hostPath));
     if (!fd.valid()) {
-        error = OpenErrorFromErrno(errno);
+        error = serial_rules::OpenErrorFromErrno(errno);
         return nullptr;
     }
     if (error = RefuseOwnEndpoint(fd.get()); error != ERROR_SUCCESS) {
@@ -94,22 +95,40 @@ std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error
     return std::make_shared<TtyPort>(Token{}, std::move(fd), initial);
 }
 
-TtyPort::TtyPort(Token, UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
+TtyPort::TtyPort(Token, host::UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
 
-IoResult TtyPort::Read(BYTE* buffer, DWORD count)
+// The call registers first, so that PreClose or a purge ends it also while it
+// waits for its turn.
+template <typename Body>
+IoResult TtyPort::InTurn(CallKind kind, std::mutex& turn, Body body)
 {
-    CallScope call(calls_, CallKind::Read);
+    CallScope call(calls_, kind);
     if (!call.entered()) {
         return Failed(ERROR_OPERATION_ABORTED);
     }
-    // Reads are served one after the other, as Windows queues them; two
-    // readers looking at the queue at once could each leave the other asleep
-    // on bytes already taken in. A queued read is still ended by PreClose or
-    // a purge, having registered above.
-    std::lock_guard oneReader(reading_);
+    std::lock_guard inTurn(turn);
     if (const WakeReason reason = call.reason(); reason != WakeReason::None) {
         return EndedByWake(reason, 0);
     }
+    return body(call);
+}
+
+// Reads are served one after the other, as Windows queues them; two readers
+// looking at the queue at once could each leave the other asleep on bytes
+// already taken in.
+IoResult TtyPort::Read(BYTE* buffer, DWORD count)
+{
+    return InTurn(CallKind::Read, reading_, [&](CallScope& call) { return ReadInTurn(call, buffer, count); });
+}
+
+// One write at a time, so that the bytes of two writes never interleave.
+IoResult TtyPort::Write(const BYTE* data, DWORD count)
+{
+    return InTurn(CallKind::Write, writing_, [&](CallScope& call) { return WriteInTurn(call, data, count); });
+}
+
+IoResult TtyPort::ReadInTurn(CallScope& call, BYTE* buffer, DWORD count)
+{
     ReadTimer timer(GetTimeouts(), count, Clock::now());
     DWORD got = 0;
     for (;;) {
@@ -120,8 +139,8 @@ IoResult TtyPort::Read(BYTE* buffer, DWORD count)
         }
         // The queue is empty now: what was there before the device went away
         // has been delivered.
-        if (pulled.removed || pulled.error != 0) {
-            return MovedOrFailed(got, pulled.removed ? ERROR_DEVICE_REMOVED : IoErrorFromErrno(pulled.error));
+        if (pulled.failed()) {
+            return MovedOrFailed(got, pulled.Failure());
         }
         const ReadTimer::Step step = timer.Next(got, Clock::now());
         if (step.over) {
@@ -142,17 +161,8 @@ IoResult TtyPort::Read(BYTE* buffer, DWORD count)
     }
 }
 
-IoResult TtyPort::Write(const BYTE* data, DWORD count)
+IoResult TtyPort::WriteInTurn(CallScope& call, const BYTE* data, DWORD count)
 {
-    CallScope call(calls_, CallKind::Write);
-    if (!call.entered()) {
-        return Failed(ERROR_OPERATION_ABORTED);
-    }
-    // One write at a time, so that the bytes of two writes never interleave.
-    std::lock_guard oneWriter(writing_);
-    if (const WakeReason reason = call.reason(); reason != WakeReason::None) {
-        return EndedByWake(reason, 0);
-    }
     const Deadline deadline = WriteDeadline(GetTimeouts(), count, Clock::now());
     DWORD written = 0;
     while (written < count) {
@@ -166,7 +176,7 @@ IoResult TtyPort::Write(const BYTE* data, DWORD count)
             continue;
         }
         if (sent < 0 && errno != EAGAIN) {
-            return MovedOrFailed(written, IoErrorFromErrno(errno));
+            return MovedOrFailed(written, serial_rules::IoErrorFromErrno(errno));
         }
         // The output buffer is full: wait for room.
         if (deadline && Clock::now() >= *deadline) {
@@ -199,7 +209,7 @@ DCB TtyPort::GetState() const
 
 DWORD TtyPort::SetState(const DCB& dcb)
 {
-    if (!IsValidDcb(dcb)) {
+    if (!serial_rules::IsValidDcb(dcb)) {
         return ERROR_INVALID_PARAMETER;
     }
     std::lock_guard change(settingsChange_);

@@ -14,8 +14,9 @@
 #include <cerrno>
 
 #include "drivers/serial/device_wait.h"
-#include "drivers/serial/host_errors.h"
 #include "drivers/serial/tty_port.h"
+#include "platform/serial_rules/comm_flags.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 namespace {
@@ -25,7 +26,6 @@ namespace {
 constexpr auto drainCheckInterval = std::chrono::milliseconds(10);
 
 constexpr DWORD receiveEvents = EV_RXCHAR | EV_RXFLAG;
-constexpr DWORD knownPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 int FlushOutput(int fd)
 {
@@ -49,7 +49,7 @@ DWORD TtyPort::GetWaitMask() const
 // succeeds with no events, and forgets the events seen under the old mask.
 DWORD TtyPort::SetWaitMask(DWORD mask)
 {
-    if ((mask & ~EV_ALL_EVENTS) != 0) {
+    if (!serial_rules::IsValidWaitMask(mask)) {
         return ERROR_INVALID_PARAMETER;
     }
     {
@@ -79,8 +79,8 @@ DWORD TtyPort::WaitOnMask(DWORD& events)
         if (events != 0) {
             return ERROR_SUCCESS;
         }
-        if (pulled.removed || pulled.error != 0) {
-            return pulled.removed ? ERROR_DEVICE_REMOVED : IoErrorFromErrno(pulled.error);
+        if (pulled.failed()) {
+            return pulled.Failure();
         }
         const int wake = call.WakeDescriptor();
         if (wake < 0) {
@@ -147,7 +147,7 @@ bool TtyPort::TransmitDrained()
 // output that waits in the kernel.
 DWORD TtyPort::Purge(DWORD flags)
 {
-    if (flags == 0 || (flags & ~knownPurgeFlags) != 0) {
+    if (flags == 0 || !serial_rules::HasOnlyKnownPurgeFlags(flags)) {
         return ERROR_INVALID_PARAMETER;
     }
     if ((flags & PURGE_TXABORT) != 0) {
@@ -163,7 +163,7 @@ DWORD TtyPort::Purge(DWORD flags)
     if (error == 0 && (flags & PURGE_RXCLEAR) != 0) {
         error = received_.Discard(fd_.get());
     }
-    return error == 0 ? ERROR_SUCCESS : IoErrorFromErrno(error);
+    return serial_rules::IoErrorFromErrno(error);
 }
 
 }  // namespace platform::serial
