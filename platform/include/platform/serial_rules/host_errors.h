@@ -2,104 +2,85 @@
 // One errno can mean different things by what the call was doing: EIO while
 // opening a device means there is no such device, while using an open one it
 // means the device went away. So there is one table for each kind of call,
-// all built on the values that mean the same everywhere.
+// each falling back on the meanings that are the same everywhere.
 #pragma once
 
 #include <cerrno>
+#include <span>
 
 #include "platform/errors.h"
 
 namespace platform::serial_rules {
 
-// The meanings that do not depend on the call; anything unknown is
-// ERROR_GEN_FAILURE.
+struct ErrnoMeaning {
+    int error;
+    DWORD code;
+};
+
+// The code that `table` gives `error`, or `otherwise` when it has none.
+constexpr DWORD Translate(std::span<const ErrnoMeaning> table, int error, DWORD otherwise)
+{
+    for (const ErrnoMeaning& meaning : table) {
+        if (meaning.error == error) {
+            return meaning.code;
+        }
+    }
+    return otherwise;
+}
+
+// The meanings that do not depend on the call.
+inline constexpr ErrnoMeaning commonMeanings[] = {
+    {0, ERROR_SUCCESS}, {EACCES, ERROR_ACCESS_DENIED}, {EPERM, ERROR_ACCESS_DENIED},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY}, {EINVAL, ERROR_INVALID_PARAMETER},
+};
+// A host serial device held by another, or no serial device at all.
+inline constexpr ErrnoMeaning deviceMeanings[] = {
+    {EBUSY, ERROR_ACCESS_DENIED}, {ENOTTY, ERROR_NOT_SUPPORTED}, {EISDIR, ERROR_NOT_SUPPORTED},
+};
+// Opening a serial device: the device missing or absent.
+inline constexpr ErrnoMeaning openMeanings[] = {
+    {ENOENT, ERROR_FILE_NOT_FOUND}, {ENOTDIR, ERROR_FILE_NOT_FOUND}, {ENXIO, ERROR_FILE_NOT_FOUND},
+    {ENODEV, ERROR_FILE_NOT_FOUND}, {EIO, ERROR_FILE_NOT_FOUND},
+};
+// Using an open serial device: the device went away.
+inline constexpr ErrnoMeaning ioMeanings[] = {
+    {EIO, ERROR_DEVICE_REMOVED}, {ENXIO, ERROR_DEVICE_REMOVED}, {ENODEV, ERROR_DEVICE_REMOVED},
+};
+// The files a driver makes for itself (pseudo-terminals, links and their
+// folders), as the file calls of Windows report them.
+inline constexpr ErrnoMeaning fileMeanings[] = {
+    {EEXIST, ERROR_ALREADY_EXISTS}, {ENOENT, ERROR_FILE_NOT_FOUND}, {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {EROFS, ERROR_ACCESS_DENIED}, {EMFILE, ERROR_TOO_MANY_OPEN_FILES}, {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {ENXIO, ERROR_DEV_NOT_EXIST}, {ENODEV, ERROR_DEV_NOT_EXIST},
+};
+
+// Anything no table names is ERROR_GEN_FAILURE.
 constexpr DWORD CommonErrorFromErrno(int error)
 {
-    switch (error) {
-    case 0:
-        return ERROR_SUCCESS;
-    case EACCES:
-    case EPERM:
-        return ERROR_ACCESS_DENIED;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    default:
-        return ERROR_GEN_FAILURE;
-    }
+    return Translate(commonMeanings, error, ERROR_GEN_FAILURE);
 }
 
-// A call on a host serial device: held by another (EBUSY) is
-// ERROR_ACCESS_DENIED, not a serial device (ENOTTY, EISDIR) is
-// ERROR_NOT_SUPPORTED.
 constexpr DWORD DeviceErrorFromErrno(int error)
 {
-    switch (error) {
-    case EBUSY:
-        return ERROR_ACCESS_DENIED;
-    case ENOTTY:
-    case EISDIR:
-        return ERROR_NOT_SUPPORTED;
-    default:
-        return CommonErrorFromErrno(error);
-    }
+    return Translate(deviceMeanings, error, CommonErrorFromErrno(error));
 }
 
-// A failed open of a serial device: the device missing or absent (ENOENT,
-// ENOTDIR, ENXIO, ENODEV, EIO) is ERROR_FILE_NOT_FOUND.
+// A failed open of a serial device.
 constexpr DWORD OpenErrorFromErrno(int error)
 {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENXIO:
-    case ENODEV:
-    case EIO:
-        return ERROR_FILE_NOT_FOUND;
-    default:
-        return DeviceErrorFromErrno(error);
-    }
+    return Translate(openMeanings, error, DeviceErrorFromErrno(error));
 }
 
-// A failed call on an open serial device: a device that went away (EIO,
-// ENXIO, ENODEV) is ERROR_DEVICE_REMOVED.
+// A failed call on an open serial device.
 constexpr DWORD IoErrorFromErrno(int error)
 {
-    switch (error) {
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-        return ERROR_DEVICE_REMOVED;
-    default:
-        return DeviceErrorFromErrno(error);
-    }
+    return Translate(ioMeanings, error, DeviceErrorFromErrno(error));
 }
 
-// A failed call on the files a driver makes for itself (pseudo-terminals,
-// links and their folders), as the file calls of Windows report it.
+// A failed call on the driver's own files.
 constexpr DWORD FileErrorFromErrno(int error)
 {
-    switch (error) {
-    case EEXIST:
-        return ERROR_ALREADY_EXISTS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case ENXIO:
-    case ENODEV:
-        return ERROR_DEV_NOT_EXIST;
-    default:
-        return CommonErrorFromErrno(error);
-    }
+    return Translate(fileMeanings, error, CommonErrorFromErrno(error));
 }
 
 }  // namespace platform::serial_rules
