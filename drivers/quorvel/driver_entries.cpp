@@ -8,8 +8,8 @@
 #include <system_error>
 #include <type_traits>
 
-#include "host_errors.h"
 #include "platform/errors.h"
+#include "platform/serial_rules/host_errors.h"
 #include "serial_controls.h"
 #include "virtual_port.h"
 
@@ -42,8 +42,6 @@ using quorvel::DriverHost;
 using quorvel::OpenContext;
 using quorvel::VirtualPort;
 
-constexpr DWORD kTransferFailed = MAXDWORD;   // (DWORD)-1 from Read and Write
-
 VirtualPort* PortOf(DRIVER_CONTEXT device)
 {
     return reinterpret_cast<VirtualPort*>(device);
@@ -65,7 +63,7 @@ Result Guarded(const DriverHost& host, Result failure, Body body) noexcept
         host.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } catch (const std::system_error& error) {
         host.Debug(error.what());
-        host.SetLastError(quorvel::Win32ErrorFromErrno(error.code().value()));
+        host.SetLastError(platform::serial_rules::FileErrorFromErrno(error.code().value()));
     } catch (...) {
         host.SetLastError(ERROR_GEN_FAILURE);
     }
@@ -139,14 +137,14 @@ DWORD COM_Read(DRIVER_CONTEXT open, void*, DWORD)
     if (OpenContext* context = OpenOf(open); context != nullptr) {
         context->port.host().SetLastError(ERROR_NOT_SUPPORTED);
     }
-    return kTransferFailed;
+    return DRIVER_TRANSFER_FAILED;
 }
 
 DWORD COM_Write(DRIVER_CONTEXT open, const void* buffer, DWORD count)
 {
     OpenContext* context = OpenOf(open);
     if (context == nullptr) {
-        return kTransferFailed;
+        return DRIVER_TRANSFER_FAILED;
     }
     VirtualPort& port = context->port;
     if (count == 0) {
@@ -154,11 +152,11 @@ DWORD COM_Write(DRIVER_CONTEXT open, const void* buffer, DWORD count)
     }
     if (buffer == nullptr) {
         port.host().SetLastError(ERROR_INVALID_PARAMETER);
-        return kTransferFailed;
+        return DRIVER_TRANSFER_FAILED;
     }
-    return Guarded(port.host(), kTransferFailed, [&port, buffer, count] {
+    return Guarded(port.host(), DRIVER_TRANSFER_FAILED, [&port, buffer, count] {
         const std::span<const unsigned char> bytes(static_cast<const unsigned char*>(buffer), count);
-        return Succeeded(port.host(), port.Write(bytes)) ? count : kTransferFailed;
+        return Succeeded(port.host(), port.Write(bytes)) ? count : DRIVER_TRANSFER_FAILED;
     });
 }
 

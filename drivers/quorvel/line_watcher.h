@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "unique_fd.h"
+#include "platform/host/unique_fd.h"
 
 namespace quorvel {
 
@@ -36,8 +36,8 @@ private:
 
     const int master_;
     std::atomic<bool> watchingForRoom_{false};
-    UniqueFd epoll_;
-    UniqueFd wake_;
+    platform::host::UniqueFd epoll_;
+    platform::host::UniqueFd wake_;
     Handler onActivity_;
     Failure onFailure_;
     std::thread thread_;

@@ -83,9 +83,9 @@ PseudoTerminal::PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_
     }
 }
 
-UniqueFd PseudoTerminal::OpenSlave() const
+platform::host::UniqueFd PseudoTerminal::OpenSlave() const
 {
-    return UniqueFd(::ioctl(master_.get(), TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    return platform::host::UniqueFd(::ioctl(master_.get(), TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
 }
 
 PseudoTerminal::LineState PseudoTerminal::Look() const
@@ -124,7 +124,7 @@ int PseudoTerminal::DiscardPending() const
 {
     // Flushing the master's output would free only the bytes on their way to
     // the slave; flushing the slave's input frees those and its line buffer.
-    const UniqueFd slave = OpenSlave();
+    const platform::host::UniqueFd slave = OpenSlave();
     if (!slave.valid()) {
         return errno;
     }

@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-#include "unique_fd.h"
+#include "platform/host/unique_fd.h"
 
 namespace quorvel {
 
@@ -59,9 +59,9 @@ public:
     Discarded DiscardConsumerInput() const;
 
 private:
-    UniqueFd OpenSlave() const;
+    platform::host::UniqueFd OpenSlave() const;
 
-    UniqueFd master_;
+    platform::host::UniqueFd master_;
     std::string slavePath_;
 };
 

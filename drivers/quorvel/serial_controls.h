@@ -2,19 +2,13 @@
 // SetCommMask, PurgeComm, ...) reach a port.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/serial_rules/control_buffers.h"
 
 namespace quorvel {
 
 class VirtualPort;
 
-struct ControlBuffers {
-    const BYTE* in;
-    DWORD inSize;
-    BYTE* out;
-    DWORD outSize;
-    DWORD* outActual;
-};
+using platform::serial_rules::ControlBuffers;
 
 // ERROR_SUCCESS, or the Win32 error of the failed control.
 DWORD HandleSerialControl(VirtualPort& port, DWORD code, const ControlBuffers& buffers);

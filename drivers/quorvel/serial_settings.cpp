@@ -1,33 +1,9 @@
 #include "serial_settings.h"
 
+#include "platform/serial_rules/comm_flags.h"
+#include "platform/serial_rules/dcb.h"
+
 namespace quorvel {
-namespace {
-
-bool IsValid(const DCB& dcb)
-{
-    return dcb.BaudRate != 0 && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY &&
-           dcb.StopBits <= TWOSTOPBITS;
-}
-
-}  // namespace
-
-// 115200 baud, 8 data bits, no parity, one stop bit, binary: what the system
-// sets up anyway, with the usual XON/XOFF characters.
-DCB SerialSettings::DefaultDcb()
-{
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = CBR_115200;
-    dcb.fBinary = 1;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    return dcb;
-}
 
 DCB SerialSettings::Dcb() const
 {
@@ -37,7 +13,7 @@ DCB SerialSettings::Dcb() const
 
 DWORD SerialSettings::SetDcb(const DCB& dcb)
 {
-    if (!IsValid(dcb)) {
+    if (!platform::serial_rules::IsValidDcb(dcb)) {
         return ERROR_INVALID_PARAMETER;
     }
     std::lock_guard lock(mutex_);
@@ -65,7 +41,7 @@ DWORD SerialSettings::WaitMask() const
 
 DWORD SerialSettings::SetWaitMask(DWORD mask)
 {
-    if ((mask & ~EV_ALL_EVENTS) != 0) {
+    if (!platform::serial_rules::IsValidWaitMask(mask)) {
         return ERROR_INVALID_PARAMETER;
     }
     std::lock_guard lock(mutex_);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host_errors.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace quorvel {
 
@@ -63,7 +63,7 @@ DWORD VirtualPort::Write(std::span<const unsigned char> bytes)
         const PseudoTerminal::WriteResult result = pty_.WriteSome(bytes);
         if (result.error != 0) {
             host_.Debug("cannot write to the pseudo-terminal", result.error);
-            return Win32ErrorFromErrno(result.error);
+            return platform::serial_rules::FileErrorFromErrno(result.error);
         }
         rest = bytes.subspan(result.written);
     }

@@ -37,7 +37,7 @@ BOOL Move(HANDLE handle, DWORD size, LPDWORD moved, LPOVERLAPPED overlapped, Tra
     }
     SetLastError(ERROR_SUCCESS);
     const DWORD result = transfer(*file, size);
-    if (result == static_cast<DWORD>(-1)) {
+    if (result == DRIVER_TRANSFER_FAILED) {
         if (GetLastError() == ERROR_SUCCESS) {
             SetLastError(ERROR_GEN_FAILURE);
         }

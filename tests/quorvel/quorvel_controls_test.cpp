@@ -9,6 +9,7 @@
 #include "platform/kernel.h"
 #include "quorvel_harness.h"
 #include "support/pty_pair.h"
+#include "support/refused_dcbs.h"
 #include "support/temp_device.h"
 
 namespace tavrel::testing {
@@ -47,6 +48,9 @@ TEST_F(VirtualPortControls, DcbStartsAt115200EightNoneOneAndKeepsWhatIsSet)
     EXPECT_EQ(initial.Parity, NOPARITY);
     EXPECT_EQ(initial.StopBits, ONESTOPBIT);
     EXPECT_EQ(initial.fBinary, 1u);
+    EXPECT_EQ(initial.fDtrControl, DTR_CONTROL_ENABLE);
+    EXPECT_EQ(initial.XonChar, 0x11);
+    EXPECT_EQ(initial.XoffChar, 0x13);
 
     DCB changed = initial;
     changed.BaudRate = CBR_4800;
@@ -60,24 +64,36 @@ TEST_F(VirtualPortControls, DcbStartsAt115200EightNoneOneAndKeepsWhatIsSet)
     EXPECT_EQ(std::memcmp(&now, &changed, sizeof(DCB)), 0);
 }
 
-TEST_F(VirtualPortControls, ObviouslyInvalidDcbIsRefusedAndChangesNothing)
+// The same list as the built-in driver's test: a virtual port takes no
+// setting that a real port would refuse.
+TEST_F(VirtualPortControls, ADcbThatABuiltInPortRefusesIsRefusedAndChangesNothing)
 {
     const DCB initial = GetDcb();
-    const auto invalid = [&](auto change) {
-        DCB dcb = initial;
-        change(dcb);
-        return dcb;
-    };
-    const DCB refused[] = {
-        invalid([](DCB& dcb) { dcb.ByteSize = 4; }),   invalid([](DCB& dcb) { dcb.ByteSize = 9; }),
-        invalid([](DCB& dcb) { dcb.Parity = 5; }),     invalid([](DCB& dcb) { dcb.StopBits = 3; }),
-        invalid([](DCB& dcb) { dcb.BaudRate = 0; }),
-    };
-    for (const DCB& dcb : refused) {
-        ExpectFailure(IOCTL_SERIAL_SET_DCB, &dcb, sizeof dcb, nullptr, 0, ERROR_INVALID_PARAMETER);
+    for (const DcbBreakage& breakage : refusedDcbChanges) {
+        DCB broken = initial;
+        breakage.apply(broken);
+        SetLastError(0);
+        EXPECT_EQ(port_.Control(IOCTL_SERIAL_SET_DCB, &broken, sizeof broken, nullptr, 0), FALSE) << breakage.what;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << breakage.what;
     }
     const DCB now = GetDcb();
     EXPECT_EQ(std::memcmp(&now, &initial, sizeof(DCB)), 0);
+}
+
+// The caller's buffers are plain bytes: a value may start at any address.
+TEST_F(VirtualPortControls, ValuesAreCopiedFromAndToBuffersOfAnyAlignment)
+{
+    DCB wanted = GetDcb();
+    wanted.BaudRate = CBR_9600;
+    alignas(8) BYTE in[sizeof(DCB) + 1] = {};
+    std::memcpy(in + 1, &wanted, sizeof wanted);
+    EXPECT_EQ(port_.Control(IOCTL_SERIAL_SET_DCB, in + 1, sizeof(DCB), nullptr, 0), TRUE);
+
+    alignas(8) BYTE out[sizeof(DCB) + 1] = {};
+    DWORD actual = 0;
+    EXPECT_EQ(port_.Control(IOCTL_SERIAL_GET_DCB, nullptr, 0, out + 1, sizeof(DCB), &actual), TRUE);
+    EXPECT_EQ(actual, sizeof(DCB));
+    EXPECT_EQ(std::memcmp(out + 1, &wanted, sizeof wanted), 0);
 }
 
 TEST_F(VirtualPortControls, TimeoutsMaskQueueSizesAndPurgeSucceed)
@@ -129,7 +145,7 @@ TEST_F(VirtualPortControls, WaitOnMaskReadAndUnknownControlsAreNotSupported)
 
     unsigned char buffer[16];
     SetLastError(0);
-    EXPECT_EQ(module_.entries().Read(port_.open(), buffer, sizeof buffer), MAXDWORD);
+    EXPECT_EQ(module_.entries().Read(port_.open(), buffer, sizeof buffer), DRIVER_TRANSFER_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
@@ -178,7 +194,7 @@ TEST_F(VirtualPortControls, AQueryOpenSitsBesideTheDataOpen)
 TEST_F(VirtualPortControls, WriteChecksItsBuffer)
 {
     SetLastError(0);
-    EXPECT_EQ(module_.entries().Write(port_.open(), nullptr, 10), MAXDWORD);
+    EXPECT_EQ(module_.entries().Write(port_.open(), nullptr, 10), DRIVER_TRANSFER_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(module_.entries().Write(port_.open(), nullptr, 0), 0u);
 }

@@ -12,6 +12,7 @@
 #include "platform/driver_modules.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/serial_rules/dcb.h"
 
 namespace tavrel::testing {
 namespace {
@@ -82,20 +83,6 @@ SerialCall CallOf(DWORD code)
     }
 }
 
-DCB DefaultState()
-{
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = CBR_9600;
-    dcb.fBinary = 1;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.ByteSize = 8;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    return dcb;
-}
-
 // The driver's entry points.
 DRIVER_CONTEXT Init(const WCHAR*, const DEVICE_HOST* host)
 {
@@ -133,7 +120,7 @@ DWORD Read(DRIVER_CONTEXT open, void* buffer, DWORD count)
 {
     DWORD error = 0;
     const DWORD done = PortOf(open).Read(buffer, count, error);
-    if (done == static_cast<DWORD>(-1)) {
+    if (done == DRIVER_TRANSFER_FAILED) {
         SetLastError(error);
     }
     return done;
@@ -143,7 +130,7 @@ DWORD Write(DRIVER_CONTEXT open, const void* data, DWORD count)
 {
     DWORD error = 0;
     const DWORD done = PortOf(open).Write(data, count, error);
-    if (done == static_cast<DWORD>(-1)) {
+    if (done == DRIVER_TRANSFER_FAILED) {
         SetLastError(error);
     }
     return done;
@@ -166,8 +153,11 @@ const STREAM_DRIVER_ENTRIES kEntries = {Init, Deinit, Open, Close, nullptr, Read
 
 }  // namespace
 
+// A new port starts as every serial port does, at the rate Windows gives one.
 ScriptedPort::ScriptedPort(DWORD index)
-    : index_(index), dcb_(DefaultState()), dataSignal_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    : index_(index),
+      dcb_(platform::serial_rules::DefaultDcb(CBR_9600)),
+      dataSignal_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
 }
 
@@ -433,7 +423,7 @@ DWORD ScriptedPort::Read(void* buffer, DWORD count, DWORD& error)
     if (Failing(SerialCall::ReadFile, error)) {
         Record({SerialCall::ReadFile, 0, {}});
         UpdateDataSignal();
-        return static_cast<DWORD>(-1);
+        return DRIVER_TRANSFER_FAILED;
     }
     const auto taken = std::min<std::size_t>(count, input_.size());
     std::vector<BYTE> bytes(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(taken));
@@ -452,7 +442,7 @@ DWORD ScriptedPort::Write(const void* data, DWORD count, DWORD& error)
     const auto* bytes = static_cast<const BYTE*>(data);
     Record({SerialCall::WriteFile, 0, std::vector<BYTE>(bytes, bytes + count)});
     if (Failing(SerialCall::WriteFile, error)) {
-        return static_cast<DWORD>(-1);
+        return DRIVER_TRANSFER_FAILED;
     }
     return count;
 }

@@ -28,7 +28,7 @@ int CallScope::WakeDescriptor()
 {
     std::lock_guard guard(calls_.lock_);
     if (!wake_.valid()) {
-        wake_ = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        wake_ = host::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (wake_.valid() && reason_ != WakeReason::None) {
             Signal(reason_);
         }

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "drivers/serial/unique_fd.h"
+#include "platform/host/unique_fd.h"
 
 namespace platform::serial {
 
@@ -49,7 +49,7 @@ private:
     const CallKind kind_;
     bool entered_ = false;
     WakeReason reason_ = WakeReason::None;   // guarded by the owner's lock
-    UniqueFd wake_;                          // guarded by the owner's lock
+    host::UniqueFd wake_;                    // guarded by the owner's lock
 };
 
 class BlockedCalls {

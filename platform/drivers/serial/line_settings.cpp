@@ -4,8 +4,9 @@
 
 #include <cerrno>
 
-#include "drivers/serial/host_errors.h"
 #include "drivers/serial/line_speed.h"
+#include "platform/serial_rules/dcb.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 namespace {
@@ -13,9 +14,6 @@ namespace {
 // A line that reads speed 0 (B0, "hang up") is unusable; it starts at the
 // rate Windows gives a port.
 constexpr DWORD fallbackBaudRate = CBR_9600;
-// Reported for the XON/XOFF limits, which have no termios equivalent.
-constexpr WORD defaultXonLimit = 2048;
-constexpr WORD defaultXoffLimit = 512;
 
 constexpr tcflag_t framingFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 
@@ -117,27 +115,22 @@ void MakeTransparent(termios& settings)
     settings.c_cflag |= CS8 | CLOCAL | CREAD;
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    settings.c_cc[VSTART] = static_cast<cc_t>(defaultXonChar);
-    settings.c_cc[VSTOP] = static_cast<cc_t>(defaultXoffChar);
+    settings.c_cc[VSTART] = static_cast<cc_t>(serial_rules::defaultXonChar);
+    settings.c_cc[VSTOP] = static_cast<cc_t>(serial_rules::defaultXoffChar);
 }
 
+// The line as a DCB: the default DCB with what the tty says of its framing
+// and flow control. DTR and RTS were just raised.
 DCB DescribeLine(const termios& settings, DWORD baudRate)
 {
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = baudRate;
-    dcb.fBinary = 1;
+    DCB dcb = serial_rules::DefaultDcb(baudRate);
     dcb.fParity = (settings.c_iflag & INPCK) != 0;
     dcb.fOutxCtsFlow = (settings.c_cflag & CRTSCTS) != 0;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
     if ((settings.c_cflag & CRTSCTS) != 0) {
         dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
     }
     dcb.fOutX = (settings.c_iflag & IXON) != 0;
     dcb.fInX = (settings.c_iflag & IXOFF) != 0;
-    dcb.XonLim = defaultXonLimit;
-    dcb.XoffLim = defaultXoffLimit;
     dcb.ByteSize = ByteSizeOf(settings.c_cflag);
     dcb.Parity = ParityOf(settings.c_cflag);
     const bool longStop = (settings.c_cflag & CSTOPB) != 0;
@@ -176,14 +169,6 @@ int SetModemLines(int fd, const DCB& dcb)
 }
 
 }  // namespace
-
-bool IsValidDcb(const DCB& dcb)
-{
-    const bool validStopBits = dcb.StopBits == ONESTOPBIT || (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize == 5) ||
-                               (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize != 5);
-    return dcb.BaudRate != 0 && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY &&
-           validStopBits && dcb.fDtrControl <= DTR_CONTROL_HANDSHAKE && dcb.XonChar != dcb.XoffChar;
-}
 
 void ApplyDcb(const DCB& dcb, termios& settings)
 {
@@ -226,7 +211,7 @@ DWORD PrepareLine(int fd, DCB& initial)
         initial = DescribeLine(settings, baudRate);
         error = SetModemLines(fd, initial);
     }
-    return error == 0 ? ERROR_SUCCESS : IoErrorFromErrno(error);
+    return serial_rules::IoErrorFromErrno(error);
 }
 
 DWORD ConfigureLine(int fd, const DCB& dcb)
@@ -234,7 +219,7 @@ DWORD ConfigureLine(int fd, const DCB& dcb)
     termios before{};
     DWORD baudBefore = 0;
     if (const int error = ReadLine(fd, before, baudBefore); error != 0) {
-        return IoErrorFromErrno(error);
+        return serial_rules::IoErrorFromErrno(error);
     }
     termios after = before;
     ApplyDcb(dcb, after);
@@ -248,7 +233,7 @@ DWORD ConfigureLine(int fd, const DCB& dcb)
     if (error != 0) {
         SetAttributes(fd, before);
         SetLineSpeed(fd, baudBefore);
-        return IoErrorFromErrno(error);
+        return serial_rules::IoErrorFromErrno(error);
     }
     return ERROR_SUCCESS;
 }

@@ -6,6 +6,7 @@
 // CTS/RTS handshake (CRTSCTS), XON/XOFF (IXON, IXOFF with XonChar, XoffChar)
 // and the DTR and RTS lines. The other fields have no Linux equivalent; the
 // caller keeps them so that GetCommState reports them as they were set.
+// Which DCBs are valid is one of the rules in platform/serial_rules/dcb.h.
 #pragma once
 
 #include <termios.h>
@@ -13,15 +14,6 @@
 #include "platform/comm.h"
 
 namespace platform::serial {
-
-inline constexpr char defaultXonChar = 0x11;
-inline constexpr char defaultXoffChar = 0x13;
-
-// Whether SetCommState accepts the DCB, with the rules of Windows: a
-// non-zero rate; 5 to 8 data bits; a known parity; one and a half stop bits
-// only with 5 data bits and two stop bits never with 5; a known DTR mode;
-// XonChar different from XoffChar.
-bool IsValidDcb(const DCB& dcb);
 
 // Sets the framing, parity and flow control of a valid DCB in `settings`,
 // leaving the speed alone.

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "drivers/serial/host_errors.h"
 #include "platform/errors.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 namespace {
@@ -137,7 +137,7 @@ void ReceiveBuffer::CheckForHangup(int fd, PullResult& result)
 
 void ReceiveBuffer::NoteFailedRead(int error, PullResult& result)
 {
-    if (IoErrorFromErrno(error) == ERROR_DEVICE_REMOVED) {
+    if (serial_rules::IoErrorFromErrno(error) == ERROR_DEVICE_REMOVED) {
         removed_ = true;
     } else if (error != EAGAIN) {
         result.error = error;
@@ -165,7 +165,7 @@ int ReceiveBuffer::QueuedSignal()
 {
     std::lock_guard guard(lock_);
     if (!queuedSignal_.valid()) {
-        queuedSignal_ = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        queuedSignal_ = host::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         signalled_ = false;
         UpdateQueuedSignal();
     }

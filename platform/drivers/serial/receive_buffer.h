@@ -13,8 +13,8 @@
 #include <mutex>
 #include <optional>
 
-#include "drivers/serial/unique_fd.h"
-#include "platform/types.h"
+#include "platform/host/unique_fd.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 
@@ -30,6 +30,10 @@ public:
     struct PullResult {
         bool removed = false;   // the device went away (hang-up, unplugged, far end closed)
         int error = 0;          // errno of a read that failed otherwise
+
+        bool failed() const { return removed || error != 0; }
+        // What a call that found the input failed reports.
+        DWORD Failure() const { return removed ? ERROR_DEVICE_REMOVED : serial_rules::IoErrorFromErrno(error); }
     };
     // Moves what the device on fd holds into the queue, up to its capacity,
     // without blocking. When eventChar is given, its arrival is remembered.
@@ -77,7 +81,7 @@ private:
     std::size_t capacity_ = defaultCapacity;
     bool eventCharSeen_ = false;
     bool removed_ = false;
-    UniqueFd queuedSignal_;
+    host::UniqueFd queuedSignal_;
     bool signalled_ = false;   // queuedSignal_ is readable
 };
 

@@ -1,70 +1,41 @@
 #include "drivers/serial/serial_controls.h"
 
-#include <array>
-#include <cstring>
-#include <iterator>
-
 #include "platform/streamdriver.h"
 
 namespace platform::serial {
 namespace {
 
-// The buffers are plain bytes of any alignment: values are copied in and out.
-template <typename T>
-bool ReadInput(const ControlBuffers& buffers, T& value)
-{
-    if (buffers.in == nullptr || buffers.inSize < sizeof(T)) {
-        return false;
-    }
-    std::memcpy(&value, buffers.in, sizeof(T));
-    return true;
-}
-
-template <typename T>
-bool OutputFits(const ControlBuffers& buffers)
-{
-    return buffers.out != nullptr && buffers.outSize >= sizeof(T);
-}
-
-template <typename T>
-void WriteOutput(const ControlBuffers& buffers, const T& value)
-{
-    std::memcpy(buffers.out, &value, sizeof(T));
-    if (buffers.outActual != nullptr) {
-        *buffers.outActual = sizeof(T);
-    }
-}
+using serial_rules::AcceptInput;
+using serial_rules::OutputFits;
+using serial_rules::QueueSizes;
+using serial_rules::ReportOutput;
+using serial_rules::WriteOutput;
 
 // A control that only reports a value.
 template <typename T, auto Get>
-DWORD Report(SerialPort& port, const ControlBuffers& buffers)
+DWORD Report(TtyPort& port, const ControlBuffers& buffers)
 {
-    if (!OutputFits<T>(buffers)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    WriteOutput(buffers, (port.*Get)());
-    return ERROR_SUCCESS;
+    return ReportOutput<T>(buffers, (port.*Get)());
 }
 
 // A control that only takes a value.
 template <typename T, auto Set>
-DWORD Accept(SerialPort& port, const ControlBuffers& buffers)
+DWORD Accept(TtyPort& port, const ControlBuffers& buffers)
 {
-    T value{};
-    return ReadInput(buffers, value) ? (port.*Set)(value) : ERROR_INVALID_PARAMETER;
+    return AcceptInput<T>(buffers, [&port](const T& value) { return (port.*Set)(value); });
 }
 
-DWORD SetQueueSize(SerialPort& port, const ControlBuffers& buffers)
+DWORD SetQueueSize(TtyPort& port, const ControlBuffers& buffers)
 {
-    std::array<DWORD, 2> sizes{};
-    return ReadInput(buffers, sizes) ? port.SetQueueSize(sizes[0], sizes[1]) : ERROR_INVALID_PARAMETER;
+    return AcceptInput<QueueSizes>(buffers,
+                                   [&port](const QueueSizes& sizes) { return port.SetQueueSize(sizes[0], sizes[1]); });
 }
 
 // A control whose value comes from a call that may fail (a wait for events, a
 // new descriptor). The output buffer is checked first, so that a bad one fails
 // at once: no wait starts, and no descriptor is made only to be lost.
 template <auto Produce>
-DWORD Produced(SerialPort& port, const ControlBuffers& buffers)
+DWORD Produced(TtyPort& port, const ControlBuffers& buffers)
 {
     if (!OutputFits<DWORD>(buffers)) {
         return ERROR_INVALID_PARAMETER;
@@ -79,30 +50,28 @@ DWORD Produced(SerialPort& port, const ControlBuffers& buffers)
 
 struct Control {
     DWORD code;
-    DWORD (*carryOut)(SerialPort&, const ControlBuffers&);
+    DWORD (*carryOut)(TtyPort&, const ControlBuffers&);
 };
 
 constexpr Control controls[] = {
     {IOCTL_SERIAL_SET_QUEUE_SIZE, SetQueueSize},
-    {IOCTL_SERIAL_SET_TIMEOUTS, Accept<COMMTIMEOUTS, &SerialPort::SetTimeouts>},
-    {IOCTL_SERIAL_GET_TIMEOUTS, Report<COMMTIMEOUTS, &SerialPort::GetTimeouts>},
-    {IOCTL_SERIAL_GET_WAIT_MASK, Report<DWORD, &SerialPort::GetWaitMask>},
-    {IOCTL_SERIAL_SET_WAIT_MASK, Accept<DWORD, &SerialPort::SetWaitMask>},
-    {IOCTL_SERIAL_WAIT_ON_MASK, Produced<&SerialPort::WaitOnMask>},
-    {IOCTL_SERIAL_PURGE, Accept<DWORD, &SerialPort::Purge>},
-    {IOCTL_SERIAL_GET_DCB, Report<DCB, &SerialPort::GetState>},
-    {IOCTL_SERIAL_SET_DCB, Accept<DCB, &SerialPort::SetState>},
-    {IOCTL_SERIAL_GET_RECEIVE_WATCH, Produced<&SerialPort::CreateReceiveWatch>},
-    {IOCTL_SERIAL_GET_RECEIVE_READY, Report<DWORD, &SerialPort::ReceiveReady>},
+    {IOCTL_SERIAL_SET_TIMEOUTS, Accept<COMMTIMEOUTS, &TtyPort::SetTimeouts>},
+    {IOCTL_SERIAL_GET_TIMEOUTS, Report<COMMTIMEOUTS, &TtyPort::GetTimeouts>},
+    {IOCTL_SERIAL_GET_WAIT_MASK, Report<DWORD, &TtyPort::GetWaitMask>},
+    {IOCTL_SERIAL_SET_WAIT_MASK, Accept<DWORD, &TtyPort::SetWaitMask>},
+    {IOCTL_SERIAL_WAIT_ON_MASK, Produced<&TtyPort::WaitOnMask>},
+    {IOCTL_SERIAL_PURGE, Accept<DWORD, &TtyPort::Purge>},
+    {IOCTL_SERIAL_GET_DCB, Report<DCB, &TtyPort::GetState>},
+    {IOCTL_SERIAL_SET_DCB, Accept<DCB, &TtyPort::SetState>},
+    {IOCTL_SERIAL_GET_RECEIVE_WATCH, Produced<&TtyPort::CreateReceiveWatch>},
+    {IOCTL_SERIAL_GET_RECEIVE_READY, Report<DWORD, &TtyPort::ReceiveReady>},
 };
 
 }  // namespace
 
-DWORD CarryOutControl(SerialPort& port, DWORD code, const ControlBuffers& buffers)
+DWORD CarryOutControl(TtyPort& port, DWORD code, const ControlBuffers& buffers)
 {
-    if (buffers.outActual != nullptr) {
-        *buffers.outActual = 0;
-    }
+    serial_rules::ClearOutActual(buffers);
     for (const Control& control : controls) {
         if (control.code == code) {
             return control.carryOut(port, buffers);

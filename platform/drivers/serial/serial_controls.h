@@ -1,22 +1,16 @@
 // The serial I/O controls of streamdriver.h, carried out on an open port.
 #pragma once
 
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
+#include "platform/serial_rules/control_buffers.h"
 
 namespace platform::serial {
 
-// The caller's buffers of one DeviceIoControl.
-struct ControlBuffers {
-    const BYTE* in;
-    DWORD inSize;
-    BYTE* out;
-    DWORD outSize;
-    DWORD* outActual;   // may be null
-};
+using serial_rules::ControlBuffers;
 
 // Returns ERROR_SUCCESS, ERROR_INVALID_PARAMETER for a buffer that is missing
 // or too small, ERROR_INVALID_FUNCTION for an unknown code, or the error of
 // the control itself.
-DWORD CarryOutControl(SerialPort& port, DWORD code, const ControlBuffers& buffers);
+DWORD CarryOutControl(TtyPort& port, DWORD code, const ControlBuffers& buffers);
 
 }  // namespace platform::serial

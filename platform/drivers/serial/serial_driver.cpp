@@ -11,7 +11,7 @@
 
 #include "drivers/serial/context_table.h"
 #include "drivers/serial/serial_controls.h"
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -27,7 +27,7 @@ struct SerialDevice {
 };
 
 struct SerialOpen {
-    std::shared_ptr<SerialPort> port;
+    std::shared_ptr<TtyPort> port;
     ErrorSink setLastError;
 };
 
@@ -39,8 +39,8 @@ std::atomic<ErrorSink> anyHostSink{nullptr};
 
 constexpr WCHAR hostDeviceName[] = u"HostDevice";
 constexpr DWORD longestHostDevice = 4095;   // characters, without the terminator
-// Read and Write return (DWORD)-1 for failure, so a success never moves that many.
-constexpr DWORD largestTransfer = MAXDWORD - 1;
+// A success never moves as many bytes as DRIVER_TRANSFER_FAILED says.
+constexpr DWORD largestTransfer = DRIVER_TRANSFER_FAILED - 1;
 
 void Report(ErrorSink sink, DWORD error)
 {
@@ -118,7 +118,7 @@ DRIVER_CONTEXT Open(DRIVER_CONTEXT device)
         return 0;
     }
     DWORD error = ERROR_SUCCESS;
-    std::shared_ptr<SerialPort> port = SerialPort::Open(found->hostPath, error);
+    std::shared_ptr<TtyPort> port = TtyPort::Open(found->hostPath, error);
     if (port == nullptr) {
         Report(found->setLastError, error);
         return 0;
@@ -148,40 +148,34 @@ BOOL PreClose(DRIVER_CONTEXT open)
     return TRUE;
 }
 
-DWORD Read(DRIVER_CONTEXT open, void* buffer, DWORD count)
+// Read and Write: the bytes moved, or DRIVER_TRANSFER_FAILED with the error.
+template <auto Move, typename Bytes>
+DWORD Transfer(DRIVER_CONTEXT open, Bytes* bytes, DWORD count)
 {
     const std::shared_ptr<SerialOpen> found = FindOpen(open);
     if (found == nullptr) {
-        return static_cast<DWORD>(-1);
+        return DRIVER_TRANSFER_FAILED;
     }
-    if (buffer == nullptr && count != 0) {
+    if (bytes == nullptr && count != 0) {
         Report(found->setLastError, ERROR_INVALID_PARAMETER);
-        return static_cast<DWORD>(-1);
+        return DRIVER_TRANSFER_FAILED;
     }
-    const IoResult result = found->port->Read(static_cast<BYTE*>(buffer), std::min(count, largestTransfer));
+    const IoResult result = ((*found->port).*Move)(bytes, std::min(count, largestTransfer));
     if (result.error != ERROR_SUCCESS) {
         Report(found->setLastError, result.error);
-        return static_cast<DWORD>(-1);
+        return DRIVER_TRANSFER_FAILED;
     }
     return result.bytes;
 }
 
+DWORD Read(DRIVER_CONTEXT open, void* buffer, DWORD count)
+{
+    return Transfer<&TtyPort::Read>(open, static_cast<BYTE*>(buffer), count);
+}
+
 DWORD Write(DRIVER_CONTEXT open, const void* data, DWORD count)
 {
-    const std::shared_ptr<SerialOpen> found = FindOpen(open);
-    if (found == nullptr) {
-        return static_cast<DWORD>(-1);
-    }
-    if (data == nullptr && count != 0) {
-        Report(found->setLastError, ERROR_INVALID_PARAMETER);
-        return static_cast<DWORD>(-1);
-    }
-    const IoResult result = found->port->Write(static_cast<const BYTE*>(data), std::min(count, largestTransfer));
-    if (result.error != ERROR_SUCCESS) {
-        Report(found->setLastError, result.error);
-        return static_cast<DWORD>(-1);
-    }
-    return result.bytes;
+    return Transfer<&TtyPort::Write>(open, static_cast<const BYTE*>(data), count);
 }
 
 BOOL IoControl(DRIVER_CONTEXT open, DWORD code, const ControlBuffers& buffers)
@@ -232,13 +226,13 @@ static BOOL HostSerialPreClose(DRIVER_CONTEXT open)
 
 static DWORD HostSerialRead(DRIVER_CONTEXT open, void* buffer, DWORD count)
 {
-    return platform::serial::Guarded<DWORD>(static_cast<DWORD>(-1),
+    return platform::serial::Guarded<DWORD>(DRIVER_TRANSFER_FAILED,
                                             [&] { return platform::serial::Read(open, buffer, count); });
 }
 
 static DWORD HostSerialWrite(DRIVER_CONTEXT open, const void* data, DWORD count)
 {
-    return platform::serial::Guarded<DWORD>(static_cast<DWORD>(-1),
+    return platform::serial::Guarded<DWORD>(DRIVER_TRANSFER_FAILED,
                                             [&] { return platform::serial::Write(open, data, count); });
 }
 

@@ -25,6 +25,7 @@ struct DEVICE_HOST {
 };
 
 using DRIVER_CONTEXT = DWORD_PTR;      // 0 is failure for Init and Open
+inline constexpr DWORD DRIVER_TRANSFER_FAILED = static_cast<DWORD>(-1);
 
 using PFN_DRIVER_INIT = DRIVER_CONTEXT (*)(const WCHAR* registryPath, const DEVICE_HOST* host);
 using PFN_DRIVER_DEINIT = BOOL (*)(DRIVER_CONTEXT device);
@@ -32,7 +33,8 @@ using PFN_DRIVER_OPEN = DRIVER_CONTEXT (*)(DRIVER_CONTEXT device, DWORD access, 
 using PFN_DRIVER_CLOSE = BOOL (*)(DRIVER_CONTEXT open);
 // Wakes every call blocked on the open context; Close follows once they returned.
 using PFN_DRIVER_PRECLOSE = BOOL (*)(DRIVER_CONTEXT open);
-// Read and Write return the bytes moved, or (DWORD)-1 after setting the last error.
+// Read and Write return the bytes moved, or DRIVER_TRANSFER_FAILED after
+// setting the last error.
 using PFN_DRIVER_READ = DWORD (*)(DRIVER_CONTEXT open, void* buffer, DWORD count);
 using PFN_DRIVER_WRITE = DWORD (*)(DRIVER_CONTEXT open, const void* buffer, DWORD count);
 using PFN_DRIVER_IOCONTROL = BOOL (*)(DRIVER_CONTEXT open, DWORD code, const BYTE* in, DWORD inSize, BYTE* out,

@@ -94,7 +94,7 @@ DWORD SerialDriverInstance::Read(std::vector<unsigned char>& into, DWORD count)
 {
     into.assign(count, 0);
     const DWORD got = driver_.Read(open_, into.data(), count);
-    into.resize(got == failedTransfer ? 0 : got);
+    into.resize(got == DRIVER_TRANSFER_FAILED ? 0 : got);
     return got;
 }
 
@@ -129,7 +129,7 @@ std::vector<unsigned char> SerialDriverInstance::ReadUntil(std::size_t count)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
         std::vector<unsigned char> chunk;
-        if (Read(chunk, static_cast<DWORD>(count - got.size())) == failedTransfer) {
+        if (Read(chunk, static_cast<DWORD>(count - got.size())) == DRIVER_TRANSFER_FAILED) {
             break;
         }
         got.insert(got.end(), chunk.begin(), chunk.end());

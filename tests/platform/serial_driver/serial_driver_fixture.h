@@ -18,8 +18,6 @@
 
 namespace tavrel::testing {
 
-inline constexpr DWORD failedTransfer = static_cast<DWORD>(-1);
-
 // A driver call running on another thread. Should the test give up on it,
 // it is unblocked (PreClose of the open) before the thread is joined, so a
 // failing test ends instead of hanging.

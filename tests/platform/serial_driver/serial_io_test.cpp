@@ -156,7 +156,7 @@ TEST_F(SerialDriver, AWriteThatTimesOutReportsTheShortCount)
     const std::vector<unsigned char> large(1 << 20, 0xA5);
     SetLastError(0);
     const DWORD written = Write(large);
-    ASSERT_NE(written, failedTransfer);
+    ASSERT_NE(written, DRIVER_TRANSFER_FAILED);
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, large.size());
     EXPECT_EQ(GetLastError(), 0u);
@@ -175,10 +175,10 @@ TEST_F(SerialDriver, HangupFailsReadsAfterTheDataThatCameBefore)
     EXPECT_EQ(got, Bytes("words!"));
     for (int attempt = 0; attempt < 2; ++attempt) {
         SetLastError(0);
-        EXPECT_EQ(Read(got, 100), failedTransfer);
+        EXPECT_EQ(Read(got, 100), DRIVER_TRANSFER_FAILED);
         EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
     }
-    EXPECT_EQ(Write(Bytes("hello?")), failedTransfer);
+    EXPECT_EQ(Write(Bytes("hello?")), DRIVER_TRANSFER_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
     ASSERT_EQ(SetWaitMask(EV_RXCHAR), TRUE);
     DWORD events = 0;
@@ -200,7 +200,7 @@ TEST_F(SerialDriver, WhatAFullReadLeftOnTheDeviceSurvivesAHangup)
     EXPECT_EQ(Read(rest, 200), 150u);
     got.insert(got.end(), rest.begin(), rest.end());
     EXPECT_EQ(got, sent);
-    EXPECT_EQ(Read(rest, 100), failedTransfer);
+    EXPECT_EQ(Read(rest, 100), DRIVER_TRANSFER_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
 }
 
@@ -215,7 +215,7 @@ TEST_F(SerialDriver, HangupEndsABlockedRead)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     pty_.CloseMaster();
     ASSERT_TRUE(read->EndsInTime());
-    EXPECT_EQ(read->get(), std::make_pair(failedTransfer, ERROR_DEVICE_REMOVED));
+    EXPECT_EQ(read->get(), std::make_pair(DRIVER_TRANSFER_FAILED, ERROR_DEVICE_REMOVED));
 }
 
 TEST_F(SerialDriver, PreCloseWakesBlockedCallsAndRefusesLaterOnes)
@@ -243,13 +243,13 @@ TEST_F(SerialDriver, PreCloseWakesBlockedCallsAndRefusesLaterOnes)
     ASSERT_TRUE(queuedRead->EndsInTime());
     ASSERT_TRUE(wait->EndsInTime());
     ASSERT_TRUE(write->EndsInTime());
-    EXPECT_EQ(read->get(), std::make_pair(failedTransfer, ERROR_OPERATION_ABORTED));
-    EXPECT_EQ(queuedRead->get(), std::make_pair(failedTransfer, ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(read->get(), std::make_pair(DRIVER_TRANSFER_FAILED, ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(queuedRead->get(), std::make_pair(DRIVER_TRANSFER_FAILED, ERROR_OPERATION_ABORTED));
     EXPECT_EQ(wait->get(), std::make_pair(static_cast<DWORD>(FALSE), ERROR_OPERATION_ABORTED));
-    EXPECT_EQ(write->get(), std::make_pair(failedTransfer, ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(write->get(), std::make_pair(DRIVER_TRANSFER_FAILED, ERROR_OPERATION_ABORTED));
 
     std::vector<unsigned char> got;
-    EXPECT_EQ(Read(got, 1), failedTransfer);
+    EXPECT_EQ(Read(got, 1), DRIVER_TRANSFER_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
     DCB dcb{};
     EXPECT_EQ(Control(IOCTL_SERIAL_GET_DCB, nullptr, 0, &dcb, sizeof dcb), FALSE);
@@ -262,10 +262,10 @@ TEST_F(SerialDriver, ClosedContextsAreRefused)
     ASSERT_EQ(driver_.Close(closed), TRUE);
     open_ = 0;
     std::vector<unsigned char> got(4);
-    EXPECT_EQ(driver_.Read(closed, got.data(), 4), failedTransfer);
+    EXPECT_EQ(driver_.Read(closed, got.data(), 4), DRIVER_TRANSFER_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_EQ(driver_.Close(closed), FALSE);
-    EXPECT_EQ(driver_.Read(device_, got.data(), 4), failedTransfer);   // a device is not an open
+    EXPECT_EQ(driver_.Read(device_, got.data(), 4), DRIVER_TRANSFER_FAILED);   // a device is not an open
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
@@ -374,7 +374,7 @@ TEST_F(SerialDriver, PurgeAbortEndsABlockedReadAndTheOpenStaysUsable)
         return std::make_pair(result, GetLastError());
     });
     ASSERT_TRUE(read->PokeUntilEnded([this] { Purge(PURGE_RXABORT); }));
-    EXPECT_EQ(read->get(), std::make_pair(failedTransfer, ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(read->get(), std::make_pair(DRIVER_TRANSFER_FAILED, ERROR_OPERATION_ABORTED));
 
     pty_.Write(Bytes("next"));
     std::vector<unsigned char> got;
@@ -394,7 +394,7 @@ TEST_F(SerialDriver, PurgeAbortEndsABlockedWriteWithWhatItSent)
     }
     ASSERT_TRUE(write->PokeUntilEnded([this] { Purge(PURGE_TXABORT); }));
     const DWORD written = write->get();
-    ASSERT_NE(written, failedTransfer);
+    ASSERT_NE(written, DRIVER_TRANSFER_FAILED);
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, large.size());
 }
@@ -461,7 +461,7 @@ TEST_F(ReceiveWatch, AHangupKeepsItReadyAndTheReadsFail)
     pty_.CloseMaster();
     EXPECT_EQ(State(std::chrono::seconds(10)), ready);
     std::vector<unsigned char> got;
-    EXPECT_EQ(Read(got, 100), failedTransfer);
+    EXPECT_EQ(Read(got, 100), DRIVER_TRANSFER_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
     EXPECT_EQ(State(), ready);
 }

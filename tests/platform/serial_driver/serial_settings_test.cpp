@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "serial_driver_fixture.h"
+#include "support/refused_dcbs.h"
 
 namespace tavrel::testing {
 namespace {
@@ -161,26 +162,15 @@ TEST_F(SerialDriver, InvalidSettingsAreRefusedAndChangeNothing)
     valid.BaudRate = CBR_57600;
     ASSERT_EQ(SetDcb(valid), TRUE);
     const DCB before = GetDcb();
-    const std::function<void(DCB&)> breakages[] = {
-        [](DCB& dcb) { dcb.BaudRate = 0; },
-        [](DCB& dcb) { dcb.ByteSize = 4; },
-        [](DCB& dcb) { dcb.ByteSize = 9; },
-        [](DCB& dcb) { dcb.Parity = 5; },
-        [](DCB& dcb) { dcb.StopBits = 3; },
-        [](DCB& dcb) { dcb.StopBits = ONE5STOPBITS; },   // with 8 data bits
-        [](DCB& dcb) { dcb.ByteSize = 5; dcb.StopBits = TWOSTOPBITS; },
-        [](DCB& dcb) { dcb.fDtrControl = 3; },
-        [](DCB& dcb) { dcb.XoffChar = dcb.XonChar; },
-    };
-    for (std::size_t i = 0; i < std::size(breakages); ++i) {
+    for (const DcbBreakage& breakage : refusedDcbChanges) {
         DCB broken = before;
         broken.BaudRate = CBR_9600;   // would change the line if it got through
-        breakages[i](broken);
+        breakage.apply(broken);
         SetLastError(0);
-        EXPECT_EQ(SetDcb(broken), FALSE) << "breakage " << i;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << "breakage " << i;
-        EXPECT_TRUE(SameDcb(GetDcb(), before)) << "breakage " << i;
-        EXPECT_EQ(LineSpeedOf(pty_.master()), 57600u) << "breakage " << i;
+        EXPECT_EQ(SetDcb(broken), FALSE) << breakage.what;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << breakage.what;
+        EXPECT_TRUE(SameDcb(GetDcb(), before)) << breakage.what;
+        EXPECT_EQ(LineSpeedOf(pty_.master()), 57600u) << breakage.what;
     }
 }
 

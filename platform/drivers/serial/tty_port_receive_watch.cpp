@@ -7,8 +7,8 @@
 
 #include <cerrno>
 
-#include "drivers/serial/host_errors.h"
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 namespace {
@@ -23,26 +23,26 @@ bool Watch(int epoll, int fd)
 
 }  // namespace
 
-DWORD SerialPort::CreateReceiveWatch(DWORD& descriptor)
+DWORD TtyPort::CreateReceiveWatch(DWORD& descriptor)
 {
-    UniqueFd watch(::epoll_create1(EPOLL_CLOEXEC));
+    host::UniqueFd watch(::epoll_create1(EPOLL_CLOEXEC));
     if (!watch.valid()) {
-        return IoErrorFromErrno(errno);
+        return serial_rules::IoErrorFromErrno(errno);
     }
     const int queued = received_.QueuedSignal();
     if (queued < 0) {
-        return IoErrorFromErrno(errno);
+        return serial_rules::IoErrorFromErrno(errno);
     }
     // Level-triggered: readable for as long as data waits, in the device
     // (a hang-up included) or in the queue.
     if (!Watch(watch.get(), fd_.get()) || !Watch(watch.get(), queued)) {
-        return IoErrorFromErrno(errno);
+        return serial_rules::IoErrorFromErrno(errno);
     }
     descriptor = static_cast<DWORD>(watch.release());
     return ERROR_SUCCESS;
 }
 
-DWORD SerialPort::ReceiveReady()
+DWORD TtyPort::ReceiveReady()
 {
     return received_.ReadWouldReturn(fd_.get()) ? 1 : 0;
 }

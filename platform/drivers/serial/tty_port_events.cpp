@@ -14,8 +14,9 @@
 #include <cerrno>
 
 #include "drivers/serial/device_wait.h"
-#include "drivers/serial/host_errors.h"
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
+#include "platform/serial_rules/comm_flags.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 namespace {
@@ -25,7 +26,6 @@ namespace {
 constexpr auto drainCheckInterval = std::chrono::milliseconds(10);
 
 constexpr DWORD receiveEvents = EV_RXCHAR | EV_RXFLAG;
-constexpr DWORD knownPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 int FlushOutput(int fd)
 {
@@ -39,7 +39,7 @@ int FlushOutput(int fd)
 
 }  // namespace
 
-DWORD SerialPort::GetWaitMask() const
+DWORD TtyPort::GetWaitMask() const
 {
     std::lock_guard guard(lock_);
     return waitMask_;
@@ -47,9 +47,9 @@ DWORD SerialPort::GetWaitMask() const
 
 // As on Windows, a new mask ends a WaitCommEvent in progress, which then
 // succeeds with no events, and forgets the events seen under the old mask.
-DWORD SerialPort::SetWaitMask(DWORD mask)
+DWORD TtyPort::SetWaitMask(DWORD mask)
 {
-    if ((mask & ~EV_ALL_EVENTS) != 0) {
+    if (!serial_rules::IsValidWaitMask(mask)) {
         return ERROR_INVALID_PARAMETER;
     }
     {
@@ -61,7 +61,7 @@ DWORD SerialPort::SetWaitMask(DWORD mask)
     return ERROR_SUCCESS;
 }
 
-DWORD SerialPort::WaitOnMask(DWORD& events)
+DWORD TtyPort::WaitOnMask(DWORD& events)
 {
     events = 0;
     CallScope call(calls_, CallKind::WaitEvent);
@@ -79,8 +79,8 @@ DWORD SerialPort::WaitOnMask(DWORD& events)
         if (events != 0) {
             return ERROR_SUCCESS;
         }
-        if (pulled.removed || pulled.error != 0) {
-            return pulled.removed ? ERROR_DEVICE_REMOVED : IoErrorFromErrno(pulled.error);
+        if (pulled.failed()) {
+            return pulled.Failure();
         }
         const int wake = call.WakeDescriptor();
         if (wake < 0) {
@@ -101,7 +101,7 @@ DWORD SerialPort::WaitOnMask(DWORD& events)
     }
 }
 
-DWORD SerialPort::PendingEvents(DWORD mask)
+DWORD TtyPort::PendingEvents(DWORD mask)
 {
     DWORD events = 0;
     if ((mask & EV_RXCHAR) != 0 && !received_.empty()) {
@@ -116,7 +116,7 @@ DWORD SerialPort::PendingEvents(DWORD mask)
     return events;
 }
 
-bool SerialPort::TransmitPending() const
+bool TtyPort::TransmitPending() const
 {
     std::lock_guard guard(lock_);
     return transmitPending_;
@@ -124,7 +124,7 @@ bool SerialPort::TransmitPending() const
 
 // True once after a write, when the output queue is empty. A tty that cannot
 // tell its queue (ENOTTY, EINVAL) counts as drained.
-bool SerialPort::TransmitDrained()
+bool TtyPort::TransmitDrained()
 {
     std::lock_guard guard(lock_);
     if (!transmitPending_) {
@@ -145,9 +145,9 @@ bool SerialPort::TransmitDrained()
 // ERROR_OPERATION_ABORTED, or with the bytes they already moved); the clear
 // flags discard the input (the driver's queue and the kernel's) or the
 // output that waits in the kernel.
-DWORD SerialPort::Purge(DWORD flags)
+DWORD TtyPort::Purge(DWORD flags)
 {
-    if (flags == 0 || (flags & ~knownPurgeFlags) != 0) {
+    if (flags == 0 || !serial_rules::HasOnlyKnownPurgeFlags(flags)) {
         return ERROR_INVALID_PARAMETER;
     }
     if ((flags & PURGE_TXABORT) != 0) {
@@ -163,7 +163,7 @@ DWORD SerialPort::Purge(DWORD flags)
     if (error == 0 && (flags & PURGE_RXCLEAR) != 0) {
         error = received_.Discard(fd_.get());
     }
-    return error == 0 ? ERROR_SUCCESS : IoErrorFromErrno(error);
+    return serial_rules::IoErrorFromErrno(error);
 }
 
 }  // namespace platform::serial

@@ -1,6 +1,6 @@
 // Opening a host tty, and the data path: reads served from the driver's input
 // queue with the Win32 read time-outs, writes with the write time-out.
-#include "drivers/serial/serial_port.h"
+#include "drivers/serial/tty_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,9 +11,10 @@
 
 #include "drivers/serial/comm_timeouts.h"
 #include "drivers/serial/device_wait.h"
-#include "drivers/serial/host_errors.h"
 #include "drivers/serial/line_settings.h"
 #include "drivers/serial/own_port_check.h"
+#include "platform/serial_rules/dcb.h"
+#include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
 namespace {
@@ -58,22 +59,22 @@ DWORD CheckDeviceNode(const std::string& hostPath)
 {
     struct stat node {};
     if (::stat(hostPath.c_str(), &node) != 0) {
-        return OpenErrorFromErrno(errno);
+        return serial_rules::OpenErrorFromErrno(errno);
     }
     return S_ISCHR(node.st_mode) ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
 }
 
 }  // namespace
 
-std::shared_ptr<SerialPort> SerialPort::Open(const std::string& hostPath, DWORD& error)
+std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error)
 {
     error = CheckDeviceNode(hostPath);
     if (error != ERROR_SUCCESS) {
         return nullptr;
     }
-    UniqueFd fd(OpenDevice(hostPath));
+    host::UniqueFd fd(OpenDevice(hostPath));
     if (!fd.valid()) {
-        error = OpenErrorFromErrno(errno);
+        error = serial_rules::OpenErrorFromErrno(errno);
         return nullptr;
     }
     if (error = RefuseOwnEndpoint(fd.get()); error != ERROR_SUCCESS) {
@@ -91,25 +92,43 @@ std::shared_ptr<SerialPort> SerialPort::Open(const std::string& hostPath, DWORD&
     if (error != ERROR_SUCCESS) {
         return nullptr;
     }
-    return std::make_shared<SerialPort>(Token{}, std::move(fd), initial);
+    return std::make_shared<TtyPort>(Token{}, std::move(fd), initial);
 }
 
-SerialPort::SerialPort(Token, UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
+TtyPort::TtyPort(Token, host::UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
 
-IoResult SerialPort::Read(BYTE* buffer, DWORD count)
+// The call registers first, so that PreClose or a purge ends it also while it
+// waits for its turn.
+template <typename Body>
+IoResult TtyPort::InTurn(CallKind kind, std::mutex& turn, Body body)
 {
-    CallScope call(calls_, CallKind::Read);
+    CallScope call(calls_, kind);
     if (!call.entered()) {
         return Failed(ERROR_OPERATION_ABORTED);
     }
-    // Reads are served one after the other, as Windows queues them; two
-    // readers looking at the queue at once could each leave the other asleep
-    // on bytes already taken in. A queued read is still ended by PreClose or
-    // a purge, having registered above.
-    std::lock_guard oneReader(reading_);
+    std::lock_guard inTurn(turn);
     if (const WakeReason reason = call.reason(); reason != WakeReason::None) {
         return EndedByWake(reason, 0);
     }
+    return body(call);
+}
+
+// Reads are served one after the other, as Windows queues them; two readers
+// looking at the queue at once could each leave the other asleep on bytes
+// already taken in.
+IoResult TtyPort::Read(BYTE* buffer, DWORD count)
+{
+    return InTurn(CallKind::Read, reading_, [&](CallScope& call) { return ReadInTurn(call, buffer, count); });
+}
+
+// One write at a time, so that the bytes of two writes never interleave.
+IoResult TtyPort::Write(const BYTE* data, DWORD count)
+{
+    return InTurn(CallKind::Write, writing_, [&](CallScope& call) { return WriteInTurn(call, data, count); });
+}
+
+IoResult TtyPort::ReadInTurn(CallScope& call, BYTE* buffer, DWORD count)
+{
     ReadTimer timer(GetTimeouts(), count, Clock::now());
     DWORD got = 0;
     for (;;) {
@@ -120,8 +139,8 @@ IoResult SerialPort::Read(BYTE* buffer, DWORD count)
         }
         // The queue is empty now: what was there before the device went away
         // has been delivered.
-        if (pulled.removed || pulled.error != 0) {
-            return MovedOrFailed(got, pulled.removed ? ERROR_DEVICE_REMOVED : IoErrorFromErrno(pulled.error));
+        if (pulled.failed()) {
+            return MovedOrFailed(got, pulled.Failure());
         }
         const ReadTimer::Step step = timer.Next(got, Clock::now());
         if (step.over) {
@@ -142,17 +161,8 @@ IoResult SerialPort::Read(BYTE* buffer, DWORD count)
     }
 }
 
-IoResult SerialPort::Write(const BYTE* data, DWORD count)
+IoResult TtyPort::WriteInTurn(CallScope& call, const BYTE* data, DWORD count)
 {
-    CallScope call(calls_, CallKind::Write);
-    if (!call.entered()) {
-        return Failed(ERROR_OPERATION_ABORTED);
-    }
-    // One write at a time, so that the bytes of two writes never interleave.
-    std::lock_guard oneWriter(writing_);
-    if (const WakeReason reason = call.reason(); reason != WakeReason::None) {
-        return EndedByWake(reason, 0);
-    }
     const Deadline deadline = WriteDeadline(GetTimeouts(), count, Clock::now());
     DWORD written = 0;
     while (written < count) {
@@ -166,7 +176,7 @@ IoResult SerialPort::Write(const BYTE* data, DWORD count)
             continue;
         }
         if (sent < 0 && errno != EAGAIN) {
-            return MovedOrFailed(written, IoErrorFromErrno(errno));
+            return MovedOrFailed(written, serial_rules::IoErrorFromErrno(errno));
         }
         // The output buffer is full: wait for room.
         if (deadline && Clock::now() >= *deadline) {
@@ -191,15 +201,15 @@ IoResult SerialPort::Write(const BYTE* data, DWORD count)
     return Moved(written);
 }
 
-DCB SerialPort::GetState() const
+DCB TtyPort::GetState() const
 {
     std::lock_guard guard(lock_);
     return dcb_;
 }
 
-DWORD SerialPort::SetState(const DCB& dcb)
+DWORD TtyPort::SetState(const DCB& dcb)
 {
-    if (!IsValidDcb(dcb)) {
+    if (!serial_rules::IsValidDcb(dcb)) {
         return ERROR_INVALID_PARAMETER;
     }
     std::lock_guard change(settingsChange_);
@@ -212,13 +222,13 @@ DWORD SerialPort::SetState(const DCB& dcb)
     return ERROR_SUCCESS;
 }
 
-COMMTIMEOUTS SerialPort::GetTimeouts() const
+COMMTIMEOUTS TtyPort::GetTimeouts() const
 {
     std::lock_guard guard(lock_);
     return timeouts_;
 }
 
-DWORD SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
+DWORD TtyPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
 {
     if (!AreValidTimeouts(timeouts)) {
         return ERROR_INVALID_PARAMETER;
@@ -230,23 +240,23 @@ DWORD SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts)
 
 // SetupComm: the input size can enlarge the driver's input queue; the output
 // size has no host equivalent (the kernel's buffer is what it is).
-DWORD SerialPort::SetQueueSize(DWORD inQueue, DWORD /*outQueue*/)
+DWORD TtyPort::SetQueueSize(DWORD inQueue, DWORD /*outQueue*/)
 {
     received_.SetRequestedSize(inQueue);
     return ERROR_SUCCESS;
 }
 
-bool SerialPort::IsUsable() const
+bool TtyPort::IsUsable() const
 {
     return !calls_.closing();
 }
 
-void SerialPort::PrepareToClose()
+void TtyPort::PrepareToClose()
 {
     calls_.Close();
 }
 
-std::optional<BYTE> SerialPort::WatchedEventChar() const
+std::optional<BYTE> TtyPort::WatchedEventChar() const
 {
     std::lock_guard guard(lock_);
     if ((waitMask_ & EV_RXFLAG) == 0) {
@@ -255,12 +265,12 @@ std::optional<BYTE> SerialPort::WatchedEventChar() const
     return static_cast<BYTE>(dcb_.EvtChar);
 }
 
-ReceiveBuffer::PullResult SerialPort::PullInput()
+ReceiveBuffer::PullResult TtyPort::PullInput()
 {
     return received_.Pull(fd_.get(), WatchedEventChar());
 }
 
-void SerialPort::NoteTransmitted()
+void TtyPort::NoteTransmitted()
 {
     std::lock_guard guard(lock_);
     transmitPending_ = true;

@@ -14,8 +14,8 @@
 
 #include "drivers/serial/blocked_calls.h"
 #include "drivers/serial/receive_buffer.h"
-#include "drivers/serial/unique_fd.h"
 #include "platform/comm.h"
+#include "platform/host/unique_fd.h"
 
 namespace platform::serial {
 
@@ -25,7 +25,7 @@ struct IoResult {
     DWORD error = ERROR_SUCCESS;
 };
 
-class SerialPort {
+class TtyPort {
     struct Token {};   // only Open() constructs
 
 public:
@@ -33,11 +33,11 @@ public:
     // prepares the line. Errors: ERROR_FILE_NOT_FOUND (missing or absent),
     // ERROR_ACCESS_DENIED (no permission, busy), ERROR_NOT_SUPPORTED (not a
     // tty). Returns null with the error set on failure.
-    static std::shared_ptr<SerialPort> Open(const std::string& hostPath, DWORD& error);
+    static std::shared_ptr<TtyPort> Open(const std::string& hostPath, DWORD& error);
 
-    SerialPort(Token, UniqueFd fd, const DCB& initial);
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    TtyPort(Token, host::UniqueFd fd, const DCB& initial);
+    TtyPort(const TtyPort&) = delete;
+    TtyPort& operator=(const TtyPort&) = delete;
 
     IoResult Read(BYTE* buffer, DWORD count);
     IoResult Write(const BYTE* data, DWORD count);
@@ -66,6 +66,12 @@ public:
     void PrepareToClose();
 
 private:
+    // Runs body(call) once the calls of its kind before it are done: the
+    // turn is reading_ or writing_.
+    template <typename Body>
+    IoResult InTurn(CallKind kind, std::mutex& turn, Body body);
+    IoResult ReadInTurn(CallScope& call, BYTE* buffer, DWORD count);
+    IoResult WriteInTurn(CallScope& call, const BYTE* data, DWORD count);
     std::optional<BYTE> WatchedEventChar() const;
     ReceiveBuffer::PullResult PullInput();
     DWORD PendingEvents(DWORD mask);
@@ -73,7 +79,7 @@ private:
     bool TransmitDrained();
     void NoteTransmitted();
 
-    const UniqueFd fd_;
+    const host::UniqueFd fd_;
     BlockedCalls calls_;
     ReceiveBuffer received_;
     // Held across the tty calls, each by one call at a time: they order calls
