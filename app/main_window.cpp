@@ -10,13 +10,13 @@
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "ports/port_discovery.h"
-#include "ports/port_lists.h"
 #include "ports/virtual_ports.h"
 #include "relay/relay_control.h"
 #include "resources/resource_ids.h"
-#include "settings/app_settings.h"
 #include "settings/autostart.h"
 #include "settings/settings_store.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 
 namespace {
 

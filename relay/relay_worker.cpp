@@ -7,9 +7,9 @@
 #include "platform/kernel.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
-#include "ports/port_lists.h"
 #include "relay/relay_control.h"
 #include "serial/serial_port.h"
+#include "state/port_lists.h"
 
 namespace {
 

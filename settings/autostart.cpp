@@ -6,10 +6,10 @@
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/user.h"
-#include "ports/port_lists.h"
 #include "resources/resource_ids.h"
-#include "settings/app_settings.h"
 #include "settings/settings_store.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 
 namespace {
 

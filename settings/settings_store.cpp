@@ -5,10 +5,10 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
-#include "ports/port_lists.h"
-#include "settings/app_settings.h"
+#include "state/app_settings.h"
+#include "state/install_path.h"
+#include "state/port_lists.h"
 
-WCHAR InstallPath[kInstallPathSize] = {};
 bool SettingsUnreadable = false;
 DWORD UnrestoredOutputs = 0;
 

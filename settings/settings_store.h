@@ -5,12 +5,6 @@
 
 #include "platform/types.h"
 
-inline constexpr std::size_t kInstallPathSize = 260;
-
-// The folder that holds the virtual port driver, without a trailing
-// backslash; empty (all zero) until loaded, and when it could not be read.
-extern WCHAR InstallPath[kInstallPathSize];
-
 // Whether LoadSettings found the stored settings but could not read them (a
 // registry file that cannot be parsed). Such a run saves nothing at its end:
 // the stored settings are not replaced by the defaults it ran with, and the

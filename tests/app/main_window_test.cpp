@@ -15,10 +15,10 @@
 #include "platform/quotas.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
-#include "ports/port_lists.h"
 #include "program_fixture.h"
 #include "relay/relay_control.h"
-#include "settings/app_settings.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 #include "support/pty_pair.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include "platform/debug_capture.h"
 #include "platform/devices.h"
 #include "platform/registry.h"
-#include "ports/port_lists.h"
 #include "ports/virtual_ports.h"
 #include "program_fixture.h"
-#include "settings/app_settings.h"
 #include "settings/settings_store.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 
 namespace {
 
