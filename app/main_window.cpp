@@ -35,7 +35,7 @@ void InitMainDialog(HWND dialog)
     FindFreeOutputs(dialog);
     CheckDlgButton(dialog, IDC_AUTOSTART, AppSettings.autostart != 0 ? BST_CHECKED : BST_UNCHECKED);
     SetForegroundWindow(dialog);
-    ResumeAutostart(dialog);
+    ResumeAutostart(dialog, {AddOutput, ToggleRelay});
 }
 
 // Exit and close end the dialog the same way, once relaying is over.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/main_window.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/user.h"
@@ -27,7 +26,7 @@ DWORD ReadSplit(HKEY key)
 }
 
 // Chooses each saved output that can still be created, by its number.
-void RestoreOutputs(HWND dialog, DWORD mask)
+void RestoreOutputs(HWND dialog, DWORD mask, const MainWindowCommands& commands)
 {
     for (int n = 0; n <= 9; ++n) {
         if ((mask & (1u << (n + 1))) == 0) {
@@ -39,13 +38,13 @@ void RestoreOutputs(HWND dialog, DWORD mask)
         }
         SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_SETCURSEL,
                             static_cast<WPARAM>(found - FreeOutputs.begin()), 0);
-        AddOutput(dialog);
+        commands.addOutput(dialog);
     }
 }
 
 }  // namespace
 
-void ResumeAutostart(HWND dialog)
+void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -61,9 +60,9 @@ void ResumeAutostart(HWND dialog)
         SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
     }
     const DWORD saved = ReadSplit(key);
-    RestoreOutputs(dialog, saved);
+    RestoreOutputs(dialog, saved, commands);
     UnrestoredOutputs = saved & kSplitOutputBits & ~EncodeSplit();
-    ToggleRelay(dialog);
+    commands.toggleRelay(dialog);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     RegCloseKey(key);
 }
