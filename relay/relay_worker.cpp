@@ -1,6 +1,5 @@
 #include "relay/relay_worker.h"
 
-#include <array>
 #include <vector>
 
 #include "platform/devices.h"
@@ -9,6 +8,8 @@
 #include "platform/strings.h"
 #include "relay/relay_control.h"
 #include "serial/serial_port.h"
+#include "state/app_settings.h"
+#include "state/baud_rates.h"
 #include "state/port_lists.h"
 
 namespace {
@@ -20,9 +21,6 @@ constexpr DWORD kStopLookMilliseconds = 100;
 constexpr UINT kMessageStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr std::size_t kTextSize = 80;
 constexpr std::size_t kDeviceNameSize = 10;
-
-constexpr std::array<DWORD, 15> kBaudRates = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                                              19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
 // One output of the run. Records are made closed and appended before any port
 // is opened, so no two records ever share an open port.
