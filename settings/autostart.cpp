@@ -7,6 +7,7 @@
 #include "platform/user.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store.h"
+#include "settings/split_mask.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
 
@@ -28,10 +29,7 @@ DWORD ReadSplit(HKEY key)
 // Chooses each saved output that can still be created, by its number.
 void RestoreOutputs(HWND dialog, DWORD mask, const MainWindowCommands& commands)
 {
-    for (int n = 0; n <= 9; ++n) {
-        if ((mask & (1u << (n + 1))) == 0) {
-            continue;
-        }
+    for (PortNumber n : DecodeSplit(mask)) {
         const auto found = std::find(FreeOutputs.begin(), FreeOutputs.end(), n);
         if (found == FreeOutputs.end()) {
             continue;
@@ -61,7 +59,8 @@ void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
     }
     const DWORD saved = ReadSplit(key);
     RestoreOutputs(dialog, saved, commands);
-    UnrestoredOutputs = saved & kSplitOutputBits & ~EncodeSplit();
+    // The saved outputs, less the ones that came back.
+    UnrestoredOutputs = EncodeSplit(DecodeSplit(saved)) & ~EncodeSplit(SplitOutputs);
     commands.toggleRelay(dialog);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     RegCloseKey(key);

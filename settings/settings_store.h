@@ -22,10 +22,5 @@ void LoadInstallPath();
 void SaveSettings();
 void UpdateStartupShortcut(bool enabled);
 
-// The "Split" value: bit n + 1 for each chosen output n.
-DWORD EncodeSplit();
-// The "Split" bits of the outputs 0 to 9; the others are always 0.
-inline constexpr DWORD kSplitOutputBits = 0x7FE;
-
 // The person added or deleted an output: the outputs chosen now are the ones to save.
 void OutputsChangedByPerson();
