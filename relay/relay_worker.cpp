@@ -35,7 +35,7 @@ struct OutputPort {
 struct Worker {
     std::vector<OutputPort> outputs;
     CSerial input;
-    BYTE readBuffer[kChunkSize + 1] = {};
+    BYTE readBuffer[kChunkSize] = {};   // written out by its count: no terminator follows a chunk
     WCHAR text[kTextSize] = {};
     WCHAR inputName[kDeviceNameSize] = {};
     // Signalled while the input has data; null when its driver cannot tell.
@@ -132,7 +132,6 @@ void CloseAll(Worker& worker)
 // list order. A failed write stops neither the other outputs nor the loop.
 void WriteChunk(Worker& worker, DWORD count)
 {
-    worker.readBuffer[count] = 0;
     for (OutputPort& output : worker.outputs) {
         output.port.Write(worker.readBuffer, count, nullptr, nullptr, INFINITE);
     }
