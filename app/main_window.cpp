@@ -10,18 +10,18 @@
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "ports/port_discovery.h"
-#include "ports/port_lists.h"
 #include "ports/virtual_ports.h"
 #include "relay/relay_control.h"
 #include "resources/resource_ids.h"
-#include "settings/app_settings.h"
 #include "settings/autostart.h"
 #include "settings/settings_store.h"
+#include "state/app_settings.h"
+#include "state/baud_rates.h"
+#include "state/port_lists.h"
 
 namespace {
 
-const WCHAR* const kBaudTexts[] = {u"110",   u"300",   u"600",   u"1200",   u"2400",   u"4800",   u"9600",  u"14400",
-                                   u"19200", u"38400", u"56000", u"57600", u"115200", u"128000", u"256000"};
+constexpr std::size_t kBaudTextSize = 11;   // any DWORD in decimal, and the terminator
 constexpr std::size_t kEntrySize = 10;
 constexpr int kTypedPortSize = 10;   // at most 9 characters are read
 
@@ -35,7 +35,7 @@ void InitMainDialog(HWND dialog)
     FindFreeOutputs(dialog);
     CheckDlgButton(dialog, IDC_AUTOSTART, AppSettings.autostart != 0 ? BST_CHECKED : BST_UNCHECKED);
     SetForegroundWindow(dialog);
-    ResumeAutostart(dialog);
+    ResumeAutostart(dialog, {AddOutput, ToggleRelay});
 }
 
 // Exit and close end the dialog the same way, once relaying is over.
@@ -167,7 +167,9 @@ BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 
 void FillBaudList(HWND dialog)
 {
-    for (const WCHAR* text : kBaudTexts) {
+    for (DWORD rate : kBaudRates) {
+        WCHAR text[kBaudTextSize] = {};
+        StringCchPrintfW(text, kBaudTextSize, u"%u", rate);
         SendDlgItemMessageW(dialog, IDC_BAUD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     }
     if (AppSettings.baudIndex >= 0) {

@@ -6,9 +6,9 @@
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/user.h"
-#include "ports/port_lists.h"
 #include "resources/resource_ids.h"
-#include "settings/app_settings.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 
 namespace {
 
@@ -25,13 +25,17 @@ bool ReadText(HKEY key, const WCHAR* name, WCHAR (&text)[kValueLimit / 2 + 1])
     return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS;
 }
 
-// A 4-byte value; one of any other size is not a port number.
+// "Index" read into a 4-byte number as the registry hands it over: a value
+// of 1 to 3 bytes fills the number's low bytes and the others stay 0. A
+// longer value does not fit, and an empty one holds no number: neither is a
+// port number.
 bool ReadIndex(HKEY key, LONG& index)
 {
+    index = 0;
     DWORD size = sizeof(index);
     return RegQueryValueExW(key, u"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), &size) ==
                ERROR_SUCCESS &&
-           size == sizeof(index);
+           size != 0;
 }
 
 // "<subkey> COM<index>:"; a subkey name too long for the entry is cut and

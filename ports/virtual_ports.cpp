@@ -7,9 +7,9 @@
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/user.h"
-#include "ports/port_lists.h"
 #include "resources/resource_ids.h"
-#include "settings/settings_store.h"
+#include "state/install_path.h"
+#include "state/port_lists.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include "platform/kernel.h"
 #include "platform/shell.h"
 #include "platform/user.h"
-#include "ports/port_lists.h"
 #include "relay/relay_worker.h"
 #include "resources/resource_ids.h"
+#include "state/port_lists.h"
 
 RelayControlRecord RelayControl;
 

@@ -1,15 +1,16 @@
 #include "relay/relay_worker.h"
 
-#include <array>
 #include <vector>
 
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
-#include "ports/port_lists.h"
 #include "relay/relay_control.h"
 #include "serial/serial_port.h"
+#include "state/app_settings.h"
+#include "state/baud_rates.h"
+#include "state/port_lists.h"
 
 namespace {
 
@@ -20,9 +21,6 @@ constexpr DWORD kStopLookMilliseconds = 100;
 constexpr UINT kMessageStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr std::size_t kTextSize = 80;
 constexpr std::size_t kDeviceNameSize = 10;
-
-constexpr std::array<DWORD, 15> kBaudRates = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                                              19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
 // One output of the run. Records are made closed and appended before any port
 // is opened, so no two records ever share an open port.
@@ -37,7 +35,7 @@ struct OutputPort {
 struct Worker {
     std::vector<OutputPort> outputs;
     CSerial input;
-    BYTE readBuffer[kChunkSize + 1] = {};
+    BYTE readBuffer[kChunkSize] = {};   // written out by its count: no terminator follows a chunk
     WCHAR text[kTextSize] = {};
     WCHAR inputName[kDeviceNameSize] = {};
     // Signalled while the input has data; null when its driver cannot tell.
@@ -134,7 +132,6 @@ void CloseAll(Worker& worker)
 // list order. A failed write stops neither the other outputs nor the loop.
 void WriteChunk(Worker& worker, DWORD count)
 {
-    worker.readBuffer[count] = 0;
     for (OutputPort& output : worker.outputs) {
         output.port.Write(worker.readBuffer, count, nullptr, nullptr, INFINITE);
     }

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "platform/types.h"
-#include "settings/app_settings.h"
+#include "state/baud_rates.h"
 
 // The thread entry; its parameter is not used. Exit code 0 after a normal
 // stop, 1 after a failure.

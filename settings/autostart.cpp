@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "app/main_window.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/user.h"
-#include "ports/port_lists.h"
 #include "resources/resource_ids.h"
-#include "settings/app_settings.h"
 #include "settings/settings_store.h"
+#include "settings/split_mask.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 
 namespace {
 
@@ -27,25 +27,22 @@ DWORD ReadSplit(HKEY key)
 }
 
 // Chooses each saved output that can still be created, by its number.
-void RestoreOutputs(HWND dialog, DWORD mask)
+void RestoreOutputs(HWND dialog, DWORD mask, const MainWindowCommands& commands)
 {
-    for (int n = 0; n <= 9; ++n) {
-        if ((mask & (1u << (n + 1))) == 0) {
-            continue;
-        }
+    for (PortNumber n : DecodeSplit(mask)) {
         const auto found = std::find(FreeOutputs.begin(), FreeOutputs.end(), n);
         if (found == FreeOutputs.end()) {
             continue;
         }
         SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_SETCURSEL,
                             static_cast<WPARAM>(found - FreeOutputs.begin()), 0);
-        AddOutput(dialog);
+        commands.addOutput(dialog);
     }
 }
 
 }  // namespace
 
-void ResumeAutostart(HWND dialog)
+void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -61,9 +58,10 @@ void ResumeAutostart(HWND dialog)
         SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
     }
     const DWORD saved = ReadSplit(key);
-    RestoreOutputs(dialog, saved);
-    UnrestoredOutputs = saved & kSplitOutputBits & ~EncodeSplit();
-    ToggleRelay(dialog);
+    RestoreOutputs(dialog, saved, commands);
+    // The saved outputs, less the ones that came back.
+    UnrestoredOutputs = EncodeSplit(DecodeSplit(saved)) & ~EncodeSplit(SplitOutputs);
+    commands.toggleRelay(dialog);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     RegCloseKey(key);
 }

@@ -1,7 +1,17 @@
 // Replays the saved choices at the start of the main dialog when Autostart is
-// on: the saved outputs, a start of relaying, and the window hidden to the tray.
+// on: the saved outputs, a start of relaying, and the window hidden to the
+// tray. It works through the main window's own commands, which the window
+// hands over, so it needs none of the window's code.
 #pragma once
 
 #include "platform/types.h"
 
-void ResumeAutostart(HWND dialog);
+// The main window's commands that the replay runs, each with the dialog.
+struct MainWindowCommands {
+    void (*addOutput)(HWND dialog);     // the Add command: the chosen free port joins the outputs
+    void (*toggleRelay)(HWND dialog);   // the Start/Stop command
+};
+
+// The hide needs no procedure: it is the dialog's OK command, posted so that
+// it runs once the dialog's initialisation has returned.
+void ResumeAutostart(HWND dialog, const MainWindowCommands& commands);

@@ -5,10 +5,11 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
-#include "ports/port_lists.h"
-#include "settings/app_settings.h"
+#include "settings/split_mask.h"
+#include "state/app_settings.h"
+#include "state/install_path.h"
+#include "state/port_lists.h"
 
-WCHAR InstallPath[kInstallPathSize] = {};
 bool SettingsUnreadable = false;
 DWORD UnrestoredOutputs = 0;
 
@@ -90,17 +91,6 @@ void LoadInstallPath()
     RegCloseKey(key);
 }
 
-DWORD EncodeSplit()
-{
-    DWORD mask = 0;
-    for (PortNumber port : SplitOutputs) {
-        if (port <= 9) {
-            mask |= 1u << (port + 1);
-        }
-    }
-    return mask;
-}
-
 void OutputsChangedByPerson()
 {
     UnrestoredOutputs = 0;
@@ -117,7 +107,7 @@ void SaveSettings()
         WriteNumber(key, u"Port", &AppSettings.inputPort);
         WriteNumber(key, u"Baud", &AppSettings.baudIndex);
         WriteNumber(key, u"Autostart", &AppSettings.autostart);
-        const DWORD split = EncodeSplit() | UnrestoredOutputs;
+        const DWORD split = EncodeSplit(SplitOutputs) | UnrestoredOutputs;
         WriteNumber(key, u"Split", &split);
         RegCloseKey(key);
     }

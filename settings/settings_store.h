@@ -5,12 +5,6 @@
 
 #include "platform/types.h"
 
-inline constexpr std::size_t kInstallPathSize = 260;
-
-// The folder that holds the virtual port driver, without a trailing
-// backslash; empty (all zero) until loaded, and when it could not be read.
-extern WCHAR InstallPath[kInstallPathSize];
-
 // Whether LoadSettings found the stored settings but could not read them (a
 // registry file that cannot be parsed). Such a run saves nothing at its end:
 // the stored settings are not replaced by the defaults it ran with, and the
@@ -27,11 +21,6 @@ void LoadSettings();
 void LoadInstallPath();
 void SaveSettings();
 void UpdateStartupShortcut(bool enabled);
-
-// The "Split" value: bit n + 1 for each chosen output n.
-DWORD EncodeSplit();
-// The "Split" bits of the outputs 0 to 9; the others are always 0.
-inline constexpr DWORD kSplitOutputBits = 0x7FE;
 
 // The person added or deleted an output: the outputs chosen now are the ones to save.
 void OutputsChangedByPerson();

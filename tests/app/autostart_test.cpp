@@ -7,10 +7,10 @@
 
 #include "app/tray_and_about.h"
 #include "platform/user_input.h"
-#include "ports/port_lists.h"
 #include "program_fixture.h"
 #include "relay/relay_control.h"
-#include "settings/app_settings.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 #include "support/temp_device.h"
 
 namespace {

@@ -1,9 +1,10 @@
 // The main window as a person uses it: outputs moved between the two lists,
-// the input port chosen or typed, relaying started and stopped, the program
+// the input port chosen or typed, the baud rates, relaying started and stopped, the program
 // ended with Exit or closed, the layout by the screen's shape, the tray icon
 // and the About box.
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -15,10 +16,11 @@
 #include "platform/quotas.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
-#include "ports/port_lists.h"
 #include "program_fixture.h"
 #include "relay/relay_control.h"
-#include "settings/app_settings.h"
+#include "relay/relay_worker.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 #include "support/pty_pair.h"
 
 namespace {
@@ -225,6 +227,39 @@ TEST_F(MainWindowTest, StartWithoutBaudOrOutputsStartsNothingButTakesTheInputPor
     EXPECT_EQ(WaitForExit(), 1);
     EXPECT_EQ(UserNumber(u"Port"), 4u);
     EXPECT_EQ(UserNumber(u"Baud"), 6u);
+}
+
+// ---- Baud rates
+
+std::u16string Decimal(DWORD number)
+{
+    std::u16string text;
+    for (char digit : std::to_string(number)) {
+        text += static_cast<char16_t>(digit);
+    }
+    return text;
+}
+
+TEST_F(MainWindowTest, EachBaudEntryShowsTheRateThatTheWorkerSetsForItsIndex)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+
+    const auto entries = person_.Entries(window, 1004);
+    EXPECT_EQ(entries, (std::vector<std::u16string>{u"110", u"300", u"600", u"1200", u"2400", u"4800", u"9600",
+                                                     u"14400", u"19200", u"38400", u"56000", u"57600", u"115200",
+                                                     u"128000", u"256000"}));
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        EXPECT_EQ(entries[index], Decimal(BaudRateOf(static_cast<BaudIndex>(index)))) << "entry " << index;
+    }
+
+    // The entry a person picks is the rate the input runs at.
+    AddOutputs(window, {2});
+    person_.Choose(window, 1004, 7);
+    ASSERT_TRUE(StartRelaying(window));
+    EXPECT_EQ(input().State().BaudRate, 14400u);
+    person_.Click(window, 1010);
+    EXPECT_TRUE(RelayControlEmpty());
 }
 
 // ---- Relaying

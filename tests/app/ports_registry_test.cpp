@@ -10,11 +10,11 @@
 #include "platform/debug_capture.h"
 #include "platform/devices.h"
 #include "platform/registry.h"
-#include "ports/port_lists.h"
 #include "ports/virtual_ports.h"
 #include "program_fixture.h"
-#include "settings/app_settings.h"
 #include "settings/settings_store.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 
 namespace {
 
@@ -181,6 +181,28 @@ TEST_F(DiscoveryTest, SerialPortsAreListedInRegistryOrderAsTheirKeysDescribeThem
     EXPECT_EQ(output.find(u"No index"), std::u16string::npos);
     // The numbers of the listed ports are never offered as outputs.
     EXPECT_EQ(Numbers(FreeOutputs), (std::vector<int>{0, 2, 5, 6, 7, 9}));
+}
+
+TEST_F(DiscoveryTest, AnIndexShorterThanFourBytesIsReadAsTheLowBytesOfItsNumber)
+{
+    const auto describe = [](const std::u16string& name, const std::vector<BYTE>& index) {
+        Describe({name, u"COM", std::nullopt, std::nullopt});
+        WriteValue(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + name, u"Index", REG_BINARY, index);
+    };
+    describe(u"One", {3});
+    describe(u"Two", {4, 1});   // 260
+    describe(u"Three", {5, 0, 0});
+    describe(u"Five", {6, 0, 0, 0, 0});   // does not fit a 4-byte number
+    describe(u"Empty", {});               // holds no number
+
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+
+    EXPECT_EQ(person_.Entries(window, 1002),
+              (std::vector<std::u16string>{u"One COM3:", u"Two COM260:", u"Three COM5:"}));
+    EXPECT_EQ(Numbers(DetectedPorts), (std::vector<int>{3, 4, 5}));
+    // The numbers of the listed ports are not offered as outputs.
+    EXPECT_EQ(Numbers(FreeOutputs), (std::vector<int>{0, 1, 2, 6, 7, 8, 9}));
 }
 
 class SavedPortTest : public DiscoveryTest, public ::testing::WithParamInterface<DWORD> {};

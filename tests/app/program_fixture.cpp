@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "platform/user_input.h"
-#include "ports/port_lists.h"
 #include "relay/relay_control.h"
+#include "state/port_lists.h"
 
 namespace tavrel::testing {
 

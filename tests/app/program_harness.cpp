@@ -10,10 +10,11 @@
 #include "platform/user.h"
 #include "platform/user_input.h"
 #include "platform/winmain.h"
-#include "ports/port_lists.h"
 #include "relay/relay_control.h"
-#include "settings/app_settings.h"
 #include "settings/settings_store.h"
+#include "state/app_settings.h"
+#include "state/install_path.h"
+#include "state/port_lists.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
 

@@ -8,10 +8,11 @@
 #include "platform/boot.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
-#include "ports/port_lists.h"
 #include "program_harness.h"
-#include "settings/app_settings.h"
 #include "settings/settings_store.h"
+#include "state/app_settings.h"
+#include "state/install_path.h"
+#include "state/port_lists.h"
 #include "support/temp_device.h"
 #include "support/test_device.h"
 

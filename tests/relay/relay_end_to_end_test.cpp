@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ports/port_lists.h"
 #include "relay/relay_run.h"
-#include "settings/app_settings.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 #include "support/pty_pair.h"
 #include "support/test_device.h"
 

@@ -9,11 +9,11 @@
 #include "platform/kernel.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
-#include "ports/port_lists.h"
 #include "relay/relay_control.h"
 #include "relay/relay_run.h"
 #include "relay/relay_worker.h"
-#include "settings/app_settings.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
 #include "support/message_box_recorder.h"
 #include "support/scripted_serial_device.h"
 

@@ -3,8 +3,7 @@
 
 #include <cstdint>
 
-// An index 0 to 14 into the baud rates of the baud box.
-using BaudIndex = std::int32_t;
+#include "state/baud_rates.h"
 
 struct Settings {
     std::int32_t inputPort = 1;   // the input's COM number

@@ -1,4 +1,4 @@
-#include "ports/port_lists.h"
+#include "state/port_lists.h"
 
 PortList DetectedPorts;
 PortList FreeOutputs;

@@ -1,0 +1,3 @@
+#include "state/app_settings.h"
+
+Settings AppSettings;

@@ -1,0 +1,3 @@
+#include "state/install_path.h"
+
+WCHAR InstallPath[kInstallPathSize] = {};
