@@ -21,7 +21,7 @@
 #include "kernel/never_destroyed.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
-#include "user/session_names.h"
+#include "session/device_names.h"
 
 namespace platform::kernel {
 namespace {
@@ -133,7 +133,7 @@ void ForgetOwned(const Mutex* mutex)
 struct NamedMutex {
     std::weak_ptr<Mutex> mutex;
     std::size_t handles = 0;
-    std::optional<user::DeviceNameHold> hold;  // empty with no device up
+    std::optional<session::DeviceNameHold> hold;  // empty with no device up
 };
 
 struct NameTable {
@@ -217,7 +217,7 @@ HANDLE CreateNamed(std::u16string_view name, bool initialOwner)
     NamedMutex named;
     bool heldElsewhere = false;
     if (!root.empty()) {
-        user::TakenName taken = user::TakeDeviceName(root, "mutex", name);
+        session::TakenName taken = session::TakeDeviceName(root, "mutex", name);
         if (!taken.hold) {
             return Fail(ErrorOfErrno(taken.error));
         }

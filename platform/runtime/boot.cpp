@@ -10,7 +10,7 @@
 #include "platform/registry.h"
 #include "platform/user.h"
 #include "registry/hives.h"
-#include "user/device_session.h"
+#include "session/device_session.h"
 #include "user/window_table.h"
 
 namespace platform {
@@ -64,7 +64,7 @@ BootResult BootDevice(const DeviceSettings& settings)
     }
 
     // Other processes of this device find this one's windows and post to them.
-    if (!user::ReceivePostsFromOtherProcesses([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!session::ReceivePostsFromOtherProcesses([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             PostMessageW(window, message, wParam, lParam);
         })) {
         result.problems.push_back("other processes of this device cannot post to this one's windows");
@@ -75,7 +75,7 @@ BootResult BootDevice(const DeviceSettings& settings)
 
 void ShutdownDevice()
 {
-    user::LeaveDeviceSession();
+    session::LeaveDeviceSession();
     devices::DeactivateAllDevices();
     registry::UnmountHives();
     devices::ClearDeviceFolders();

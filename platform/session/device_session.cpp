@@ -1,7 +1,7 @@
 // This process's part in its device: its place on the board of windows and its
 // receiver of posts. Both follow the device that is up when they are used, so
 // that a later boot, of the same root or another, starts afresh.
-#include "user/device_session.h"
+#include "session/device_session.h"
 
 #include <unistd.h>
 
@@ -10,10 +10,10 @@
 #include <optional>
 
 #include "devices/device_paths.h"
-#include "user/session_posts.h"
-#include "user/session_windows.h"
+#include "session/cross_process_posts.h"
+#include "session/window_board.h"
 
-namespace platform::user {
+namespace platform::session {
 namespace {
 
 // The receiver is started and stopped under a lock of its own, so that
@@ -97,4 +97,4 @@ void LeaveDeviceSession()
     session.board.reset();
 }
 
-}  // namespace platform::user
+}  // namespace platform::session
