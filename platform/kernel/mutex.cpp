@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "devices/device_paths.h"
+#include "session/device_root.h"
 #include "kernel/kernel_object.h"
 #include "kernel/never_destroyed.h"
 #include "platform/kernel.h"
@@ -207,7 +207,7 @@ HANDLE OpenExisting(NamedMutex& named)
 
 HANDLE CreateNamed(std::u16string_view name, bool initialOwner)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     NameKey key{root.string(), std::u16string(name)};
     NameTable& table = Names();
     std::lock_guard guard(table.lock);

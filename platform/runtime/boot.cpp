@@ -3,7 +3,7 @@
 
 #include "devices/builtin_serial_ports.h"
 #include "devices/device_manager.h"
-#include "devices/device_paths.h"
+#include "session/device_root.h"
 #include "drivers/serial/host_serial_ports.h"
 #include "drivers/serial/serial_driver.h"
 #include "platform/driver_modules.h"
@@ -44,7 +44,7 @@ BootResult BootDevice(const DeviceSettings& settings)
 {
     BootResult result;
     const auto nodeFolder = settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
-    devices::SetDeviceFolders(settings.deviceRoot, nodeFolder);
+    session::SetDeviceFolders(settings.deviceRoot, nodeFolder);
     CreateStandardFolders(result.problems);
 
     registry::MountResult mounted = registry::MountHives(settings.deviceRoot / "registry");
@@ -78,7 +78,7 @@ void ShutdownDevice()
     session::LeaveDeviceSession();
     devices::DeactivateAllDevices();
     registry::UnmountHives();
-    devices::ClearDeviceFolders();
+    session::ClearDeviceFolders();
 }
 
 }  // namespace platform

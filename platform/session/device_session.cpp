@@ -9,7 +9,7 @@
 #include <mutex>
 #include <optional>
 
-#include "devices/device_paths.h"
+#include "session/device_root.h"
 #include "session/cross_process_posts.h"
 #include "session/window_board.h"
 
@@ -36,7 +36,7 @@ Session& TheSession()
 
 void PublishWindows(const std::vector<PublishedWindow>& windows)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     Session& session = TheSession();
     std::lock_guard guard(session.boardLock);
     if (session.board && session.board->deviceRoot() != root) {
@@ -57,7 +57,7 @@ void PublishWindows(const std::vector<PublishedWindow>& windows)
 
 std::vector<PublishedWindow> OtherProcessesWindows()
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     if (root.empty()) {
         return {};
     }
@@ -66,13 +66,13 @@ std::vector<PublishedWindow> OtherProcessesWindows()
 
 bool PostToOtherProcess(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     return !root.empty() && SendPost(root, window, message, wParam, lParam);
 }
 
 bool ReceivePostsFromOtherProcesses(std::function<void(HWND, UINT, WPARAM, LPARAM)> deliver)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     Session& session = TheSession();
     std::lock_guard guard(session.receiverLock);
     if (session.receiver && session.receiver->deviceRoot() == root) {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-namespace platform::devices {
+namespace platform::session {
 
 void SetDeviceFolders(const std::filesystem::path& deviceRoot, const std::filesystem::path& nodeFolder);
 void ClearDeviceFolders();
@@ -12,4 +12,4 @@ std::filesystem::path NodeFolder();
 // Empty while no device is up.
 std::filesystem::path DeviceRoot();
 
-}  // namespace platform::devices
+}  // namespace platform::session

@@ -1,4 +1,4 @@
-#include "devices/device_paths.h"
+#include "session/device_root.h"
 
 #include <mutex>
 #include <string>
@@ -6,7 +6,7 @@
 #include "platform/boot.h"
 #include "platform/strings.h"
 
-namespace platform::devices {
+namespace platform::session {
 namespace {
 
 struct Folders {
@@ -73,13 +73,13 @@ std::filesystem::path DeviceRoot()
     return folders.deviceRoot;
 }
 
-}  // namespace platform::devices
+}  // namespace platform::session
 
 namespace platform {
 
 std::filesystem::path HostPathOf(std::u16string_view devicePath)
 {
-    devices::Folders& folders = devices::TheFolders();
+    session::Folders& folders = session::TheFolders();
     std::filesystem::path host;
     {
         std::lock_guard guard(folders.lock);
@@ -88,7 +88,7 @@ std::filesystem::path HostPathOf(std::u16string_view devicePath)
         }
         host = folders.deviceRoot / "fs";
     }
-    return devices::AppendElements(host, devicePath) ? host : std::filesystem::path();
+    return session::AppendElements(host, devicePath) ? host : std::filesystem::path();
 }
 
 }  // namespace platform
