@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "session/device_root.h"
+#include "devices/device_paths.h"
 #include "devices/driver_modules.h"
 #include "platform/devices.h"
 #include "platform/kernel.h"
@@ -227,7 +227,7 @@ HANDLE ActivateDeviceEx(LPCWSTR deviceKey, const REGINI*, DWORD entryCount, LPVO
         return Fail(ERROR_ALREADY_EXISTS);
     }
     auto device = std::make_shared<Device>(*name, WithoutLeadingBackslash(deviceKey), entries,
-                                           platform::session::NodeFolder().string(), index);
+                                           NodeFolder().string(), index);
     if (!device->Initialise()) {
         const DWORD error = GetLastError();
         ReleaseName(*name);

@@ -3,13 +3,14 @@
 
 #include "devices/builtin_serial_ports.h"
 #include "devices/device_manager.h"
-#include "session/device_root.h"
+#include "devices/device_paths.h"
 #include "drivers/serial/host_serial_ports.h"
 #include "drivers/serial/serial_driver.h"
 #include "platform/driver_modules.h"
 #include "platform/registry.h"
 #include "platform/user.h"
 #include "registry/hives.h"
+#include "session/device_root.h"
 #include "session/device_session.h"
 #include "user/window_table.h"
 
@@ -44,7 +45,8 @@ BootResult BootDevice(const DeviceSettings& settings)
 {
     BootResult result;
     const auto nodeFolder = settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
-    session::SetDeviceFolders(settings.deviceRoot, nodeFolder);
+    session::SetDeviceRoot(settings.deviceRoot);
+    devices::SetNodeFolder(nodeFolder);
     CreateStandardFolders(result.problems);
 
     registry::MountResult mounted = registry::MountHives(settings.deviceRoot / "registry");
@@ -78,7 +80,8 @@ void ShutdownDevice()
     session::LeaveDeviceSession();
     devices::DeactivateAllDevices();
     registry::UnmountHives();
-    session::ClearDeviceFolders();
+    devices::ClearNodeFolder();
+    session::ClearDeviceRoot();
 }
 
 }  // namespace platform

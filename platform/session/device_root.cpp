@@ -1,24 +1,18 @@
 #include "session/device_root.h"
 
-#include <mutex>
 #include <string>
 
+#include "kernel/guarded_value.h"
 #include "platform/boot.h"
 #include "platform/strings.h"
 
 namespace platform::session {
 namespace {
 
-struct Folders {
-    std::mutex lock;
-    std::filesystem::path deviceRoot;
-    std::filesystem::path nodeFolder;
-};
-
-Folders& TheFolders()
+GuardedValue<std::filesystem::path>& TheRoot()
 {
-    static Folders folders;
-    return folders;
+    static GuardedValue<std::filesystem::path> root;
+    return root;
 }
 
 // Splits a device path at backslashes; false when an element would step out
@@ -46,31 +40,19 @@ bool AppendElements(std::filesystem::path& host, std::u16string_view devicePath)
 
 }  // namespace
 
-void SetDeviceFolders(const std::filesystem::path& deviceRoot, const std::filesystem::path& nodeFolder)
+void SetDeviceRoot(const std::filesystem::path& deviceRoot)
 {
-    Folders& folders = TheFolders();
-    std::lock_guard guard(folders.lock);
-    folders.deviceRoot = deviceRoot;
-    folders.nodeFolder = nodeFolder;
+    TheRoot().Set(deviceRoot);
 }
 
-void ClearDeviceFolders()
+void ClearDeviceRoot()
 {
-    SetDeviceFolders({}, {});
-}
-
-std::filesystem::path NodeFolder()
-{
-    Folders& folders = TheFolders();
-    std::lock_guard guard(folders.lock);
-    return folders.nodeFolder;
+    SetDeviceRoot({});
 }
 
 std::filesystem::path DeviceRoot()
 {
-    Folders& folders = TheFolders();
-    std::lock_guard guard(folders.lock);
-    return folders.deviceRoot;
+    return TheRoot().Get();
 }
 
 }  // namespace platform::session
@@ -79,15 +61,11 @@ namespace platform {
 
 std::filesystem::path HostPathOf(std::u16string_view devicePath)
 {
-    session::Folders& folders = session::TheFolders();
-    std::filesystem::path host;
-    {
-        std::lock_guard guard(folders.lock);
-        if (folders.deviceRoot.empty()) {
-            return {};
-        }
-        host = folders.deviceRoot / "fs";
+    const std::filesystem::path root = session::DeviceRoot();
+    if (root.empty()) {
+        return {};
     }
+    std::filesystem::path host = root / "fs";
     return session::AppendElements(host, devicePath) ? host : std::filesystem::path();
 }
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "session/device_root.h"
+#include "devices/device_paths.h"
 #include "platform/errors.h"
 
 namespace platform::serial {
@@ -25,7 +25,7 @@ bool LinksTo(const std::filesystem::path& entry, dev_t device)
 DWORD RefuseOwnEndpoint(int fd)
 {
     struct stat opened {};
-    const std::filesystem::path folder = session::NodeFolder();
+    const std::filesystem::path folder = devices::NodeFolder();
     if (folder.empty() || ::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode)) {
         return ERROR_SUCCESS;
     }
