@@ -6,12 +6,14 @@
 #include "devices/device_paths.h"
 #include "drivers/serial/host_serial_ports.h"
 #include "drivers/serial/serial_driver.h"
+#include "kernel/shared_names.h"
 #include "platform/driver_modules.h"
 #include "platform/registry.h"
 #include "platform/user.h"
 #include "registry/hives.h"
 #include "session/device_root.h"
 #include "session/device_session.h"
+#include "session/named_object_sharing.h"
 #include "user/window_table.h"
 
 namespace platform {
@@ -45,6 +47,9 @@ BootResult BootDevice(const DeviceSettings& settings)
 {
     BootResult result;
     const auto nodeFolder = settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
+    // Named kernel objects are known to the other processes of the device
+    // that is up (the sharing follows the device root, so none between boots).
+    kernel::ShareNames(&session::DeviceNameSharing());
     session::SetDeviceRoot(settings.deviceRoot);
     devices::SetNodeFolder(nodeFolder);
     CreateStandardFolders(result.problems);
