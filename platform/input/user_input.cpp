@@ -1,5 +1,6 @@
 // A person's input, queued to the window's own thread, and what the windows
-// show, read under the window table's lock.
+// show, read under the window table's lock; the tray icons and the input
+// panel come from the shell.
 #include "platform/kernel.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
