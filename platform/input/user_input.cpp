@@ -32,6 +32,7 @@ WindowState StateOf(const Window& window)
 {
     WindowState state;
     state.handle = window.handle;
+    state.kind = window.kind;
     state.parent = window.parent;
     state.owner = window.owner;
     state.className = window.className;
