@@ -1,4 +1,6 @@
-// Bringing the device up: folders, registry, built-in ports and drivers.
+// Bringing the device up: its root, folders, registry, built-in ports and
+// drivers, and its named objects and windows shared with its other processes.
+// Each layer is started and stopped here through a small entry of its own.
 #include "platform/boot.h"
 
 #include "devices/builtin_serial_ports.h"
@@ -9,12 +11,10 @@
 #include "kernel/shared_names.h"
 #include "platform/driver_modules.h"
 #include "platform/registry.h"
-#include "platform/user.h"
 #include "registry/hives.h"
 #include "session/device_root.h"
-#include "session/device_session.h"
 #include "session/named_object_sharing.h"
-#include "user/window_table.h"
+#include "user/device_windows.h"
 
 namespace platform {
 namespace {
@@ -71,18 +71,15 @@ BootResult BootDevice(const DeviceSettings& settings)
     }
 
     // Other processes of this device find this one's windows and post to them.
-    if (!session::ReceivePostsFromOtherProcesses([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-            PostMessageW(window, message, wParam, lParam);
-        })) {
+    if (!user::JoinDeviceWindows()) {
         result.problems.push_back("other processes of this device cannot post to this one's windows");
     }
-    user::PublishTopLevelWindows();
     return result;
 }
 
 void ShutdownDevice()
 {
-    session::LeaveDeviceSession();
+    user::LeaveDeviceWindows();
     devices::DeactivateAllDevices();
     registry::UnmountHives();
     devices::ClearNodeFolder();
