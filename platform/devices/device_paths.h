@@ -1,15 +1,14 @@
-// Where the device lives on the host, for the parts of the platform that map
-// device paths and publish driver endpoints.
+// Where drivers publish their endpoints on the host (the links that other
+// programs open), for the device manager and the drivers it starts.
 #pragma once
 
 #include <filesystem>
 
 namespace platform::devices {
 
-void SetDeviceFolders(const std::filesystem::path& deviceRoot, const std::filesystem::path& nodeFolder);
-void ClearDeviceFolders();
-std::filesystem::path NodeFolder();
+void SetNodeFolder(const std::filesystem::path& nodeFolder);
+void ClearNodeFolder();
 // Empty while no device is up.
-std::filesystem::path DeviceRoot();
+std::filesystem::path NodeFolder();
 
 }  // namespace platform::devices

@@ -1,27 +1,27 @@
 // Mutexes: owned by one thread at a time, recursive, released by their owner
-// only. A named mutex is also known to the other processes of the device: a
+// only. A named mutex is also known to the processes that names are shared
+// with (shared_names.h; the other processes of the device once one is up): a
 // process that creates a name that another live process holds gets
 // ERROR_ALREADY_EXISTS. Ownership and waiting stay within the process; the
-// other processes only see that the name exists. With no device up, names are
-// known within the process only. With a device up, a name that cannot be
-// taken or checked among its processes (its run/ folder cannot be written)
-// fails the creation; it never becomes a name of this process alone.
+// other processes only see that the name exists. With no sharing, names are
+// known within the process only. A name that cannot be taken or checked among
+// the sharing processes fails the creation; it never becomes a name of this
+// process alone.
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
+#include <atomic>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "devices/device_paths.h"
 #include "kernel/kernel_object.h"
 #include "kernel/never_destroyed.h"
+#include "kernel/shared_names.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
-#include "user/session_names.h"
 
 namespace platform::kernel {
 namespace {
@@ -30,8 +30,8 @@ class Mutex;
 void RememberOwned(const std::shared_ptr<Mutex>& mutex);
 void ForgetOwned(const Mutex* mutex);
 
-// Where a named mutex is known: its device (empty root: this process only)
-// and its name, compared case-sensitively.
+// Where a named mutex is known: the scope of its sharing (empty: this process
+// only) and its name, compared case-sensitively.
 using NameKey = std::pair<std::string, std::u16string>;
 
 class Mutex final : public KernelObject, public std::enable_shared_from_this<Mutex> {
@@ -133,7 +133,7 @@ void ForgetOwned(const Mutex* mutex)
 struct NamedMutex {
     std::weak_ptr<Mutex> mutex;
     std::size_t handles = 0;
-    std::optional<user::DeviceNameHold> hold;  // empty with no device up
+    std::unique_ptr<SharedNameHold> hold;  // null while names are not shared
 };
 
 struct NameTable {
@@ -147,6 +147,8 @@ NameTable& Names()
     return table.get();
 }
 
+std::atomic<NameSharing*> sharingInUse{nullptr};
+
 void Mutex::OnHandleClosed()
 {
     if (!name_) {
@@ -157,21 +159,6 @@ void Mutex::OnHandleClosed()
     const auto found = table.names.find(*name_);
     if (found != table.names.end() && --found->second.handles == 0) {
         table.names.erase(found);
-    }
-}
-
-DWORD ErrorOfErrno(int error)
-{
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS: return ERROR_ACCESS_DENIED;
-    case ENOENT:
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC:
-    case EDQUOT: return ERROR_CANTWRITE;
-    default: return ERROR_GEN_FAILURE;
     }
 }
 
@@ -207,8 +194,9 @@ HANDLE OpenExisting(NamedMutex& named)
 
 HANDLE CreateNamed(std::u16string_view name, bool initialOwner)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
-    NameKey key{root.string(), std::u16string(name)};
+    NameSharing* const sharing = sharingInUse.load();
+    const std::string scope = sharing != nullptr ? sharing->Scope() : std::string();
+    NameKey key{scope, std::u16string(name)};
     NameTable& table = Names();
     std::lock_guard guard(table.lock);
     if (const auto found = table.names.find(key); found != table.names.end()) {
@@ -216,12 +204,12 @@ HANDLE CreateNamed(std::u16string_view name, bool initialOwner)
     }
     NamedMutex named;
     bool heldElsewhere = false;
-    if (!root.empty()) {
-        user::TakenName taken = user::TakeDeviceName(root, "mutex", name);
+    if (!scope.empty()) {
+        SharedName taken = sharing->Take(scope, "mutex", name);
         if (!taken.hold) {
-            return Fail(ErrorOfErrno(taken.error));
+            return Fail(taken.error);
         }
-        named.hold.emplace(std::move(*taken.hold));
+        named.hold = std::move(taken.hold);
         heldElsewhere = taken.heldElsewhere;
     }
     // Another process made the mutex, so, as on Windows, this caller does not own it.
@@ -238,6 +226,12 @@ HANDLE CreateNamed(std::u16string_view name, bool initialOwner)
 }
 
 }  // namespace
+
+void ShareNames(NameSharing* sharing)
+{
+    sharingInUse = sharing;
+}
+
 }  // namespace platform::kernel
 
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name)

@@ -1,4 +1,6 @@
-// Bringing the device up: folders, registry, built-in ports and drivers.
+// Bringing the device up: its root, folders, registry, built-in ports and
+// drivers, and its named objects and windows shared with its other processes.
+// Each layer is started and stopped here through a small entry of its own.
 #include "platform/boot.h"
 
 #include "devices/builtin_serial_ports.h"
@@ -6,12 +8,13 @@
 #include "devices/device_paths.h"
 #include "drivers/serial/host_serial_ports.h"
 #include "drivers/serial/serial_driver.h"
+#include "kernel/shared_names.h"
 #include "platform/driver_modules.h"
 #include "platform/registry.h"
-#include "platform/user.h"
 #include "registry/hives.h"
-#include "user/device_session.h"
-#include "user/window_table.h"
+#include "session/device_root.h"
+#include "session/named_object_sharing.h"
+#include "user/device_windows.h"
 
 namespace platform {
 namespace {
@@ -44,7 +47,11 @@ BootResult BootDevice(const DeviceSettings& settings)
 {
     BootResult result;
     const auto nodeFolder = settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
-    devices::SetDeviceFolders(settings.deviceRoot, nodeFolder);
+    // Named kernel objects are known to the other processes of the device
+    // that is up (the sharing follows the device root, so none between boots).
+    kernel::ShareNames(&session::DeviceNameSharing());
+    session::SetDeviceRoot(settings.deviceRoot);
+    devices::SetNodeFolder(nodeFolder);
     CreateStandardFolders(result.problems);
 
     registry::MountResult mounted = registry::MountHives(settings.deviceRoot / "registry");
@@ -64,21 +71,19 @@ BootResult BootDevice(const DeviceSettings& settings)
     }
 
     // Other processes of this device find this one's windows and post to them.
-    if (!user::ReceivePostsFromOtherProcesses([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-            PostMessageW(window, message, wParam, lParam);
-        })) {
+    if (!user::JoinDeviceWindows()) {
         result.problems.push_back("other processes of this device cannot post to this one's windows");
     }
-    user::PublishTopLevelWindows();
     return result;
 }
 
 void ShutdownDevice()
 {
-    user::LeaveDeviceSession();
+    user::LeaveDeviceWindows();
     devices::DeactivateAllDevices();
     registry::UnmountHives();
-    devices::ClearDeviceFolders();
+    devices::ClearNodeFolder();
+    session::ClearDeviceRoot();
 }
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 
 #include "platform/kernel.h"
 #include "platform/user.h"
-#include "user/device_session.h"
+#include "session/device_session.h"
 #include "user/message_queue.h"
 #include "user/window_procedures.h"
 
@@ -20,7 +20,7 @@ std::optional<DWORD> OwnerThread(HWND window)
 
 bool IsOtherProcess(HWND window)
 {
-    return window != nullptr && ProcessOfWindow(window) != static_cast<std::uint32_t>(::getpid());
+    return window != nullptr && session::ProcessOfWindow(window) != static_cast<std::uint32_t>(::getpid());
 }
 
 BOOL PostLocal(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -73,7 +73,7 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     using namespace platform::user;
     if (IsOtherProcess(window)) {
-        if (!PostToOtherProcess(window, message, wParam, lParam)) {
+        if (!platform::session::PostToOtherProcess(window, message, wParam, lParam)) {
             SetLastError(kInvalidWindow);
             return FALSE;
         }

@@ -9,7 +9,7 @@
 #include "kernel/never_destroyed.h"
 #include "platform/display.h"
 #include "platform/quotas.h"
-#include "user/device_session.h"
+#include "session/device_session.h"
 
 namespace platform::user {
 namespace {
@@ -67,7 +67,7 @@ HWND AddWindow(Window window)
             return nullptr;
         }
         // Handles are multiples of four within the process, never reused.
-        handle = MakeWindowHandle(static_cast<std::uint32_t>(::getpid()), (++table.next) * 4);
+        handle = session::MakeWindowHandle(static_cast<std::uint32_t>(::getpid()), (++table.next) * 4);
         window.handle = handle;
         window.order = Now();
         if (Window* parent = FindLocked(window.parent)) {
@@ -163,7 +163,7 @@ void NotifyChanged(HWND window)
 
 void PublishTopLevelWindows()
 {
-    std::vector<PublishedWindow> published;
+    std::vector<session::PublishedWindow> published;
     {
         std::lock_guard guard(TableLock());
         for (HWND handle : TopLevelWindowsLocked()) {
@@ -171,7 +171,7 @@ void PublishTopLevelWindows()
             published.push_back({handle, window->text, window->order});
         }
     }
-    PublishWindows(published);
+    session::PublishWindows(published);
 }
 
 }  // namespace platform::user

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/user.h"
+#include "platform/user_input.h"
 
 namespace platform::user {
 
@@ -22,7 +23,7 @@ inline constexpr UINT WM_INPUT_CHOOSE = 0x0391;   // wParam: the entry
 inline constexpr UINT WM_INPUT_CLEAR = 0x0392;    // empties an edit field
 inline constexpr UINT WM_INPUT_FOCUS = 0x0393;
 
-enum class WindowKind { Dialog, Button, ComboBox, ListBox, Static, MessageBox };
+using input::WindowKind;
 
 struct Window {
     HWND handle = nullptr;

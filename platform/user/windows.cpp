@@ -7,7 +7,7 @@
 #include "platform/kernel.h"
 #include "platform/strings.h"
 #include "platform/user.h"
-#include "user/device_session.h"
+#include "session/device_session.h"
 #include "user/message_queue.h"
 #include "user/window_factory.h"
 #include "user/window_procedures.h"
@@ -53,7 +53,7 @@ BOOL Fail(DWORD error)
 
 std::optional<std::u16string> RemoteTitle(HWND window)
 {
-    for (const PublishedWindow& published : OtherProcessesWindows()) {
+    for (const session::PublishedWindow& published : session::OtherProcessesWindows()) {
         if (published.handle == window) {
             return published.title;
         }
@@ -212,6 +212,7 @@ bool AcceptsInput(HWND window)
 }  // namespace platform::user
 
 using namespace platform::user;
+namespace session = platform::session;
 
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
                      int height, HWND parent, void*, HINSTANCE, LPVOID)
@@ -264,7 +265,7 @@ BOOL IsWindow(HWND window)
     if (IsLocalWindow(window)) {
         return TRUE;
     }
-    return ProcessOfWindow(window) != static_cast<std::uint32_t>(::getpid()) && RemoteTitle(window).has_value();
+    return session::ProcessOfWindow(window) != static_cast<std::uint32_t>(::getpid()) && RemoteTitle(window).has_value();
 }
 
 int GetWindowTextW(HWND window, LPWSTR text, int maxCount)
@@ -443,7 +444,7 @@ BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter)
     if (callback == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::vector<PublishedWindow> all = OtherProcessesWindows();
+    std::vector<session::PublishedWindow> all = session::OtherProcessesWindows();
     {
         std::lock_guard guard(TableLock());
         for (HWND handle : TopLevelWindowsLocked()) {
@@ -453,7 +454,7 @@ BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter)
     }
     // Newest first, as the top of the stack of windows comes first.
     std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.order > b.order; });
-    for (const PublishedWindow& window : all) {
+    for (const session::PublishedWindow& window : all) {
         if (!callback(window.handle, parameter)) {
             return FALSE;
         }

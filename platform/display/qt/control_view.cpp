@@ -6,7 +6,6 @@
 
 #include "display/qt/control_kinds.h"
 #include "platform/user.h"
-#include "user/window_factory.h"
 
 namespace platform::qt {
 namespace {
@@ -67,11 +66,10 @@ void ControlView::Attach(QWidget* alsoWatched)
 
 std::unique_ptr<ControlView> MakeControlView(const input::WindowState& state, QWidget& window)
 {
-    bool known = false;
-    switch (user::KindOfClass(state.className, known)) {
-    case user::WindowKind::Button: return MakeButtonView(state, window);
-    case user::WindowKind::ComboBox: return MakeComboBoxView(state, window);
-    case user::WindowKind::ListBox: return MakeListBoxView(state, window);
+    switch (state.kind) {
+    case input::WindowKind::Button: return MakeButtonView(state, window);
+    case input::WindowKind::ComboBox: return MakeComboBoxView(state, window);
+    case input::WindowKind::ListBox: return MakeListBoxView(state, window);
     default: return MakeStaticView(state, window);
     }
 }

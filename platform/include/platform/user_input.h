@@ -34,9 +34,13 @@ void Close(HWND window);
 // and WM_LBUTTONDOWN, then with WM_LBUTTONUP.
 void TapTrayIcon(HWND owner, UINT id);
 
+// What a window is: a dialog, a message box, or one of the built-in controls.
+enum class WindowKind { Dialog, Button, ComboBox, ListBox, Static, MessageBox };
+
 // What a window shows.
 struct WindowState {
     HWND handle = nullptr;
+    WindowKind kind = WindowKind::Static;
     HWND parent = nullptr;     // of a child control
     HWND owner = nullptr;      // of an owned top-level window
     std::u16string className;  // "#32770" (dialog), "BUTTON", "COMBOBOX", "LISTBOX", "STATIC"

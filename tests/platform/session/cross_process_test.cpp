@@ -16,16 +16,16 @@
 #include "platform/user.h"
 #include "support/temp_device.h"
 #include "support/test_device.h"
-#include "user/device_session.h"
-#include "user/session_files.h"
+#include "session/device_session.h"
+#include "session/run_files.h"
 
 namespace {
 
 using namespace tavrel::testing;
-using platform::user::HexOfUnits;
-using platform::user::MakeWindowHandle;
-using platform::user::OtherProcessesWindows;
-using platform::user::PublishedWindow;
+using platform::session::HexOfUnits;
+using platform::session::MakeWindowHandle;
+using platform::session::OtherProcessesWindows;
+using platform::session::PublishedWindow;
 
 const std::u16string kName = u"{AF62135C-D1BA-4076-94CB-C05498E0E225}";
 
@@ -134,7 +134,7 @@ TEST(WindowsAcrossProcesses, AnotherProcessesWindowsAreFoundNewestFirstWithTheir
     ASSERT_EQ(first.Ask("publish 1:100:" + HexOfUnits(u"Tavrel V1.20") + " 2:300:" + HexOfUnits(odd), "published"),
               "published");
     ASSERT_EQ(second.Ask("publish 9:200:", "published"), "published");
-    platform::user::PublishWindows({{WindowOf(::getpid(), 1), u"mine", 250}});
+    platform::session::PublishWindows({{WindowOf(::getpid(), 1), u"mine", 250}});
 
     const std::vector<PublishedWindow> windows = OtherProcessesWindows();
     ASSERT_EQ(windows.size(), 3u);
@@ -180,11 +180,11 @@ TEST(WindowsAcrossProcesses, TheWindowsOfAProcessThatLeftOrWasKilledDisappear)
     EXPECT_TRUE(OtherProcessesWindows().empty());
 
     // And this process's own windows, as another process sees them.
-    platform::user::PublishWindows({{WindowOf(::getpid(), 4), u"mine", 1}});
+    platform::session::PublishWindows({{WindowOf(::getpid(), 4), u"mine", 1}});
     Peer watcher(device.root());
     EXPECT_EQ(watcher.Ask("windows", "windows"),
               "windows " + Hex(WindowOf(::getpid(), 4)) + ":1:" + HexOfUnits(u"mine"));
-    platform::user::LeaveDeviceSession();
+    platform::session::LeaveDeviceSession();
     EXPECT_EQ(watcher.Ask("windows", "windows"), "windows");
 }
 
@@ -208,7 +208,7 @@ public:
 
     void Receive()
     {
-        ASSERT_TRUE(platform::user::ReceivePostsFromOtherProcesses(
+        ASSERT_TRUE(platform::session::ReceivePostsFromOtherProcesses(
             [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
                 Record(window, message, wParam, lParam);
             }));
@@ -241,7 +241,7 @@ TEST(PostsAcrossProcesses, APostReachesTheOtherProcessExactlyOnceWithItsValues)
     EXPECT_EQ(posts[1].lParam, -2);
 
     ASSERT_EQ(peer.Ask("receive", "receiving "), "receiving 1");
-    ASSERT_TRUE(platform::user::PostToOtherProcess(WindowOf(peer.pid(), 3), WM_CLOSE, 1, -1));
+    ASSERT_TRUE(platform::session::PostToOtherProcess(WindowOf(peer.pid(), 3), WM_CLOSE, 1, -1));
     EXPECT_EQ(peer.WaitFor("post "), "post " + Hex(WindowOf(peer.pid(), 3)) + " 16 1 -1");
 }
 
@@ -251,13 +251,13 @@ TEST(PostsAcrossProcesses, PostsToAGoneProcessOrToAnotherDevicesProcessFail)
     TempFolder otherRoot;
     Peer elsewhere(otherRoot.path());
     ASSERT_EQ(elsewhere.Ask("receive", "receiving "), "receiving 1");
-    EXPECT_FALSE(platform::user::PostToOtherProcess(WindowOf(elsewhere.pid(), 1), WM_CLOSE, 0, 0));
+    EXPECT_FALSE(platform::session::PostToOtherProcess(WindowOf(elsewhere.pid(), 1), WM_CLOSE, 0, 0));
 
     Peer killed(device.root());
     const pid_t process = killed.pid();
-    ASSERT_TRUE(platform::user::PostToOtherProcess(WindowOf(process, 1), WM_NULL, 0, 0));
+    ASSERT_TRUE(platform::session::PostToOtherProcess(WindowOf(process, 1), WM_NULL, 0, 0));
     killed.Kill();
-    EXPECT_FALSE(platform::user::PostToOtherProcess(WindowOf(process, 1), WM_CLOSE, 0, 0));
+    EXPECT_FALSE(platform::session::PostToOtherProcess(WindowOf(process, 1), WM_CLOSE, 0, 0));
 }
 
 }  // namespace

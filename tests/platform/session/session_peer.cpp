@@ -22,12 +22,12 @@
 #include "platform/boot.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
-#include "user/device_session.h"
-#include "user/session_files.h"
+#include "session/device_session.h"
+#include "session/run_files.h"
 
 namespace {
 
-using namespace platform::user;
+using namespace platform::session;
 
 std::mutex outputLock;
 

@@ -18,13 +18,13 @@
 #include "platform/user.h"
 #include "support/temp_device.h"
 #include "support/test_device.h"
-#include "user/device_session.h"
-#include "user/session_posts.h"
-#include "user/session_windows.h"
+#include "session/device_session.h"
+#include "session/cross_process_posts.h"
+#include "session/window_board.h"
 
 namespace {
 
-using namespace platform::user;
+using namespace platform::session;
 using tavrel::testing::TestDevice;
 
 HWND MyWindow(std::uint32_t local)

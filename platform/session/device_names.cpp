@@ -1,11 +1,11 @@
-#include "user/session_names.h"
+#include "session/device_names.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace platform::user {
+namespace platform::session {
 namespace {
 
 // Hex digits per folder level: a name of up to MAX_PATH units needs more than
@@ -101,4 +101,4 @@ TakenName TakeDeviceName(const std::filesystem::path& deviceRoot, std::string_vi
     return taken;
 }
 
-}  // namespace platform::user
+}  // namespace platform::session

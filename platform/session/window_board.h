@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "user/device_session.h"
-#include "user/session_files.h"
+#include "session/device_session.h"
+#include "session/run_files.h"
 
-namespace platform::user {
+namespace platform::session {
 
 // One line per window: handle, order and title (hex of its UTF-16 units, so a
 // title of any characters, newlines included, stays on its line).
@@ -52,4 +52,4 @@ private:
 // The windows of the live processes of the device other than `self`, newest first.
 std::vector<PublishedWindow> ReadOtherProcessesWindows(const std::filesystem::path& deviceRoot, pid_t self);
 
-}  // namespace platform::user
+}  // namespace platform::session

@@ -1,4 +1,4 @@
-#include "user/session_windows.h"
+#include "session/window_board.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <charconv>
 #include <system_error>
 
-namespace platform::user {
+namespace platform::session {
 namespace {
 
 constexpr std::string_view kHeader = "tavrel windows 1\n";
@@ -199,4 +199,4 @@ std::vector<PublishedWindow> ReadOtherProcessesWindows(const std::filesystem::pa
     return all;
 }
 
-}  // namespace platform::user
+}  // namespace platform::session

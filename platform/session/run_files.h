@@ -13,7 +13,7 @@
 
 #include "platform/host/unique_fd.h"
 
-namespace platform::user {
+namespace platform::session {
 
 using host::UniqueFd;
 
@@ -52,4 +52,4 @@ std::optional<std::string> ReadSmallFile(const std::filesystem::path& file, std:
 std::string HexOfUnits(std::u16string_view text);
 std::optional<std::u16string> UnitsOfHex(std::string_view hex);
 
-}  // namespace platform::user
+}  // namespace platform::session

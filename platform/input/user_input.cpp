@@ -1,5 +1,6 @@
 // A person's input, queued to the window's own thread, and what the windows
-// show, read under the window table's lock.
+// show, read under the window table's lock; the tray icons and the input
+// panel come from the shell.
 #include "platform/kernel.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
@@ -31,6 +32,7 @@ WindowState StateOf(const Window& window)
 {
     WindowState state;
     state.handle = window.handle;
+    state.kind = window.kind;
     state.parent = window.parent;
     state.owner = window.owner;
     state.className = window.className;

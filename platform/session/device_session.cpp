@@ -1,7 +1,7 @@
 // This process's part in its device: its place on the board of windows and its
 // receiver of posts. Both follow the device that is up when they are used, so
 // that a later boot, of the same root or another, starts afresh.
-#include "user/device_session.h"
+#include "session/device_session.h"
 
 #include <unistd.h>
 
@@ -9,11 +9,11 @@
 #include <mutex>
 #include <optional>
 
-#include "devices/device_paths.h"
-#include "user/session_posts.h"
-#include "user/session_windows.h"
+#include "session/device_root.h"
+#include "session/cross_process_posts.h"
+#include "session/window_board.h"
 
-namespace platform::user {
+namespace platform::session {
 namespace {
 
 // The receiver is started and stopped under a lock of its own, so that
@@ -36,7 +36,7 @@ Session& TheSession()
 
 void PublishWindows(const std::vector<PublishedWindow>& windows)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     Session& session = TheSession();
     std::lock_guard guard(session.boardLock);
     if (session.board && session.board->deviceRoot() != root) {
@@ -57,7 +57,7 @@ void PublishWindows(const std::vector<PublishedWindow>& windows)
 
 std::vector<PublishedWindow> OtherProcessesWindows()
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     if (root.empty()) {
         return {};
     }
@@ -66,13 +66,13 @@ std::vector<PublishedWindow> OtherProcessesWindows()
 
 bool PostToOtherProcess(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     return !root.empty() && SendPost(root, window, message, wParam, lParam);
 }
 
 bool ReceivePostsFromOtherProcesses(std::function<void(HWND, UINT, WPARAM, LPARAM)> deliver)
 {
-    const std::filesystem::path root = devices::DeviceRoot();
+    const std::filesystem::path root = session::DeviceRoot();
     Session& session = TheSession();
     std::lock_guard guard(session.receiverLock);
     if (session.receiver && session.receiver->deviceRoot() == root) {
@@ -97,4 +97,4 @@ void LeaveDeviceSession()
     session.board.reset();
 }
 
-}  // namespace platform::user
+}  // namespace platform::session

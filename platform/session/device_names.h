@@ -8,9 +8,9 @@
 #include <optional>
 #include <string_view>
 
-#include "user/session_files.h"
+#include "session/run_files.h"
 
-namespace platform::user {
+namespace platform::session {
 
 // This process's hold on one name; letting it go removes the name's file when
 // no other process holds it.
@@ -41,4 +41,4 @@ struct TakenName {
 // character may appear in a name; names are case-sensitive.
 TakenName TakeDeviceName(const std::filesystem::path& deviceRoot, std::string_view kind, std::u16string_view name);
 
-}  // namespace platform::user
+}  // namespace platform::session

@@ -1,4 +1,4 @@
-#include "user/session_posts.h"
+#include "session/cross_process_posts.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -15,9 +15,9 @@
 #include <system_error>
 #include <type_traits>
 
-#include "user/device_session.h"
+#include "session/device_session.h"
 
-namespace platform::user {
+namespace platform::session {
 namespace {
 
 // A post on the wire: magic, message, window, wParam, lParam; host byte order,
@@ -245,4 +245,4 @@ void PostReceiver::Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     }
 }
 
-}  // namespace platform::user
+}  // namespace platform::session

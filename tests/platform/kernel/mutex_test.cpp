@@ -1,15 +1,13 @@
 // Mutexes within one process: ownership, recursion, waiting, and the names
-// that a process knows by itself and with its device.
+// that a process knows by itself.
 #include <atomic>
-#include <filesystem>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "platform/kernel.h"
 #include "platform/user.h"
-#include "support/temp_device.h"
-#include "support/test_device.h"
 
 namespace {
 
@@ -142,60 +140,6 @@ TEST(NamedMutex, EmptyNamesAreUnnamedAndOverlongNamesFail)
     const std::u16string overlong(MAX_PATH + 1, u'x');
     EXPECT_EQ(CreateMutexW(nullptr, FALSE, overlong.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
-}
-
-TEST(NamedMutex, AnyCharactersNameDistinctMutexesOnADeviceAndLeaveNoFilesBehind)
-{
-    tavrel::testing::TestDevice device;
-    const std::u16string names[] = {
-        u"a/b",
-        u"a\\b",
-        u"..",
-        u"line\nbreak",
-        u"A/B",
-        u"\xD800 lone surrogate",
-        u"\U0001F600",
-        std::u16string(50, u'n'),
-        std::u16string(51, u'n'),
-        std::u16string(MAX_PATH, u'n'),
-    };
-    std::vector<HANDLE> handles;
-    for (const auto& name : names) {
-        handles.push_back(CreateMutexW(nullptr, FALSE, name.c_str()));
-        ASSERT_NE(handles.back(), nullptr);
-        EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "a name was taken for another";
-    }
-    for (HANDLE handle : handles) {
-        CloseHandle(handle);
-    }
-    // Only the lock that guards the names remains.
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(device.root() / "run" / "mutex")) {
-        left.push_back(entry.path().filename().string());
-    }
-    EXPECT_EQ(left, std::vector<std::string>{".guard"});
-}
-
-// A name that cannot be taken among the device's processes is not made a
-// name of this process alone: every creation fails, with a reason, until the
-// device's run/ folder can be used again.
-TEST(NamedMutex, OnADeviceWhoseRunFolderCannotBeUsedCreationFailsUntilItCanBe)
-{
-    tavrel::testing::TestDevice device;
-    const auto run = device.root() / "run";
-    std::filesystem::remove_all(run);
-    tavrel::testing::WriteWholeFile(run, "not a folder");
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        SetLastError(ERROR_SUCCESS);
-        EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"Tavrel"), nullptr);
-        EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    }
-
-    std::filesystem::remove(run);
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, u"Tavrel");
-    EXPECT_NE(mutex, nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    CloseHandle(mutex);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "user/session_files.h"
+#include "session/run_files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-namespace platform::user {
+namespace platform::session {
 namespace {
 
 bool WriteAll(int fd, const std::string& text)
@@ -181,4 +181,4 @@ std::optional<std::u16string> UnitsOfHex(std::string_view hex)
     return text;
 }
 
-}  // namespace platform::user
+}  // namespace platform::session

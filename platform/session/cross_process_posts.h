@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "platform/types.h"
-#include "user/session_files.h"
+#include "session/run_files.h"
 
-namespace platform::user {
+namespace platform::session {
 
 using PostHandler = std::function<void(HWND, UINT, WPARAM, LPARAM)>;
 
@@ -57,4 +57,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace platform::user
+}  // namespace platform::session

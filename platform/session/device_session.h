@@ -12,7 +12,7 @@
 
 #include "platform/types.h"
 
-namespace platform::user {
+namespace platform::session {
 
 // A window handle carries its process id in the upper 32 bits and a number
 // unique within the process in the lower ones, so handles of different
@@ -55,4 +55,4 @@ bool ReceivePostsFromOtherProcesses(std::function<void(HWND, UINT, WPARAM, LPARA
 // windows. Posts to this process fail from then on.
 void LeaveDeviceSession();
 
-}  // namespace platform::user
+}  // namespace platform::session
