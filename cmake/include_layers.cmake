@@ -38,19 +38,13 @@ set(LAYERS
   platform/runtime           # process start: configuration, boot, display, WinMain
   drivers/quorvel
   serial
+  state                      # the program's shared records and the baud table
   resources
   ports
   settings
   relay
   app
   tools
-)
-
-# Upward includes that work on another branch removes. Each entry must still
-# happen; empty the list once that work is merged.
-set(TEMPORARILY_ALLOWED
-  "settings -> app"          # autostart reaches the main window
-  "ports -> settings"        # the settings record and the install path, used by the port lists
 )
 
 get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
@@ -263,30 +257,14 @@ function(check_edges)
     list(FIND LAYERS "${to}" toRank)
     get_property(includes GLOBAL PROPERTY "includes:${edge}")
     list(JOIN includes ", " includes)
-    if(toRank GREATER fromRank AND NOT edge IN_LIST TEMPORARILY_ALLOWED)
+    if(toRank GREATER fromRank)
       problem("${edge} points up: ${includes}")
     endif()
-    if("${to} -> ${from}" IN_LIST edges AND from STRLESS to
-       AND NOT edge IN_LIST TEMPORARILY_ALLOWED AND NOT "${to} -> ${from}" IN_LIST TEMPORARILY_ALLOWED)
+    if("${to} -> ${from}" IN_LIST edges AND from STRLESS to)
       problem("${from} and ${to} include each other")
     endif()
     if(NOT from MATCHES "^platform/" AND to MATCHES "^platform/" AND NOT to STREQUAL "platform/include")
       problem("${edge} reaches past the platform's public headers: ${includes}")
-    endif()
-  endforeach()
-endfunction()
-
-# Every temporary allowance is still an include that points up.
-function(check_allowances)
-  get_property(edges GLOBAL PROPERTY edges)
-  foreach(edge IN LISTS TEMPORARILY_ALLOWED)
-    string(REPLACE " -> " ";" ends "${edge}")
-    list(GET ends 0 from)
-    list(GET ends 1 to)
-    list(FIND LAYERS "${from}" fromRank)
-    list(FIND LAYERS "${to}" toRank)
-    if(NOT edge IN_LIST edges OR NOT toRank GREATER fromRank)
-      problem("\"${edge}\" is in TEMPORARILY_ALLOWED but no longer points up: take it off the list")
     endif()
   endforeach()
 endfunction()
@@ -297,7 +275,6 @@ if(PRINT)
   print_picture()
 endif()
 check_edges()
-check_allowances()
 
 get_property(problems GLOBAL PROPERTY problems)
 if(problems)
