@@ -18,8 +18,8 @@
 
 #include "child_process.h"
 #include "platform/types.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 

@@ -17,8 +17,8 @@
 #include "platform/user_input.h"
 #include "program_fixture.h"
 #include "resources/resource_ids.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

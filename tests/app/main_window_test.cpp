@@ -21,7 +21,7 @@
 #include "relay/relay_worker.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
-#include "support/pty_pair.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include "device_processes.h"
 #include "child_process.h"
 #include "desktop_entry_reader.h"
+#include "device_processes.h"
 #include "relay/relay_run.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 #include "tools/shortcut_text.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
-#include "support/pty_pair.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 
