@@ -178,28 +178,6 @@ std::optional<DWORD> UserNumber(const std::u16string& name)
     return ReadNumber(HKEY_CURRENT_USER, kSettingsKey, name);
 }
 
-std::vector<DWORD> BuiltInNumbers()
-{
-    std::vector<DWORD> numbers;
-    HKEY builtIn = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, 0, &builtIn) != 0) {
-        return numbers;
-    }
-    for (DWORD i = 0;; ++i) {
-        WCHAR name[256] = {};
-        DWORD length = 256;
-        if (RegEnumKeyExW(builtIn, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) {
-            break;
-        }
-        if (const auto index = ReadNumber(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + std::u16string(name),
-                                          u"Index")) {
-            numbers.push_back(*index);
-        }
-    }
-    RegCloseKey(builtIn);
-    return numbers;
-}
-
 HWND FindMainWindow()
 {
     for (HWND window : platform::input::TopLevelWindows()) {
