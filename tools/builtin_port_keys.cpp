@@ -2,17 +2,24 @@
 
 #include <algorithm>
 
+#include "platform/registry_key.h"
 #include "platform/strings.h"
-#include "tools/machine_key.h"
 
 namespace tavrel::tools {
 namespace {
 
+using platform::RegistryKey;
+
 constexpr const WCHAR* kBuiltIn = u"Drivers\\BuiltIn";
+
+RegistryKey PortKey(const std::u16string& keyName)
+{
+    return RegistryKey(HKEY_LOCAL_MACHINE, std::u16string(kBuiltIn) + u"\\" + keyName, RegistryKey::Open::Existing);
+}
 
 BuiltInPortKey Describe(const std::u16string& keyName)
 {
-    const MachineKey key(std::u16string(kBuiltIn) + u"\\" + keyName, MachineKey::Open::Existing);
+    const RegistryKey key = PortKey(keyName);
     return {keyName, key.Number(u"Index"), platform::ToUtf8(key.Text(u"HostDevice").value_or(u""))};
 }
 
@@ -39,7 +46,7 @@ DWORD FirstNumberAboveAll(const std::vector<BuiltInPortKey>& ports)
 std::vector<BuiltInPortKey> BuiltInPortKeys()
 {
     std::vector<BuiltInPortKey> ports;
-    const MachineKey builtIn(kBuiltIn, MachineKey::Open::Existing);
+    const RegistryKey builtIn(HKEY_LOCAL_MACHINE, kBuiltIn, RegistryKey::Open::Existing);
     for (DWORD i = 0; builtIn; ++i) {
         WCHAR name[MAX_KEY_NAME_LENGTH + 1] = {};
         DWORD length = MAX_KEY_NAME_LENGTH + 1;
@@ -58,8 +65,7 @@ bool MoveBuiltInPortsOff(const std::vector<int>& numbers, const std::string& kep
     bool moved = true;
     for (const BuiltInPortKey& port : ports) {
         if (Holds(numbers, port.index) && port.hostDevice != keptHostDevice) {
-            const MachineKey key(std::u16string(kBuiltIn) + u"\\" + port.keyName, MachineKey::Open::Existing);
-            moved = key.SetNumber(u"Index", next++) && moved;
+            moved = PortKey(port.keyName).SetNumber(u"Index", next++) && moved;
         }
     }
     return moved;

@@ -4,8 +4,8 @@
 
 #include "platform/boot.h"
 #include "platform/registry.h"
+#include "platform/registry_key.h"
 #include "platform/strings.h"
-#include "tools/machine_key.h"
 
 namespace tavrel::tools {
 namespace {
@@ -43,7 +43,8 @@ bool InstallVirtualPortDriver(const std::filesystem::path& module)
 
 bool WriteVirtualPortKey(int number)
 {
-    const MachineKey key(u"Drivers\\quorvel" + Decimal(number), MachineKey::Open::OrCreate);
+    const platform::RegistryKey key(HKEY_LOCAL_MACHINE, u"Drivers\\quorvel" + Decimal(number),
+                                    platform::RegistryKey::Open::OrCreate);
     return key.SetText(u"Dll", kVirtualPortModule) && key.SetText(u"Prefix", u"COM") &&
            key.SetText(u"FriendlyName", u"COM:" + Decimal(number) + u" Tavrel") &&
            key.SetNumber(u"Index", static_cast<DWORD>(number));
@@ -51,7 +52,8 @@ bool WriteVirtualPortKey(int number)
 
 bool MapBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice)
 {
-    const MachineKey key(u"Drivers\\BuiltIn\\" + keyName, MachineKey::Open::OrCreate);
+    const platform::RegistryKey key(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + keyName,
+                                    platform::RegistryKey::Open::OrCreate);
     return key.SetText(u"Prefix", u"COM") && key.SetNumber(u"Index", static_cast<DWORD>(number)) &&
            key.SetText(u"HostDevice", platform::ToUtf16(hostDevice));
 }
