@@ -6,7 +6,7 @@
 #include <span>
 
 #include "bench/clock.h"
-#include "support/pty_pair.h"
+#include "testkit/pty_pair.h"
 
 namespace tavrel::bench {
 

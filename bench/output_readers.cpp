@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "support/pty_pair.h"
+#include "testkit/pty_pair.h"
 
 namespace tavrel::bench {
 

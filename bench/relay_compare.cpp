@@ -19,7 +19,7 @@
 #include "bench/sessions.h"
 #include "bench/socat_relay.h"
 #include "bench/tavrel_relay.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

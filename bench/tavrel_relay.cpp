@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 
 #include "bench/tavrel_device.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::bench {
 namespace {

@@ -45,6 +45,7 @@ set(LAYERS
   relay
   app
   tools
+  testkit                    # what the tests and the benchmarks share; nothing of the house includes it
 )
 
 get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)

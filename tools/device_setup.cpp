@@ -4,44 +4,11 @@
 
 #include "platform/boot.h"
 #include "platform/registry.h"
+#include "platform/registry_key.h"
 #include "platform/strings.h"
 
 namespace tavrel::tools {
 namespace {
-
-// A key under HKEY_LOCAL_MACHINE, created if missing, closed at the end.
-class MachineKey {
-public:
-    explicit MachineKey(const std::u16string& path)
-    {
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr, &key_, nullptr) != 0) {
-            key_ = nullptr;
-        }
-    }
-    ~MachineKey()
-    {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    MachineKey(const MachineKey&) = delete;
-    MachineKey& operator=(const MachineKey&) = delete;
-
-    bool SetText(const WCHAR* name, const std::u16string& text)
-    {
-        return key_ != nullptr &&
-               RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))) == 0;
-    }
-    bool SetNumber(const WCHAR* name, DWORD value)
-    {
-        return key_ != nullptr &&
-               RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) == 0;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 std::filesystem::path Absolute(const std::filesystem::path& path)
 {
@@ -76,7 +43,8 @@ bool InstallVirtualPortDriver(const std::filesystem::path& module)
 
 bool WriteVirtualPortKey(int number)
 {
-    MachineKey key(u"Drivers\\quorvel" + Decimal(number));
+    const platform::RegistryKey key(HKEY_LOCAL_MACHINE, u"Drivers\\quorvel" + Decimal(number),
+                                    platform::RegistryKey::Open::OrCreate);
     return key.SetText(u"Dll", kVirtualPortModule) && key.SetText(u"Prefix", u"COM") &&
            key.SetText(u"FriendlyName", u"COM:" + Decimal(number) + u" Tavrel") &&
            key.SetNumber(u"Index", static_cast<DWORD>(number));
@@ -84,7 +52,8 @@ bool WriteVirtualPortKey(int number)
 
 bool MapBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice)
 {
-    MachineKey key(u"Drivers\\BuiltIn\\" + keyName);
+    const platform::RegistryKey key(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + keyName,
+                                    platform::RegistryKey::Open::OrCreate);
     return key.SetText(u"Prefix", u"COM") && key.SetNumber(u"Index", static_cast<DWORD>(number)) &&
            key.SetText(u"HostDevice", platform::ToUtf16(hostDevice));
 }

@@ -8,6 +8,7 @@
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/registry_key.h"
 #include "platform/strings.h"
 
 namespace platform::devices {
@@ -18,75 +19,18 @@ constexpr const WCHAR* kDetached = u"Drivers\\Detached";
 constexpr const WCHAR* kSerialModule = u"serial.dll";
 const DWORD kIndexOrder[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0};
 
-// An open registry key that closes itself.
-class Key {
+// A key of the built-in ports' part of the registry, under HKEY_LOCAL_MACHINE.
+class Key : public RegistryKey {
 public:
-    Key(const std::u16string& path, bool create)
-    {
-        const LONG result = create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr,
-                                                     &key_, nullptr)
-                                   : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0, &key_);
-        if (result != static_cast<LONG>(ERROR_SUCCESS)) {
-            key_ = nullptr;
-        }
-    }
-    ~Key()
-    {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-
-    explicit operator bool() const { return key_ != nullptr; }
-    HKEY get() const { return key_; }
-
-    std::optional<std::u16string> Text(const WCHAR* name) const
-    {
-        WCHAR text[MAX_PATH] = {};
-        DWORD size = sizeof(text) - sizeof(WCHAR);
-        DWORD type = 0;
-        if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != 0 ||
-            type != REG_SZ) {
-            return std::nullopt;
-        }
-        return std::u16string(text);
-    }
-    std::optional<DWORD> Number(const WCHAR* name) const
-    {
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        DWORD type = 0;
-        if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != 0 ||
-            type != REG_DWORD) {
-            return std::nullopt;
-        }
-        return value;
-    }
-    bool Has(const WCHAR* name) const
-    {
-        return RegQueryValueExW(key_, name, nullptr, nullptr, nullptr, nullptr) == 0;
-    }
-    void SetText(const WCHAR* name, const std::u16string& text) const
-    {
-        RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-    }
-    void SetNumber(const WCHAR* name, DWORD value) const
-    {
-        RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    }
-    void SetTextIfMissing(const WCHAR* name, const std::u16string& text) const
-    {
-        if (!Has(name)) {
-            SetText(name, text);
-        }
-    }
-
-private:
-    HKEY key_ = nullptr;
+    Key(const std::u16string& path, Open open) : RegistryKey(HKEY_LOCAL_MACHINE, path, open) {}
 };
+
+void SetTextIfMissing(const Key& key, const WCHAR* name, const std::u16string& text)
+{
+    if (!key.Has(name)) {
+        key.SetText(name, text);
+    }
+}
 
 struct KeyInfo {
     std::u16string name;
@@ -103,7 +47,7 @@ std::u16string Child(const WCHAR* parent, const std::u16string& name)
 std::vector<std::u16string> SubkeyNames(const WCHAR* parent)
 {
     std::vector<std::u16string> names;
-    Key key(parent, false);
+    Key key(parent, Key::Open::Existing);
     for (DWORD i = 0; key; ++i) {
         WCHAR name[MAX_KEY_NAME_LENGTH + 1];
         DWORD length = MAX_KEY_NAME_LENGTH + 1;
@@ -119,7 +63,7 @@ std::vector<KeyInfo> ReadKeys(const WCHAR* parent)
 {
     std::vector<KeyInfo> keys;
     for (const std::u16string& name : SubkeyNames(parent)) {
-        Key key(Child(parent, name), false);
+        Key key(Child(parent, name), Key::Open::Existing);
         if (!key) {
             continue;
         }
@@ -159,8 +103,8 @@ std::u16string UniqueName(const std::vector<KeyInfo>& keys, const std::u16string
 void MoveKey(const std::u16string& from, const std::u16string& to)
 {
     {
-        Key source(from, false);
-        Key target(to, true);
+        Key source(from, Key::Open::Existing);
+        Key target(to, Key::Open::OrCreate);
         for (DWORD i = 0; source && target; ++i) {
             WCHAR name[MAX_KEY_NAME_LENGTH + 1];
             DWORD nameLength = MAX_KEY_NAME_LENGTH + 1;
@@ -199,7 +143,7 @@ public:
     {
         const std::u16string path = ToUtf16(port.path);
         if (const KeyInfo* key = Find(builtIn_, path)) {
-            Key existing(Child(kBuiltIn, key->name), false);
+            Key existing(Child(kBuiltIn, key->name), Key::Open::Existing);
             FillIn(existing, port);
         } else if (const KeyInfo* parked = Find(detached_, path)) {
             Restore(*parked, port);
@@ -223,9 +167,9 @@ private:
 
     static void FillIn(const Key& key, const HostPort& port)
     {
-        key.SetTextIfMissing(u"Dll", kSerialModule);
-        key.SetTextIfMissing(u"Prefix", u"COM");
-        key.SetTextIfMissing(u"FriendlyName", ToUtf16(port.friendlyName));
+        SetTextIfMissing(key, u"Dll", kSerialModule);
+        SetTextIfMissing(key, u"Prefix", u"COM");
+        SetTextIfMissing(key, u"FriendlyName", ToUtf16(port.friendlyName));
     }
 
     static bool Uses(const std::vector<KeyInfo>& keys, DWORD index)
@@ -263,7 +207,7 @@ private:
         const std::u16string name = UniqueName(builtIn_, moved.name);
         MoveKey(Child(kDetached, moved.name), Child(kBuiltIn, name));
         std::optional<DWORD> index = moved.index;
-        Key key(Child(kBuiltIn, name), true);
+        Key key(Child(kBuiltIn, name), Key::Open::OrCreate);
         if (!index || Uses(builtIn_, *index)) {
             index = FreeIndex();
             if (index) {
@@ -282,7 +226,7 @@ private:
             return;
         }
         const std::u16string name = UniqueName(builtIn_, ToUtf16(port.kernelName));
-        Key key(Child(kBuiltIn, name), true);
+        Key key(Child(kBuiltIn, name), Key::Open::OrCreate);
         if (!key) {
             problems_.push_back("cannot write the built-in port key for " + port.path);
             return;
@@ -317,12 +261,12 @@ void ActivateBuiltInDrivers(std::vector<std::string>& problems)
     for (const std::u16string& name : SubkeyNames(kBuiltIn)) {
         const std::u16string path = Child(kBuiltIn, name);
         {
-            Key key(path, false);
+            Key key(path, Key::Open::Existing);
             // A key that only names a host tty is served by the built-in serial driver.
             if (!key || (!key.Has(u"Dll") && !key.Has(u"HostDevice"))) {
                 continue;
             }
-            key.SetTextIfMissing(u"Dll", kSerialModule);
+            SetTextIfMissing(key, u"Dll", kSerialModule);
         }
         if (ActivateDeviceEx(path.c_str(), nullptr, 0, nullptr) == nullptr) {
             problems.push_back("cannot activate " + ToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")");

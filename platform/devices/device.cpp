@@ -168,6 +168,12 @@ void DeviceFile::Leave()
     }
 }
 
+int DeviceFile::CallsInFlight()
+{
+    std::lock_guard guard(lock_);
+    return inFlight_;
+}
+
 BOOL DeviceFile::IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize)
 {
     DriverCall call(*this);

@@ -64,6 +64,8 @@ public:
     // A driver call on this file: Enter() is false once the file is shut down.
     bool Enter();
     void Leave();
+    // How many driver calls have entered and not yet left.
+    int CallsInFlight();
     // One I/O control of the driver; FALSE with the last error set on failure.
     BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize);
 

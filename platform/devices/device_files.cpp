@@ -1,6 +1,8 @@
-// CreateFileW on device names, ReadFile and WriteFile.
+// CreateFileW on device names, ReadFile and WriteFile, and how many driver
+// calls are in progress on an open file.
 #include "devices/device_manager.h"
 #include "platform/comm.h"
+#include "platform/driver_calls.h"
 #include "platform/kernel.h"
 
 namespace platform::devices {
@@ -97,4 +99,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
     return Move(file, bytesToWrite, bytesWritten, overlapped, [buffer](DeviceFile& device, DWORD size) {
         return device.entries().Write(device.open(), buffer, size);
     });
+}
+
+std::size_t platform::DriverCallsInProgress(HANDLE file)
+{
+    const auto device = platform::devices::FileOf(file);
+    return device != nullptr ? static_cast<std::size_t>(device->CallsInFlight()) : 0;
 }

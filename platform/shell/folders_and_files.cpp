@@ -1,6 +1,6 @@
-// The shell's special folders, the file calls of the device's file system, and
-// the idle timer. Paths are device paths ("\Windows\StartUp\Tavrel.lnk"),
-// found on the host without regard to letter case.
+// The shell's special folders and the file calls of the device's file system.
+// Paths are device paths ("\Windows\StartUp\Tavrel.lnk"), found on the host
+// without regard to letter case.
 //
 // Errors shared by every call: a null pointer is ERROR_INVALID_PARAMETER; a
 // path not terminated within MAX_PATH characters is ERROR_FILENAME_EXCED_RANGE;
@@ -266,8 +266,3 @@ BOOL DeleteFileW(LPCWSTR fileName)
     const DWORD error = RemoveHostFile(file.path);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
-
-// SystemIdleTimerReset: on the device it keeps the handheld from suspending.
-// The host's power management belongs to its user, not to this program, so
-// here it does nothing (and costs nothing, however often it is called).
-void SystemIdleTimerReset() {}

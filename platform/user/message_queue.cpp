@@ -77,6 +77,21 @@ std::shared_ptr<ThreadQueue> QueueOfThread(DWORD thread)
     return found == queues.byThread.end() ? nullptr : found->second;
 }
 
+void WakeLoopsWithTimers()
+{
+    std::vector<std::shared_ptr<ThreadQueue>> all;
+    {
+        Queues& queues = TheQueues();
+        std::lock_guard guard(queues.lock);
+        for (const auto& [thread, queue] : queues.byThread) {
+            all.push_back(queue);
+        }
+    }
+    for (const auto& queue : all) {
+        queue->TimeMoved();
+    }
+}
+
 void ThreadQueue::Post(const MSG& message)
 {
     {
@@ -136,7 +151,7 @@ bool ThreadQueue::TakePostedLocked(MSG& message, const Filter& filter, bool remo
 
 bool ThreadQueue::TakeTimerLocked(MSG& message, const Filter& filter, bool remove)
 {
-    const auto now = Clock::now();
+    const auto now = TimerNow();
     for (Timer& timer : timers_) {
         const MSG candidate = MakeMessage(timer.window, WM_TIMER, timer.id, reinterpret_cast<LPARAM>(timer.procedure));
         if (timer.due <= now && Fits(candidate, filter)) {
@@ -151,9 +166,9 @@ bool ThreadQueue::TakeTimerLocked(MSG& message, const Filter& filter, bool remov
     return false;
 }
 
-std::optional<ThreadQueue::Clock::time_point> ThreadQueue::NextTimerLocked() const
+std::optional<TimerTime> ThreadQueue::NextTimerLocked() const
 {
-    std::optional<Clock::time_point> next;
+    std::optional<TimerTime> next;
     for (const Timer& timer : timers_) {
         if (!next || timer.due < *next) {
             next = timer.due;
@@ -180,16 +195,25 @@ bool ThreadQueue::Take(MSG& message, const Filter& filter, bool wait, bool remov
         if (!wait) {
             return false;
         }
-        waiting_ = true;
-        changed_.notify_all();
-        const auto next = NextTimerLocked();
-        if (next) {
-            changed_.wait_until(guard, *next);
-        } else {
-            changed_.wait(guard);
-        }
-        waiting_ = false;
+        WaitForChangeLocked(guard);
     }
+}
+
+// Sleeps until something is queued, the next timer is due or the timers'
+// clock moves. The timers have just been looked at with the time as it is.
+void ThreadQueue::WaitForChangeLocked(std::unique_lock<std::mutex>& lock)
+{
+    timeMoved_ = false;
+    waiting_ = true;
+    changed_.notify_all();
+    const auto next = NextTimerLocked();
+    const auto wakeAt = next ? HostTimeOf(*next) : std::nullopt;
+    if (wakeAt) {
+        changed_.wait_until(lock, *wakeAt);
+    } else {
+        changed_.wait(lock);
+    }
+    waiting_ = false;
 }
 
 UINT_PTR ThreadQueue::SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure)
@@ -202,7 +226,7 @@ UINT_PTR ThreadQueue::SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC 
     if (same != timers_.end()) {
         same->elapse = period;
         same->procedure = procedure;
-        same->due = Clock::now() + period;
+        same->due = TimerNow() + period;
         changed_.notify_all();
         return window != nullptr ? 1 : id;
     }
@@ -210,7 +234,7 @@ UINT_PTR ThreadQueue::SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC 
         return 0;
     }
     const UINT_PTR assigned = window != nullptr ? id : nextTimerId.fetch_add(1);
-    timers_.push_back(Timer{window, assigned, period, procedure, Clock::now() + period});
+    timers_.push_back(Timer{window, assigned, period, procedure, TimerNow() + period});
     changed_.notify_all();
     return window != nullptr ? 1 : assigned;
 }
@@ -237,10 +261,22 @@ bool ThreadQueue::HasTimer(HWND window, UINT_PTR id, TIMERPROC procedure)
     });
 }
 
+void ThreadQueue::TimeMoved()
+{
+    {
+        std::lock_guard guard(lock_);
+        if (!timers_.empty()) {
+            timeMoved_ = true;
+        }
+    }
+    changed_.notify_all();
+}
+
 bool ThreadQueue::WaitIdle(std::chrono::milliseconds timeout)
 {
     std::unique_lock guard(lock_);
-    return changed_.wait_for(guard, timeout, [this] { return waiting_ && posted_.empty() && sent_.empty(); });
+    return changed_.wait_for(guard, timeout,
+                             [this] { return waiting_ && !timeMoved_ && posted_.empty() && sent_.empty(); });
 }
 
 }  // namespace platform::user

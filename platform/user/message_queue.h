@@ -1,6 +1,7 @@
 // One message queue per thread: posted messages, the thread's timers, and
 // messages sent by other threads. Its loop (GetMessageW, PeekMessageW) takes
-// sent messages first, then posted ones, then a due timer as WM_TIMER.
+// sent messages first, then posted ones, then a due timer as WM_TIMER. The
+// timers run on the timers' clock (user/timer_clock.h).
 #pragma once
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/user.h"
+#include "user/timer_clock.h"
 
 namespace platform::user {
 
@@ -44,17 +46,20 @@ public:
     void KillTimersOf(HWND window);
     bool HasTimer(HWND window, UINT_PTR id, TIMERPROC procedure);
 
-    // True once the thread waits in its loop with nothing left to handle.
+    // The timers' clock moved: a thread with timers looks at them again.
+    void TimeMoved();
+
+    // True once the thread waits in its loop with nothing left to handle,
+    // its timers looked at since the timers' clock last moved.
     bool WaitIdle(std::chrono::milliseconds timeout);
 
 private:
-    using Clock = std::chrono::steady_clock;
     struct Timer {
         HWND window;
         UINT_PTR id;
         std::chrono::milliseconds elapse;
         TIMERPROC procedure;
-        Clock::time_point due;
+        TimerTime due;
     };
     struct SentMessage {
         std::function<LRESULT()> run;
@@ -65,7 +70,8 @@ private:
     bool TakePostedLocked(MSG& message, const Filter& filter, bool remove);
     bool TakeTimerLocked(MSG& message, const Filter& filter, bool remove);
     void RunSentMessages(std::unique_lock<std::mutex>& lock);
-    std::optional<Clock::time_point> NextTimerLocked() const;
+    std::optional<TimerTime> NextTimerLocked() const;
+    void WaitForChangeLocked(std::unique_lock<std::mutex>& lock);
 
     const DWORD thread_;
     std::mutex lock_;
@@ -76,11 +82,14 @@ private:
     bool quit_ = false;
     int quitCode_ = 0;
     bool waiting_ = false;
+    bool timeMoved_ = false;   // the timers' clock moved since the loop last looked at the timers
 };
 
 // The calling thread's queue, made on first use.
 std::shared_ptr<ThreadQueue> CurrentQueue();
 // The queue of a thread, if it has one.
 std::shared_ptr<ThreadQueue> QueueOfThread(DWORD thread);
+// Tells every queue that the timers' clock moved.
+void WakeLoopsWithTimers();
 
 }  // namespace platform::user

@@ -11,7 +11,7 @@
 #include "relay/relay_control.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 extern char** environ;
 

@@ -18,12 +18,13 @@
 
 #include "child_process.h"
 #include "platform/types.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 
-// The outputs that PrepareLastRun saves ("Split" 72).
+// The input and the outputs that PrepareLastRun saves ("Port" 1, "Split" 72).
+inline constexpr DWORD kSavedInput = 1;
 inline const std::vector<int> kSavedOutputs = {2, 5};
 inline constexpr DWORD kSavedSplit = 72;
 
@@ -72,12 +73,12 @@ public:
     // Boots the device in this process (host ports not looked at); the test
     // fails when it does not come up whole.
     void Boot() const;
-    // Maps `inputDevice` (by default the simulated receiver) as a built-in
-    // port on a number that neither the host's ports nor the outputs use,
-    // and saves the settings of a run that chose outputs 2 and 5 with the
-    // Autostart flag `autostart`. Nothing when this host holds COM2 or COM5.
-    std::optional<DWORD> PrepareLastRun(DWORD autostart,
-                                        const std::optional<std::string>& inputDevice = std::nullopt);
+    // Maps `inputDevice` (by default the simulated receiver) as the built-in
+    // port kSavedInput and saves the settings of a run that chose outputs 2
+    // and 5 with the Autostart flag `autostart`. The host's own serial ports,
+    // listed as the program's boot lists them, are moved off those numbers
+    // (above 9) as a person would edit their keys, so any host will do.
+    void PrepareLastRun(DWORD autostart, const std::optional<std::string>& inputDevice = std::nullopt);
     // Puts the Programs shortcut into the Startup folder, as an exit with
     // Autostart ticked leaves it.
     void PlaceStartupShortcut() const;
@@ -107,13 +108,10 @@ protected:
 };
 
 // The device installed and left as an exit with Autostart ticked and outputs
-// 2 and 5 leaves it, the simulated receiver being the input; skipped where
-// this host holds COM2 or COM5.
+// 2 and 5 leaves it, the simulated receiver being the input.
 class AutostartDeviceTest : public DeviceProcessTest {
 protected:
     void SetUp() override;
-
-    DWORD input_ = 0;  // the input's COM number
 };
 
 }  // namespace tavrel::testing

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +12,9 @@
 #include "app/tray_and_about.h"
 #include "platform/debug_capture.h"
 #include "platform/devices.h"
+#include "platform/idle_timer.h"
 #include "platform/quotas.h"
+#include "platform/timer_clock.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
 #include "program_fixture.h"
@@ -21,7 +22,7 @@
 #include "relay/relay_worker.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
-#include "support/pty_pair.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 
@@ -72,6 +73,22 @@ protected:
         EXPECT_TRUE(person_.WaitUntil([&] { return person_.MessageBoxes().empty(); }));
         platform::input::WaitForIdle(dialog);
     }
+
+    // Lets `elapsed` pass on the timers' clock and waits until the thread of
+    // `window` has fired the timers that came due.
+    static void Pass(platform::HeldTimerClock& clock, std::chrono::milliseconds elapsed, HWND window)
+    {
+        clock.Advance(elapsed);
+        EXPECT_TRUE(platform::input::WaitForIdle(window));
+    }
+    // The idle timer's resets since the program started, once `elapsed` has passed.
+    std::size_t IdleResetsAfter(platform::HeldTimerClock& clock, std::chrono::milliseconds elapsed, HWND window) const
+    {
+        Pass(clock, elapsed, window);
+        return platform::SystemIdleTimerResets() - resetsAtStart_;
+    }
+
+    const std::size_t resetsAtStart_ = platform::SystemIdleTimerResets();
 };
 
 // ---- Outputs
@@ -266,6 +283,7 @@ TEST_F(MainWindowTest, EachBaudEntryShowsTheRateThatTheWorkerSetsForItsIndex)
 
 TEST_F(MainWindowTest, AStartWhoseInputCannotBeOpenedShowsTheWorkersMessageAndKeepsTheButtonText)
 {
+    platform::HeldTimerClock clock;
     person_.SetScreenSize(320, 240);   // landscape: the button reads "START"
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
@@ -291,6 +309,7 @@ TEST_F(MainWindowTest, AStartWhoseInputCannotBeOpenedShowsTheWorkersMessageAndKe
     EXPECT_FALSE(PortLinkExists(2));
     EXPECT_FALSE(PortLinkExists(5));
     EXPECT_EQ(person_.Entries(window, 1006), PortEntries({2, 5}));
+    EXPECT_EQ(IdleResetsAfter(clock, 60s, window), 0u);   // no keep-awake timer was armed
 }
 
 TEST_F(MainWindowTest, StartStopStartStopRelaysEachTimeAndLeavesNothingBehind)
@@ -326,8 +345,29 @@ TEST_F(MainWindowTest, StartStopStartStopRelaysEachTimeAndLeavesNothingBehind)
     }
 }
 
+TEST_F(MainWindowTest, WhileRelayingTheIdleTimerIsResetEveryTwentySecondsAndNotAfterTheStop)
+{
+    platform::HeldTimerClock clock;
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    AddOutputs(window, {2});
+    EXPECT_EQ(IdleResetsAfter(clock, 60s, window), 0u);   // not before relaying starts
+    ASSERT_TRUE(StartRelaying(window));
+    platform::input::WaitForIdle(window);
+
+    EXPECT_EQ(IdleResetsAfter(clock, 19999ms, window), 0u);
+    EXPECT_EQ(IdleResetsAfter(clock, 1ms, window), 1u);
+    EXPECT_EQ(IdleResetsAfter(clock, 19999ms, window), 1u);
+    EXPECT_EQ(IdleResetsAfter(clock, 1ms, window), 2u);
+
+    person_.Click(window, 1010);
+    EXPECT_TRUE(RelayControlEmpty());
+    EXPECT_EQ(IdleResetsAfter(clock, 60s, window), 2u);
+}
+
 TEST_F(MainWindowTest, AReadFailureLeavesTheStopButtonAndAPressStartsANewRun)
 {
+    platform::HeldTimerClock clock;
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     const auto box = RelayUntilAReadFails(window);
@@ -336,16 +376,19 @@ TEST_F(MainWindowTest, AReadFailureLeavesTheStopButtonAndAPressStartsANewRun)
     person_.Answer(*box);
     ASSERT_TRUE(person_.WaitUntil([&] { return RelayControl.running == 0 && !PortLinkExists(2); }));
     platform::input::WaitForIdle(window);
-    // Nothing on the window tells that relaying has ended.
+    // Nothing on the window tells that relaying has ended, and the device is still kept awake.
     EXPECT_EQ(person_.Text(window, 1010), u"STOP SPLITTER");
     EXPECT_TRUE(person_.Enabled(window, 1010));
     ExpectSettingControls(window, false);
     EXPECT_FALSE(input().IsOpen());
+    EXPECT_EQ(IdleResetsAfter(clock, 20s, window), 1u);
 
     input().Succeed(SerialCall::ReadFile);
     ASSERT_TRUE(StartRelaying(window));
     EXPECT_TRUE(input().IsOpen());
     EXPECT_TRUE(Relays(2));
+    // The new run's timer took the place of the old one's: one reset per period.
+    EXPECT_EQ(IdleResetsAfter(clock, 20s, window), 2u);
 
     person_.Click(window, 1010);
     EXPECT_TRUE(RelayControlEmpty());
@@ -595,6 +638,7 @@ bool StillOpen(HWND box)
 
 TEST_F(MainWindowTest, TheAboutBoxClosesItselfAndPlacesItsTextForAPortraitScreen)
 {
+    platform::HeldTimerClock clock;
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     person_.Click(window, 1016);
@@ -606,27 +650,28 @@ TEST_F(MainWindowTest, TheAboutBoxClosesItselfAndPlacesItsTextForAPortraitScreen
     EXPECT_NE(text->text.find(u"FREE"), std::u16string::npos);
     ExpectPlace(text->place, 25, 50, 200, 200);
 
-    std::this_thread::sleep_for(2s);
+    Pass(clock, 4999ms, box);
     EXPECT_TRUE(StillOpen(box));
-    EXPECT_TRUE(person_.WaitForNoWindow(u"About Tavrel", 20s));
+    Pass(clock, 1ms, box);
+    EXPECT_TRUE(person_.WaitForNoWindow(u"About Tavrel", 0ms));
     EXPECT_TRUE(person_.Shown(window));
     EXPECT_FALSE(program_->Ended());
 }
 
 TEST_F(MainWindowTest, ASecondAboutBoxOpenedRightAfterTheFirstGetsItsFullTime)
 {
+    platform::HeldTimerClock clock;
     person_.SetScreenSize(320, 240);
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     person_.Click(window, 1016);
     const HWND first = person_.WaitForWindow(u"About Tavrel");
-    const auto firstSeen = std::chrono::steady_clock::now();
     ASSERT_NE(first, nullptr);
     const auto text = AboutText(first);
     ASSERT_TRUE(text.has_value());
     ExpectPlace(text->place, 10, 10, 200, 210);
 
-    std::this_thread::sleep_until(firstSeen + 2500ms);
+    Pass(clock, 1000ms, first);
     person_.PressCaptionOk(first);   // the Done button
     ASSERT_TRUE(person_.WaitForNoWindow(u"About Tavrel", 2s));
     person_.Click(window, 1016);
@@ -634,9 +679,10 @@ TEST_F(MainWindowTest, ASecondAboutBoxOpenedRightAfterTheFirstGetsItsFullTime)
     ASSERT_NE(second, nullptr);
 
     // Past the moment at which the first box would have closed by itself.
-    std::this_thread::sleep_until(firstSeen + 6250ms);
+    Pass(clock, 4999ms, second);
     EXPECT_TRUE(StillOpen(second));
-    EXPECT_TRUE(person_.WaitForNoWindow(u"About Tavrel", 20s));
+    Pass(clock, 1ms, second);
+    EXPECT_TRUE(person_.WaitForNoWindow(u"About Tavrel", 0ms));
 }
 
 TEST_F(MainWindowTest, AnAboutBoxThatCannotMakeItsTextWindowClosesAndTheProgramGoesOn)

@@ -7,6 +7,7 @@
 #include "app/tray_and_about.h"
 #include "platform/devices.h"
 #include "platform/registry.h"
+#include "platform/registry_key.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
 #include "platform/winmain.h"
@@ -21,32 +22,7 @@
 namespace tavrel::testing {
 namespace {
 
-// An open registry key that closes itself.
-class OpenKey {
-public:
-    OpenKey(HKEY root, const std::u16string& path, bool create)
-    {
-        const LONG result = create ? RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, 0, nullptr, &key_, nullptr)
-                                   : RegOpenKeyExW(root, path.c_str(), 0, 0, &key_);
-        if (result != static_cast<LONG>(ERROR_SUCCESS)) {
-            key_ = nullptr;
-        }
-    }
-    ~OpenKey()
-    {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-
-    explicit operator bool() const { return key_ != nullptr; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+using platform::RegistryKey;
 
 void PressOk(HWND box)
 {
@@ -96,7 +72,7 @@ void AddScriptedBuiltInPort(const std::u16string& name, DWORD index)
 
 std::optional<RegistryValue> ReadValue(HKEY root, const std::u16string& key, const std::u16string& name)
 {
-    OpenKey opened(root, key, false);
+    const RegistryKey opened(root, key, RegistryKey::Open::Existing);
     DWORD size = 0;
     RegistryValue value;
     if (!opened || RegQueryValueExW(opened.get(), name.c_str(), nullptr, &value.type, nullptr, &size) != 0) {
@@ -124,7 +100,7 @@ std::optional<DWORD> ReadNumber(HKEY root, const std::u16string& key, const std:
 std::vector<std::u16string> ValueNames(HKEY root, const std::u16string& key)
 {
     std::vector<std::u16string> names;
-    OpenKey opened(root, key, false);
+    const RegistryKey opened(root, key, RegistryKey::Open::Existing);
     for (DWORD i = 0; opened; ++i) {
         WCHAR name[256] = {};
         DWORD length = 256;
@@ -138,13 +114,13 @@ std::vector<std::u16string> ValueNames(HKEY root, const std::u16string& key)
 
 bool KeyExists(HKEY root, const std::u16string& key)
 {
-    return static_cast<bool>(OpenKey(root, key, false));
+    return static_cast<bool>(RegistryKey(root, key, RegistryKey::Open::Existing));
 }
 
 void WriteValue(HKEY root, const std::u16string& key, const std::u16string& name, DWORD type,
                 const std::vector<BYTE>& data)
 {
-    OpenKey created(root, key, true);
+    const RegistryKey created(root, key, RegistryKey::Open::OrCreate);
     if (!created || RegSetValueExW(created.get(), name.c_str(), 0, type, data.data(),
                                    static_cast<DWORD>(data.size())) != 0) {
         throw std::runtime_error("cannot write a registry value");
@@ -176,28 +152,6 @@ void SetUserNumber(const std::u16string& name, DWORD value)
 std::optional<DWORD> UserNumber(const std::u16string& name)
 {
     return ReadNumber(HKEY_CURRENT_USER, kSettingsKey, name);
-}
-
-std::vector<DWORD> BuiltInNumbers()
-{
-    std::vector<DWORD> numbers;
-    HKEY builtIn = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, 0, &builtIn) != 0) {
-        return numbers;
-    }
-    for (DWORD i = 0;; ++i) {
-        WCHAR name[256] = {};
-        DWORD length = 256;
-        if (RegEnumKeyExW(builtIn, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) {
-            break;
-        }
-        if (const auto index = ReadNumber(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\" + std::u16string(name),
-                                          u"Index")) {
-            numbers.push_back(*index);
-        }
-    }
-    RegCloseKey(builtIn);
-    return numbers;
 }
 
 HWND FindMainWindow()

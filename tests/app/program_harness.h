@@ -53,9 +53,6 @@ std::vector<BYTE> TextBytes(const std::u16string& text);   // with its terminati
 void SetUserNumber(const std::u16string& name, DWORD value);
 std::optional<DWORD> UserNumber(const std::u16string& name);
 
-// The numbers of the ports listed under Drivers\BuiltIn (the boot lists the host's own there).
-std::vector<DWORD> BuiltInNumbers();
-
 // The main window, shown or hidden; null when there is none.
 HWND FindMainWindow();
 // Top-level windows of this process whose owner is `owner`.

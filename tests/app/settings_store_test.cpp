@@ -13,8 +13,8 @@
 #include "state/app_settings.h"
 #include "state/install_path.h"
 #include "state/port_lists.h"
-#include "support/temp_device.h"
 #include "support/test_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

@@ -68,6 +68,7 @@ TEST(ProcStats, AThreadThatSleepsAndWakesShowsItsSwitchesUnderItsName)
     std::thread sleeper([&] {
         ::pthread_setname_np(::pthread_self(), "sleeper");
         stage = 1;
+        stage.notify_one();
         stage.wait(1);
         for (int nap = 0; nap < kNaps; ++nap) {
             std::this_thread::sleep_for(1ms);
@@ -76,9 +77,7 @@ TEST(ProcStats, AThreadThatSleepsAndWakesShowsItsSwitchesUnderItsName)
         stage.notify_one();
         stage.wait(3);
     });
-    while (stage != 1) {
-        std::this_thread::yield();
-    }
+    stage.wait(0);
     const std::vector<pid_t> self = {::getpid()};
     const std::vector<ThreadSample> before = SampleThreads(self);
     stage = 2;

@@ -8,9 +8,9 @@
 #include "platform/comm.h"
 #include "platform/kernel.h"
 #include "quorvel_harness.h"
-#include "support/pty_pair.h"
 #include "support/refused_dcbs.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 namespace {

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "platform/comm.h"
-#include "support/pty_pair.h"
+#include "testkit/pty_pair.h"
 
 namespace tavrel::testing {
 namespace {

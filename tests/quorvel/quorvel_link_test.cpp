@@ -10,8 +10,8 @@
 #include "platform/debug_capture.h"
 #include "platform/kernel.h"
 #include "quorvel_harness.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 namespace {

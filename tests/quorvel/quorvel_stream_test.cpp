@@ -11,8 +11,8 @@
 
 #include "platform/comm.h"
 #include "quorvel_harness.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 namespace {

@@ -12,8 +12,8 @@
 #include "relay/relay_run.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
-#include "support/pty_pair.h"
 #include "support/test_device.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 

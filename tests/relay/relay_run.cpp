@@ -5,7 +5,7 @@
 #include "platform/kernel.h"
 #include "relay/relay_control.h"
 #include "relay/relay_worker.h"
-#include "support/pty_pair.h"
+#include "testkit/pty_pair.h"
 
 namespace tavrel::testing {
 namespace {

@@ -307,9 +307,7 @@ TEST_F(RelayWorkerTest, EmptyReadsWriteNothing)
     RelayRun run;
     ASSERT_TRUE(run.Start());
     const std::size_t reads = input().Count(SerialCall::ReadFile);
-    while (input().Count(SerialCall::ReadFile) < reads + 3) {
-        Sleep(20);
-    }
+    EXPECT_TRUE(WaitUntil([&] { return input().Count(SerialCall::ReadFile) >= reads + 3; }));
     StopAndCheck(run);
     for (PortNumber n : SplitOutputs) {
         EXPECT_TRUE(port(n).Writes().empty());

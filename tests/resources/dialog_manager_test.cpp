@@ -8,10 +8,12 @@
 #include "platform/resources.h"
 #include "platform/user_input.h"
 #include "resources/resource_ids.h"
+#include "support/poke_until_ended.h"
 #include "support/user_driver.h"
 
 namespace {
 
+using tavrel::testing::PokeUntilEnded;
 using tavrel::testing::UserDriver;
 
 BOOL EndOnCancel(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -41,13 +43,14 @@ public:
     // until it has ended.
     ~ResourceDialog()
     {
-        while (thread_.joinable() && !ended_) {
-            for (const HWND window : platform::input::TopLevelWindows()) {
-                platform::input::Close(window);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
         if (thread_.joinable()) {
+            PokeUntilEnded([this] { return ended_.load(); },
+                           [] {
+                               for (const HWND window : platform::input::TopLevelWindows()) {
+                                   platform::input::Close(window);
+                               }
+                           },
+                           "the resource dialog");
             thread_.join();
         }
     }

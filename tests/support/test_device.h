@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/types.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 

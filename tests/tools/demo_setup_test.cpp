@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include "device_processes.h"
 #include "child_process.h"
+#include "device_processes.h"
 #include "platform/boot.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "program_harness.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

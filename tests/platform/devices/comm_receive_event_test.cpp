@@ -18,9 +18,9 @@
 #include "platform/comm.h"
 #include "platform/devices.h"
 #include "platform/kernel.h"
-#include "support/pty_pair.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 

@@ -7,11 +7,12 @@
 #include "platform/boot.h"
 #include "platform/comm.h"
 #include "platform/devices.h"
+#include "platform/driver_calls.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
-#include "support/pty_pair.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 
@@ -184,6 +185,19 @@ TEST(DeviceFileSystem, DevicePathsMapIntoTheRootAndCannotLeaveIt)
     EXPECT_TRUE(platform::HostPathOf(u"\\a/b").empty());
 }
 
+// Waits up to 10 s until a call on the file has reached its driver.
+bool WaitUntilACallIsInTheDriver(HANDLE file)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (platform::DriverCallsInProgress(file) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 TEST(SerialDevicesOnPtys, ClosingAHandleWakesACallBlockedOnIt)
 {
     PtyPair far;
@@ -195,6 +209,8 @@ TEST(SerialDevicesOnPtys, ClosingAHandleWakesACallBlockedOnIt)
     COMMTIMEOUTS waitForAll{};
     ASSERT_EQ(SetCommTimeouts(port, &waitForAll), TRUE);
 
+    EXPECT_EQ(platform::DriverCallsInProgress(port), 0u);
+
     std::atomic<bool> returned{false};
     BOOL result = TRUE;
     DWORD error = 0;
@@ -205,7 +221,7 @@ TEST(SerialDevicesOnPtys, ClosingAHandleWakesACallBlockedOnIt)
         error = GetLastError();
         returned = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(WaitUntilACallIsInTheDriver(port));   // the close comes in any case, so the reader ends
     EXPECT_FALSE(returned);   // still waiting for its 16 bytes
     EXPECT_EQ(CloseHandle(port), TRUE);
     reader.join();

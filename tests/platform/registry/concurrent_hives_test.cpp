@@ -15,11 +15,11 @@
 #include "child_process.h"
 #include "platform/boot.h"
 #include "platform/strings.h"
+#include "ready_barrier.h"
 #include "registry/hives.h"
 #include "registry_test_util.h"
-#include "ready_barrier.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 #include "tools/device_setup.h"
 
 namespace {

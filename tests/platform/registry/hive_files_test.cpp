@@ -18,7 +18,7 @@
 #include "registry/hives.h"
 #include "registry/reg_text.h"
 #include "registry_test_util.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

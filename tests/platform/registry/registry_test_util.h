@@ -1,7 +1,7 @@
 // Short forms of the registry calls for the tests, and whole-file helpers.
 #pragma once
 
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 #include <filesystem>
 #include <string>

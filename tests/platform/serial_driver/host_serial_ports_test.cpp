@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "drivers/serial/host_serial_ports.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 namespace {

@@ -11,8 +11,8 @@
 #include "platform/kernel.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
-#include "support/pty_pair.h"
 #include "support/test_device.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "platform/comm.h"
 #include "platform/streamdriver.h"
 #include "support/fake_device_host.h"
-#include "support/pty_pair.h"
-#include "support/temp_device.h"
+#include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 

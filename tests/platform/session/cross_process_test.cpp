@@ -14,10 +14,10 @@
 #include "peer.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
-#include "support/temp_device.h"
-#include "support/test_device.h"
 #include "session/device_session.h"
 #include "session/run_files.h"
+#include "support/test_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

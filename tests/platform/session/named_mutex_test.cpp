@@ -10,8 +10,8 @@
 #include "platform/boot.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
-#include "support/temp_device.h"
 #include "support/test_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/user.h"
-#include "support/temp_device.h"
-#include "support/test_device.h"
-#include "session/device_session.h"
 #include "session/cross_process_posts.h"
+#include "session/device_session.h"
 #include "session/window_board.h"
+#include "support/test_device.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 

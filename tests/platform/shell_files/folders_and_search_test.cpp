@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/idle_timer.h"
 #include "platform/kernel.h"
 #include "shell_files_fixture.h"
 
@@ -219,9 +220,12 @@ TEST(ShellFilesWithoutDevice, EveryCallFailsWithPathNotFound)
     EXPECT_FALSE(DeleteFileW(u"\\a.lnk"));
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 
+    // The idle timer needs no device: a reset is counted and leaves the last error alone.
+    const std::size_t resets = platform::SystemIdleTimerResets();
     SetLastError(1234);
-    SystemIdleTimerReset();   // a no-op on this host, with or without a device
+    SystemIdleTimerReset();
     EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(platform::SystemIdleTimerResets(), resets + 1);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/kernel.h"
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
 

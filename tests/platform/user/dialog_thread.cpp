@@ -1,6 +1,7 @@
 #include "dialog_thread.h"
 
 #include "platform/user_input.h"
+#include "support/poke_until_ended.h"
 
 namespace tavrel::testing {
 
@@ -18,12 +19,13 @@ DialogThread::DialogThread(std::vector<BYTE> dialogTemplate, DLGPROC procedure, 
 DialogThread::~DialogThread()
 {
     if (thread_.joinable()) {
-        while (!ended_) {
-            for (HWND window : platform::input::TopLevelWindows()) {
-                EndDialog(window, -2);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        PokeUntilEnded([this] { return ended_.load(); },
+                       [] {
+                           for (HWND window : platform::input::TopLevelWindows()) {
+                               EndDialog(window, -2);
+                           }
+                       },
+                       "the dialog thread");
         thread_.join();
     }
 }

@@ -11,8 +11,8 @@
 #include "platform/kernel.h"
 #include "platform/strings.h"
 #include "platform/user.h"
-#include "support/temp_device.h"
 #include "support/test_device.h"
+#include "testkit/temp_folder.h"
 
 extern char** environ;
 

@@ -1,4 +1,5 @@
-// A fresh folder for one test, removed with everything in it at the end.
+// A fresh folder for one test or benchmark run, removed with everything in
+// it at the end, and whole files read and written in one call.
 #pragma once
 
 #include <filesystem>

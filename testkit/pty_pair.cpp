@@ -1,4 +1,4 @@
-#include "support/pty_pair.h"
+#include "testkit/pty_pair.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "support/temp_device.h"
+#include "testkit/temp_folder.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,5 +1,6 @@
-// A pseudo-terminal pair for tests: the test holds the master and plays the
-// device's far end; the slave's path is what a driver or a consumer opens.
+// A pseudo-terminal pair for tests and benchmarks: the caller holds the
+// master and plays the device's far end; the slave's path is what a driver or
+// a consumer opens.
 #pragma once
 
 #include <chrono>

@@ -1,0 +1,82 @@
+// A registry key held open for as long as the object lives, with its values
+// read and written whole: for C++ callers that prefer that to pairing every
+// RegOpenKeyExW with a RegCloseKey. A key that could not be opened fails
+// every call on it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/registry.h"
+
+namespace platform {
+
+class RegistryKey {
+public:
+    enum class Open { Existing, OrCreate };
+
+    RegistryKey(HKEY root, const std::u16string& path, Open open)
+    {
+        const LONG result = open == Open::OrCreate
+                                ? RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, 0, nullptr, &key_, nullptr)
+                                : RegOpenKeyExW(root, path.c_str(), 0, 0, &key_);
+        if (result != static_cast<LONG>(ERROR_SUCCESS)) {
+            key_ = nullptr;
+        }
+    }
+    ~RegistryKey()
+    {
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
+        }
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    explicit operator bool() const { return key_ != nullptr; }
+    HKEY get() const { return key_; }
+
+    bool Has(const WCHAR* name) const
+    {
+        return key_ != nullptr && RegQueryValueExW(key_, name, nullptr, nullptr, nullptr, nullptr) == 0;
+    }
+    // A REG_SZ value of at most MAX_PATH - 1 characters.
+    std::optional<std::u16string> Text(const WCHAR* name) const
+    {
+        WCHAR text[MAX_PATH] = {};
+        DWORD size = sizeof(text) - sizeof(WCHAR);
+        DWORD type = 0;
+        if (key_ == nullptr || RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != 0 ||
+            type != REG_SZ) {
+            return std::nullopt;
+        }
+        return std::u16string(text);
+    }
+    std::optional<DWORD> Number(const WCHAR* name) const
+    {
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        DWORD type = 0;
+        if (key_ == nullptr ||
+            RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != 0 ||
+            type != REG_DWORD) {
+            return std::nullopt;
+        }
+        return value;
+    }
+    bool SetText(const WCHAR* name, const std::u16string& text) const
+    {
+        return key_ != nullptr && RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                                 static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))) == 0;
+    }
+    bool SetNumber(const WCHAR* name, DWORD value) const
+    {
+        return key_ != nullptr &&
+               RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) == 0;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+}  // namespace platform
