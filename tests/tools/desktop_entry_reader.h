@@ -1,5 +1,5 @@
-// Reads a desktop entry as a login session does, written from the Desktop
-// Entry Specification on its own so that it checks the installer's escaping
+// Reads a desktop entry as a login session does, following freedesktop.org's
+// rules for desktop entries on its own so that it checks the installer's escaping
 // instead of mirroring it: a key's value with the string escapes undone, an
 // Exec value split into its arguments, and the program found on PATH.
 #pragma once
