@@ -1,6 +1,6 @@
 // The side-by-side run: launch, idle, latency, throughput, memory, SIGTERM.
 #include "bench/phases.h"
-#include "bench/proc_stats.h"
+#include "testkit/proc_stats.h"
 #include "bench/sessions.h"
 
 namespace tavrel::bench {
@@ -16,7 +16,7 @@ RunFigures MeasureRun(Relay& relay, const InputLine& input, const RunPlan& plan,
     figures.idle = MeasureIdle(relay, plan.idle);
     figures.latency = MeasureLatency(input, readers, plan.latencySamples, random);
     figures.throughput = MeasureThroughput(relay, input, readers, plan.throughputBytes, plan.throughputLimit);
-    figures.residentKilobytes = ResidentKilobytes(relay.processes());
+    figures.residentKilobytes = testing::ResidentKilobytes(relay.processes());
     const Clock::time_point signalled = Clock::now();
     relay.Terminate();
     figures.exitMs = Milliseconds(Clock::now() - signalled);

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "bench/phases.h"
-#include "bench/proc_stats.h"
+#include "testkit/proc_stats.h"
 #include "bench/sessions.h"
 #include "bench/test_streams.h"
 
@@ -68,12 +68,12 @@ RealisticFigures MeasureRealistic(Relay& relay, const InputLine& input, const Re
     std::vector<std::optional<StreamCheck>> checks(readers.size(), StreamCheck(stream.bytes));
     checks[neverRead].reset();
     const std::vector<pid_t> processes = relay.processes();
-    figures.residentStartKilobytes = ResidentKilobytes(processes);
+    figures.residentStartKilobytes = testing::ResidentKilobytes(processes);
     WriterProgress progress;
     const Clock::time_point start = Clock::now();
     std::jthread writer([&] {
         figures.scheduled = SendPaced(input, stream, rate, start, start + plan.duration, progress);
-        figures.residentEndKilobytes = ResidentKilobytes(processes);
+        figures.residentEndKilobytes = testing::ResidentKilobytes(processes);
         progress.done = true;
     });
     ReadUntilDelivered(readers, checks, progress, start);

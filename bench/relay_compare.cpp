@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "bench/options.h"
-#include "bench/proc_stats.h"
+#include "testkit/proc_stats.h"
 #include "bench/report.h"
 #include "bench/report_cells.h"
 #include "bench/report_page.h"
@@ -102,7 +102,7 @@ void MeasureSideBySide(const Options& options, std::vector<ComparedRuns>& compar
 
 std::string LoadAverage()
 {
-    const std::string text = ReadProcText("/proc/loadavg");
+    const std::string text = tavrel::testing::ReadProcText("/proc/loadavg");
     return text.substr(0, text.find(' '));
 }
 

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "bench/phases.h"
-#include "bench/proc_stats.h"
+#include "testkit/proc_stats.h"
 #include "bench/test_streams.h"
 
 namespace tavrel::bench {
@@ -23,7 +23,7 @@ ThroughputFigures MeasureThroughput(const Relay& relay, const InputLine& input, 
     std::vector<std::optional<StreamCheck>> checks(readers.size(), StreamCheck(pattern));
     const std::vector<pid_t> processes = relay.processes();
     WriterProgress progress;
-    const double cpuBefore = CpuSeconds(processes);
+    const double cpuBefore = testing::CpuSeconds(processes);
     const Clock::time_point start = Clock::now();
     std::jthread writer([&] {
         for (std::size_t offset = 0; offset < pattern.size(); offset += kWriteSize) {
@@ -38,7 +38,7 @@ ThroughputFigures MeasureThroughput(const Relay& relay, const InputLine& input, 
     });
     const Clock::time_point lastByte = ReadUntilDelivered(readers, checks, progress, start);
     ThroughputFigures figures;
-    figures.cpuSeconds = CpuSeconds(processes) - cpuBefore;
+    figures.cpuSeconds = testing::CpuSeconds(processes) - cpuBefore;
     figures.accepted = progress.accepted;
     figures.seconds = Seconds(lastByte - start);
     figures.delivery = Tally(checks, figures.accepted);

@@ -5,12 +5,12 @@
 
 namespace tavrel::bench {
 
-std::vector<ThreadWakeups> WakeupRates(const std::vector<ThreadSample>& before,
-                                       const std::vector<ThreadSample>& after, double seconds)
+std::vector<ThreadWakeups> WakeupRates(const std::vector<testing::ThreadSample>& before,
+                                       const std::vector<testing::ThreadSample>& after, double seconds)
 {
     std::vector<ThreadWakeups> rates;
-    for (const ThreadSample& now : after) {
-        const auto earlier = std::find_if(before.begin(), before.end(), [&](const ThreadSample& sample) {
+    for (const testing::ThreadSample& now : after) {
+        const auto earlier = std::find_if(before.begin(), before.end(), [&](const testing::ThreadSample& sample) {
             return sample.process == now.process && sample.thread == now.thread;
         });
         const bool known = earlier != before.end();

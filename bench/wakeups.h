@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/proc_stats.h"
+#include "testkit/proc_stats.h"
 
 namespace tavrel::bench {
 
@@ -20,8 +20,8 @@ struct ThreadWakeups {
 
 // One entry per thread of `after`, ordered by process and thread id; a thread
 // that was not yet in `before` counts all its switches as the interval's.
-std::vector<ThreadWakeups> WakeupRates(const std::vector<ThreadSample>& before,
-                                       const std::vector<ThreadSample>& after, double seconds);
+std::vector<ThreadWakeups> WakeupRates(const std::vector<testing::ThreadSample>& before,
+                                       const std::vector<testing::ThreadSample>& after, double seconds);
 
 double TotalPerSecond(const std::vector<ThreadWakeups>& threads);
 

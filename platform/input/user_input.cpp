@@ -126,6 +126,18 @@ std::vector<HWND> Children(HWND window)
         .value_or(std::vector<HWND>{});
 }
 
+HWND ProgramWindow()
+{
+    HWND oldest = nullptr;
+    for (HWND window : TopLevelWindows()) {   // newest first
+        const auto state = Inspect(window);
+        if (state && state->kind == WindowKind::Dialog && !state->isMessageBox) {
+            oldest = window;
+        }
+    }
+    return oldest;
+}
+
 HWND Foreground()
 {
     return GetForegroundWindow();

@@ -37,19 +37,6 @@ constexpr auto kBootGrace = std::chrono::seconds(2);
 constexpr auto kWindowLookInterval = std::chrono::milliseconds(50);
 constexpr auto kClosePostInterval = std::chrono::seconds(1);
 
-// The program's own window: its oldest top-level dialog that is not a message box.
-HWND ProgramWindow()
-{
-    HWND oldest = nullptr;
-    for (HWND window : input::TopLevelWindows()) {
-        const auto state = input::Inspect(window);
-        if (state && state->className == u"#32770" && !state->isMessageBox) {
-            oldest = window;
-        }
-    }
-    return oldest;
-}
-
 // poll()'s time-out until `moment`: -1 (none) without one, 0 once it is past.
 int PollTimeout(const std::optional<Clock::time_point>& moment)
 {
@@ -163,7 +150,7 @@ struct TerminationWatch::State {
     // Closes the program's window once it exists; the time until the next try.
     static Clock::duration PostClose()
     {
-        if (HWND window = ProgramWindow()) {
+        if (HWND window = input::ProgramWindow()) {
             PostMessageW(window, WM_CLOSE, 0, 0);
             return kClosePostInterval;
         }

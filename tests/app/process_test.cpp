@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +21,7 @@
 #include "relay/relay_run.h"
 #include "support/test_device.h"
 #include "support/user_driver.h"
+#include "testkit/proc_stats.h"
 
 namespace {
 
@@ -29,15 +29,6 @@ using namespace tavrel::testing;
 using namespace std::chrono_literals;
 
 const std::string kAlreadyRunning = "Tavrel is already running...";
-
-// A file of /proc, whose size is not known before it is read.
-std::string ReadProcFile(const std::filesystem::path& file)
-{
-    std::ifstream input(file);
-    std::ostringstream text;
-    text << input.rdbuf();
-    return text.str();
-}
 
 // The lock that a process takes at the end of its boot, for its place among
 // the windows of the device (run/windows/<pid>.lock), held by this test so
@@ -56,7 +47,7 @@ public:
     // Whether the process waits for a lock (/proc/locks lists waiters with "->").
     static bool Waiting(pid_t process)
     {
-        const std::string locks = ReadProcFile("/proc/locks");
+        const std::string locks = ReadProcText("/proc/locks");
         const std::string waiter = " " + std::to_string(process) + " ";
         std::istringstream lines(locks);
         for (std::string line; std::getline(lines, line);) {
@@ -73,22 +64,13 @@ private:
 
 // How often the thread named `name` of the process has been woken so far;
 // nothing when the process has no such thread.
-std::optional<long> WakeUpsOfThread(pid_t process, const std::string& name)
+std::optional<std::uint64_t> WakeUpsOfThread(pid_t process, const std::string& name)
 {
-    std::error_code error;
-    const std::filesystem::path tasks = "/proc/" + std::to_string(process) + "/task";
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        if (ReadProcFile(task.path() / "comm") != name + "\n") {
-            continue;
+    const pid_t processes[] = {process};
+    for (const ThreadSample& thread : SampleThreads(processes)) {
+        if (thread.name == name) {
+            return thread.switches;
         }
-        std::istringstream status(ReadProcFile(task.path() / "status"));
-        long wakeUps = 0;
-        for (std::string line; std::getline(status, line);) {
-            if (line.find("ctxt_switches:") != std::string::npos) {
-                wakeUps += std::stol(line.substr(line.find(':') + 1));
-            }
-        }
-        return wakeUps;
     }
     return std::nullopt;
 }
@@ -248,7 +230,7 @@ TEST_F(DeviceRunTest, TheSignalWatchDoesNotWakeUntilASignalComes)
     Install();
     ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
     ASSERT_TRUE(WaitForMainWindow()) << program.Errors();
-    const std::optional<long> before = WakeUpsOfThread(program.pid(), "signal-watch");
+    const std::optional<std::uint64_t> before = WakeUpsOfThread(program.pid(), "signal-watch");
     ASSERT_TRUE(before.has_value()) << "no thread named signal-watch";
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(WakeUpsOfThread(program.pid(), "signal-watch"), before);

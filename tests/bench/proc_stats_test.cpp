@@ -11,12 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include "bench/proc_stats.h"
+#include "testkit/proc_stats.h"
 #include "bench/wakeups.h"
 
 namespace {
 
 using namespace tavrel::bench;
+using namespace tavrel::testing;
 using namespace std::chrono_literals;
 
 TEST(ProcStats, CpuTicksAreCountedFromTheEndOfTheName)

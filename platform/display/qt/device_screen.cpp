@@ -16,11 +16,6 @@ namespace {
 // in the tray) should not flash on the host's desktop.
 constexpr int kShowAfterMilliseconds = 150;
 
-bool IsDialog(const input::WindowState& state)
-{
-    return state.className == u"#32770";
-}
-
 // The window at the root of a window's chain of owners.
 HWND RootOwner(HWND window)
 {
@@ -32,19 +27,6 @@ HWND RootOwner(HWND window)
         window = state->owner;
     }
     return window;
-}
-
-// The program's own window: its oldest dialog that is not a message box.
-HWND OldestDialog()
-{
-    HWND oldest = nullptr;
-    for (HWND window : input::TopLevelWindows()) {   // newest first
-        const auto state = input::Inspect(window);
-        if (state && IsDialog(*state) && !state->isMessageBox) {
-            oldest = window;
-        }
-    }
-    return oldest;
 }
 
 // The tab stops of a dialog that can take the focus, in tab order.
@@ -212,7 +194,7 @@ QWidget* DeviceScreen::WidgetOf(HWND window)
 void DeviceScreen::closeEvent(QCloseEvent* event)
 {
     event->ignore();
-    const HWND target = foreground_ != nullptr ? foreground_ : OldestDialog();
+    const HWND target = foreground_ != nullptr ? foreground_ : input::ProgramWindow();
     if (target != nullptr) {
         input::Close(target);
     }

@@ -14,7 +14,7 @@ constexpr int kMessageIconSide = 32;
 
 bool IsDialog(const input::WindowState& state)
 {
-    return state.className == u"#32770";
+    return state.kind == input::WindowKind::Dialog;
 }
 
 bool CoversTheScreen(const input::WindowState& state, const ScreenMetrics& metrics)

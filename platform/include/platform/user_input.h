@@ -67,6 +67,9 @@ struct WindowState {
 std::optional<WindowState> Inspect(HWND window);
 // This process's top-level windows, newest first.
 std::vector<HWND> TopLevelWindows();
+// The program's own window: its oldest top-level dialog that is not a
+// message box; null while it has none.
+HWND ProgramWindow();
 std::vector<HWND> Children(HWND window);
 HWND Foreground();
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavrel::bench {
+namespace tavrel::testing {
 
 // utime + stime, fields 14 and 15 of a /proc/<pid>/stat line, in clock
 // ticks. The name field may hold spaces and parentheses, so the fields are
@@ -43,4 +43,4 @@ struct ThreadSample {
 // Every thread of every process, in the order the kernel lists them.
 std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes);
 
-}  // namespace tavrel::bench
+}  // namespace tavrel::testing

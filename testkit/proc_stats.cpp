@@ -1,14 +1,13 @@
-#include "bench/proc_stats.h"
+#include "testkit/proc_stats.h"
 
 #include <algorithm>
 #include <charconv>
-#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
-#include "platform/host/unique_fd.h"
-
-namespace tavrel::bench {
+namespace tavrel::testing {
 namespace {
 
 std::optional<std::uint64_t> ParseNumber(std::string_view text)
@@ -83,14 +82,10 @@ std::optional<std::uint64_t> StatusNumber(std::string_view status, std::string_v
 
 std::string ReadProcText(const std::string& path)
 {
-    const platform::host::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    std::string text;
-    char buffer[4096];
-    ssize_t count = 0;
-    while (file.valid() && (count = ::read(file.get(), buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
-    return text;
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();   // to the end, whatever size the kernel reports
+    return text.str();
 }
 
 double CpuSeconds(std::span<const pid_t> processes)
@@ -135,4 +130,4 @@ std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes)
     return samples;
 }
 
-}  // namespace tavrel::bench
+}  // namespace tavrel::testing
