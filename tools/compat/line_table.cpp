@@ -23,8 +23,8 @@ constexpr int kFilling = -2;
 constexpr unsigned kDrivenLines = TIOCM_DTR | TIOCM_RTS;
 
 LineSlot slots[kMaxOpenPorts];
-// How many slots were ever claimed: scans stop there, so that close() of a
-// program that never asked for modem lines looks at nothing.
+// One past the highest slot ever claimed: scans stop there, so that close()
+// in a program that never asked for modem lines looks at nothing.
 std::atomic<int> slotsInUse{0};
 
 bool Holds(const LineSlot& slot, const PortIdentity& identity)
