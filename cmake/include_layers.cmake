@@ -45,6 +45,7 @@ set(LAYERS
   relay
   app
   tools
+  tools/compat               # tavrel-compat and the library it preloads into other programs
   testkit                    # what the tests and the benchmarks share; nothing of the house includes it
 )
 

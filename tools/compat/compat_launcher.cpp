@@ -1,0 +1,96 @@
+// tavrel-compat: runs a program so that it finds modem lines on Tavrel's
+// virtual ports. A pseudo-terminal answers TIOCMGET, TIOCMSET, TIOCMBIS and
+// TIOCMBIC with ENOTTY, and programs built on QSerialPort (cutecom), or
+// pyserial scripts that read .cts/.dsr/.cd, give up on such a port. The
+// launcher preloads a small library that answers those requests on Tavrel's
+// ports as a connected null-modem cable would, and execs the program.
+//
+//   tavrel-compat PROGRAM [ARGUMENTS...]
+//
+// Exit codes, as a shell's: the program's own; 2 without a program (usage on
+// stderr); 127 when the program is not found, 126 when it cannot be run;
+// 125 when the library cannot be found or preloaded.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "compat_contract.h"
+#include "launch_setup.h"
+#include "platform/boot.h"
+
+namespace {
+
+// The machine's folder under which every user's Tavrel links its ports.
+constexpr char kSystemPortFolder[] = "/run/tavrel";
+
+constexpr int kUsageError = 2;
+constexpr int kOwnFailure = 125;
+constexpr int kCannotRun = 126;
+constexpr int kNotFound = 127;
+
+void PrintUsage()
+{
+    std::fprintf(stderr,
+                 "usage: tavrel-compat PROGRAM [ARGUMENTS...]\n"
+                 "Runs PROGRAM so that it finds modem lines (DTR, RTS, CTS, DSR, CD) on Tavrel's\n"
+                 "virtual ports, as QSerialPort programs such as cutecom insist on.\n");
+}
+
+std::filesystem::path LauncherFolder()
+{
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+}
+
+// Sets LD_PRELOAD; false (with a line on stderr) when the library cannot be found or preloaded.
+bool PreloadLibrary()
+{
+    const std::filesystem::path folder = LauncherFolder();
+    const std::filesystem::path library = tavrel::compat::FindPreloadLibrary(folder);
+    if (library.empty()) {
+        std::fprintf(stderr, "tavrel-compat: %s is neither beside %s nor in ../lib/tavrel\n",
+                     tavrel::compat::kPreloadLibraryName, folder.c_str());
+        return false;
+    }
+    if (!tavrel::compat::PreloadablePath(library)) {
+        std::fprintf(stderr, "tavrel-compat: %s cannot be preloaded from a path with a space or a colon\n",
+                     library.c_str());
+        return false;
+    }
+    const std::string list = tavrel::compat::PreloadList(library, std::getenv("LD_PRELOAD"));
+    return ::setenv("LD_PRELOAD", list.c_str(), 1) == 0;
+}
+
+void PassPortFolders()
+{
+    const auto folders = tavrel::compat::PortFolders(platform::DeviceSettingsFromEnvironment().portFolder,
+                                                     kSystemPortFolder);
+    const tavrel::compat::JoinedFolders joined = tavrel::compat::JoinFolders(folders);
+    for (const std::filesystem::path& folder : joined.leftOut) {
+        std::fprintf(stderr, "tavrel-compat: the ports in %s are left as they are: its name holds a ':'\n",
+                     folder.c_str());
+    }
+    ::setenv(tavrel::compat::kPortFoldersVariable, joined.text.c_str(), 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        PrintUsage();
+        return kUsageError;
+    }
+    if (!PreloadLibrary()) {
+        return kOwnFailure;
+    }
+    PassPortFolders();
+    ::execvp(argv[1], argv + 1);
+    const int error = errno;
+    const bool searched = std::strchr(argv[1], '/') == nullptr;
+    std::fprintf(stderr, "tavrel-compat: %s: %s\n", argv[1],
+                 error == ENOENT && searched ? "command not found" : std::strerror(error));
+    return error == ENOENT ? kNotFound : kCannotRun;
+}
