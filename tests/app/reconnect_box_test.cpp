@@ -40,7 +40,6 @@ protected:
 struct Screen {
     int width;
     int height;
-    RECT place;   // the box's, in dialog units
 };
 
 class ReconnectLayoutTest : public ReconnectBoxTest, public ::testing::WithParamInterface<Screen> {};
@@ -53,11 +52,6 @@ TEST_P(ReconnectLayoutTest, TheBoxShowsTheSavedFlagAndStaysUsableWhileRelaying)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(person_.Text(window, kReconnect), u"Reconnect");
     EXPECT_TRUE(person_.Checked(window, kReconnect));
-    const RECT place = person_.State(window, kReconnect).templatePlace;
-    EXPECT_EQ(place.left, GetParam().place.left);
-    EXPECT_EQ(place.top, GetParam().place.top);
-    EXPECT_EQ(place.right, GetParam().place.right);
-    EXPECT_EQ(place.bottom, GetParam().place.bottom);
 
     AddOutputs(window, {2});
     ASSERT_TRUE(StartRelaying(window));
@@ -68,7 +62,7 @@ TEST_P(ReconnectLayoutTest, TheBoxShowsTheSavedFlagAndStaysUsableWhileRelaying)
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, ReconnectLayoutTest,
-                         ::testing::Values(Screen{240, 320, {4, 134, 149, 144}}, Screen{320, 240, {4, 114, 149, 124}}),
+                         ::testing::Values(Screen{240, 320}, Screen{320, 240}),
                          [](const auto& named) {
                              return std::to_string(named.param.width) + "x" + std::to_string(named.param.height);
                          });
