@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/program.h"
+#include "app/reconnect_option.h"
 #include "app/tray_and_about.h"
 #include "platform/kernel.h"
 #include "platform/shell.h"
@@ -34,6 +35,7 @@ void InitMainDialog(HWND dialog)
     FillBaudList(dialog);
     FindFreeOutputs(dialog);
     CheckDlgButton(dialog, IDC_AUTOSTART, AppSettings.autostart != 0 ? BST_CHECKED : BST_UNCHECKED);
+    ShowReconnectOption(dialog);
     SetForegroundWindow(dialog);
     ResumeAutostart(dialog, {AddOutput, ToggleRelay});
 }
@@ -87,6 +89,7 @@ void OnCommand(HWND dialog, WORD id, WORD notification)
         ToggleRelay(dialog);
         break;
     case IDC_ABOUT: ShowAboutBox(); break;
+    case IDC_RECONNECT: TakeReconnectOption(dialog); break;
     default: break;
     }
 }

@@ -21,6 +21,11 @@ constexpr DWORD kStopLookMilliseconds = 100;
 constexpr UINT kMessageStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr std::size_t kTextSize = 80;
 constexpr std::size_t kDeviceNameSize = 10;
+// How often a lost input is looked for again.
+constexpr DWORD kReopenMilliseconds = 1000;
+const WCHAR kInputLostLine[] = u"Input port lost; trying to open it again every second\n";
+const WCHAR kInputMissingLine[] = u"Input port not found; trying to open it every second\n";
+const WCHAR kInputBackLine[] = u"Input port back; relaying again\n";
 
 // One output of the run. Records are made closed and appended before any port
 // is opened, so no two records ever share an open port.
@@ -38,6 +43,8 @@ struct Worker {
     BYTE readBuffer[kChunkSize] = {};   // written out by its count: no terminator follows a chunk
     WCHAR text[kTextSize] = {};
     WCHAR inputName[kDeviceNameSize] = {};
+    // Taken at start-up, so that a reopened input gets the settings it started with.
+    DWORD inputBaudRate = 0;
     // Signalled while the input has data; null when its driver cannot tell.
     HANDLE inputReceived = nullptr;
 };
@@ -88,39 +95,87 @@ bool OpenOutputs(Worker& worker)
     return true;
 }
 
-// Opens and sets up the input; shows the message of the first failure. A port
-// number whose name does not fit is a port that cannot be opened.
-bool OpenInput(Worker& worker)
+// The steps that bring up the input, in their order; each has its message.
+enum class InputStep { Ready, Open, Setup, Mask, Timeouts };
+
+// Opens the input and sets it up, with its receive event when its driver can
+// tell when data arrives (without one the input is polled). The step that
+// failed, if any; it writes no message.
+InputStep SetUpInput(Worker& worker)
 {
-    const HRESULT named = StringCchPrintfW(worker.inputName, kDeviceNameSize, u"COM%d:", AppSettings.inputPort);
-    if (FAILED(named) || worker.input.Open(worker.inputName, 0, 0, false) != 0) {
-        ShowMessage(u"Unable to open input port");
-        return false;
+    if (worker.input.Open(worker.inputName, 0, 0, false) != 0) {
+        return InputStep::Open;
     }
-    if (worker.input.Setup(BaudRateOf(AppSettings.baudIndex), 8, NOPARITY, ONESTOPBIT) != 0) {
-        ShowMessage(u"Unable to setup input port");
-        return false;
+    if (worker.input.Setup(worker.inputBaudRate, 8, NOPARITY, ONESTOPBIT) != 0) {
+        return InputStep::Setup;
     }
     if (worker.input.SetMask(EV_RXCHAR) != 0) {
-        ShowMessage(u"Unable to SetMask on input port", u"Test");
-        return false;
+        return InputStep::Mask;
     }
     if (worker.input.SetupReadTimeouts(CSerial::ReadNonBlocking) != 0) {
-        ShowMessage(u"Unable to setup timeouts on input port");
-        return false;
+        return InputStep::Timeouts;
     }
-    return true;
+    worker.input.CreateReceiveEvent(&worker.inputReceived);
+    return InputStep::Ready;
 }
 
-// Closes the input and every output, and deactivates every virtual port that
-// was activated, opened or not.
-void CloseAll(Worker& worker)
+void ShowInputFailure(InputStep step)
+{
+    switch (step) {
+    case InputStep::Open: ShowMessage(u"Unable to open input port"); break;
+    case InputStep::Setup: ShowMessage(u"Unable to setup input port"); break;
+    case InputStep::Mask: ShowMessage(u"Unable to SetMask on input port", u"Test"); break;
+    case InputStep::Timeouts: ShowMessage(u"Unable to setup timeouts on input port"); break;
+    case InputStep::Ready: break;
+    }
+}
+
+bool ReconnectOn()
+{
+    return AppSettings.reconnect.load() != 0;
+}
+
+enum class InputAtStart { Ready, Missing, Failed };
+
+// Brings up the input at start-up; shows the message of a failure. With
+// Reconnect on, an input that cannot be opened (a receiver unplugged when an
+// unattended start comes) is Missing: the run starts without it and waits for
+// it. An input that opened but cannot be set up stays a failure, and so does
+// a port number whose name does not fit: no device can ever have that name.
+InputAtStart OpenInput(Worker& worker)
+{
+    const HRESULT named = StringCchPrintfW(worker.inputName, kDeviceNameSize, u"COM%d:", AppSettings.inputPort);
+    if (FAILED(named)) {
+        ShowMessage(u"Unable to open input port");
+        return InputAtStart::Failed;
+    }
+    worker.inputBaudRate = BaudRateOf(AppSettings.baudIndex);
+    const InputStep failed = SetUpInput(worker);
+    if (failed == InputStep::Ready) {
+        return InputAtStart::Ready;
+    }
+    if (failed == InputStep::Open && ReconnectOn()) {
+        OutputDebugStringW(kInputMissingLine);
+        return InputAtStart::Missing;
+    }
+    ShowInputFailure(failed);
+    return InputAtStart::Failed;
+}
+
+void CloseInput(Worker& worker)
 {
     if (worker.inputReceived != nullptr) {
         CloseHandle(worker.inputReceived);
         worker.inputReceived = nullptr;
     }
     worker.input.Close();
+}
+
+// Closes the input and every output, and deactivates every virtual port that
+// was activated, opened or not.
+void CloseAll(Worker& worker)
+{
+    CloseInput(worker);
     for (OutputPort& output : worker.outputs) {
         output.port.Close();
         DeactivateDevice(output.activationHandle);
@@ -178,7 +233,6 @@ RelayEnd Relay(Worker& worker)
         do {
             count = 0;
             if (worker.input.Read(worker.readBuffer, kChunkSize, &count, nullptr, INFINITE) != 0) {
-                ShowMessage(u"Error reading data from the input port");
                 return RelayEnd::ReadFailed;
             }
             if (count != 0) {
@@ -188,6 +242,57 @@ RelayEnd Relay(Worker& worker)
                 return RelayEnd::Stopped;
             }
         } while (count == kChunkSize);
+    }
+}
+
+enum class InputWait { Back, Stopped, GivenUp };
+
+// Waits for a lost input: tries to open it and set it up again, from the same
+// device name, once a second, sleeping on the stop event in between, so that
+// a stop ends the wait at once. The outputs stay open and get nothing
+// meanwhile. A device that comes back as something other than a serial port
+// fails to open at every try, and the wait goes on. Given up when Reconnect
+// has been turned off since.
+InputWait WaitForInput(Worker& worker)
+{
+    for (;;) {
+        if (WaitForSingleObject(RelayControl.stopEvent, kReopenMilliseconds) != WAIT_TIMEOUT) {
+            return InputWait::Stopped;
+        }
+        if (!ReconnectOn()) {
+            return InputWait::GivenUp;
+        }
+        if (SetUpInput(worker) == InputStep::Ready) {
+            return InputWait::Back;
+        }
+        CloseInput(worker);
+    }
+}
+
+// Relays until stopped. With Reconnect on, a failed read does not end the
+// run: the input is closed and waited for, and relaying resumes when it is
+// back. What reaches a reopened input came after it was found again, so
+// nothing is purged then. ReadFailed when a read failed with Reconnect off.
+RelayEnd RelayAndReconnect(Worker& worker, bool inputReady)
+{
+    for (;;) {
+        if (!inputReady) {
+            switch (WaitForInput(worker)) {
+            case InputWait::Stopped: return RelayEnd::Stopped;
+            case InputWait::GivenUp: return RelayEnd::ReadFailed;
+            case InputWait::Back: break;
+            }
+            OutputDebugStringW(kInputBackLine);
+        }
+        if (Relay(worker) == RelayEnd::Stopped) {
+            return RelayEnd::Stopped;
+        }
+        if (!ReconnectOn()) {
+            return RelayEnd::ReadFailed;
+        }
+        OutputDebugStringW(kInputLostLine);
+        CloseInput(worker);
+        inputReady = false;
     }
 }
 
@@ -214,20 +319,28 @@ DWORD ThreadGPSProxy(LPVOID)
     OutputDebugStringW(u"ThreadGPSProxy started\n");
     Worker worker;
     ActivateOutputs(worker);
-    if (!OpenOutputs(worker) || !OpenInput(worker)) {
+    if (!OpenOutputs(worker)) {
         return FailStartUp(worker);
     }
-    worker.input.CreateReceiveEvent(&worker.inputReceived);   // without it, the input is polled
+    const InputAtStart input = OpenInput(worker);
+    if (input == InputAtStart::Failed) {
+        return FailStartUp(worker);
+    }
     RelayControl.running = 1;
     SetEvent(RelayControl.startedEvent);
-    worker.input.Purge();
+    const bool inputReady = input == InputAtStart::Ready;
+    if (inputReady) {
+        worker.input.Purge();
+    }
 
-    const RelayEnd end = Relay(worker);
-    CloseAll(worker);
+    const RelayEnd end = RelayAndReconnect(worker, inputReady);
     if (end == RelayEnd::ReadFailed) {
+        ShowMessage(u"Error reading data from the input port");
+        CloseAll(worker);
         RelayControl.running = 0;
         return 1;
     }
+    CloseAll(worker);
     SetEvent(RelayControl.stopAckEvent);
     return 0;
 }

@@ -1,7 +1,9 @@
 // The relay worker: one run of relaying is one life of this thread. It brings
 // up a virtual output port for each entry of SplitOutputs, opens the input,
 // and copies every chunk read from the input to every output until the stop
-// event is signalled or a failure ends the run.
+// event is signalled or a failure ends the run. With Reconnect on, a failed
+// read of the input does not end the run: the outputs stay, and the input is
+// opened again once it is back.
 #pragma once
 
 #include "platform/types.h"

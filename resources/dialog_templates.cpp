@@ -49,6 +49,7 @@ Item AboutButton(Place place) { return Control(IDC_ABOUT, u"BUTTON", u"About", k
 Item InputGroup(Place place) { return Control(IDC_STATIC, u"BUTTON", u"Input", kGroupBoxStyle, place); }
 Item OutputGroup(Place place) { return Control(IDC_STATIC, u"BUTTON", u"Output", kGroupBoxStyle, place); }
 Item AutostartBox(Place place) { return Control(IDC_AUTOSTART, u"BUTTON", u"Autostart", kCheckBoxStyle, place); }
+Item ReconnectBox(Place place) { return Control(IDC_RECONNECT, u"BUTTON", u"Reconnect", kCheckBoxStyle, place); }
 Item StartStopButton(const char16_t* text, Place place)
 {
     return Control(IDC_START_STOP, u"BUTTON", text, kStartStopStyle, place);
@@ -67,7 +68,9 @@ std::vector<BYTE> MainWindow(short cx, short cy, const char16_t* face, std::init
     return writer.Bytes();
 }
 
-// Template order is the tab order.
+// Template order is the tab order. Reconnect comes last in both layouts, after
+// the controls that every Tavrel has, in the room that they leave: under
+// Autostart in portrait, under the outputs in landscape.
 std::vector<BYTE> PortraitMainWindow()
 {
     return MainWindow(156, 165, u"MS Sans Serif",
@@ -86,6 +89,7 @@ std::vector<BYTE> PortraitMainWindow()
                           OutputGroup({4, 51, 148, 63}),
                           AboutButton({4, 145, 50, 14}),
                           AutostartBox({4, 123, 145, 10}),
+                          ReconnectBox({4, 134, 145, 10}),
                       });
 }
 
@@ -107,6 +111,7 @@ std::vector<BYTE> LandscapeMainWindow()
                           ExitButton({98, 74, 50, 14}),
                           AboutButton({98, 89, 50, 14}),
                           OutputGroup({4, 48, 148, 63}),
+                          ReconnectBox({4, 114, 145, 10}),
                       });
 }
 

@@ -23,6 +23,7 @@ inline constexpr WORD IDC_DELETE = 1009;
 inline constexpr WORD IDC_START_STOP = 1010;
 inline constexpr WORD IDC_ABOUT = 1016;
 inline constexpr WORD IDC_AUTOSTART = 1017;      // check box
+inline constexpr WORD IDC_RECONNECT = 1018;      // check box: a lost input is waited for, not the end of the run
 inline constexpr WORD IDC_EXIT = 2;              // IDCANCEL: ends the program
 
 // A control that is never addressed: labels, group boxes, the About icon.

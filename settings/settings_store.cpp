@@ -37,6 +37,21 @@ void WriteNumber(HKEY key, const WCHAR* name, const void* field)
     RegSetValueExW(key, name, 0, REG_DWORD, static_cast<const BYTE*>(field), sizeof(DWORD));
 }
 
+// "Reconnect", beside "Autostart": read and written like the others, through
+// a copy, since the relay worker may read the flag while it is set.
+void ReadReconnect(HKEY key)
+{
+    DWORD reconnect = AppSettings.reconnect.load();
+    ReadNumber(key, u"Reconnect", &reconnect);
+    AppSettings.reconnect.store(reconnect);
+}
+
+void WriteReconnect(HKEY key)
+{
+    const DWORD reconnect = AppSettings.reconnect.load();
+    WriteNumber(key, u"Reconnect", &reconnect);
+}
+
 // A special folder's path with the shortcut's name appended; false when the
 // folder is unknown or the whole path does not fit.
 bool ShortcutPath(int folder, WCHAR (&path)[MAX_PATH])
@@ -70,6 +85,7 @@ void LoadSettings()
         ReadNumber(key, u"Port", &AppSettings.inputPort);
         ReadNumber(key, u"Baud", &AppSettings.baudIndex);
         ReadNumber(key, u"Autostart", &AppSettings.autostart);
+        ReadReconnect(key);
         RegCloseKey(key);
     }
     LoadInstallPath();
@@ -107,6 +123,7 @@ void SaveSettings()
         WriteNumber(key, u"Port", &AppSettings.inputPort);
         WriteNumber(key, u"Baud", &AppSettings.baudIndex);
         WriteNumber(key, u"Autostart", &AppSettings.autostart);
+        WriteReconnect(key);
         const DWORD split = EncodeSplit(SplitOutputs) | UnrestoredOutputs;
         WriteNumber(key, u"Split", &split);
         RegCloseKey(key);

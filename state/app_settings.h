@@ -1,14 +1,39 @@
 // The user's choices, one record for the life of the program.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "state/baud_rates.h"
+
+// A number that the user-interface thread may change while the relay worker
+// reads it. A copy takes the value, so that the record it sits in can still
+// be set as a whole before any worker exists.
+class SharedNumber {
+public:
+    constexpr SharedNumber(std::uint32_t value = 0) noexcept : value_(value) {}
+    SharedNumber(const SharedNumber& other) noexcept : value_(other.load()) {}
+    SharedNumber& operator=(const SharedNumber& other) noexcept
+    {
+        store(other.load());
+        return *this;
+    }
+
+    std::uint32_t load() const noexcept { return value_.load(); }
+    void store(std::uint32_t value) noexcept { value_.store(value); }
+
+private:
+    std::atomic<std::uint32_t> value_;
+};
 
 struct Settings {
     std::int32_t inputPort = 1;   // the input's COM number
     BaudIndex baudIndex = 0;
     std::uint32_t autostart = 0;  // 0 off, anything else on
+    // 0 off: a failed read of the input ends the run. Anything else on: the
+    // run waits for the input to come back and relays again. The Reconnect
+    // box changes it at once, also while relaying runs.
+    SharedNumber reconnect;
 };
 
 extern Settings AppSettings;

@@ -144,6 +144,13 @@ std::optional<DWORD> BootRunDevice::SavedNumber(const std::u16string& name) cons
     return number;
 }
 
+void BootRunDevice::SaveNumber(const std::u16string& name, DWORD value) const
+{
+    BootOn(root(), ports());
+    SetUserNumber(name, value);
+    platform::ShutdownDevice();
+}
+
 void AutostartDeviceTest::SetUp()
 {
     Install();

@@ -95,6 +95,8 @@ public:
     bool WaitForMainWindow(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
     // A per-user number as saved, read by booting the device.
     std::optional<DWORD> SavedNumber(const std::u16string& name) const;
+    // Saves a per-user number, as a run that ended with it would.
+    void SaveNumber(const std::u16string& name, DWORD value) const;
 
 private:
     std::string rootName_;

@@ -40,21 +40,6 @@ protected:
         }
     }
 
-    // Whether a byte fed to the input comes out of output `number`'s port.
-    bool Relays(int number)
-    {
-        const int reader = OpenRaw(device_.PortLink(number).string());
-        bool arrived = false;
-        for (int attempt = 0; reader >= 0 && attempt < 200 && !arrived; ++attempt) {
-            input().Feed({'~'});
-            arrived = !ReadFor(reader, 1, 50ms).empty();
-        }
-        if (reader >= 0) {
-            ::close(reader);
-        }
-        return arrived;
-    }
-
     // Relays to output 2 until a read of the input fails; the worker's box.
     std::optional<UserDriver::MessageBox> RelayUntilAReadFails(HWND dialog)
     {

@@ -1,9 +1,12 @@
 // The program as processes: a second copy hands over to the running one; the
 // boot-time run relays a serial input to the saved outputs unattended and
 // saves its settings however it is told to end, even while the device still
-// boots; an input that is one of the device's own ports is refused.
+// boots; an input that is one of the device's own ports is refused; the input
+// is free for others once the program has ended; with Reconnect on, a
+// receiver unplugged at the start is waited for.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +22,7 @@
 #include "platform/user_input.h"
 #include "program_harness.h"
 #include "relay/relay_run.h"
+#include "support/another_user.h"
 #include "support/test_device.h"
 #include "support/user_driver.h"
 #include "testkit/proc_stats.h"
@@ -167,6 +171,28 @@ TEST_P(EndingSignalTest, EndsARelayingRunAsClosingTheWindowDoes)
 INSTANTIATE_TEST_SUITE_P(Signals, EndingSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
                          [](const auto& named) { return std::string(sigabbrev_np(named.param)); });
 
+// The input's exclusive mode goes with the program: a pseudo-terminal, whose
+// tty outlives the program's open of it, is free for another user's program
+// afterwards (world-writable here, so that only that mode can keep it out).
+TEST_F(BootRunTest, AfterTheProgramEndsAnotherUserCanOpenItsInput)
+{
+    ASSERT_EQ(::chmod(gps().slavePath().c_str(), 0666), 0);
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
+    const int reader = OpenRaw(SavedOutputLinks().front().string());
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(WaitUntilRelaying(gps(), {reader})) << program.Errors();
+    const OpenAttempt whileRelaying = OpenAsAnotherUser(gps().slavePath());
+    EXPECT_FALSE(whileRelaying.opened);
+    EXPECT_NE(whileRelaying.error.find("Device or resource busy"), std::string::npos) << whileRelaying.error;
+
+    program.Signal(SIGTERM);
+    ::close(reader);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+    const OpenAttempt after = OpenAsAnotherUser(gps().slavePath());
+    EXPECT_TRUE(after.opened) << after.error;
+}
+
 // The input's tty went away before the start, and its name now leads to one of
 // the ports that this device creates (here: the input is named by the link of
 // COM2, which the relay creates before it opens the input).
@@ -182,6 +208,43 @@ TEST_F(DeviceRunTest, AnInputThatIsOneOfTheDevicesOwnPortsIsNotOpened)
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
     EXPECT_FALSE(Exists(PortLink(2)));
+}
+
+// An unattended start with Reconnect on while the receiver is unplugged: its
+// link (as /dev/serial/by-id names it) leads nowhere. The outputs come up
+// without a message, and the receiver's bytes reach their readers once it is
+// plugged in.
+TEST_F(DeviceRunTest, WithReconnectTheStartAtBootWaitsForAnUnpluggedReceiver)
+{
+    const std::filesystem::path link = scratch() / "by-id-gps";
+    std::filesystem::create_symlink(scratch() / "unplugged", link);
+    Install();
+    PrepareLastRun(1, link.string());
+    SaveNumber(u"Reconnect", 1);
+    PlaceStartupShortcut();
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
+    EXPECT_TRUE(WaitForError(program, "Input port not found; trying to open it every second\n")) << program.Errors();
+    std::vector<int> readers;
+    for (const auto& output : SavedOutputLinks()) {
+        readers.push_back(OpenRaw(output.string()));
+        ASSERT_GE(readers.back(), 0);
+    }
+
+    const std::filesystem::path plugged = scratch() / "by-id-gps.new";
+    std::filesystem::create_symlink(gps().slavePath(), plugged);
+    std::filesystem::rename(plugged, link);
+    ASSERT_TRUE(WaitUntilRelaying(gps(), readers)) << program.Errors();
+    const std::vector<unsigned char> all = AllByteValues();
+    gps().Write(all);
+    for (int reader : readers) {
+        EXPECT_EQ(ReadFor(reader, all.size()), all);
+        ::close(reader);
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+    EXPECT_EQ(program.Errors().find("Unable to open input port"), std::string::npos) << program.Errors();
+    EXPECT_EQ(SavedNumber(u"Reconnect"), 1u);
 }
 
 // A signal while the device still boots (its boot waits for a lock held here)

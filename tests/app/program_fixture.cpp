@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "platform/user_input.h"
 #include "relay/relay_control.h"
 #include "state/port_lists.h"
+#include "testkit/pty_pair.h"
 
 namespace tavrel::testing {
 
@@ -93,6 +96,20 @@ bool ProgramTest::PortLinkExists(int number) const
 {
     std::error_code error;
     return std::filesystem::exists(std::filesystem::symlink_status(device_.PortLink(number), error));
+}
+
+bool ProgramTest::Relays(int number)
+{
+    const int reader = OpenRaw(device_.PortLink(number).string());
+    bool arrived = false;
+    for (int attempt = 0; reader >= 0 && attempt < 200 && !arrived; ++attempt) {
+        input().Feed({'~'});
+        arrived = !ReadFor(reader, 1, std::chrono::milliseconds(50)).empty();
+    }
+    if (reader >= 0) {
+        ::close(reader);
+    }
+    return arrived;
 }
 
 bool ProgramTest::RelayControlEmpty()

@@ -47,6 +47,8 @@ protected:
 
     ScriptedPort& input() { return scripted_.Port(kInputPort); }
     bool PortLinkExists(int number) const;
+    // Whether a byte fed to the input comes out of output `number`'s port.
+    bool Relays(int number);
     // RelayControl holds no event, thread, timer, nor a running flag.
     static bool RelayControlEmpty();
     // The free-output box and the output list show FreeOutputs and SplitOutputs.

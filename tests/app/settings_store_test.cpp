@@ -64,12 +64,13 @@ protected:
 
 TEST_F(SettingsStoreTest, AFirstRunLoadsTheDefaultsAndNoInstallPath)
 {
-    AppSettings = Settings{7, 7, 7};
+    AppSettings = Settings{7, 7, 7, 7};
     InstallPath[0] = u'x';
     LoadSettings();
     EXPECT_EQ(AppSettings.inputPort, 1);
     EXPECT_EQ(AppSettings.baudIndex, 0);
     EXPECT_EQ(AppSettings.autostart, 0u);
+    EXPECT_EQ(AppSettings.reconnect.load(), 0u);
     EXPECT_EQ(InstallPath[0], u'\0');
     EXPECT_FALSE(SettingsUnreadable);
 }
@@ -79,19 +80,26 @@ TEST_F(SettingsStoreTest, StoredValuesOfFourBytesAreLoadedWhateverTheirType)
     SetUserNumber(u"Port", 0xFFFFFFFF);
     WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Baud", REG_BINARY, {7, 0, 0, 0});
     WriteText(HKEY_CURRENT_USER, kSettingsKey, u"Autostart", u"yes");   // eight bytes: does not fit
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Reconnect", REG_BINARY, {1, 0, 0, 0});
     LoadSettings();
     EXPECT_EQ(AppSettings.inputPort, -1);
     EXPECT_EQ(AppSettings.baudIndex, 7);
     EXPECT_EQ(AppSettings.autostart, 0u);
+    EXPECT_EQ(AppSettings.reconnect.load(), 1u);
+
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"Reconnect", u"on");   // six bytes: does not fit
+    LoadSettings();
+    EXPECT_EQ(AppSettings.reconnect.load(), 0u);
 }
 
 TEST_F(SettingsStoreTest, SavingWritesEveryValueAsAFourByteDword)
 {
-    AppSettings = Settings{-1, 6, 1};
+    AppSettings = Settings{-1, 6, 1, 1};
     SaveWithOutputs({5, 2});
     ExpectDword(u"Port", 0xFFFFFFFF);
     ExpectDword(u"Baud", 6);
     ExpectDword(u"Autostart", 1);
+    ExpectDword(u"Reconnect", 1);
     ExpectDword(u"Split", 72);
 
     SaveWithOutputs({9, 0});
@@ -110,6 +118,7 @@ TEST_F(SettingsStoreTest, AnUntouchedRunSavesWhatItLoaded)
     ExpectDword(u"Port", 3);
     ExpectDword(u"Baud", 9);
     ExpectDword(u"Autostart", 0);
+    ExpectDword(u"Reconnect", 0);
     ExpectDword(u"Split", 0);
 }
 

@@ -1,19 +1,24 @@
 // The relay on real parts: a pseudo-terminal as the input, mapped as a
 // built-in port, and the virtual port driver module loaded from the device's
 // file system, read by consumers through the links in the port folder.
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "platform/debug_capture.h"
 #include "relay/relay_run.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
 #include "support/test_device.h"
 #include "testkit/pty_pair.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 
@@ -22,13 +27,16 @@ using Bytes = std::vector<unsigned char>;
 
 class RelayEndToEndTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { SetUpWithInput(gps_.slavePath()); }
+
+    // The device with `hostDevice` as its built-in port COM1, the input.
+    void SetUpWithInput(const std::string& hostDevice)
     {
         device_.InstallVirtualPortDriver(QUORVEL_MODULE_PATH);
         for (int n : {2, 3, 4, 5}) {
             device_.WriteVirtualPortKey(n);
         }
-        device_.MapBuiltInPort(u"Gps", 1, gps_.slavePath());
+        device_.MapBuiltInPort(u"Gps", 1, hostDevice);
         device_.Reboot();
         AppSettings = Settings{};
         AppSettings.inputPort = 1;
@@ -135,6 +143,121 @@ TEST_F(RelayEndToEndTest, AnInputThatGoesAwayEndsTheRunWithItsMessage)
     EXPECT_EQ(run.ExitCode(), 1u);
     EXPECT_FALSE(run.running());
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device_.PortLink(2))));
+}
+
+// With Reconnect on, as an unattended machine runs: the input is named by a
+// link, as /dev/serial/by-id names a USB receiver, and the receiver goes away
+// (its pseudo-terminal's master is closed) and comes back as a new
+// pseudo-terminal that the link then leads to, as a replug under another
+// ttyUSB number does.
+class ReconnectEndToEndTest : public RelayEndToEndTest {
+protected:
+    void SetUp() override
+    {
+        PointInputAt(gps_.slavePath());
+        SetUpWithInput(link_.string());
+        AppSettings.reconnect.store(1);
+        SplitOutputs = {2, 3};
+    }
+
+    // Replaces the link in one step, as udev does.
+    void PointInputAt(const std::string& target) const
+    {
+        const auto fresh = links_.path() / "gps.new";
+        std::filesystem::create_symlink(target, fresh);
+        std::filesystem::rename(fresh, link_);
+    }
+
+    // Starts relaying to readers of COM2 and COM3, then unplugs the receiver.
+    std::vector<int> RelayThenUnplug(RelayRun& run)
+    {
+        EXPECT_TRUE(run.Start());
+        std::vector<int> readers = {OpenReader(2), OpenReader(3)};
+        for (int fd : readers) {
+            EXPECT_GE(fd, 0);
+        }
+        EXPECT_TRUE(WaitUntilRelaying(gps_, readers));
+        gps_.CloseMaster();
+        EXPECT_TRUE(WaitFor([this] { return debug_.Count(kInputLost) == 1; }));
+        return readers;
+    }
+
+    template <typename Condition>
+    static bool WaitFor(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!condition() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return condition();
+    }
+
+    static constexpr const char16_t* kInputLost = u"Input port lost; trying to open it again every second\n";
+
+    platform::DebugOutputCapture debug_;
+    TempFolder links_;
+    const std::filesystem::path link_ = links_.path() / "gps";
+};
+
+// Whether a reader's port is as a program wants it: no hang-up, no error, and
+// a read that finds nothing waits for more instead of reporting the end.
+bool StillOpen(int fd)
+{
+    pollfd port{fd, POLLIN, 0};
+    if (::poll(&port, 1, 0) < 0 || (port.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return false;
+    }
+    unsigned char byte = 0;
+    const ssize_t n = ::read(fd, &byte, 1);
+    return n > 0 || (n < 0 && errno == EAGAIN);
+}
+
+TEST_F(ReconnectEndToEndTest, ReadersKeepTheirPortsWhileTheReceiverIsAwayAndGetItsBytesWhenItIsBack)
+{
+    RelayRun run;
+    const std::vector<int> readers = RelayThenUnplug(run);
+    ASSERT_EQ(readers.size(), 2u);
+    EXPECT_TRUE(run.running());
+    for (int fd : readers) {
+        EXPECT_TRUE(StillOpen(fd));
+    }
+
+    PtyPair replugged;
+    PointInputAt(replugged.slavePath());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::vector<bool> reached(readers.size(), false);
+    while (std::count(reached.begin(), reached.end(), false) > 0 && std::chrono::steady_clock::now() < deadline) {
+        replugged.Write({'~'});
+        for (std::size_t i = 0; i < readers.size(); ++i) {
+            reached[i] = reached[i] || !ReadFor(readers[i], 1, std::chrono::milliseconds(20)).empty();
+        }
+    }
+    EXPECT_EQ(std::count(reached.begin(), reached.end(), true), 2) << "not within 2 s of the receiver's return";
+    EXPECT_EQ(debug_.Count(u"Input port back; relaying again\n"), 1u);
+
+    // From then on every byte reaches the same descriptors, which never saw the end.
+    ASSERT_TRUE(WaitUntilRelaying(replugged, readers));
+    const Bytes all = AllByteValues();
+    replugged.Write(all);
+    for (int fd : readers) {
+        EXPECT_EQ(ReadFor(fd, all.size()), all);
+        EXPECT_TRUE(StillOpen(fd));
+    }
+    ASSERT_TRUE(run.Stop());
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device_.PortLink(2))));
+}
+
+TEST_F(ReconnectEndToEndTest, AStopWhileTheReceiverIsAwayEndsTheRunAtOnce)
+{
+    RelayRun run;
+    RelayThenUnplug(run);
+    // The worker has just begun its wait of a second for the receiver.
+    ASSERT_TRUE(run.Stop(std::chrono::milliseconds(500)));
+    ASSERT_TRUE(run.WaitEnded());
+    EXPECT_EQ(run.ExitCode(), 0u);
+    for (int n : {2, 3}) {
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device_.PortLink(n))));
+    }
 }
 
 }  // namespace

@@ -106,10 +106,11 @@ protected:
         });
     }
 
-    // Stops a run, checks the handshake, and that every port is shut.
-    void StopAndCheck(RelayRun& run)
+    // Stops a run, checks the handshake (acknowledged `within` that time),
+    // and that every port is shut.
+    void StopAndCheck(RelayRun& run, std::chrono::milliseconds within = std::chrono::seconds(20))
     {
-        ASSERT_TRUE(run.Stop());
+        ASSERT_TRUE(run.Stop(within));
         ASSERT_TRUE(run.WaitEnded());
         EXPECT_EQ(run.ExitCode(), 0u);
         EXPECT_FALSE(input().IsOpen());
@@ -481,6 +482,9 @@ TEST_F(RelayWorkerTest, AReadFailureEndsTheRunWithoutSignallingAnyEvent)
         EXPECT_FALSE(port(n).IsActive());
     }
     EXPECT_EQ(debug_.Count(u"Error: No se puede leer el puerto serie\n"), 1u);
+    // With Reconnect off the input is never looked for again.
+    EXPECT_EQ(input().Count(SerialCall::Open), 1u);
+    EXPECT_EQ(debug_.Count(u"Input port lost; trying to open it again every second\n"), 0u);
 }
 
 TEST_F(RelayWorkerTest, AFailingOutputStopsNeitherTheOthersNorTheLoop)
@@ -507,6 +511,177 @@ TEST_F(RelayWorkerTest, StartAndStopTwiceEachRunWithItsOwnPorts)
     EXPECT_EQ(port(2).Writes(), (std::vector<Bytes>{{'0'}, {'1'}}));
     EXPECT_EQ(port(2).Count(SerialCall::Activate), 2u);
     EXPECT_EQ(port(2).Count(SerialCall::Deactivate), 2u);
+}
+
+// ---- Reconnect on: a failed read does not end the run
+
+const std::u16string kInputLost = u"Input port lost; trying to open it again every second\n";
+const std::u16string kInputMissing = u"Input port not found; trying to open it every second\n";
+const std::u16string kInputBack = u"Input port back; relaying again\n";
+
+class ReconnectTest : public RelayWorkerTest {
+protected:
+    void SetUp() override
+    {
+        RelayWorkerTest::SetUp();
+        AppSettings.reconnect.store(1);
+    }
+
+    // Starts a run that relays 'a', then takes the input away as an unplugged
+    // receiver goes: its reads fail, and opening it fails with `openError`.
+    void StartAndLoseTheInput(RelayRun& run, DWORD openError = ERROR_FILE_NOT_FOUND)
+    {
+        ASSERT_TRUE(run.Start());
+        ASSERT_TRUE(FeedAndDrain({'a'}));
+        input().Fail(SerialCall::Open, openError);
+        input().Fail(SerialCall::ReadFile, ERROR_DEVICE_REMOVED);
+        ASSERT_TRUE(WaitUntil([this] { return debug_.Count(kInputLost) == 1; }));
+    }
+    // Waits until the worker has tried to open the input `tries` more times.
+    bool WaitForTries(std::size_t tries)
+    {
+        const std::size_t before = input().Count(SerialCall::Open);
+        return WaitUntil([&] { return input().Count(SerialCall::Open) >= before + tries; });
+    }
+    void PlugBackIn()
+    {
+        input().Succeed(SerialCall::ReadFile);
+        input().Succeed(SerialCall::Open);
+    }
+    // Every output is still open and active, opened once, and got `writes`.
+    void ExpectOutputsKept(const std::vector<Bytes>& writes)
+    {
+        for (PortNumber n : SplitOutputs) {
+            EXPECT_TRUE(port(n).IsOpen()) << "COM" << int(n);
+            EXPECT_TRUE(port(n).IsActive()) << "COM" << int(n);
+            EXPECT_EQ(port(n).Count(SerialCall::Open), 1u) << "COM" << int(n);
+            EXPECT_EQ(port(n).Count(SerialCall::Close), 0u) << "COM" << int(n);
+            EXPECT_EQ(port(n).Writes(), writes) << "COM" << int(n);
+        }
+    }
+    // The calls the input received since it was last opened.
+    std::vector<SerialCall> CallsSinceLastOpen()
+    {
+        const auto calls = input().Calls();
+        auto open = std::find_if(calls.rbegin(), calls.rend(),
+                                 [](const auto& call) { return call.call == SerialCall::Open; });
+        std::vector<SerialCall> since;
+        for (auto at = open.base(); at != calls.end(); ++at) {
+            since.push_back(at->call);
+        }
+        return since;
+    }
+};
+
+TEST_F(ReconnectTest, AnInputThatComesBackAsSomethingElseIsRefusedAndOnceItIsBackRelayingResumes)
+{
+    MessageBoxRecorder boxes;
+    RelayRun run;
+    // What the serial driver answers for a host path that now leads to a
+    // regular file or a folder, and then for one of the device's own ports.
+    StartAndLoseTheInput(run, ERROR_NOT_SUPPORTED);
+    ASSERT_TRUE(WaitForTries(1));
+    input().Fail(SerialCall::Open, ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(WaitForTries(2));
+
+    // Meanwhile the run goes on without a word, the outputs stay open and get nothing.
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(run.running());
+    EXPECT_FALSE(input().IsOpen());
+    ExpectOutputsKept({{'a'}});
+    EXPECT_EQ(debug_.Count(kInputBack), 0u);
+
+    PlugBackIn();
+    ASSERT_TRUE(WaitUntil([this] { return debug_.Count(kInputBack) == 1; }));
+    EXPECT_TRUE(input().IsOpen());
+    // The input was set up again as at the start, and nothing it holds was dropped.
+    const auto setUp = CallsSinceLastOpen();
+    for (SerialCall call : {SerialCall::SetCommState, SerialCall::SetCommMask, SerialCall::SetCommTimeouts}) {
+        EXPECT_NE(std::find(setUp.begin(), setUp.end(), call), setUp.end()) << static_cast<int>(call);
+    }
+    EXPECT_EQ(std::find(setUp.begin(), setUp.end(), SerialCall::PurgeComm), setUp.end());
+    EXPECT_EQ(input().State().BaudRate, 115200u);
+    EXPECT_EQ(input().Mask(), EV_RXCHAR);
+    EXPECT_EQ(input().Timeouts().ReadIntervalTimeout, MAXDWORD);
+
+    ASSERT_TRUE(FeedAndDrain({'b'}));
+    ExpectOutputsKept({{'a'}, {'b'}});
+    StopAndCheck(run);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(debug_.Count(kInputLost), 1u);
+}
+
+TEST_F(ReconnectTest, AStopWhileItWaitsForTheInputEndsTheWaitAtOnce)
+{
+    RelayRun run;
+    StartAndLoseTheInput(run);
+    // Right after a try the next one is a second away: the stop does not wait for it.
+    ASSERT_TRUE(WaitForTries(1));
+    StopAndCheck(run, std::chrono::milliseconds(500));
+}
+
+TEST_F(ReconnectTest, AnInputMissingAtTheStartIsWaitedForWithTheOutputsUp)
+{
+    MessageBoxRecorder boxes;
+    input().Fail(SerialCall::Open, ERROR_FILE_NOT_FOUND);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(run.running());
+    EXPECT_EQ(debug_.Count(kInputMissing), 1u);
+    ASSERT_TRUE(WaitForTries(1));
+    EXPECT_TRUE(boxes.Boxes().empty());
+    ExpectOutputsKept({});
+    // Nothing was asked of a port that is not open.
+    EXPECT_EQ(debug_.Count(u"Error: Dispositivo no abierto\n"), 0u);
+
+    input().Succeed(SerialCall::Open);
+    ASSERT_TRUE(WaitUntil([this] { return debug_.Count(kInputBack) == 1; }));
+    ASSERT_TRUE(FeedAndDrain({'$'}));
+    ExpectOutputsKept({{'$'}});
+    StopAndCheck(run);
+}
+
+TEST_F(ReconnectTest, AnInputThatOpensButCannotBeSetUpOrNamedStillFailsTheStart)
+{
+    for (const std::int32_t number : {std::int32_t{kInput}, std::int32_t{1234567}}) {
+        SCOPED_TRACE(number);
+        MessageBoxRecorder boxes;
+        AppSettings.inputPort = number;
+        input().Fail(SerialCall::SetCommState, 87);
+        RelayRun run;
+        ASSERT_TRUE(run.Start());
+        EXPECT_FALSE(run.running());
+        ASSERT_TRUE(run.WaitEnded());
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        EXPECT_EQ(boxes.Boxes()[0].text, number == kInput ? u"Unable to setup input port" : u"Unable to open input port");
+        for (PortNumber n : SplitOutputs) {
+            EXPECT_FALSE(port(n).IsActive()) << "COM" << int(n);
+        }
+    }
+    EXPECT_EQ(debug_.Count(kInputMissing), 0u);
+}
+
+TEST_F(ReconnectTest, TurningReconnectOffWhileItWaitsEndsTheRunAsAFailedReadDoes)
+{
+    MessageBoxRecorder boxes(MessageBoxRecorder::Mode::Hold);
+    RelayRun run;
+    StartAndLoseTheInput(run);
+    ASSERT_TRUE(WaitForTries(1));
+    AppSettings.reconnect.store(0);
+
+    const auto box = boxes.WaitForBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, u"Error reading data from the input port");
+    ExpectOutputsKept({{'a'}});   // until the message is answered
+    boxes.Answer(IDOK);
+    ASSERT_TRUE(run.WaitEnded());
+    EXPECT_EQ(run.ExitCode(), 1u);
+    EXPECT_FALSE(run.running());
+    EXPECT_FALSE(run.StartedSignalled());
+    for (PortNumber n : SplitOutputs) {
+        EXPECT_FALSE(port(n).IsOpen()) << "COM" << int(n);
+        EXPECT_FALSE(port(n).IsActive()) << "COM" << int(n);
+    }
 }
 
 }  // namespace

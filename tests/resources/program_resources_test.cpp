@@ -41,6 +41,7 @@ constexpr DWORD kPush = BS_PUSHBUTTON | WS_TABSTOP | WS_CHILD | WS_VISIBLE;
 constexpr DWORD kStartStop = BS_PUSHBUTTON | BS_MULTILINE | BS_CENTER | BS_VCENTER | WS_TABSTOP | WS_CHILD | WS_VISIBLE;
 constexpr DWORD kGroup = BS_GROUPBOX | WS_CHILD | WS_VISIBLE;
 constexpr DWORD kAutostart = BS_AUTOCHECKBOX | WS_TABSTOP | WS_CHILD | WS_VISIBLE;
+constexpr DWORD kReconnect = kAutostart;
 
 const std::vector<Item> kPortraitControls = Items({
     {1002, u"COMBOBOX", u"", kInputPort, 35, 12, 109, 100},
@@ -57,6 +58,7 @@ const std::vector<Item> kPortraitControls = Items({
     {0xFFFF, u"BUTTON", u"Output", kGroup, 4, 51, 148, 63},
     {1016, u"BUTTON", u"About", kPush, 4, 145, 50, 14},
     {1017, u"BUTTON", u"Autostart", kAutostart, 4, 123, 145, 10},
+    {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 134, 145, 10},
 });
 
 const std::vector<Item> kLandscapeControls = Items({
@@ -74,6 +76,7 @@ const std::vector<Item> kLandscapeControls = Items({
     {2, u"BUTTON", u"Exit", kPush, 98, 74, 50, 14},
     {1016, u"BUTTON", u"About", kPush, 98, 89, 50, 14},
     {0xFFFF, u"BUTTON", u"Output", kGroup, 4, 48, 148, 63},
+    {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 114, 145, 10},
 });
 
 // The template as the program loads it, read within its resource's size.

@@ -3,7 +3,8 @@
 #include <stdexcept>
 
 #include "platform/boot.h"
-#include "platform/registry.h"
+#include "platform/devices.h"
+#include "platform/registry_key.h"
 #include "platform/strings.h"
 #include "tools/device_setup.h"
 
@@ -61,6 +62,17 @@ void TestDevice::MapBuiltInPort(const std::u16string& keyName, int number, const
     if (!tools::MapBuiltInPort(keyName, number, hostDevice)) {
         throw std::runtime_error("cannot map a built-in port");
     }
+}
+
+HANDLE TestDevice::ActivateBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice)
+{
+    MapBuiltInPort(keyName, number, hostDevice);
+    const std::u16string keyPath = u"Drivers\\BuiltIn\\" + keyName;
+    if (!platform::RegistryKey(HKEY_LOCAL_MACHINE, keyPath, platform::RegistryKey::Open::Existing)
+             .SetText(u"Dll", u"serial.dll")) {
+        return nullptr;
+    }
+    return ActivateDeviceEx(keyPath.c_str(), nullptr, 0, nullptr);
 }
 
 }  // namespace tavrel::testing

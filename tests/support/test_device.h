@@ -30,6 +30,9 @@ public:
     // Maps a host tty as the built-in port COM<number>, as a person would in
     // the registry; it is activated at the next boot.
     void MapBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice);
+    // Maps a host tty as COM<number> and activates it now with the built-in
+    // serial driver, as the boot would; the activation handle, or null.
+    HANDLE ActivateBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice);
     void Reboot();
 
 private:

@@ -84,18 +84,30 @@ std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error
         error = ERROR_NOT_SUPPORTED;
         return nullptr;
     }
-    // A COM port is exclusive: other programs (a modem prober, say) may not
-    // open the tty while we hold it. Root is not held back; that is fine.
-    ::ioctl(fd.get(), TIOCEXCL);
     DCB initial{};
     error = PrepareLine(fd.get(), initial);
     if (error != ERROR_SUCCESS) {
         return nullptr;
     }
-    return std::make_shared<TtyPort>(Token{}, std::move(fd), initial);
+    auto port = std::make_shared<TtyPort>(Token{}, std::move(fd), initial);
+    // A COM port is exclusive: other programs (a modem prober, say) may not
+    // open the tty while we hold it. Root is not held back; that is fine.
+    // Set only once the port exists, whose end clears it again.
+    ::ioctl(port->fd_.get(), TIOCEXCL);
+    return port;
 }
 
 TtyPort::TtyPort(Token, host::UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
+
+// The exclusive mode belongs to the tty, not to this descriptor: on a tty that
+// outlives the open (a pseudo-terminal whose master another program holds) it
+// would keep every later open by anyone but root out with EBUSY. Every way an
+// open ends (Close, the device gone, its deactivation) ends here. On a device
+// that has gone the call fails, and nothing is left to clear.
+TtyPort::~TtyPort()
+{
+    ::ioctl(fd_.get(), TIOCNXCL);
+}
 
 // The call registers first, so that PreClose or a purge ends it also while it
 // waits for its turn.

@@ -36,6 +36,8 @@ public:
     static std::shared_ptr<TtyPort> Open(const std::string& hostPath, DWORD& error);
 
     TtyPort(Token, host::UniqueFd fd, const DCB& initial);
+    // Clears the tty's exclusive mode before the descriptor closes.
+    ~TtyPort();
     TtyPort(const TtyPort&) = delete;
     TtyPort& operator=(const TtyPort&) = delete;
 

@@ -9,7 +9,6 @@
 #include "platform/comm.h"
 #include "platform/devices.h"
 #include "platform/kernel.h"
-#include "platform/registry.h"
 #include "platform/strings.h"
 #include "support/test_device.h"
 #include "testkit/pty_pair.h"
@@ -17,8 +16,6 @@
 namespace {
 
 using namespace tavrel::testing;
-
-constexpr const char16_t* kInputKey = u"Drivers\\BuiltIn\\Gps";
 
 class OwnPortTest : public ::testing::Test {
 protected:
@@ -34,15 +31,7 @@ protected:
     // key, and opens COM1; the last error after a failed open.
     DWORD OpenInputNamed(const std::string& hostDevice) const
     {
-        device_.MapBuiltInPort(u"Gps", 1, hostDevice);
-        HKEY key = nullptr;
-        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInputKey, 0, 0, &key), ERROR_SUCCESS);
-        const std::u16string module = u"serial.dll";
-        RegSetValueExW(key, u"Dll", 0, REG_SZ, reinterpret_cast<const BYTE*>(module.c_str()),
-                       static_cast<DWORD>((module.size() + 1) * sizeof(WCHAR)));
-        RegCloseKey(key);
-
-        HANDLE input = ActivateDeviceEx(kInputKey, nullptr, 0, nullptr);
+        HANDLE input = device_.ActivateBuiltInPort(u"Gps", 1, hostDevice);
         EXPECT_NE(input, nullptr);
         SetLastError(ERROR_SUCCESS);
         HANDLE port = CreateFileW(u"COM1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
