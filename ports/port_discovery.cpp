@@ -119,16 +119,15 @@ void AppendPort(HWND dialog, const ListedPort& port)
     SendDlgItemMessageW(dialog, IDC_INPUT_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.text.c_str()));
 }
 
-// Selects the first entry of the port `number`; false when none lists it.
-bool SelectPort(HWND dialog, std::int64_t number)
+// Selects the first entry of the port `number`; none when no entry lists it.
+void SelectPort(HWND dialog, std::int64_t number)
 {
     for (std::size_t i = 0; i < DetectedPorts.size(); ++i) {
         if (DetectedPorts[i] == number) {
             SendDlgItemMessageW(dialog, IDC_INPUT_PORT, CB_SETCURSEL, i, 0);
-            return true;
+            return;
         }
     }
-    return false;
 }
 
 // What the box lists now, entry by entry in step with DetectedPorts.
