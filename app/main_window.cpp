@@ -57,6 +57,18 @@ void OnInputPortFocus(HWND dialog, WORD notification)
     }
 }
 
+// A serial device was plugged in or removed (a deliberate extension: the
+// lists follow the built-in ports while the program runs). The relay's own
+// outputs stay as they are while it runs.
+void OnDevicesChanged(HWND dialog)
+{
+    RefreshInputPortList(dialog);
+    DropBuiltInNumbersFromFreeOutputs(dialog);
+    if (RelayControl.running != 1) {
+        DropBuiltInNumbersFromSplitOutputs(dialog);
+    }
+}
+
 // A person's Add or Delete that moved an output decides the outputs to save.
 void ChangeOutputs(HWND dialog, void (*change)(HWND))
 {
@@ -164,6 +176,11 @@ BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         EndMainDialog(dialog);
         return TRUE;
     case TrayMessage: RestoreFromTray(dialog, wParam, lParam); return FALSE;
+    case WM_DEVICECHANGE:
+        if (wParam == DBT_DEVNODES_CHANGED) {
+            OnDevicesChanged(dialog);
+        }
+        return TRUE;
     default: return FALSE;
     }
 }

@@ -26,6 +26,18 @@ void KeyPath(int port, WCHAR (&path)[kWorkSize])
     StringCchPrintfW(path, kWorkSize, u"Drivers\\quorvel%d", port);
 }
 
+// Deletes, from the last entry back, each entry of a list in step with
+// `ports` whose number a built-in port holds.
+void DropBuiltInNumbers(HWND dialog, int id, UINT deleteMessage, PortList& ports)
+{
+    for (std::size_t i = ports.size(); i-- > 0;) {
+        if (std::find(DetectedPorts.begin(), DetectedPorts.end(), ports[i]) != DetectedPorts.end()) {
+            SendDlgItemMessageW(dialog, id, deleteMessage, i, 0);
+            ports.erase(ports.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+}
+
 }  // namespace
 
 void RegisterVirtualPort(int port)
@@ -78,4 +90,14 @@ void FindFreeOutputs(HWND dialog)
             FreeOutputs.push_back(static_cast<PortNumber>(n));
         }
     }
+}
+
+void DropBuiltInNumbersFromFreeOutputs(HWND dialog)
+{
+    DropBuiltInNumbers(dialog, IDC_FREE_OUTPUTS, CB_DELETESTRING, FreeOutputs);
+}
+
+void DropBuiltInNumbersFromSplitOutputs(HWND dialog)
+{
+    DropBuiltInNumbers(dialog, IDC_OUTPUT_LIST, LB_DELETESTRING, SplitOutputs);
 }

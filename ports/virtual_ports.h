@@ -10,3 +10,12 @@ bool ProbeVirtualPort(int port);
 // Fills the free-output box and FreeOutputs with the creatable ports 0 to 9
 // that no built-in port holds.
 void FindFreeOutputs(HWND dialog);
+
+// A device that came while the program runs may have taken a number that the
+// start-up scan found free: a built-in driver owns each number in
+// DetectedPorts now. Such numbers leave the free-output box and FreeOutputs.
+void DropBuiltInNumbersFromFreeOutputs(HWND dialog);
+// The same for the output list and SplitOutputs, whose virtual port could no
+// longer be made. Only while relaying is stopped: the relay worker reads
+// SplitOutputs while it runs.
+void DropBuiltInNumbersFromSplitOutputs(HWND dialog);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace tavrel::testing {
@@ -31,6 +32,20 @@ std::string_view Field(std::string_view text, std::size_t index)
         text.remove_prefix(space + 1);
     }
     return text.substr(0, text.find(' '));
+}
+
+// A "0x..." field of a syscall file.
+std::optional<std::uint64_t> ParseHex(std::string_view text)
+{
+    if (text.substr(0, 2) != "0x") {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data() + 2, text.data() + text.size(), value, 16);
+    if (error != std::errc{} || end == text.data() + 2) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string WithoutNewline(std::string text)
@@ -128,6 +143,44 @@ std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes)
         }
     }
     return samples;
+}
+
+std::optional<ThreadSample> ThreadNamed(pid_t process, std::string_view name)
+{
+    const pid_t processes[] = {process};
+    for (ThreadSample& thread : SampleThreads(processes)) {
+        if (thread.name == name) {
+            return std::move(thread);
+        }
+    }
+    return std::nullopt;
+}
+
+PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall)
+{
+    const auto nameEnd = stat.rfind(") ");
+    const auto call = ParseNumber(Field(syscall, 0));
+    // poll(fds, count, milliseconds): any negative time-out waits for ever;
+    // ppoll(fds, count, timespec*, mask): a null time-out does.
+    const auto timeout = ParseHex(Field(syscall, 3));
+    if (nameEnd == std::string_view::npos || stat.substr(nameEnd + 2, 1) != "S" || !call || !timeout) {
+        return PollSleep::None;
+    }
+#ifdef SYS_poll   // not on every architecture: aarch64 has ppoll only
+    if (*call == SYS_poll) {
+        return static_cast<std::int32_t>(*timeout & 0xFFFFFFFFu) < 0 ? PollSleep::Untimed : PollSleep::Timed;
+    }
+#endif
+    if (*call == SYS_ppoll) {
+        return *timeout == 0 ? PollSleep::Untimed : PollSleep::Timed;
+    }
+    return PollSleep::None;
+}
+
+PollSleep PollSleepOf(pid_t process, pid_t thread)
+{
+    const std::string task = ProcessFolder(process) + "/task/" + std::to_string(thread);
+    return PollSleepFromTexts(ReadProcText(task + "/stat"), ReadProcText(task + "/syscall"));
 }
 
 }  // namespace tavrel::testing

@@ -42,5 +42,17 @@ struct ThreadSample {
 
 // Every thread of every process, in the order the kernel lists them.
 std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes);
+// The first thread of the process with that name; nothing when none has it.
+std::optional<ThreadSample> ThreadNamed(pid_t process, std::string_view name);
+
+// How a thread sleeps in poll() or ppoll(): not at all (it runs, or waits in
+// another call), until a time-out, or with none, woken only by its
+// descriptors. A thread that sleeps untimed makes no wake-ups of its own.
+enum class PollSleep { None, Timed, Untimed };
+
+// From the texts of a thread's /proc stat and syscall files (the call's
+// number and arguments in hex, or "running").
+PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall);
+PollSleep PollSleepOf(pid_t process, pid_t thread);
 
 }  // namespace tavrel::testing

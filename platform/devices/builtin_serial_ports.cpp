@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "devices/device_manager.h"
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
@@ -79,15 +80,34 @@ bool HostDeviceExists(const std::u16string& path)
     return std::filesystem::exists(ToUtf8(path), error);
 }
 
+// Registry names compare without regard to case.
+bool SameName(std::u16string_view left, std::u16string_view right)
+{
+    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(), [&](char16_t a, char16_t b) { return fold(a) == fold(b); });
+}
+
 bool NameTaken(const std::vector<KeyInfo>& keys, const std::u16string& name)
 {
-    return std::any_of(keys.begin(), keys.end(), [&](const KeyInfo& key) {
-        return key.name.size() == name.size() &&
-               std::equal(name.begin(), name.end(), key.name.begin(), [](char16_t a, char16_t b) {
-                   auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
-                   return fold(a) == fold(b);
-               });
-    });
+    return std::any_of(keys.begin(), keys.end(), [&](const KeyInfo& key) { return SameName(key.name, name); });
+}
+
+// The device active as Prefix + index + ":", or null.
+std::shared_ptr<Device> ActiveDevice(const std::u16string& prefix, DWORD index)
+{
+    return FindActiveDevice(prefix + ToUtf16(std::to_string(index)) + u":");
+}
+
+// A device activated from a key below Drivers\BuiltIn. One that is active
+// although its key is no longer there was parked while it ran: it stays
+// active, so that a program that reopens it finds its host device again when
+// it comes back.
+bool IsBuiltInDevice(const Device& device)
+{
+    const std::u16string folder = Child(kBuiltIn, u"");
+    return device.registryPath().size() > folder.size() &&
+           SameName(std::u16string_view(device.registryPath()).substr(0, folder.size()), folder);
 }
 
 std::u16string UniqueName(const std::vector<KeyInfo>& keys, const std::u16string& wanted)
@@ -177,17 +197,30 @@ private:
         return std::any_of(keys.begin(), keys.end(), [index](const KeyInfo& key) { return key.index == index; });
     }
 
-    // The lowest number free of present and parked ports; failing that, one
-    // that only a parked port holds, which then gives it up.
+    // A number whose device is active is taken, whatever the keys say: while
+    // the device runs, a virtual port may hold it, and a parked port that
+    // went while it ran stays active.
+    static bool IsActive(DWORD index) { return ActiveDevice(u"COM", index) != nullptr; }
+
+    // Active from a key outside Drivers\BuiltIn, such as a virtual port's.
+    static bool HeldByAnotherDriver(DWORD index)
+    {
+        const std::shared_ptr<Device> device = ActiveDevice(u"COM", index);
+        return device != nullptr && !IsBuiltInDevice(*device);
+    }
+
+    // The lowest number free of present and parked ports and of active
+    // devices; failing that, one that only a parked port holds, which then
+    // gives it up.
     std::optional<DWORD> FreeIndex()
     {
         for (DWORD index : kIndexOrder) {
-            if (!Uses(builtIn_, index) && !Uses(detached_, index)) {
+            if (!Uses(builtIn_, index) && !Uses(detached_, index) && !IsActive(index)) {
                 return index;
             }
         }
         for (DWORD index : kIndexOrder) {
-            if (!Uses(builtIn_, index)) {
+            if (!Uses(builtIn_, index) && !IsActive(index)) {
                 for (const KeyInfo& parked : std::vector<KeyInfo>(detached_)) {
                     if (parked.index == index) {
                         RegDeleteKeyW(HKEY_LOCAL_MACHINE, Child(kDetached, parked.name).c_str());
@@ -208,7 +241,7 @@ private:
         MoveKey(Child(kDetached, moved.name), Child(kBuiltIn, name));
         std::optional<DWORD> index = moved.index;
         Key key(Child(kBuiltIn, name), Key::Open::OrCreate);
-        if (!index || Uses(builtIn_, *index)) {
+        if (!index || Uses(builtIn_, *index) || HeldByAnotherDriver(*index)) {
             index = FreeIndex();
             if (index) {
                 key.SetNumber(u"Index", *index);
@@ -245,6 +278,35 @@ private:
     std::vector<KeyInfo> detached_;
 };
 
+void ActivateBuiltInDriver(const std::u16string& name, std::vector<std::string>& problems)
+{
+    const std::u16string path = Child(kBuiltIn, name);
+    {
+        Key key(path, Key::Open::Existing);
+        // A key that only names a host tty is served by the built-in serial driver.
+        if (!key || (!key.Has(u"Dll") && !key.Has(u"HostDevice"))) {
+            return;
+        }
+        SetTextIfMissing(key, u"Dll", kSerialModule);
+    }
+    if (ActivateDeviceEx(path.c_str(), nullptr, 0, nullptr) == nullptr) {
+        problems.push_back("cannot activate " + ToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")");
+    }
+}
+
+// A key brought back from Drivers\Detached whose device never stopped: a
+// built-in device still holds its name.
+bool StillActive(const std::u16string& name)
+{
+    const Key key(Child(kBuiltIn, name), Key::Open::Existing);
+    const std::optional<DWORD> index = key.Number(u"Index");
+    if (!index) {
+        return false;
+    }
+    const std::shared_ptr<Device> device = ActiveDevice(key.Text(u"Prefix").value_or(u"COM"), *index);
+    return device != nullptr && IsBuiltInDevice(*device);
+}
+
 }  // namespace
 
 void SyncBuiltInSerialPorts(const std::vector<HostPort>& present, std::vector<std::string>& problems)
@@ -259,17 +321,18 @@ void SyncBuiltInSerialPorts(const std::vector<HostPort>& present, std::vector<st
 void ActivateBuiltInDrivers(std::vector<std::string>& problems)
 {
     for (const std::u16string& name : SubkeyNames(kBuiltIn)) {
-        const std::u16string path = Child(kBuiltIn, name);
-        {
-            Key key(path, Key::Open::Existing);
-            // A key that only names a host tty is served by the built-in serial driver.
-            if (!key || (!key.Has(u"Dll") && !key.Has(u"HostDevice"))) {
-                continue;
-            }
-            SetTextIfMissing(key, u"Dll", kSerialModule);
-        }
-        if (ActivateDeviceEx(path.c_str(), nullptr, 0, nullptr) == nullptr) {
-            problems.push_back("cannot activate " + ToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")");
+        ActivateBuiltInDriver(name, problems);
+    }
+}
+
+void ResyncBuiltInSerialPorts(const std::vector<HostPort>& present, std::vector<std::string>& problems)
+{
+    const std::vector<std::u16string> before = SubkeyNames(kBuiltIn);
+    SyncBuiltInSerialPorts(present, problems);
+    for (const std::u16string& name : SubkeyNames(kBuiltIn)) {
+        const bool known = std::any_of(before.begin(), before.end(), [&](const auto& old) { return SameName(old, name); });
+        if (!known && !StillActive(name)) {
+            ActivateBuiltInDriver(name, problems);
         }
     }
 }

@@ -24,4 +24,12 @@ void SyncBuiltInSerialPorts(const std::vector<HostPort>& present, std::vector<st
 // Activates every key below Drivers\BuiltIn that names a driver module.
 void ActivateBuiltInDrivers(std::vector<std::string>& problems);
 
+// The same sync while the device runs, after a host device came or went: no
+// present device gets a number whose device is active (a virtual port, say),
+// and the keys that are new below Drivers\BuiltIn are activated. A device
+// whose host device went is not deactivated: its key is parked, but it stays
+// active, so a program that reopens it finds the host device again when it
+// comes back (its key then returns with the same number).
+void ResyncBuiltInSerialPorts(const std::vector<HostPort>& present, std::vector<std::string>& problems);
+
 }  // namespace platform::devices

@@ -35,6 +35,8 @@ public:
     void FileClosed(DWORD access);
 
     const std::u16string& name() const { return name_; }
+    // The driver key it was activated from, without a leading backslash.
+    const std::u16string& registryPath() const { return registryPath_; }
     const STREAM_DRIVER_ENTRIES& entries() const { return entries_; }
     const DEVICE_HOST& host() const { return host_; }
 

@@ -34,6 +34,17 @@ std::filesystem::path DefaultDeviceRoot()
     return data / "tavrel";
 }
 
+// A made-up host for trying serial devices that come and go: its dev/ and
+// sys/ are read instead of /dev and /sys.
+void ReadHostRoot(DeviceSettings& settings)
+{
+    const std::filesystem::path host = Variable("TAVREL_HOST_ROOT");
+    if (!host.empty()) {
+        settings.hostDevRoot = host / "dev";
+        settings.hostSysRoot = host / "sys";
+    }
+}
+
 }  // namespace
 
 DeviceSettings DeviceSettingsFromEnvironment()
@@ -47,6 +58,7 @@ DeviceSettings DeviceSettingsFromEnvironment()
     if (settings.portFolder.empty()) {
         settings.portFolder = settings.deviceRoot / "ports";
     }
+    ReadHostRoot(settings);
     return settings;
 }
 

@@ -61,6 +61,15 @@ std::unique_ptr<platform::qt::QtSession> OpenQt(const platform::DisplayChoice& c
     return session;
 }
 
+// The program's device follows the host's serial devices while it runs, so
+// its list of ports does too.
+platform::DeviceSettings ProgramDeviceSettings()
+{
+    platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
+    settings.followHostSerialPorts = true;
+    return settings;
+}
+
 }  // namespace
 
 int main()
@@ -75,7 +84,7 @@ int main()
         if (qt == nullptr && display.kind == platform::DisplayKind::Qt) {
             return EXIT_FAILURE;
         }
-        Report(platform::BootDevice(platform::DeviceSettingsFromEnvironment()).problems);
+        Report(platform::BootDevice(ProgramDeviceSettings()).problems);
         if (const auto signal = watch.BootEnded()) {
             exitCode = platform::ExitCodeOfSignal(*signal);
         } else {

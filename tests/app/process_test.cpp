@@ -3,7 +3,8 @@
 // saves its settings however it is told to end, even while the device still
 // boots; an input that is one of the device's own ports is refused; the input
 // is free for others once the program has ended; with Reconnect on, a
-// receiver unplugged at the start is waited for.
+// receiver unplugged at the start is waited for; a receiver plugged in while
+// it runs gets its port.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include "program_harness.h"
 #include "relay/relay_run.h"
 #include "support/another_user.h"
+#include "support/fake_host_tree.h"
 #include "support/test_device.h"
 #include "support/user_driver.h"
 #include "testkit/proc_stats.h"
@@ -70,13 +72,8 @@ private:
 // nothing when the process has no such thread.
 std::optional<std::uint64_t> WakeUpsOfThread(pid_t process, const std::string& name)
 {
-    const pid_t processes[] = {process};
-    for (const ThreadSample& thread : SampleThreads(processes)) {
-        if (thread.name == name) {
-            return thread.switches;
-        }
-    }
-    return std::nullopt;
+    const std::optional<ThreadSample> thread = ThreadNamed(process, name);
+    return thread ? std::optional(thread->switches) : std::nullopt;
 }
 
 TEST(SingleInstance, ASecondCopyEndsWithZeroAndBringsTheHiddenFirstBack)
@@ -297,6 +294,32 @@ TEST_F(DeviceRunTest, TheSignalWatchDoesNotWakeUntilASignalComes)
     ASSERT_TRUE(before.has_value()) << "no thread named signal-watch";
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(WakeUpsOfThread(program.pid(), "signal-watch"), before);
+
+    program.Signal(SIGINT);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+}
+
+// The program's device follows the host's serial devices, here those of a
+// made-up host named by TAVREL_HOST_ROOT: its watch sleeps until a receiver
+// is plugged in, which then gets its port in the device's registry.
+TEST_F(DeviceRunTest, AReceiverPluggedInWhileTheProgramRunsGetsItsPort)
+{
+    Install();
+    FakeHostTree host;
+    ChildProcess program =
+        Run(TAVREL_PROGRAM_PATH, "program", {}, nullptr, {{"TAVREL_HOST_ROOT", host.root().string()}});
+    ASSERT_TRUE(WaitForMainWindow()) << program.Errors();
+    const std::optional<std::uint64_t> before = WakeUpsOfThread(program.pid(), "serial-watch");
+    ASSERT_TRUE(before.has_value()) << "no thread named serial-watch";
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(WakeUpsOfThread(program.pid(), "serial-watch"), before);
+
+    host.PlugIn({"ttyACM0", "u-blox GNSS receiver", "usb-u-blox_AG_GNSS_receiver-if00"});
+    EXPECT_TRUE(WaitForCondition([&] {
+        const std::string machine = ReadWholeFile(SystemHive());
+        return machine.find("\\Drivers\\BuiltIn\\ttyACM0]") != std::string::npos &&
+               machine.find("\"FriendlyName\"=\"u-blox GNSS receiver\"") != std::string::npos;
+    })) << ReadWholeFile(SystemHive());
 
     program.Signal(SIGINT);
     EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();

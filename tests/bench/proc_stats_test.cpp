@@ -1,6 +1,7 @@
 // Figures read from /proc: parsed from sample texts where the layout is
 // tricky, and read from this very process where the kernel can show them.
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -45,6 +46,32 @@ double ProcessCpuClock()
     timespec now{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// A syscall file's line: the call's number, then its arguments, stack and program counter.
+std::string SyscallLine(long call, const std::string& arguments)
+{
+    return std::to_string(call) + " 0x7ffd10 0x2 " + arguments + " 0x0 0x0 0x0 0x7ffd00 0x7f00aa\n";
+}
+
+TEST(ProcStats, APollSleepIsReadFromTheCallAndItsTimeout)
+{
+    const std::string sleeping = "77 (serial (watch)) S 1 2 3";
+#ifdef SYS_poll
+    // poll's time-out is an int: -1 may come sign-extended or not.
+    EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_poll, "0xffffffffffffffff")), PollSleep::Untimed);
+    EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_poll, "0xffffffff")), PollSleep::Untimed);
+    EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_poll, "0xc8")), PollSleep::Timed);
+    EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_poll, "0x0")), PollSleep::Timed);
+#endif
+    // ppoll: a null timespec waits for ever.
+    EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_ppoll, "0x0")), PollSleep::Untimed);
+    EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_ppoll, "0x7ffd40")), PollSleep::Timed);
+    // Running, in another call (read), or not asleep.
+    EXPECT_EQ(PollSleepFromTexts("77 (w) R 1 2 3", "running\n"), PollSleep::None);
+    EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_read, "0x1000")), PollSleep::None);
+    EXPECT_EQ(PollSleepFromTexts("77 (w) R 1 2 3", SyscallLine(SYS_ppoll, "0x0")), PollSleep::None);
+    EXPECT_EQ(PollSleepFromTexts("", ""), PollSleep::None);
 }
 
 TEST(ProcStats, ThisProcessShowsItsCpuTimeAsItsOwnClockDoesAndItsMemory)

@@ -25,7 +25,12 @@ void TestDevice::Boot()
     platform::DeviceSettings settings;
     settings.deviceRoot = root();
     settings.portFolder = portFolder();
-    settings.syncHostSerialPorts = false;
+    settings.syncHostSerialPorts = followedHost_.has_value();
+    settings.followHostSerialPorts = followedHost_.has_value();
+    if (followedHost_) {
+        settings.hostDevRoot = followedHost_->first;
+        settings.hostSysRoot = followedHost_->second;
+    }
     const platform::BootResult result = platform::BootDevice(settings);
     if (!result.ok) {
         throw std::runtime_error("the test device did not boot");
@@ -36,6 +41,12 @@ void TestDevice::Reboot()
 {
     platform::ShutdownDevice();
     Boot();
+}
+
+void TestDevice::FollowHost(const std::filesystem::path& devRoot, const std::filesystem::path& sysRoot)
+{
+    followedHost_.emplace(devRoot, sysRoot);
+    Reboot();
 }
 
 std::filesystem::path TestDevice::PortLink(int number) const

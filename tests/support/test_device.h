@@ -4,7 +4,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/types.h"
 #include "testkit/temp_folder.h"
@@ -34,11 +36,16 @@ public:
     // serial driver, as the boot would; the activation handle, or null.
     HANDLE ActivateBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice);
     void Reboot();
+    // Boots again, from now on keeping the built-in ports in step with a
+    // made-up host's serial devices (its dev and sys folders) at boot and
+    // while the device runs, as the program's device does with the host's.
+    void FollowHost(const std::filesystem::path& devRoot, const std::filesystem::path& sysRoot);
 
 private:
     void Boot();
 
     TempFolder root_;
+    std::optional<std::pair<std::filesystem::path, std::filesystem::path>> followedHost_;   // dev, sys
 };
 
 }  // namespace tavrel::testing

@@ -13,6 +13,7 @@ struct DeviceSettings {
     std::filesystem::path deviceRoot;   // registry/ and fs/ live here
     std::filesystem::path portFolder;   // where drivers publish links to their endpoints
     bool syncHostSerialPorts = true;    // keep Drivers\BuiltIn in step with the host's serial devices
+    bool followHostSerialPorts = false; // and keep it so while the device runs (needs syncHostSerialPorts)
     std::filesystem::path hostDevRoot = "/dev";
     std::filesystem::path hostSysRoot = "/sys";
 };
@@ -25,7 +26,10 @@ struct BootResult {
 // Mounts the registry hives, brings Drivers\BuiltIn in step with the host's
 // serial devices, and activates every driver key below Drivers\BuiltIn. A
 // registry file that cannot be read is reported and left untouched; the
-// device still comes up.
+// device still comes up. When it follows the host's serial devices, a device
+// plugged in or removed later brings the keys in step again (new keys are
+// activated; a device whose host device went stays active) and this
+// process's top-level windows get WM_DEVICECHANGE with DBT_DEVNODES_CHANGED.
 BootResult BootDevice(const DeviceSettings& settings);
 
 // Deactivates every active device, newest first, and unmounts the registry.
@@ -41,8 +45,10 @@ std::filesystem::path HostPathOf(std::u16string_view devicePath);
 namespace platform {
 
 // The device settings from the process environment: TAVREL_DEVICE_ROOT (by
-// default $XDG_DATA_HOME/tavrel, or ~/.local/share/tavrel) and TAVREL_PORT_DIR
-// (by default ports/ under the device root).
+// default $XDG_DATA_HOME/tavrel, or ~/.local/share/tavrel), TAVREL_PORT_DIR
+// (by default ports/ under the device root) and TAVREL_HOST_ROOT (by default
+// none: the host's serial devices are read from /dev and /sys, else from its
+// dev/ and sys/).
 DeviceSettings DeviceSettingsFromEnvironment();
 
 }  // namespace platform

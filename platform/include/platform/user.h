@@ -76,6 +76,10 @@ inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_LBUTTONUP = 0x0202;
 inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+// The device's devices changed; with DBT_DEVNODES_CHANGED (and no details) a
+// device was added or removed, and windows look again at what they list.
+inline constexpr UINT WM_DEVICECHANGE = 0x0219;
+inline constexpr WPARAM DBT_DEVNODES_CHANGED = 0x0007;
 inline constexpr UINT WM_USER = 0x0400;
 inline constexpr UINT WM_APP = 0x8000;
 

@@ -3,14 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "devices/builtin_serial_ports.h"
+#include "devices/device_manager.h"
+#include "platform/devices.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "support/scripted_serial_device.h"
 #include "support/test_device.h"
 
 namespace {
 
+using platform::devices::FindActiveDevice;
 using platform::devices::HostPort;
+using platform::devices::ResyncBuiltInSerialPorts;
 using platform::devices::SyncBuiltInSerialPorts;
+using tavrel::testing::ScriptedSerialDevices;
 using tavrel::testing::TempFolder;
 using tavrel::testing::TestDevice;
 
@@ -81,7 +87,25 @@ protected:
         EXPECT_TRUE(problems.empty());
     }
 
+    // The sync while the device runs, which activates the keys it adds.
+    void Resync(const std::vector<HostPort>& present)
+    {
+        std::vector<std::string> problems;
+        ResyncBuiltInSerialPorts(present, problems);
+        EXPECT_TRUE(problems.empty()) << problems.front();
+    }
+
+    // COM<number>: held by a device whose key lies outside Drivers\BuiltIn,
+    // as a virtual port that relays holds its number.
+    void HoldAsVirtualPort(DWORD number)
+    {
+        const std::u16string key = u"Drivers\\Virtual" + platform::ToUtf16(std::to_string(number));
+        ScriptedSerialDevices::WriteDriverKey(key, number);
+        EXPECT_NE(ActivateDeviceEx(key.c_str(), nullptr, 0, nullptr), nullptr);
+    }
+
     TempFolder host_;
+    ScriptedSerialDevices scripted_;   // outlives the device, which ends its ports
     TestDevice device_;
 };
 
@@ -147,6 +171,49 @@ TEST_F(BuiltInSerialPortsTest, NumbersRunOneToNineThenZeroAndThenOut)
     EXPECT_EQ(Subkeys(u"Drivers\\BuiltIn").size(), 10u);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("no free COM number"), std::string::npos);
+}
+
+TEST_F(BuiltInSerialPortsTest, WhileTheDeviceRunsANewPortTakesNoNumberInUseAndAGoneOneStaysActive)
+{
+    HoldAsVirtualPort(1);
+    const HostPort uart = Plug("ttyS0", "ttyS0", "Serial port ttyS0");
+    Resync({uart});
+    EXPECT_EQ(Number(u"Drivers\\BuiltIn\\ttyS0", u"Index"), 2u);   // 1 relays as a virtual port
+    const auto uartDevice = FindActiveDevice(u"COM2:");
+    ASSERT_NE(uartDevice, nullptr);
+
+    // Gone: its key is parked, but a program that reopens COM2 finds it again when it comes back.
+    Unplug(uart);
+    Resync({});
+    EXPECT_EQ(Subkeys(u"Drivers\\Detached"), std::vector<std::u16string>{u"ttyS0"});
+    EXPECT_EQ(FindActiveDevice(u"COM2:"), uartDevice);
+
+    const HostPort adapter = Plug("usb-FTDI-if00-port0", "ttyUSB0", "FT232R USB UART");
+    Resync({adapter});
+    EXPECT_EQ(Number(u"Drivers\\BuiltIn\\ttyUSB0", u"Index"), 3u);
+    EXPECT_NE(FindActiveDevice(u"COM3:"), nullptr);
+
+    // Back: the same number and the same device, not activated a second time.
+    Plug("ttyS0", "ttyS0", "Serial port ttyS0");
+    Resync({adapter, uart});
+    EXPECT_EQ(Number(u"Drivers\\BuiltIn\\ttyS0", u"Index"), 2u);
+    EXPECT_EQ(FindActiveDevice(u"COM2:"), uartDevice);
+    EXPECT_TRUE(Subkeys(u"Drivers\\Detached").empty());
+}
+
+TEST_F(BuiltInSerialPortsTest, APortParkedBeforeTheStartGetsAnotherNumberWhenAVirtualPortHoldsItsOwn)
+{
+    const HostPort gps = Plug("usb-u-blox_GPS-if00", "ttyACM0", "u-blox GNSS receiver");
+    Sync({gps});
+    Unplug(gps);
+    Sync({});   // parked at boot: not active
+    ASSERT_EQ(Number(u"Drivers\\Detached\\ttyACM0", u"Index"), 1u);
+
+    HoldAsVirtualPort(1);
+    Plug("usb-u-blox_GPS-if00", "ttyACM0", "u-blox GNSS receiver");
+    Resync({gps});
+    EXPECT_EQ(Number(u"Drivers\\BuiltIn\\ttyACM0", u"Index"), 2u);
+    EXPECT_NE(FindActiveDevice(u"COM2:"), nullptr);
 }
 
 }  // namespace

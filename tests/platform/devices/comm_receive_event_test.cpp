@@ -7,8 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "platform/kernel.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
+#include "testkit/proc_stats.h"
 #include "testkit/pty_pair.h"
 
 namespace {
@@ -58,7 +57,7 @@ public:
     bool WaitUntilAsleep() const
     {
         for (int look = 0; look < 10000; ++look) {
-            if (thread_id_ != 0 && SleepsInPoll()) {
+            if (thread_id_ != 0 && PollSleepOf(::getpid(), thread_id_) != PollSleep::None) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -74,19 +73,6 @@ public:
     }
 
 private:
-    bool SleepsInPoll() const
-    {
-        const std::string task = "/proc/self/task/" + std::to_string(thread_id_.load());
-        std::ifstream stat(task + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto state = line.rfind(") ");
-        long call = -1;
-        std::ifstream(task + "/syscall") >> call;
-        return state != std::string::npos && line.compare(state + 2, 1, "S") == 0 &&
-               (call == SYS_poll || call == SYS_ppoll);
-    }
-
     std::atomic<pid_t> thread_id_{0};
     DWORD result_ = WAIT_FAILED;
     bool woken_ = false;
