@@ -130,4 +130,15 @@ std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes)
     return samples;
 }
 
+bool SleepsInCall(pid_t thread, std::initializer_list<long> calls)
+{
+    const std::string task = "/proc/self/task/" + std::to_string(thread);
+    const std::string stat = ReadProcText(task + "/stat");
+    const auto nameEnd = stat.rfind(") ");
+    long call = -1;
+    std::istringstream(ReadProcText(task + "/syscall")) >> call;
+    return nameEnd != std::string::npos && stat.compare(nameEnd + 2, 1, "S") == 0 &&
+           std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
 }  // namespace tavrel::testing

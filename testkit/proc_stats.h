@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,5 +43,9 @@ struct ThreadSample {
 
 // Every thread of every process, in the order the kernel lists them.
 std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes);
+
+// Whether the thread `thread` of this process sleeps (state S) inside one of
+// the system calls `calls` (SYS_poll, SYS_read, ...), as the host reports it.
+bool SleepsInCall(pid_t thread, std::initializer_list<long> calls);
 
 }  // namespace tavrel::testing

@@ -11,10 +11,18 @@ namespace platform {
 
 struct DeviceSettings {
     std::filesystem::path deviceRoot;   // registry/ and fs/ live here
-    std::filesystem::path portFolder;   // where drivers publish links to their endpoints
+    // Where drivers publish links to their endpoints. Empty: the person's own
+    // folder in the machine's system port folder when that is sound, else
+    // ports/ under the device root.
+    std::filesystem::path portFolder;
     bool syncHostSerialPorts = true;    // keep Drivers\BuiltIn in step with the host's serial devices
     std::filesystem::path hostDevRoot = "/dev";
     std::filesystem::path hostSysRoot = "/sys";
+    // The host group that drivers give their endpoints to, where the process
+    // may (a member of it, or root); empty: endpoints keep their modes.
+    std::string portGroup = "dialout";
+    // The machine's folder for the ports of all its users (root's, sticky).
+    std::filesystem::path systemPortFolder = "/run/tavrel";
 };
 
 struct BootResult {
@@ -41,8 +49,9 @@ std::filesystem::path HostPathOf(std::u16string_view devicePath);
 namespace platform {
 
 // The device settings from the process environment: TAVREL_DEVICE_ROOT (by
-// default $XDG_DATA_HOME/tavrel, or ~/.local/share/tavrel) and TAVREL_PORT_DIR
-// (by default ports/ under the device root).
+// default $XDG_DATA_HOME/tavrel, or ~/.local/share/tavrel), TAVREL_PORT_DIR
+// (unset: empty, the boot chooses) and TAVREL_PORT_GROUP (unset: dialout;
+// set and empty: none).
 DeviceSettings DeviceSettingsFromEnvironment();
 
 }  // namespace platform

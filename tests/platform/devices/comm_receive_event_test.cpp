@@ -20,6 +20,7 @@
 #include "platform/kernel.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
+#include "testkit/proc_stats.h"
 #include "testkit/pty_pair.h"
 
 namespace {
@@ -74,18 +75,7 @@ public:
     }
 
 private:
-    bool SleepsInPoll() const
-    {
-        const std::string task = "/proc/self/task/" + std::to_string(thread_id_.load());
-        std::ifstream stat(task + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto state = line.rfind(") ");
-        long call = -1;
-        std::ifstream(task + "/syscall") >> call;
-        return state != std::string::npos && line.compare(state + 2, 1, "S") == 0 &&
-               (call == SYS_poll || call == SYS_ppoll);
-    }
+    bool SleepsInPoll() const { return SleepsInCall(thread_id_.load(), {SYS_poll, SYS_ppoll}); }
 
     std::atomic<pid_t> thread_id_{0};
     DWORD result_ = WAIT_FAILED;
