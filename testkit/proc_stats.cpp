@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 namespace tavrel::testing {
@@ -130,6 +132,8 @@ std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes)
     return samples;
 }
 
+namespace {
+
 bool SleepsInCall(pid_t thread, std::initializer_list<long> calls)
 {
     const std::string task = "/proc/self/task/" + std::to_string(thread);
@@ -139,6 +143,19 @@ bool SleepsInCall(pid_t thread, std::initializer_list<long> calls)
     std::istringstream(ReadProcText(task + "/syscall")) >> call;
     return nameEnd != std::string::npos && stat.compare(nameEnd + 2, 1, "S") == 0 &&
            std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+}  // namespace
+
+bool WaitUntilSleepsIn(const std::atomic<pid_t>& thread, std::initializer_list<long> calls)
+{
+    for (int look = 0; look < 10000; ++look) {
+        if (thread != 0 && SleepsInCall(thread, calls)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 }  // namespace tavrel::testing

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -44,8 +45,11 @@ struct ThreadSample {
 // Every thread of every process, in the order the kernel lists them.
 std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes);
 
-// Whether the thread `thread` of this process sleeps (state S) inside one of
-// the system calls `calls` (SYS_poll, SYS_read, ...), as the host reports it.
-bool SleepsInCall(pid_t thread, std::initializer_list<long> calls);
+// Waits until the thread `thread` of this process (0 while it is not known
+// yet) sleeps (state S) inside one of the system calls `calls` (SYS_poll,
+// SYS_read, ...), as the host reports it, looking every millisecond; false
+// after 10 s of never finding it there (a thread that spins, or whose call
+// returned at once, never is).
+bool WaitUntilSleepsIn(const std::atomic<pid_t>& thread, std::initializer_list<long> calls);
 
 }  // namespace tavrel::testing

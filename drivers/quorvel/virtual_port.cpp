@@ -149,15 +149,15 @@ void VirtualPort::DiscardWhatWaitsLocked()
 // consumer left (gpsd and gpsbabel leave VMIN 0, with which the next `cat`
 // would return at once with nothing).
 //
-// What is guaranteed: a program that opens the port after the watcher has
-// handled the close finds a fresh port; and the reset happens only when, the
-// moment before, nobody has the port open, so it does not undo what a
-// program that opened the port changes after that. Not guaranteed: a program
-// that opens the port while the watcher is still on its way (between the
-// close and the look, the time a thread takes to wake) finds the previous
-// program's settings; and one that opens the port and changes its settings
-// in the instant between the look and the reset loses that change to a fresh
-// port's settings.
+// What this guarantees: a program that opens the port once the watcher has
+// seen the close finds a fresh port; and the reset is made only when, a
+// moment before, nobody had the port open, so a program that has the port
+// open keeps the settings it made. What it cannot (the kernel offers no lock
+// between a program's open and this look): a program that opens the port
+// before the watcher has woken (usually well under a millisecond after the
+// close) finds what the previous one left; and one that opens the port and
+// changes its settings within the few microseconds between the look and the
+// reset has that change replaced by a fresh port's settings.
 bool VirtualPort::OnLineActivity()
 {
     const bool inputMayRemain = DiscardConsumerInput();

@@ -374,16 +374,7 @@ public:
 
     // True once the read sleeps, waiting for data; false after 10 s of never
     // finding it there (a read that returned at once never is).
-    bool WaitUntilWaiting() const
-    {
-        for (int look = 0; look < 10000 && result_ == kPending; ++look) {
-            if (thread_id_ != 0 && SleepsInCall(thread_id_, {SYS_read})) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
+    bool WaitUntilWaiting() const { return WaitUntilSleepsIn(thread_id_, {SYS_read}); }
     // The read's result and what it read, once it returned.
     ssize_t Result()
     {
@@ -393,9 +384,8 @@ public:
     const std::vector<unsigned char>& got() const { return got_; }
 
 private:
-    static constexpr ssize_t kPending = -2;
     std::atomic<pid_t> thread_id_{0};
-    std::atomic<ssize_t> result_{kPending};
+    std::atomic<ssize_t> result_{-1};
     std::vector<unsigned char> got_;
     std::thread thread_;
 };
