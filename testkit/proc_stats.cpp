@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tavrel::testing {
@@ -156,14 +157,24 @@ std::optional<ThreadSample> ThreadNamed(pid_t process, std::string_view name)
     return std::nullopt;
 }
 
-PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall)
+namespace {
+
+// Whether a thread's stat line says it sleeps (state S, after the name in parentheses).
+bool Sleeping(std::string_view stat)
 {
     const auto nameEnd = stat.rfind(") ");
+    return nameEnd != std::string_view::npos && stat.substr(nameEnd + 2, 1) == "S";
+}
+
+}  // namespace
+
+PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall)
+{
     const auto call = ParseNumber(Field(syscall, 0));
     // poll(fds, count, milliseconds): any negative time-out waits for ever;
     // ppoll(fds, count, timespec*, mask): a null time-out does.
     const auto timeout = ParseHex(Field(syscall, 3));
-    if (nameEnd == std::string_view::npos || stat.substr(nameEnd + 2, 1) != "S" || !call || !timeout) {
+    if (!Sleeping(stat) || !call || !timeout) {
         return PollSleep::None;
     }
 #ifdef SYS_poll   // not on every architecture: aarch64 has ppoll only
@@ -181,6 +192,29 @@ PollSleep PollSleepOf(pid_t process, pid_t thread)
 {
     const std::string task = ProcessFolder(process) + "/task/" + std::to_string(thread);
     return PollSleepFromTexts(ReadProcText(task + "/stat"), ReadProcText(task + "/syscall"));
+}
+
+namespace {
+
+bool SleepsInCall(pid_t thread, std::initializer_list<long> calls)
+{
+    const std::string task = "/proc/self/task/" + std::to_string(thread);
+    const auto call = ParseNumber(Field(ReadProcText(task + "/syscall"), 0));
+    return Sleeping(ReadProcText(task + "/stat")) && call &&
+           std::find(calls.begin(), calls.end(), static_cast<long>(*call)) != calls.end();
+}
+
+}  // namespace
+
+bool WaitUntilSleepsIn(const std::atomic<pid_t>& thread, std::initializer_list<long> calls)
+{
+    for (int look = 0; look < 10000; ++look) {
+        if (thread != 0 && SleepsInCall(thread, calls)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 }  // namespace tavrel::testing

@@ -6,7 +6,9 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -54,5 +56,12 @@ enum class PollSleep { None, Timed, Untimed };
 // number and arguments in hex, or "running").
 PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall);
 PollSleep PollSleepOf(pid_t process, pid_t thread);
+
+// Waits until the thread `thread` of this process (0 while it is not known
+// yet) sleeps (state S) inside one of the system calls `calls` (SYS_poll,
+// SYS_read, ...), as the host reports it, looking every millisecond; false
+// after 10 s of never finding it there (a thread that spins, or whose call
+// returned at once, never is).
+bool WaitUntilSleepsIn(const std::atomic<pid_t>& thread, std::initializer_list<long> calls);
 
 }  // namespace tavrel::testing

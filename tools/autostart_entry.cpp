@@ -90,8 +90,11 @@ std::filesystem::path AutostartEntryFile()
 std::string AutostartEntryText(const std::filesystem::path& launcher, const std::filesystem::path& deviceRoot,
                                const std::filesystem::path& portFolder)
 {
-    std::string exec = "env " + ExecArgument("TAVREL_DEVICE_ROOT=" + deviceRoot.string()) + " " +
-                       ExecArgument("TAVREL_PORT_DIR=" + portFolder.string()) + " " + ExecArgument(launcher.string());
+    std::string exec = "env " + ExecArgument("TAVREL_DEVICE_ROOT=" + deviceRoot.string()) + " ";
+    if (!portFolder.empty()) {
+        exec += ExecArgument("TAVREL_PORT_DIR=" + portFolder.string()) + " ";
+    }
+    exec += ExecArgument(launcher.string());
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Version=1.0\n"

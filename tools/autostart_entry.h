@@ -1,7 +1,8 @@
 // The login session's autostart entry for Tavrel: the XDG desktop entry
 // $XDG_CONFIG_HOME/autostart/tavrel.desktop (by default under ~/.config)
 // that runs the start-up launcher for one device when a person logs in.
-// The entry names the device root and the port folder in the launcher's
+// The entry names the device root and the port folder (when one was chosen;
+// otherwise the program chooses it at each start) in the launcher's
 // environment and records the device root on a line of its own, so that
 // taking the entry away touches only the one made for that device.
 #pragma once
@@ -14,7 +15,7 @@ namespace tavrel::tools {
 
 std::filesystem::path AutostartEntryFile();
 
-// The entry's text; paths must be absolute.
+// The entry's text; paths must be absolute, and an empty port folder is left out.
 std::string AutostartEntryText(const std::filesystem::path& launcher, const std::filesystem::path& deviceRoot,
                                const std::filesystem::path& portFolder);
 // The device root that an entry's text records; empty when it records none.

@@ -28,7 +28,9 @@ platform::DeviceSettings AbsoluteDeviceSettings()
 {
     platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
     settings.deviceRoot = Absolute(settings.deviceRoot);
-    settings.portFolder = Absolute(settings.portFolder);
+    if (!settings.portFolder.empty()) {
+        settings.portFolder = Absolute(settings.portFolder);
+    }
     return settings;
 }
 

@@ -17,11 +17,19 @@
 // that follows the Autostart option, and the virtual port and built-in port
 // keys; so a later install brings Tavrel back as it was.
 //
+// --system (as root) makes the machine's folder for every user's ports,
+// /run/tavrel, now and at every boot; --uninstall --system takes it away (see
+// system_folder.h). TAVREL_SYSTEM_ROOT names a folder that stands for / (for
+// tests).
+//
 //   tavrel-install [--module PATH]
 //   tavrel-install --uninstall
+//   tavrel-install [--uninstall] --system
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/boot.h"
 #include "platform/registry.h"
@@ -30,6 +38,7 @@
 #include "tools/device_setup.h"
 #include "tools/shortcut_text.h"
 #include "tools/small_file.h"
+#include "tools/system_folder.h"
 
 namespace {
 
@@ -185,15 +194,34 @@ int Uninstall(platform::DeviceSettings settings)
     return entryGone ? 0 : 1;
 }
 
+tavrel::tools::SystemRoot SystemRootFromEnvironment()
+{
+    tavrel::tools::SystemRoot system;
+    if (const char* root = std::getenv("TAVREL_SYSTEM_ROOT"); root != nullptr && *root != '\0') {
+        system.root = root;
+    }
+    return system;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const std::string option = argc > 1 ? argv[1] : "";
-    const bool uninstall = argc == 2 && option == "--uninstall";
-    const bool withModule = argc == 3 && option == "--module";
-    if (argc != 1 && !uninstall && !withModule) {
-        std::fputs("usage: tavrel-install [--module PATH]\n       tavrel-install --uninstall\n", stderr);
+    const std::vector<std::string> options(argv + 1, argv + argc);
+    using Options = std::vector<std::string>;
+    if (options == Options{"--system"}) {
+        return tavrel::tools::InstallSystemFolder(SystemRootFromEnvironment());
+    }
+    if (options == Options{"--uninstall", "--system"} || options == Options{"--system", "--uninstall"}) {
+        return tavrel::tools::UninstallSystemFolder(SystemRootFromEnvironment());
+    }
+    const bool uninstall = options == Options{"--uninstall"};
+    const bool withModule = options.size() == 2 && options[0] == "--module";
+    if (!options.empty() && !uninstall && !withModule) {
+        std::fputs("usage: tavrel-install [--module PATH]\n"
+                   "       tavrel-install --uninstall\n"
+                   "       tavrel-install [--uninstall] --system     (as root: the folder for every user's ports)\n",
+                   stderr);
         return 2;
     }
     // The autostart entry runs from another working folder: it names absolute paths.
@@ -201,5 +229,5 @@ int main(int argc, char** argv)
     if (uninstall) {
         return Uninstall(settings);
     }
-    return Install(settings, withModule ? std::filesystem::path(argv[2]) : std::filesystem::path(QUORVEL_MODULE_PATH));
+    return Install(settings, withModule ? std::filesystem::path(options[1]) : std::filesystem::path(QUORVEL_MODULE_PATH));
 }

@@ -84,7 +84,7 @@ BOOL Succeeded(const DriverHost& host, DWORD error)
 
 DRIVER_CONTEXT COM_Init(const WCHAR*, const DEVICE_HOST* host)
 {
-    if (host == nullptr || host->cbSize < sizeof(DEVICE_HOST)) {
+    if (!DriverHost::Usable(host)) {
         return 0;   // no host to report through
     }
     try {
@@ -108,14 +108,14 @@ BOOL COM_Deinit(DRIVER_CONTEXT device)
     return port != nullptr ? TRUE : FALSE;
 }
 
-DRIVER_CONTEXT COM_Open(DRIVER_CONTEXT device, DWORD, DWORD)
+DRIVER_CONTEXT COM_Open(DRIVER_CONTEXT device, DWORD access, DWORD)
 {
     VirtualPort* port = PortOf(device);
     if (port == nullptr) {
         return 0;
     }
     return Guarded(port->host(), DRIVER_CONTEXT{0},
-                   [port] { return reinterpret_cast<DRIVER_CONTEXT>(port->Open()); });
+                   [port, access] { return reinterpret_cast<DRIVER_CONTEXT>(port->Open(access)); });
 }
 
 BOOL COM_Close(DRIVER_CONTEXT open)

@@ -83,9 +83,15 @@ std::u16string WidenUtf8(std::string_view text)
     return out;
 }
 
+bool DriverHost::Usable(const DEVICE_HOST* host)
+{
+    return host != nullptr && DEVICE_HOST_HAS(*host, QueryValue);
+}
+
 DriverHost::DriverHost(const DEVICE_HOST& host)
     : deviceIndex_(host.deviceIndex),
       nodeFolder_(host.nodeFolder != nullptr ? host.nodeFolder : ""),
+      portGroup_(DEVICE_HOST_HAS(host, portGroup) && host.portGroup != nullptr ? host.portGroup : ""),
       portName_("COM" + std::to_string(host.deviceIndex)),
       setLastError_(host.SetLastError),
       debugOutput_(host.DebugOutput)

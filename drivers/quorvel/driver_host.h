@@ -1,7 +1,8 @@
 // What an instance keeps of the DEVICE_HOST that Init received: its port
-// number, the folder for its link, and the two calls through which it reports
-// (the caller's last error, the debug output). A copy, so the device manager's
-// structure need not outlive the call.
+// number, the folder for its link, the group to give its pseudo-terminal to,
+// and the two calls through which it reports (the caller's last error, the
+// debug output). A copy, so the device manager's structure need not outlive
+// the call.
 #pragma once
 
 #include <string>
@@ -13,10 +14,15 @@ namespace quorvel {
 
 class DriverHost {
 public:
+    // Whether `host` carries what an instance needs (an older, shorter host
+    // without the later fields will do).
+    static bool Usable(const DEVICE_HOST* host);
     explicit DriverHost(const DEVICE_HOST& host);
 
     DWORD deviceIndex() const { return deviceIndex_; }
     const std::string& nodeFolder() const { return nodeFolder_; }
+    // Empty: the pseudo-terminal keeps the modes it was made with.
+    const std::string& portGroup() const { return portGroup_; }
     // "COM5": the port's name, used for its link and in debug lines.
     const std::string& portName() const { return portName_; }
 
@@ -29,6 +35,7 @@ public:
 private:
     DWORD deviceIndex_;
     std::string nodeFolder_;
+    std::string portGroup_;
     std::string portName_;
     void (*setLastError_)(DWORD error);
     void (*debugOutput_)(const WCHAR* text);

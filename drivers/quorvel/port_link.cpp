@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -38,8 +39,7 @@ PortLink::PortLink(const std::filesystem::path& folder, const std::string& name,
     if (error) {
         ThrowErrno(error.value(), folder, "cannot create the folder for the port's link");
     }
-    Publish();
-    published_ = true;
+    NameHoldsOurLink();
 }
 
 PortLink::~PortLink()
@@ -47,28 +47,44 @@ PortLink::~PortLink()
     Remove();
 }
 
+bool PortLink::NameHoldsOurLink() const
+{
+    struct stat there {};
+    if (::lstat(path_.c_str(), &there) != 0) {
+        if (errno != ENOENT) {
+            ThrowErrno(errno, path_, "cannot examine what is in the way of the port's link");
+        }
+        return false;
+    }
+    if (!S_ISLNK(there.st_mode)) {
+        ThrowErrno(EEXIST, path_, "is in the way and is not a link");
+    }
+    // Only a link of ours is stale: another user's may serve a port of theirs.
+    if (there.st_uid != ::geteuid()) {
+        ThrowErrno(EEXIST, path_, "is another user's link");
+    }
+    return true;
+}
+
 void PortLink::Publish()
 {
+    if (published_) {
+        return;
+    }
     // A name that something else takes between our look and our link is
     // looked at again, a few times.
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (::symlink(target_.c_str(), path_.c_str()) == 0) {
+            published_ = true;
             return;
         }
         if (errno != EEXIST) {
             ThrowErrno(errno, path_, "cannot create the port's link");
         }
-        std::error_code error;
-        const std::filesystem::file_type type = std::filesystem::symlink_status(path_, error).type();
-        if (type == std::filesystem::file_type::symlink) {
+        if (NameHoldsOurLink()) {
             ReplaceStaleLink();
+            published_ = true;
             return;
-        }
-        if (error) {
-            ThrowErrno(error.value(), path_, "cannot examine what is in the way of the port's link");
-        }
-        if (type != std::filesystem::file_type::not_found) {
-            ThrowErrno(EEXIST, path_, "is in the way and is not a link");
         }
     }
     ThrowErrno(EEXIST, path_, "keeps changing; cannot create the port's link");

@@ -1,10 +1,12 @@
 #include "pseudo_terminal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
 
@@ -53,6 +55,27 @@ int SetRaw(int master)
     return ::tcsetattr(master, TCSANOW, &settings) == 0 ? 0 : errno;
 }
 
+// A port that nobody has used yet: raw (8 data bits, no parity, one stop
+// bit, no echo), reads that wait for a byte (VMIN 1, VTIME 0), EXTPROC; the
+// rest (the rate among it) as the kernel makes a pty.
+termios FreshSettings(termios settings)
+{
+    ::cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    settings.c_lflag |= EXTPROC;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    return settings;
+}
+
+bool SameSettings(const termios& left, const termios& right)
+{
+    return left.c_iflag == right.c_iflag && left.c_oflag == right.c_oflag && left.c_cflag == right.c_cflag &&
+           left.c_lflag == right.c_lflag &&
+           std::equal(std::begin(left.c_cc), std::end(left.c_cc), std::begin(right.c_cc)) &&
+           ::cfgetispeed(&left) == ::cfgetispeed(&right) && ::cfgetospeed(&left) == ::cfgetospeed(&right);
+}
+
 }  // namespace
 
 PseudoTerminal::PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
@@ -72,7 +95,12 @@ PseudoTerminal::PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_
     if (::ioctl(master_.get(), TIOCPKT, &packetMode) != 0) {
         ThrowErrno("cannot put the pseudo-terminal in packet mode");
     }
-    if (const int error = SetRaw(master_.get()); error != 0) {
+    termios made{};
+    if (::tcgetattr(master_.get(), &made) != 0) {
+        ThrowErrno("cannot read the pseudo-terminal's settings");
+    }
+    fresh_ = FreshSettings(made);
+    if (const int error = ResetToFresh(); error != 0) {
         throw std::system_error(error, std::generic_category(), "cannot put the pseudo-terminal in raw mode");
     }
     // Until its slave has been opened once, a master never reports a hangup,
@@ -101,6 +129,29 @@ PseudoTerminal::LineState PseudoTerminal::Look() const
 int PseudoTerminal::KeepRaw() const
 {
     return SetRaw(master_.get());
+}
+
+int PseudoTerminal::ResetToFresh() const
+{
+    termios now{};
+    if (::tcgetattr(master_.get(), &now) != 0) {
+        return errno;
+    }
+    // Each change shows on the master as news of a change; none when nothing changes.
+    if (SameSettings(now, fresh_)) {
+        return 0;
+    }
+    return ::tcsetattr(master_.get(), TCSANOW, &fresh_) == 0 ? 0 : errno;
+}
+
+int PseudoTerminal::ShareWithGroup(gid_t group) const
+{
+    // The slave's node lives in devpts, which no user can replace; its owner
+    // stays the user who made the pty.
+    if (::chown(slavePath_.c_str(), static_cast<uid_t>(-1), group) != 0) {
+        return errno;
+    }
+    return ::chmod(slavePath_.c_str(), 0660) == 0 ? 0 : errno;
 }
 
 PseudoTerminal::WriteResult PseudoTerminal::WriteSome(std::span<const unsigned char> bytes) const

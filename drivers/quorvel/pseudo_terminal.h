@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <sys/types.h>
+#include <termios.h>
 
 #include "platform/host/unique_fd.h"
 
@@ -35,8 +37,16 @@ public:
     bool NobodyHasSlaveOpen() const { return !Look().consumerPresent; }
 
     // Puts the slave back in raw mode when a consumer changed it (stty sane and
-    // the like stick for the next consumer). Returns 0 or errno.
+    // the like stick for the next consumer), leaving how its reads wait (VMIN,
+    // VTIME) to that consumer. Returns 0 or errno.
     int KeepRaw() const;
+    // Gives the slave the settings of a port nobody has used: raw, 8N1, VMIN
+    // 1, VTIME 0 (and EXTPROC). Returns 0 or errno.
+    int ResetToFresh() const;
+    // Lets the members of `group` open the slave for reading and writing
+    // (group `group`, mode 0660), as a serial device of group dialout does.
+    // Returns 0 or errno.
+    int ShareWithGroup(gid_t group) const;
 
     struct WriteResult {
         std::size_t written = 0;   // bytes the pty took, from the front
@@ -63,6 +73,7 @@ private:
 
     platform::host::UniqueFd master_;
     std::string slavePath_;
+    termios fresh_{};
 };
 
 }  // namespace quorvel

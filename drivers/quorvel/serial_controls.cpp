@@ -1,5 +1,9 @@
 #include "serial_controls.h"
 
+#include <cstring>
+#include <optional>
+#include <string>
+
 #include "platform/comm.h"
 #include "platform/serial_rules/comm_flags.h"
 #include "platform/streamdriver.h"
@@ -18,6 +22,26 @@ DWORD Purge(VirtualPort& port, DWORD flags)
         return ERROR_INVALID_PARAMETER;
     }
     port.Purge(flags);
+    return ERROR_SUCCESS;
+}
+
+// The link's path, terminated; an empty string when it does not fit.
+DWORD ReportNodePath(VirtualPort& port, const ControlBuffers& buffers)
+{
+    const std::optional<std::string> path = port.NodePath();
+    if (!path) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (buffers.out == nullptr || buffers.outSize <= path->size()) {
+        if (buffers.out != nullptr && buffers.outSize > 0) {
+            buffers.out[0] = 0;
+        }
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::memcpy(buffers.out, path->c_str(), path->size() + 1);
+    if (buffers.outActual != nullptr) {
+        *buffers.outActual = static_cast<DWORD>(path->size() + 1);
+    }
     return ERROR_SUCCESS;
 }
 
@@ -48,6 +72,8 @@ DWORD HandleSerialControl(VirtualPort& port, DWORD code, const ControlBuffers& b
         return AcceptInput<QueueSizes>(buffers, [](const QueueSizes&) { return ERROR_SUCCESS; });
     case IOCTL_SERIAL_PURGE:
         return AcceptInput<DWORD>(buffers, [&port](DWORD flags) { return Purge(port, flags); });
+    case IOCTL_SERIAL_GET_NODE_PATH:
+        return ReportNodePath(port, buffers);
     case IOCTL_SERIAL_WAIT_ON_MASK:
         // A virtual output port raises no comm events (it receives nothing
         // that the system reads), so a wait could never end.

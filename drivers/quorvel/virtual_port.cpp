@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/comm.h"
 #include "platform/serial_rules/host_errors.h"
+#include "port_group.h"
 
 namespace quorvel {
 
@@ -17,15 +19,21 @@ VirtualPort::VirtualPort(const DEVICE_HOST& host)
 
 VirtualPort::~VirtualPort()
 {
-    if (const int error = link_.Remove(); error != 0) {
-        host_.Debug("cannot remove the port's link", error);
-    }
+    std::lock_guard lock(mutex_);
+    WithdrawLocked();
 }
 
-OpenContext* VirtualPort::Open()
+OpenContext* VirtualPort::Open(DWORD access)
 {
+    const bool forData = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
+    auto context = std::make_unique<OpenContext>(OpenContext{*this, forData});
     std::lock_guard lock(mutex_);
-    opens_.push_back(std::make_unique<OpenContext>(*this));
+    opens_.reserve(opens_.size() + 1);   // so that nothing throws once the link is out
+    if (forData && dataOpens_ == 0) {
+        PublishLocked();
+    }
+    dataOpens_ += forData ? 1 : 0;
+    opens_.push_back(std::move(context));
     return opens_.back().get();
 }
 
@@ -38,8 +46,31 @@ bool VirtualPort::Close(OpenContext* context)
         host_.SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
+    if ((*found)->forData && --dataOpens_ == 0) {
+        WithdrawLocked();
+    }
     opens_.erase(found);
     return true;
+}
+
+std::optional<std::string> VirtualPort::NodePath()
+{
+    std::lock_guard lock(mutex_);
+    return link_.published() ? std::optional<std::string>(link_.path().string()) : std::nullopt;
+}
+
+// The pty has its group before a program can find it.
+void VirtualPort::PublishLocked()
+{
+    SharePortWithGroup(host_, pty_);
+    link_.Publish();
+}
+
+void VirtualPort::WithdrawLocked()
+{
+    if (const int error = link_.Remove(); error != 0) {
+        host_.Debug("cannot remove the port's link", error);
+    }
 }
 
 DWORD VirtualPort::Write(std::span<const unsigned char> bytes)
@@ -112,13 +143,28 @@ void VirtualPort::DiscardWhatWaitsLocked()
     }
 }
 
-// On the watcher's thread.
+// On the watcher's thread. It wakes when the last consumer closes the slave
+// (the master's hang-up shows once, at that moment): what that consumer left
+// unread is dropped, and the line gets a fresh port's settings, whatever the
+// consumer left (gpsd and gpsbabel leave VMIN 0, with which the next `cat`
+// would return at once with nothing).
+//
+// What this guarantees: a program that opens the port once the watcher has
+// seen the close finds a fresh port; and the reset is made only when, a
+// moment before, nobody had the port open, so a program that has the port
+// open keeps the settings it made. What it cannot (the kernel offers no lock
+// between a program's open and this look): a program that opens the port
+// before the watcher has woken (usually well under a millisecond after the
+// close) finds what the previous one left; and one that opens the port and
+// changes its settings within the few microseconds between the look and the
+// reset has that change replaced by a fresh port's settings.
 bool VirtualPort::OnLineActivity()
 {
     const bool inputMayRemain = DiscardConsumerInput();
     std::lock_guard lock(mutex_);
     if (pty_.NobodyHasSlaveOpen()) {
         DiscardWhatWaitsLocked();
+        ResetToFreshLocked();
     } else {
         WritePendingLocked();
     }
@@ -147,6 +193,13 @@ void VirtualPort::KeepRawLocked()
 {
     if (const int error = pty_.KeepRaw(); error != 0) {
         host_.Debug("cannot keep the pseudo-terminal in raw mode", error);
+    }
+}
+
+void VirtualPort::ResetToFreshLocked()
+{
+    if (const int error = pty_.ResetToFresh(); error != 0) {
+        host_.Debug("cannot give the pseudo-terminal a fresh port's settings", error);
     }
 }
 

@@ -1,6 +1,9 @@
 // One instance of the driver: a virtual serial port "COM<n>". What is written
 // to it goes into a pseudo-terminal whose slave any program may open through
-// the link "<node folder>/COM<n>".
+// the link "<node folder>/COM<n>". The pty is made when the port is activated;
+// the link exists only while the port is open for data (the relay's open),
+// so a port that is activated only to see whether it can be (the free
+// outputs' probe) shows nothing that a program could open and lose again.
 //
 // It behaves like a serial line: a write never waits for the consumer. While
 // nobody has the port open the bytes are sent into the void. What does not fit
@@ -13,6 +16,8 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -30,11 +35,13 @@ class VirtualPort;
 // What Open hands out; the device manager gives it back to the other calls.
 struct OpenContext {
     VirtualPort& port;
+    bool forData;   // opened with read or write access, not only to query
 };
 
 class VirtualPort {
 public:
-    // Creates the pty and publishes its link; throws std::system_error.
+    // Creates the pty and makes sure its link could be published; throws
+    // std::system_error.
     explicit VirtualPort(const DEVICE_HOST& host);
     // Removes the link (if still ours) and closes the pty: consumers see a hangup.
     ~VirtualPort();
@@ -45,9 +52,15 @@ public:
     SerialSettings& settings() { return settings_; }
 
     // The device manager keeps a port open for data once at a time, but lets
-    // query-only opens (GetCommState and the like) sit beside that one.
-    OpenContext* Open();
+    // query-only opens (GetCommState and the like) sit beside that one. The
+    // first open for data gives the pty to the host's group and publishes the
+    // link (throws std::system_error when it cannot); closing the last one
+    // removes the link.
+    OpenContext* Open(DWORD access);
     bool Close(OpenContext* context);
+
+    // The link's path while it is published.
+    std::optional<std::string> NodePath();
 
     // Hands the bytes to the line; ERROR_SUCCESS once they are sent (which
     // includes "dropped because nobody listens" and "pushed older bytes out").
@@ -58,10 +71,13 @@ public:
     void Purge(DWORD flags);
 
 private:
+    void PublishLocked();
+    void WithdrawLocked();
     bool OnLineActivity();
     // Reads and drops what consumers sent; true while more may wait.
     bool DiscardConsumerInput();
     void KeepRawLocked();
+    void ResetToFreshLocked();
     void DiscardWhatWaitsLocked();
     void WritePendingLocked();
 
@@ -73,10 +89,11 @@ private:
     PseudoTerminal pty_;
     PortLink link_;
     SerialSettings settings_;
-    std::mutex mutex_;          // the pty's output side, pending_, wroteSinceEmptied_, opens_
+    std::mutex mutex_;          // the pty's output side and settings, link_, and the members below
     PendingBytes pending_{kPendingLimit};
     bool wroteSinceEmptied_ = false;
     std::vector<std::unique_ptr<OpenContext>> opens_;
+    int dataOpens_ = 0;
     LineWatcher watcher_;       // last: its thread uses everything above
 };
 

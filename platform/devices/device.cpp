@@ -33,9 +33,9 @@ void EnsureLastError()
 }  // namespace
 
 Device::Device(std::u16string name, std::u16string registryPath, const STREAM_DRIVER_ENTRIES& entries,
-               std::string nodeFolder, DWORD index)
+               std::string nodeFolder, std::string portGroup, DWORD index)
     : name_(std::move(name)), registryPath_(std::move(registryPath)), entries_(entries),
-      nodeFolder_(std::move(nodeFolder))
+      nodeFolder_(std::move(nodeFolder)), portGroup_(std::move(portGroup))
 {
     host_.cbSize = sizeof(DEVICE_HOST);
     host_.deviceIndex = index;
@@ -44,6 +44,7 @@ Device::Device(std::u16string name, std::u16string registryPath, const STREAM_DR
     host_.SetLastError = ::SetLastError;
     host_.DebugOutput = ::OutputDebugStringW;
     host_.QueryValue = QueryDriverValue;
+    host_.portGroup = portGroup_.c_str();
 }
 
 Device::~Device() = default;

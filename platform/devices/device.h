@@ -20,7 +20,7 @@ class DeviceFile;
 class Device : public std::enable_shared_from_this<Device> {
 public:
     Device(std::u16string name, std::u16string registryPath, const STREAM_DRIVER_ENTRIES& entries,
-           std::string nodeFolder, DWORD index);
+           std::string nodeFolder, std::string portGroup, DWORD index);
     ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -45,6 +45,7 @@ private:
     const std::u16string registryPath_;
     const STREAM_DRIVER_ENTRIES entries_;
     const std::string nodeFolder_;
+    const std::string portGroup_;
     DEVICE_HOST host_{};
     DRIVER_CONTEXT context_ = 0;
 

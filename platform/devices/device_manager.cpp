@@ -227,7 +227,7 @@ HANDLE ActivateDeviceEx(LPCWSTR deviceKey, const REGINI*, DWORD entryCount, LPVO
         return Fail(ERROR_ALREADY_EXISTS);
     }
     auto device = std::make_shared<Device>(*name, WithoutLeadingBackslash(deviceKey), entries,
-                                           NodeFolder().string(), index);
+                                           NodeFolder().string(), PortGroup(), index);
     if (!device->Initialise()) {
         const DWORD error = GetLastError();
         ReleaseName(*name);

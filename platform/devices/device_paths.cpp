@@ -11,6 +11,12 @@ GuardedValue<std::filesystem::path>& TheNodeFolder()
     return folder;
 }
 
+GuardedValue<std::string>& ThePortGroup()
+{
+    static GuardedValue<std::string> group;
+    return group;
+}
+
 }  // namespace
 
 void SetNodeFolder(const std::filesystem::path& nodeFolder)
@@ -18,14 +24,25 @@ void SetNodeFolder(const std::filesystem::path& nodeFolder)
     TheNodeFolder().Set(nodeFolder);
 }
 
+void SetPortGroup(const std::string& group)
+{
+    ThePortGroup().Set(group);
+}
+
 void ClearNodeFolder()
 {
     SetNodeFolder({});
+    SetPortGroup({});
 }
 
 std::filesystem::path NodeFolder()
 {
     return TheNodeFolder().Get();
+}
+
+std::string PortGroup()
+{
+    return ThePortGroup().Get();
 }
 
 }  // namespace platform::devices

@@ -9,6 +9,7 @@
 #include "devices/builtin_serial_ports.h"
 #include "devices/device_manager.h"
 #include "devices/device_paths.h"
+#include "devices/port_folder.h"
 #include "drivers/serial/host_serial_ports.h"
 #include "drivers/serial/host_serial_watch.h"
 #include "drivers/serial/serial_driver.h"
@@ -87,12 +88,14 @@ void CreateStandardFolders(std::vector<std::string>& problems)
 BootResult BootDevice(const DeviceSettings& settings)
 {
     BootResult result;
-    const auto nodeFolder = settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
+    const auto nodeFolder =
+        settings.portFolder.empty() ? devices::DefaultPortFolder(settings, result.problems) : settings.portFolder;
     // Named kernel objects are known to the other processes of the device
     // that is up (the sharing follows the device root, so none between boots).
     kernel::ShareNames(&session::DeviceNameSharing());
     session::SetDeviceRoot(settings.deviceRoot);
     devices::SetNodeFolder(nodeFolder);
+    devices::SetPortGroup(settings.portGroup);
     CreateStandardFolders(result.problems);
 
     registry::MountResult mounted = registry::MountHives(settings.deviceRoot / "registry");

@@ -55,8 +55,8 @@ DeviceSettings DeviceSettingsFromEnvironment()
         settings.deviceRoot = DefaultDeviceRoot();
     }
     settings.portFolder = Variable("TAVREL_PORT_DIR");
-    if (settings.portFolder.empty()) {
-        settings.portFolder = settings.deviceRoot / "ports";
+    if (const char* group = std::getenv("TAVREL_PORT_GROUP"); group != nullptr) {
+        settings.portGroup = group;
     }
     ReadHostRoot(settings);
     return settings;

@@ -155,6 +155,19 @@ bool NoChildrenLeft()
     return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == -1 && errno == ECHILD;
 }
 
+std::vector<std::string> SetprivArguments(const OtherUser& user, const std::string& program,
+                                          const std::vector<std::string>& arguments)
+{
+    std::string groups;
+    for (const gid_t group : user.groups) {
+        groups += (groups.empty() ? "" : ",") + std::to_string(group);
+    }
+    std::vector<std::string> command{"--reuid=" + std::to_string(user.uid), "--regid=" + std::to_string(user.gid),
+                                     groups.empty() ? "--clear-groups" : "--groups=" + groups, "--", program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
 std::map<std::string, std::string> DeviceEnvironment(const std::filesystem::path& deviceRoot,
                                                      const std::filesystem::path& portFolder)
 {

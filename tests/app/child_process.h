@@ -75,6 +75,19 @@ bool BecomeSubreaper();
 // Whether this process has no children left to wait for.
 bool NoChildrenLeft();
 
+// A user other than the test's, as setpriv makes one: user and group ids,
+// and the supplementary groups (none when empty).
+struct OtherUser {
+    uid_t uid = 65534;   // nobody
+    gid_t gid = 65534;   // nogroup
+    std::vector<gid_t> groups;
+};
+inline constexpr const char* kSetpriv = "/usr/bin/setpriv";
+// setpriv's arguments that run `program` with `arguments` as `user`; the
+// process keeps its id through setpriv's exec.
+std::vector<std::string> SetprivArguments(const OtherUser& user, const std::string& program,
+                                          const std::vector<std::string>& arguments = {});
+
 // The environment that runs the program on the device at `deviceRoot`,
 // headless, with its virtual ports linked in `portFolder`.
 std::map<std::string, std::string> DeviceEnvironment(const std::filesystem::path& deviceRoot,

@@ -6,6 +6,7 @@
 #include "platform/registry.h"
 #include "platform/user.h"
 #include "program_harness.h"
+#include "settings/split_mask.h"
 #include "tools/builtin_port_keys.h"
 #include "tools/device_setup.h"
 
@@ -80,18 +81,19 @@ void BootRunDevice::Boot() const
     ASSERT_TRUE(BootOn(root(), ports()).ok);
 }
 
-void BootRunDevice::PrepareLastRun(DWORD autostart, const std::optional<std::string>& inputDevice)
+void BootRunDevice::PrepareLastRun(DWORD autostart, const std::optional<std::string>& inputDevice,
+                                   const std::vector<int>& outputs)
 {
     // Whether every host port comes up does not matter here: the program's
     // own boot reports that.
     BootOn(root(), ports(), HostPorts::Listed);
     const std::string input = inputDevice.value_or(gps_.slavePath());
-    std::vector<int> numbers = kSavedOutputs;
+    std::vector<int> numbers = outputs;
     numbers.push_back(static_cast<int>(kSavedInput));
     EXPECT_TRUE(tools::MoveBuiltInPortsOff(numbers, input));
     EXPECT_TRUE(tools::MapBuiltInPort(u"Gps", static_cast<int>(kSavedInput), input));
     SetUserNumber(u"Autostart", autostart);
-    SetUserNumber(u"Split", kSavedSplit);
+    SetUserNumber(u"Split", EncodeSplit(PortList(outputs.begin(), outputs.end())));
     SetUserNumber(u"Port", kSavedInput);
     SetUserNumber(u"Baud", 12);
     platform::ShutdownDevice();

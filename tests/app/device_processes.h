@@ -74,11 +74,13 @@ public:
     // fails when it does not come up whole.
     void Boot() const;
     // Maps `inputDevice` (by default the simulated receiver) as the built-in
-    // port kSavedInput and saves the settings of a run that chose outputs 2
-    // and 5 with the Autostart flag `autostart`. The host's own serial ports,
-    // listed as the program's boot lists them, are moved off those numbers
-    // (above 9) as a person would edit their keys, so any host will do.
-    void PrepareLastRun(DWORD autostart, const std::optional<std::string>& inputDevice = std::nullopt);
+    // port kSavedInput and saves the settings of a run that chose `outputs`
+    // (by default 2 and 5) with the Autostart flag `autostart`. The host's own
+    // serial ports, listed as the program's boot lists them, are moved off
+    // those numbers (above 9) as a person would edit their keys, so any host
+    // will do.
+    void PrepareLastRun(DWORD autostart, const std::optional<std::string>& inputDevice = std::nullopt,
+                        const std::vector<int>& outputs = kSavedOutputs);
     // Puts the Programs shortcut into the Startup folder, as an exit with
     // Autostart ticked leaves it.
     void PlaceStartupShortcut() const;

@@ -51,20 +51,46 @@ QuorvelModule::~QuorvelModule()
     ::dlclose(handle_);
 }
 
-PortUnderTest::PortUnderTest(const QuorvelModule& module, DWORD index, const std::filesystem::path& folder)
+PortUnderTest::PortUnderTest(const QuorvelModule& module, DWORD index, const std::filesystem::path& folder,
+                             OpenedForData opened, const std::string& portGroup)
     : entries_(module.entries()),
       host_(std::make_unique<FakeDeviceHost>(index, folder, DriverKey(index))),
       linkPath_(folder / ("COM" + std::to_string(index)))
 {
+    if (!portGroup.empty()) {
+        host_->SetPortGroup(portGroup);
+    }
     device_ = entries_.Init(host_->registryPath(), host_->host());
     if (device_ == 0) {
         throw std::runtime_error("COM_Init failed for " + linkPath_.string());
     }
-    open_ = entries_.Open(device_, GENERIC_READ | GENERIC_WRITE, 0);
-    if (open_ == 0) {
+    if (opened == OpenedForData::Yes && Open(GENERIC_READ | GENERIC_WRITE) == 0) {
         Deinit();
         throw std::runtime_error("COM_Open failed for " + linkPath_.string());
     }
+}
+
+DRIVER_CONTEXT PortUnderTest::Open(DWORD access)
+{
+    const DRIVER_CONTEXT open = entries_.Open(device_, access, 0);
+    if (open_ == 0 && access != 0) {
+        open_ = open;
+    }
+    return open;
+}
+
+BOOL PortUnderTest::Close(DRIVER_CONTEXT open)
+{
+    if (open == open_) {
+        open_ = 0;
+    }
+    entries_.PreClose(open);
+    return entries_.Close(open);
+}
+
+BOOL PortUnderTest::CloseForData()
+{
+    return Close(open_);
 }
 
 PortUnderTest::~PortUnderTest()
@@ -99,9 +125,7 @@ BOOL PortUnderTest::Deinit()
         return FALSE;
     }
     if (open_ != 0) {
-        entries_.PreClose(open_);
-        entries_.Close(open_);
-        open_ = 0;
+        Close(open_);
     }
     const BOOL result = entries_.Deinit(device_);
     device_ = 0;

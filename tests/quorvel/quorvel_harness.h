@@ -29,17 +29,32 @@ private:
     STREAM_DRIVER_ENTRIES entries_{};
 };
 
-// One activated and opened port, "<folder>/COM<index>". Closed and
-// deactivated at the end unless the test did it.
+// Whether a port under test is opened for data at once, as the relay opens
+// its outputs (which publishes its link), or only activated.
+enum class OpenedForData { Yes, No };
+
+// One activated (and opened) port, "<folder>/COM<index>", whose host names
+// the group `portGroup` (empty: none). Closed and deactivated at the end
+// unless the test did it.
 class PortUnderTest {
 public:
-    PortUnderTest(const QuorvelModule& module, DWORD index, const std::filesystem::path& folder);
+    PortUnderTest(const QuorvelModule& module, DWORD index, const std::filesystem::path& folder,
+                  OpenedForData opened = OpenedForData::Yes, const std::string& portGroup = {});
     ~PortUnderTest();
     PortUnderTest(const PortUnderTest&) = delete;
     PortUnderTest& operator=(const PortUnderTest&) = delete;
 
     std::filesystem::path linkPath() const { return linkPath_; }
     DRIVER_CONTEXT open() const { return open_; }
+    const STREAM_DRIVER_ENTRIES& entries() const { return entries_; }
+
+    // COM_Open with `access` (0: a query-only open); the port's own open
+    // context when that is for data and none is open yet.
+    DRIVER_CONTEXT Open(DWORD access);
+    // PreClose and Close of an open context.
+    BOOL Close(DRIVER_CONTEXT open);
+    // Closes the port's own open context.
+    BOOL CloseForData();
 
     // COM_Write; the count it returned.
     DWORD Write(std::span<const unsigned char> bytes) const;

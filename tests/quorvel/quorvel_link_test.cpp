@@ -1,5 +1,8 @@
-// The links through which programs find the virtual ports, and the life of
+// The links through which programs find the virtual ports: they exist only
+// while a port is open for data, and lead to the port; and the life of
 // several instances at once.
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <poll.h>
 #include <set>
@@ -7,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/comm.h"
 #include "platform/debug_capture.h"
 #include "platform/kernel.h"
 #include "quorvel_harness.h"
@@ -23,6 +27,11 @@ protected:
     TempFolder folder_;
     QuorvelModule module_;
 };
+
+bool Exists(const fs::path& path)
+{
+    return fs::exists(fs::symlink_status(path));
+}
 
 bool PointsToAPtySlave(const fs::path& link)
 {
@@ -152,15 +161,110 @@ TEST_F(VirtualPortLink, InitWithoutAUsableHostFails)
 {
     EXPECT_EQ(module_.entries().Init(u"Drivers\\quorvel1", nullptr), DRIVER_CONTEXT{0});
     FakeDeviceHost host(1, folder_.path());
-    DEVICE_HOST older = *host.host();
-    older.cbSize = sizeof(DEVICE_HOST) - 1;
-    EXPECT_EQ(module_.entries().Init(host.registryPath(), &older), DRIVER_CONTEXT{0});
+    DEVICE_HOST tooShort = *host.host();
+    tooShort.cbSize = offsetof(DEVICE_HOST, QueryValue);
+    EXPECT_EQ(module_.entries().Init(host.registryPath(), &tooShort), DRIVER_CONTEXT{0});
     DEVICE_HOST noFolder = *host.host();
     noFolder.nodeFolder = nullptr;
     SetLastError(0);
     EXPECT_EQ(module_.entries().Init(host.registryPath(), &noFolder), DRIVER_CONTEXT{0});
     EXPECT_NE(GetLastError(), 0u);
     EXPECT_TRUE(Names(folder_.path()).empty());
+}
+
+// IOCTL_SERIAL_GET_NODE_PATH on an open context: the path, or the error.
+DWORD NodePath(const PortUnderTest& port, DRIVER_CONTEXT open, std::string& path, DWORD size = 512)
+{
+    std::vector<char> buffer(size, 'x');
+    DWORD actual = 0;
+    SetLastError(0);
+    const BOOL done = port.entries().IOControl(open, IOCTL_SERIAL_GET_NODE_PATH, nullptr, 0,
+                                               reinterpret_cast<BYTE*>(buffer.data()), size, &actual);
+    path = size > 0 ? std::string(buffer.data(), strnlen(buffer.data(), size)) : std::string();
+    if (!done) {
+        return GetLastError();
+    }
+    EXPECT_EQ(actual, path.size() + 1) << "the count includes the terminator";
+    return ERROR_SUCCESS;
+}
+
+TEST_F(VirtualPortLink, TheLinkExistsOnlyWhileThePortIsOpenForData)
+{
+    PortUnderTest port(module_, 5, folder_.path(), OpenedForData::No);
+    EXPECT_FALSE(Exists(port.linkPath())) << "activated only, as the free outputs' probe does";
+    const DRIVER_CONTEXT query = port.Open(0);
+    ASSERT_NE(query, DRIVER_CONTEXT{0});
+    EXPECT_FALSE(Exists(port.linkPath())) << "opened to query its settings only";
+    std::string path;
+    EXPECT_EQ(NodePath(port, query, path), ERROR_FILE_NOT_FOUND);
+
+    ASSERT_NE(port.Open(GENERIC_READ | GENERIC_WRITE), DRIVER_CONTEXT{0});
+    EXPECT_TRUE(PointsToAPtySlave(port.linkPath()));
+    EXPECT_EQ(NodePath(port, query, path), ERROR_SUCCESS);
+    EXPECT_EQ(path, port.linkPath().string());
+    ExpectRelaysThroughLink(port);
+
+    const fs::path slave = fs::read_symlink(port.linkPath());
+    Consumer stays(OpenRaw(port.linkPath()));
+    ASSERT_TRUE(stays.valid());
+    EXPECT_EQ(port.CloseForData(), TRUE);
+    EXPECT_FALSE(Exists(port.linkPath()));
+    EXPECT_EQ(NodePath(port, query, path), ERROR_FILE_NOT_FOUND);
+
+    // Opened again, the same pty comes back under the link, and a program that
+    // kept it open meanwhile still gets what is written.
+    ASSERT_NE(port.Open(GENERIC_WRITE), DRIVER_CONTEXT{0});
+    EXPECT_EQ(fs::read_symlink(port.linkPath()), slave);
+    const auto all = AllByteValues();
+    EXPECT_EQ(port.Write(all), 256u);
+    EXPECT_EQ(ReadFor(stays.fd(), 256), all);
+    EXPECT_EQ(port.Close(query), TRUE);
+    EXPECT_TRUE(Exists(port.linkPath())) << "closing a query-only open leaves the link";
+    EXPECT_EQ(port.Deinit(), TRUE);
+    EXPECT_FALSE(Exists(port.linkPath()));
+}
+
+TEST_F(VirtualPortLink, ThePathIsGivenWholeOrNotAtAll)
+{
+    PortUnderTest port(module_, 3, folder_.path());
+    const auto whole = static_cast<DWORD>(port.linkPath().string().size() + 1);
+    std::string path;
+    EXPECT_EQ(NodePath(port, port.open(), path, whole), ERROR_SUCCESS);
+    EXPECT_EQ(path, port.linkPath().string());
+    EXPECT_EQ(NodePath(port, port.open(), path, whole - 1), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(path, "");
+    SetLastError(0);
+    EXPECT_EQ(port.Control(IOCTL_SERIAL_GET_NODE_PATH, nullptr, 0, nullptr, 0), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+}
+
+TEST_F(VirtualPortLink, SomethingPutInTheWayAfterActivationFailsTheOpenAndIsLeftAlone)
+{
+    PortUnderTest port(module_, 4, folder_.path(), OpenedForData::No);
+    WriteWholeFile(port.linkPath(), "a user's file");
+    SetLastError(0);
+    EXPECT_EQ(port.Open(GENERIC_READ | GENERIC_WRITE), DRIVER_CONTEXT{0});
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ReadWholeFile(port.linkPath()), "a user's file");
+
+    fs::remove(port.linkPath());
+    ASSERT_NE(port.Open(GENERIC_READ | GENERIC_WRITE), DRIVER_CONTEXT{0}) << "the fault passed";
+    ExpectRelaysThroughLink(port);
+}
+
+TEST_F(VirtualPortLink, AnotherUsersLinkIsNeverReplaced)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root: only root can leave a link owned by another user";
+    }
+    const fs::path link = folder_.path() / "COM6";
+    fs::create_symlink("/dev/null", link);
+    ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    FakeDeviceHost host(6, folder_.path());
+    SetLastError(0);
+    EXPECT_EQ(module_.entries().Init(host.registryPath(), host.host()), DRIVER_CONTEXT{0});
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(fs::read_symlink(link), fs::path("/dev/null"));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // What a consumer program sees of the stream written to a virtual port.
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <sys/inotify.h>
 #include <termios.h>
 #include <thread>
@@ -11,6 +13,7 @@
 
 #include "platform/comm.h"
 #include "quorvel_harness.h"
+#include "testkit/proc_stats.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
 
@@ -303,6 +306,121 @@ TEST_F(VirtualPortStream, ConsumersComeAndGoWhileTheRelayWrites)
     stop = true;
     relay.join();
     EXPECT_EQ(shortWrites, 0);
+}
+
+// What gpsd and gpsbabel leave on a port when they close it, and more: reads
+// that return at once (VMIN 0), 7 data bits, odd parity, two stop bits, echo,
+// 4800 baud.
+void LeaveOddSettings(int fd)
+{
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(fd, &settings), 0);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    settings.c_cflag = (settings.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB | PARODD | CSTOPB;
+    settings.c_lflag |= ECHO;
+    ASSERT_EQ(::cfsetspeed(&settings, B4800), 0);
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &settings), 0);
+}
+
+bool IsFresh(const termios& settings)
+{
+    return settings.c_cc[VMIN] == 1 && settings.c_cc[VTIME] == 0;
+}
+
+// Opens the port for blocking reads, as `cat` does, once the driver has seen
+// the last program's close: a program that comes before that still finds
+// what the last one left, and each such try closes the port again for the
+// driver to see. -1 when the port never becomes fresh.
+int OpenOnceFresh(const std::filesystem::path& link)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios settings{};
+        if (fd >= 0 && ::tcgetattr(fd, &settings) == 0 && IsFresh(settings)) {
+            return fd;
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// One blocking read on a thread of its own; the test knows when it sleeps in it.
+class BlockingRead {
+public:
+    explicit BlockingRead(int fd)
+        : thread_([this, fd] {
+              thread_id_ = static_cast<pid_t>(::syscall(SYS_gettid));
+              unsigned char buffer[4096];
+              const ssize_t n = ::read(fd, buffer, sizeof buffer);
+              if (n > 0) {
+                  got_.assign(buffer, buffer + n);
+              }
+              result_ = n;
+          })
+    {
+    }
+    ~BlockingRead()
+    {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    BlockingRead(const BlockingRead&) = delete;
+    BlockingRead& operator=(const BlockingRead&) = delete;
+
+    // True once the read sleeps, waiting for data; false after 10 s of never
+    // finding it there (a read that returned at once never is).
+    bool WaitUntilWaiting() const { return WaitUntilSleepsIn(thread_id_, {SYS_read}); }
+    // The read's result and what it read, once it returned.
+    ssize_t Result()
+    {
+        thread_.join();
+        return result_;
+    }
+    const std::vector<unsigned char>& got() const { return got_; }
+
+private:
+    std::atomic<pid_t> thread_id_{0};
+    std::atomic<ssize_t> result_{-1};
+    std::vector<unsigned char> got_;
+    std::thread thread_;
+};
+
+TEST_F(VirtualPortStream, TheNextProgramFindsAFreshPortWhateverTheLastOneLeft)
+{
+    PortUnderTest port(module_, 2, folder_.path());
+    termios fresh{};
+    {
+        Consumer first(OpenPlain(port.linkPath()));
+        ASSERT_TRUE(first.valid());
+        ASSERT_EQ(::tcgetattr(first.fd(), &fresh), 0);
+        ASSERT_TRUE(IsFresh(fresh));
+        LeaveOddSettings(first.fd());
+    }
+
+    Consumer next(OpenOnceFresh(port.linkPath()));
+    ASSERT_TRUE(next.valid()) << "the port kept the last program's settings";
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(next.fd(), &settings), 0);
+    EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8)) << "8N1";
+    EXPECT_EQ(settings.c_lflag & (ECHO | ICANON | ISIG), 0u);
+    EXPECT_NE(settings.c_lflag & EXTPROC, 0u);
+    EXPECT_EQ(::cfgetospeed(&settings), ::cfgetospeed(&fresh));
+
+    BlockingRead read(next.fd());
+    ASSERT_TRUE(read.WaitUntilWaiting()) << "the read did not wait for data";
+    const auto all = AllByteValues();
+    EXPECT_EQ(port.Write(all), 256u);
+    ASSERT_GT(read.Result(), 0);
+    std::vector<unsigned char> got = read.got();
+    ::fcntl(next.fd(), F_SETFL, O_NONBLOCK);
+    const auto rest = ReadFor(next.fd(), all.size() - got.size());
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, all);
 }
 
 }  // namespace

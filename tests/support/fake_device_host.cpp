@@ -33,6 +33,12 @@ FakeDeviceHost::~FakeDeviceHost()
     current = nullptr;
 }
 
+void FakeDeviceHost::SetPortGroup(const std::string& group)
+{
+    portGroup_ = group;
+    host_.portGroup = portGroup_.c_str();
+}
+
 void FakeDeviceHost::SetString(const std::u16string& name, const std::u16string& text)
 {
     std::vector<BYTE> data((text.size() + 1) * sizeof(char16_t));

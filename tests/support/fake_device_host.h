@@ -21,6 +21,8 @@ public:
     FakeDeviceHost(const FakeDeviceHost&) = delete;
     FakeDeviceHost& operator=(const FakeDeviceHost&) = delete;
 
+    // The group that the driver gives its endpoints to; by default none.
+    void SetPortGroup(const std::string& group);
     void SetString(const std::u16string& name, const std::u16string& text);
     void SetValue(const std::u16string& name, DWORD type, std::vector<BYTE> data);
 
@@ -36,6 +38,7 @@ private:
     };
     std::u16string registryPath_;
     std::string nodeFolder_;
+    std::string portGroup_;
     std::map<std::u16string, Value> values_;
     DEVICE_HOST host_{};
 };

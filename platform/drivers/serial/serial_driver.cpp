@@ -88,7 +88,7 @@ std::shared_ptr<SerialOpen> FindOpen(DRIVER_CONTEXT open)
 
 DRIVER_CONTEXT Init(const WCHAR* registryPath, const DEVICE_HOST* host)
 {
-    if (host == nullptr || host->cbSize < sizeof(DEVICE_HOST) || host->SetLastError == nullptr ||
+    if (host == nullptr || !DEVICE_HOST_HAS(*host, QueryValue) || host->SetLastError == nullptr ||
         host->QueryValue == nullptr) {
         return 0;   // nobody to tell
     }

@@ -11,11 +11,19 @@ namespace platform {
 
 struct DeviceSettings {
     std::filesystem::path deviceRoot;   // registry/ and fs/ live here
-    std::filesystem::path portFolder;   // where drivers publish links to their endpoints
+    // Where drivers publish links to their endpoints. Empty: the person's own
+    // folder in the machine's system port folder when that is sound, else
+    // ports/ under the device root.
+    std::filesystem::path portFolder;
     bool syncHostSerialPorts = true;    // keep Drivers\BuiltIn in step with the host's serial devices
     bool followHostSerialPorts = false; // and keep it so while the device runs (needs syncHostSerialPorts)
     std::filesystem::path hostDevRoot = "/dev";
     std::filesystem::path hostSysRoot = "/sys";
+    // The host group that drivers give their endpoints to, where the process
+    // may (a member of it, or root); empty: endpoints keep their modes.
+    std::string portGroup = "dialout";
+    // The machine's folder for the ports of all its users (root's, sticky).
+    std::filesystem::path systemPortFolder = "/run/tavrel";
 };
 
 struct BootResult {
@@ -46,9 +54,9 @@ namespace platform {
 
 // The device settings from the process environment: TAVREL_DEVICE_ROOT (by
 // default $XDG_DATA_HOME/tavrel, or ~/.local/share/tavrel), TAVREL_PORT_DIR
-// (by default ports/ under the device root) and TAVREL_HOST_ROOT (by default
-// none: the host's serial devices are read from /dev and /sys, else from its
-// dev/ and sys/).
+// (unset: empty, the boot chooses), TAVREL_PORT_GROUP (unset: dialout; set
+// and empty: none) and TAVREL_HOST_ROOT (by default none: the host's serial
+// devices are read from /dev and /sys, else from its dev/ and sys/).
 DeviceSettings DeviceSettingsFromEnvironment();
 
 }  // namespace platform

@@ -19,3 +19,15 @@ struct REGINI {
 HANDLE ActivateDeviceEx(LPCWSTR deviceKey, const REGINI* registryEntries, DWORD entryCount, LPVOID parameter);
 // Closes the device's open files and removes the instance.
 BOOL DeactivateDevice(HANDLE device);
+
+// The host path (UTF-8, terminated) through which other programs reach the
+// endpoint of the active device `deviceName` ("COM5:"), as its driver tells
+// on a query-only open: for a virtual port, its link while it is published.
+// ERROR_SUCCESS; ERROR_FILE_NOT_FOUND when no such device is active or it
+// publishes nothing now (the built-in serial driver never does: a host
+// serial port is reached by its own path); ERROR_INSUFFICIENT_BUFFER when the
+// path does not fit `size` bytes (then `path` holds an empty string);
+// ERROR_INVALID_PARAMETER for a missing name or buffer; or the error with
+// which the driver refused the query-only open. Asking a built-in port opens
+// its host device for a moment.
+DWORD GetDeviceNodePath(LPCWSTR deviceName, char* path, DWORD size);

@@ -8,6 +8,8 @@
 // serial I/O controls below.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/types.h"
 
 extern "C" {
@@ -22,7 +24,15 @@ struct DEVICE_HOST {
     void (*DebugOutput)(const WCHAR* text);
     // Reads a value of the driver key; the result and sizes are RegQueryValueExW's.
     LONG (*QueryValue)(const WCHAR* registryPath, const WCHAR* name, DWORD* type, BYTE* data, DWORD* size);
+    // Fields added later: a driver reads one only when cbSize covers it.
+    // The host group (UTF-8 name) to give the endpoints to, so that a service of
+    // that group may open them; null or empty: leave their modes as they are.
+    const char* portGroup;
 };
+
+// Whether the host that handed over `host` knows `field` (an older one is shorter).
+#define DEVICE_HOST_HAS(host, field) \
+    ((host).cbSize >= offsetof(DEVICE_HOST, field) + sizeof(DEVICE_HOST::field))
 
 using DRIVER_CONTEXT = DWORD_PTR;      // 0 is failure for Init and Open
 inline constexpr DWORD DRIVER_TRANSFER_FAILED = static_cast<DWORD>(-1);
@@ -90,3 +100,9 @@ inline constexpr DWORD IOCTL_SERIAL_GET_RECEIVE_WATCH = SerialControl(0x800);
 // out: one DWORD, 1 while a read would return at once with data or with a
 // failure, otherwise 0.
 inline constexpr DWORD IOCTL_SERIAL_GET_RECEIVE_READY = SerialControl(0x801);
+// out: the host path (UTF-8, terminated) through which other programs reach the
+// device's endpoint now. ERROR_FILE_NOT_FOUND while it publishes none;
+// ERROR_INSUFFICIENT_BUFFER when it does not fit (the buffer then holds an
+// empty string if it has room for one); a driver without endpoints answers
+// ERROR_NOT_SUPPORTED.
+inline constexpr DWORD IOCTL_SERIAL_GET_NODE_PATH = SerialControl(0x802);

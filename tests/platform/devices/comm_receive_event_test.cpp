@@ -54,16 +54,7 @@ public:
 
     // True once the thread sleeps in poll(), as the host reports it; false
     // after 10 s of never finding it there (a thread that spins never is).
-    bool WaitUntilAsleep() const
-    {
-        for (int look = 0; look < 10000; ++look) {
-            if (thread_id_ != 0 && PollSleepOf(::getpid(), thread_id_) != PollSleep::None) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
+    bool WaitUntilAsleep() const { return WaitUntilSleepsIn(thread_id_, {SYS_poll, SYS_ppoll}); }
 
     // The wait's result; WAIT_TIMEOUT when it ended only at its time-out.
     DWORD Result()

@@ -24,8 +24,14 @@ protected:
         device_.InstallVirtualPortDriver(QUORVEL_MODULE_PATH);
         device_.WriteVirtualPortKey(2);
         output_ = ActivateDeviceEx(u"Drivers\\quorvel2", nullptr, 0, nullptr);
+        // Open for data, as the relay opens its outputs: now its link exists.
+        outputFile_ = CreateFileW(u"COM2:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     }
-    ~OwnPortTest() override { DeactivateDevice(output_); }
+    ~OwnPortTest() override
+    {
+        CloseHandle(outputFile_);
+        DeactivateDevice(output_);
+    }
 
     // Makes `hostDevice` the built-in port COM1, as a person would write its
     // key, and opens COM1; the last error after a failed open.
@@ -45,11 +51,13 @@ protected:
 
     mutable TestDevice device_;
     HANDLE output_ = nullptr;
+    HANDLE outputFile_ = INVALID_HANDLE_VALUE;
 };
 
 TEST_F(OwnPortTest, ATtyThatIsOneOfTheDevicesPortsIsRefusedAndAnyOtherOpens)
 {
     ASSERT_NE(output_, nullptr);
+    ASSERT_NE(outputFile_, INVALID_HANDLE_VALUE);
     const std::filesystem::path link = device_.PortLink(2);
     const std::string pseudoTerminal = std::filesystem::read_symlink(link).string();
     EXPECT_EQ(OpenInputNamed(pseudoTerminal), ERROR_ACCESS_DENIED) << pseudoTerminal;
@@ -60,13 +68,10 @@ TEST_F(OwnPortTest, ATtyThatIsOneOfTheDevicesPortsIsRefusedAndAnyOtherOpens)
     // The refused opens left the output as it was: a consumer still gets its bytes.
     const int reader = OpenRaw(link.string());
     ASSERT_GE(reader, 0);
-    HANDLE output = CreateFileW(u"COM2:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(output, INVALID_HANDLE_VALUE);
     const std::vector<unsigned char> bytes = {'$', '\r', '\n', 0x7F};
     DWORD written = 0;
-    EXPECT_TRUE(WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_TRUE(WriteFile(outputFile_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
     EXPECT_EQ(ReadFor(reader, bytes.size()), bytes);
-    CloseHandle(output);
     ::close(reader);
 }
 
