@@ -40,6 +40,7 @@ set(LAYERS
   serial
   state                      # the program's shared records and the baud table
   resources
+  handoff                    # the ports handed to gpsd over its control socket
   ports
   settings
   relay

@@ -1,6 +1,12 @@
 #include "relay/relay_worker.h"
 
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
+
+#include "handoff/gpsd_handoff.h"
 
 #include "platform/devices.h"
 #include "platform/kernel.h"
@@ -21,6 +27,7 @@ constexpr DWORD kStopLookMilliseconds = 100;
 constexpr UINT kMessageStyle = MB_OK | MB_ICONEXCLAMATION;
 constexpr std::size_t kTextSize = 80;
 constexpr std::size_t kDeviceNameSize = 10;
+constexpr std::size_t kNodePathSize = 4096;   // a host path, as PATH_MAX allows
 // How often a lost input is looked for again.
 constexpr DWORD kReopenMilliseconds = 1000;
 const WCHAR kInputLostLine[] = u"Input port lost; trying to open it again every second\n";
@@ -47,6 +54,9 @@ struct Worker {
     DWORD inputBaudRate = 0;
     // Signalled while the input has data; null when its driver cannot tell.
     HANDLE inputReceived = nullptr;
+    // The outputs in gpsd's hands, while the hand-off is on: taken back
+    // before the ports close.
+    std::optional<handoff::GpsdHandOff> gpsd;
 };
 
 void ShowMessage(LPCWSTR text, LPCWSTR caption = u"Tavrel")
@@ -173,8 +183,32 @@ void CloseInput(Worker& worker)
 
 // Closes the input and every output, and deactivates every virtual port that
 // was activated, opened or not.
+// With the hand-off on, tells gpsd of every output that is open, so that it
+// reads them from now on. That happens beside the relay: a gpsd that cannot
+// be told costs a debug line, never a byte.
+void HandOutputsToGpsd(Worker& worker)
+{
+    if (AppSettings.gpsdHandoff == 0) {
+        return;
+    }
+    std::vector<std::string> paths;
+    for (const OutputPort& output : worker.outputs) {
+        char path[kNodePathSize];
+        if (GetDeviceNodePath(output.deviceName, path, sizeof path) == ERROR_SUCCESS) {
+            paths.emplace_back(path);
+        }
+    }
+    try {
+        worker.gpsd.emplace(platform::ToUtf8(AppSettings.gpsdSocket), std::move(paths));
+    } catch (const std::system_error&) {
+        OutputDebugStringW(u"gpsd hand-off: no thread to talk to gpsd\n");
+    }
+}
+
 void CloseAll(Worker& worker)
 {
+    // gpsd lets go of the outputs before they close, instead of finding them hung up.
+    worker.gpsd.reset();
     CloseInput(worker);
     for (OutputPort& output : worker.outputs) {
         output.port.Close();
@@ -332,6 +366,7 @@ DWORD ThreadGPSProxy(LPVOID)
     if (inputReady) {
         worker.input.Purge();
     }
+    HandOutputsToGpsd(worker);
 
     const RelayEnd end = RelayAndReconnect(worker, inputReady);
     if (end == RelayEnd::ReadFailed) {

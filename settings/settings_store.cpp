@@ -32,6 +32,19 @@ void ReadNumber(HKEY key, const WCHAR* name, void* field)
     }
 }
 
+// Reads a text value into a field of `size` characters. A value that does not
+// fit with its terminator, or that is not text, leaves the field alone.
+void ReadText(HKEY key, const WCHAR* name, WCHAR* field, std::size_t size)
+{
+    std::u16string text(size, u'\0');
+    DWORD bytes = static_cast<DWORD>((size - 1) * sizeof(WCHAR));
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+        StringCchCopyW(field, size, text.c_str());
+    }
+}
+
 void WriteNumber(HKEY key, const WCHAR* name, const void* field)
 {
     RegSetValueExW(key, name, 0, REG_DWORD, static_cast<const BYTE*>(field), sizeof(DWORD));
@@ -86,6 +99,9 @@ void LoadSettings()
         ReadNumber(key, u"Baud", &AppSettings.baudIndex);
         ReadNumber(key, u"Autostart", &AppSettings.autostart);
         ReadReconnect(key);
+        // Set with tavrel-config, not in the window, so they are only read here.
+        ReadNumber(key, u"GpsdHandoff", &AppSettings.gpsdHandoff);
+        ReadText(key, u"GpsdSocket", AppSettings.gpsdSocket, kGpsdSocketSize);
         RegCloseKey(key);
     }
     LoadInstallPath();

@@ -4,7 +4,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/types.h"
 #include "state/baud_rates.h"
+
+// Room for a local socket's path (108 bytes on Linux) as UTF-16.
+inline constexpr std::size_t kGpsdSocketSize = 108;
 
 // A number that the user-interface thread may change while the relay worker
 // reads it. A copy takes the value, so that the record it sits in can still
@@ -34,6 +38,9 @@ struct Settings {
     // run waits for the input to come back and relays again. The Reconnect
     // box changes it at once, also while relaying runs.
     SharedNumber reconnect;
+    // Hand the virtual ports to gpsd as they appear: 0 off, anything else on.
+    std::uint32_t gpsdHandoff = 0;
+    WCHAR gpsdSocket[kGpsdSocketSize] = u"/run/gpsd.sock";   // gpsd's control socket
 };
 
 extern Settings AppSettings;

@@ -153,6 +153,13 @@ void BootRunDevice::SaveNumber(const std::u16string& name, DWORD value) const
     platform::ShutdownDevice();
 }
 
+void BootRunDevice::SaveText(const std::u16string& name, const std::u16string& text) const
+{
+    BootOn(root(), ports());
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, name, text);
+    platform::ShutdownDevice();
+}
+
 void AutostartDeviceTest::SetUp()
 {
     Install();

@@ -99,6 +99,8 @@ public:
     std::optional<DWORD> SavedNumber(const std::u16string& name) const;
     // Saves a per-user number, as a run that ended with it would.
     void SaveNumber(const std::u16string& name, DWORD value) const;
+    // Saves a per-user text, as tavrel-config would.
+    void SaveText(const std::u16string& name, const std::u16string& text) const;
 
 private:
     std::string rootName_;

@@ -122,6 +122,33 @@ TEST_F(SettingsStoreTest, AnUntouchedRunSavesWhatItLoaded)
     ExpectDword(u"Split", 0);
 }
 
+// The hand-off to gpsd is set with tavrel-config, not in the window: it is
+// loaded, and saving the window's choices never writes over it.
+TEST_F(SettingsStoreTest, TheGpsdHandOffIsLoadedAndNeverSavedOver)
+{
+    LoadSettings();
+    EXPECT_EQ(AppSettings.gpsdHandoff, 0u);
+    EXPECT_EQ(std::u16string(AppSettings.gpsdSocket), u"/run/gpsd.sock");
+
+    SetUserNumber(u"GpsdHandoff", 1);
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"GpsdSocket", u"/tmp/gpsd.sock");
+    LoadSettings();
+    EXPECT_EQ(AppSettings.gpsdHandoff, 1u);
+    EXPECT_EQ(std::u16string(AppSettings.gpsdSocket), u"/tmp/gpsd.sock");
+
+    AppSettings.gpsdHandoff = 0;
+    SaveSettings();
+    EXPECT_EQ(UserNumber(u"GpsdHandoff"), 1u);
+
+    // A path longer than a local socket's, or not text, leaves the default.
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"GpsdSocket", std::u16string(kGpsdSocketSize, u'x'));
+    LoadSettings();
+    EXPECT_EQ(std::u16string(AppSettings.gpsdSocket), u"/run/gpsd.sock");
+    SetUserNumber(u"GpsdSocket", 7);
+    LoadSettings();
+    EXPECT_EQ(std::u16string(AppSettings.gpsdSocket), u"/run/gpsd.sock");
+}
+
 TEST_F(SettingsStoreTest, AnInstallPathOf128CharactersFitsAndOneOf129DoesNot)
 {
     const std::u16string fits = u"\\" + std::u16string(127, u'a');

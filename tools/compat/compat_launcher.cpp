@@ -22,9 +22,6 @@
 
 namespace {
 
-// The machine's folder under which every user's Tavrel links its ports.
-constexpr char kSystemPortFolder[] = "/run/tavrel";
-
 constexpr int kUsageError = 2;
 constexpr int kOwnFailure = 125;
 constexpr int kCannotRun = 126;
@@ -63,10 +60,15 @@ bool PreloadLibrary()
     return ::setenv("LD_PRELOAD", list.c_str(), 1) == 0;
 }
 
+// This person's ports lie in the folder that TAVREL_PORT_DIR names, in their
+// folder under the machine's system port folder (listed with every other
+// user's there), or in ports/ under the device root.
 void PassPortFolders()
 {
-    const auto folders = tavrel::compat::PortFolders(platform::DeviceSettingsFromEnvironment().portFolder,
-                                                     kSystemPortFolder);
+    const platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
+    const std::filesystem::path own =
+        settings.portFolder.empty() ? settings.deviceRoot / "ports" : settings.portFolder;
+    const auto folders = tavrel::compat::PortFolders(own, settings.systemPortFolder);
     const tavrel::compat::JoinedFolders joined = tavrel::compat::JoinFolders(folders);
     for (const std::filesystem::path& folder : joined.leftOut) {
         std::fprintf(stderr, "tavrel-compat: the ports in %s are left as they are: its name holds a ':'\n",

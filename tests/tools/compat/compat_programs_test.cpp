@@ -59,6 +59,17 @@ TEST_F(CompatPortTest, TheProgramRunsWithTheLibraryAndThePortFolder)
     EXPECT_EQ(shell->Output().substr(0, expected.size()), expected);
 }
 
+// With no port folder named, the person's ports lie where the device puts
+// them by itself: never the folder the program happens to start in.
+TEST_F(CompatPortTest, WithoutANamedPortFolderTheDevicesOwnIsPassed)
+{
+    const std::filesystem::path device = folder_.path() / "device";
+    auto shell = Run(Preload::Compat, "/bin/sh", {"-c", "printf '%s:' \"$TAVREL_COMPAT_PORT_DIRS\""},
+                     {{"TAVREL_PORT_DIR", ""}, {"TAVREL_DEVICE_ROOT", device.string()}});
+    EXPECT_EQ(shell->WaitExit(), 0) << shell->Errors();
+    EXPECT_TRUE(shell->Output().starts_with((device / "ports").string() + ":")) << shell->Output();
+}
+
 TEST(CompatPortFolders, TheOwnFolderAndEveryRealFolderOfTheSystemFolder)
 {
     TempFolder system;
