@@ -17,9 +17,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// gpsd told to open what it is handed at once answers "+" only after it has
-// opened and probed the device, which takes it about 1.5 s.
-constexpr auto kHandOverTime = 3s;
+// gpsd told to open what it is handed at once (-n) answers "+" only once it
+// has opened the device and heard from it: seconds from a receiver that
+// speaks once a second. A hand-over cut short by the run's end does not wait.
+constexpr auto kHandOverTime = 10s;
 constexpr auto kTakeBackTime = 1s;
 // gpsd opens a device that it was handed anew only once more than 2 whole
 // seconds of its clock have passed since, and only when one of its sockets

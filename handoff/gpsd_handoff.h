@@ -15,8 +15,8 @@ namespace handoff {
 
 // Asks gpsd to take each port ("+path"). A port that gpsd still lists (its
 // earlier port ended without being taken back) is let go of and taken again,
-// so that gpsd opens the port that exists now. Each command waits 3 s at
-// most; the first that fails ends the hand-over. A descriptor `cut` that
+// so that gpsd opens the port that exists now. Each command waits 10 s
+// at most; the first that fails ends the hand-over. A descriptor `cut` that
 // turns readable ends it at once.
 void HandPortsToGpsd(const std::string& socketPath, const std::vector<std::string>& portPaths, int cut = -1);
 

@@ -22,12 +22,16 @@
 #include "device_processes.h"
 #include "platform/user_input.h"
 #include "program_harness.h"
+#include "platform/boot.h"
 #include "relay/relay_run.h"
+#include "settings/split_mask.h"
+#include "state/port_lists.h"
 #include "support/another_user.h"
 #include "support/fake_host_tree.h"
 #include "support/test_device.h"
 #include "support/user_driver.h"
 #include "testkit/proc_stats.h"
+#include "tools/builtin_port_keys.h"
 
 namespace {
 
@@ -323,6 +327,79 @@ TEST_F(DeviceRunTest, AReceiverPluggedInWhileTheProgramRunsGetsItsPort)
 
     program.Signal(SIGINT);
     EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+}
+
+// A USB receiver that the device listed by itself (its key names the
+// receiver's by-id link) and that is unplugged when an unattended start comes
+// with Reconnect on: its key is put aside at boot, the outputs come up, and
+// once the receiver is plugged in again its port comes back under the same
+// number and its bytes reach the readers, without a message.
+TEST_F(DeviceRunTest, AListedReceiverUnpluggedAtTheStartIsRelayedOncePluggedIn)
+{
+    Install();
+    FakeHostTree host;
+    const UsbReceiver receiver{"ttyACM0", "u-blox GNSS receiver", "usb-u-blox_AG_GNSS_receiver-if00"};
+    // The made-up node leads to the simulated receiver's pseudo-terminal.
+    const auto plugIn = [&] {
+        const std::filesystem::path byId = host.PlugIn(receiver);
+        std::filesystem::remove(host.dev() / receiver.kernelName);
+        std::filesystem::create_symlink(gps().slavePath(), host.dev() / receiver.kernelName);
+        return byId;
+    };
+    const std::string byId = plugIn().string();
+    std::vector<std::filesystem::path> outputLinks;
+    {
+        platform::DeviceSettings settings;
+        settings.deviceRoot = root();
+        settings.portFolder = ports();
+        settings.hostDevRoot = host.dev();
+        settings.hostSysRoot = host.sys();
+        ASSERT_TRUE(platform::BootDevice(settings).ok);
+        const auto keys = tavrel::tools::BuiltInPortKeys();
+        const auto listed = std::find_if(keys.begin(), keys.end(), [&](const auto& key) { return key.hostDevice == byId; });
+        ASSERT_NE(listed, keys.end());
+        ASSERT_TRUE(listed->index.has_value());
+        const int number = static_cast<int>(*listed->index);
+        std::vector<int> outputs;
+        for (int n = 2; outputs.size() < 2; ++n) {
+            if (n != number) {
+                outputs.push_back(n);
+            }
+        }
+        EXPECT_TRUE(tavrel::tools::MoveBuiltInPortsOff({number, outputs[0], outputs[1]}, byId));
+        SetUserNumber(u"Port", static_cast<DWORD>(number));
+        SetUserNumber(u"Baud", 12);
+        SetUserNumber(u"Autostart", 1);
+        SetUserNumber(u"Reconnect", 1);
+        SetUserNumber(u"Split", EncodeSplit(PortList(outputs.begin(), outputs.end())));
+        platform::ShutdownDevice();
+        outputLinks = {PortLink(outputs[0]), PortLink(outputs[1])};
+    }
+    host.PullOut(receiver);
+
+    ChildProcess program =
+        Run(TAVREL_PROGRAM_PATH, "program", {}, nullptr, {{"TAVREL_HOST_ROOT", host.root().string()}});
+    ASSERT_TRUE(WaitForLinks(outputLinks)) << program.Errors();
+    EXPECT_TRUE(WaitForError(program, "Input port not found; trying to open it every second\n")) << program.Errors();
+    EXPECT_NE(ReadWholeFile(SystemHive()).find("\\Drivers\\Detached\\ttyACM0]"), std::string::npos)
+        << ReadWholeFile(SystemHive());
+    std::vector<int> readers;
+    for (const auto& output : outputLinks) {
+        readers.push_back(OpenRaw(output.string()));
+        ASSERT_GE(readers.back(), 0);
+    }
+
+    plugIn();
+    ASSERT_TRUE(WaitUntilRelaying(gps(), readers)) << program.Errors();
+    const std::vector<unsigned char> all = AllByteValues();
+    gps().Write(all);
+    for (int reader : readers) {
+        EXPECT_EQ(ReadFor(reader, all.size()), all);
+        ::close(reader);
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+    EXPECT_EQ(program.Errors().find("Unable to open input port"), std::string::npos) << program.Errors();
 }
 
 }  // namespace

@@ -177,7 +177,7 @@ TEST(GpsdHandOffFaults, EachBrokenSocketCostsOneDebugLineAndTheCallReturns)
     debug.Clear();
     UnixListener silent(folder.path() / "silent.sock");
     ASSERT_TRUE(silent.bound());
-    handoff::HandPortsToGpsd((folder.path() / "silent.sock").string(), ports);
+    handoff::TakePortsFromGpsd((folder.path() / "silent.sock").string(), ports);
     EXPECT_EQ(HandOffFailures(debug), 1u) << Joined(debug);
     EXPECT_NE(Joined(debug).find("no answer from"), std::string::npos) << Joined(debug);
 }
