@@ -5,6 +5,7 @@
 // is taken back and the call fails.
 #include <algorithm>
 #include <optional>
+#include <span>
 
 #include "platform/registry.h"
 #include "registry/names.h"
@@ -20,6 +21,13 @@ using platform::registry::Value;
 std::u16string_view TextOrEmpty(LPCWSTR text)
 {
     return text == nullptr ? std::u16string_view() : std::u16string_view(text);
+}
+
+// An entry that RegSetValueExW takes: a valid name, and data for its size.
+bool IsValidEntry(const REGVALUEW& entry)
+{
+    return (entry.data != nullptr || entry.dataSize == 0) &&
+           platform::registry::IsValidValueName(TextOrEmpty(entry.name));
 }
 
 // The names of a path below `key`; nothing when the path is malformed or
@@ -186,8 +194,19 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD typ
 // ---- RegSetValueExW: stores the bytes as given, whatever the type says.
 LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize)
 {
-    const std::u16string_view name = TextOrEmpty(valueName);
-    if ((data == nullptr && dataSize != 0) || !platform::registry::IsValidValueName(name)) {
+    const REGVALUEW value{valueName, type, data, dataSize};
+    return RegSetValuesW(key, &value, 1);
+}
+
+// ---- RegSetValuesW: RegSetValueExW for several values of one key, as one
+// change and one write of the file.
+LONG RegSetValuesW(HKEY key, const REGVALUEW* values, DWORD count)
+{
+    if (values == nullptr && count != 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::span<const REGVALUEW> entries(values, count);
+    if (!std::all_of(entries.begin(), entries.end(), IsValidEntry)) {
         return ERROR_INVALID_PARAMETER;
     }
     LockedRegistry registry;
@@ -195,8 +214,14 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
     if (const LONG error = registry.ResolveForChange(key, opened); error != ERROR_SUCCESS) {
         return error;
     }
+    if (entries.empty()) {
+        return ERROR_SUCCESS;
+    }
     std::vector<Value> saved = opened.key->values();
-    opened.key->SetValue({std::u16string(name), type, std::vector<BYTE>(data, data + dataSize)});
+    for (const REGVALUEW& entry : entries) {
+        opened.key->SetValue({std::u16string(TextOrEmpty(entry.name)), entry.type,
+                              std::vector<BYTE>(entry.data, entry.data + entry.dataSize)});
+    }
     return registry.Persist([&] { opened.key->RestoreValues(std::move(saved)); });
 }
 

@@ -42,6 +42,20 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKE
 LONG RegCloseKey(HKEY key);
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
 LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
+
+// Not a Win32 call but this platform's own: sets several values of one key in
+// one change, which reaches the hive's file in one write, where a
+// RegSetValueExW for each value writes the file each time. An entry holds what
+// RegSetValueExW takes, and later entries win over earlier ones of the same
+// name. Every value is set or none is: an entry that RegSetValueExW would
+// refuse fails the call with ERROR_INVALID_PARAMETER before anything changes.
+struct REGVALUEW {
+    LPCWSTR name;   // null or empty: the key's default value
+    DWORD type;
+    const BYTE* data;
+    DWORD dataSize;
+};
+LONG RegSetValuesW(HKEY key, const REGVALUEW* values, DWORD count);
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPWSTR keyClass,
                    LPDWORD classLength, PFILETIME lastWriteTime);
 LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameLength, LPDWORD reserved, LPDWORD type,

@@ -18,6 +18,7 @@
 #include "registry/hives.h"
 #include "registry/reg_text.h"
 #include "registry_test_util.h"
+#include "support/file_replacements.h"
 #include "testkit/temp_folder.h"
 
 namespace {
@@ -231,6 +232,10 @@ TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
 
     EXPECT_EQ(SetValue(settings, u"Kept", REG_DWORD, Bytes({2, 0, 0, 0})), ERROR_REGISTRY_IO_FAILED);
     EXPECT_EQ(SetValue(settings, u"New", REG_DWORD, Bytes({2, 0, 0, 0})), ERROR_REGISTRY_IO_FAILED);
+    const DWORD two = 2;
+    const REGVALUEW both[] = {{u"Kept", REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two},
+                              {u"New", REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two}};
+    EXPECT_EQ(RegSetValuesW(settings, both, 2), ERROR_REGISTRY_IO_FAILED);
     EXPECT_EQ(RegDeleteValueW(settings, u"Kept"), ERROR_REGISTRY_IO_FAILED);
     HKEY created = nullptr;
     EXPECT_EQ(RegCreateKeyExW(settings, u"New\\Deeper", 0, nullptr, 0, 0, nullptr, &created, nullptr),
@@ -253,6 +258,50 @@ TEST_F(HiveFiles, FailedWriteReturnsAnErrorAndTakesTheChangeBack)
     EXPECT_EQ(ValueNames(settings), std::vector<std::u16string>{u"Kept"});
     EXPECT_EQ(SubkeyNames(settings), std::vector<std::u16string>{u"Child"});
     EXPECT_EQ(ValueNames(CreateKey(settings, u"Child")), std::vector<std::u16string>{u"StillOpen"});
+}
+
+// Several values set in one call reach the file in one write, every one of
+// them or, when one entry is refused, none; RegSetValueExW still writes the
+// file at each call.
+TEST_F(HiveFiles, ValuesSetTogetherAreOneWriteOfTheFileAndAllOrNone)
+{
+    ASSERT_TRUE(MountHives(folder).ok);
+    HKEY key = CreateKey(HKEY_CURRENT_USER, u"Settings");
+    const DWORD four = 4;
+    const DWORD five = 5;
+    const std::vector<BYTE> text = TextBytes(u"on");
+    const auto dword = [](const char16_t* name, const DWORD& value) {
+        return REGVALUEW{name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value};
+    };
+    const REGVALUEW values[] = {dword(u"Port", four), dword(u"Baud", four),
+                                {u"Mode", REG_SZ, text.data(), static_cast<DWORD>(text.size())},
+                                dword(u"PORT", five)};   // a later entry wins
+    FileReplacements writes(UserFile());
+    ASSERT_EQ(RegSetValuesW(key, values, 4), ERROR_SUCCESS);
+    EXPECT_EQ(writes.Count(), 1);
+    EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"Port", u"Baud", u"Mode"}));
+    EXPECT_EQ(QueryValue(key, u"Port").data, Bytes({5, 0, 0, 0}));
+
+    ASSERT_EQ(SetValue(key, u"One", REG_DWORD, Bytes({1, 0, 0, 0})), ERROR_SUCCESS);
+    ASSERT_EQ(SetValue(key, u"Two", REG_DWORD, Bytes({2, 0, 0, 0})), ERROR_SUCCESS);
+    EXPECT_EQ(writes.Count(), 3);
+
+    const std::u16string tooLong(MAX_VALUE_NAME_LENGTH + 1, u'n');
+    const REGVALUEW noData[] = {dword(u"Fine", four), {u"NoData", REG_BINARY, nullptr, 4}};
+    const REGVALUEW badName[] = {dword(u"Fine", four), dword(tooLong.c_str(), four)};
+    EXPECT_EQ(RegSetValuesW(key, noData, 2), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValuesW(key, badName, 2), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValuesW(key, nullptr, 1), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValuesW(key, nullptr, 0), ERROR_SUCCESS);   // nothing to change
+    EXPECT_EQ(RegSetValuesW(reinterpret_cast<HKEY>(ULONG_PTR{0x1234}), values, 4), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(writes.Count(), 3);
+    EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"Port", u"Baud", u"Mode", u"One", u"Two"}));
+
+    UnmountHives();
+    ASSERT_TRUE(MountHives(folder).ok);
+    key = CreateKey(HKEY_CURRENT_USER, u"Settings");
+    EXPECT_EQ(QueryValue(key, u"Port").data, Bytes({5, 0, 0, 0}));
+    EXPECT_EQ(QueryValue(key, u"Mode").data, text);
 }
 
 TEST_F(HiveFiles, LeftoverTemporaryFilesAreIgnoredAndRemoved)
