@@ -8,6 +8,7 @@
 
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/registry_number.h"
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "resources/resource_ids.h"
@@ -27,19 +28,6 @@ bool ReadText(HKEY key, const WCHAR* name, WCHAR (&text)[kValueLimit / 2 + 1])
     std::fill(std::begin(text), std::end(text), u'\0');
     DWORD size = kValueLimit;
     return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS;
-}
-
-// "Index" read into a 4-byte number as the registry hands it over: a value
-// of 1 to 3 bytes fills the number's low bytes and the others stay 0. A
-// longer value does not fit, and an empty one holds no number: neither is a
-// port number.
-bool ReadIndex(HKEY key, LONG& index)
-{
-    index = 0;
-    DWORD size = sizeof(index);
-    return RegQueryValueExW(key, u"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), &size) ==
-               ERROR_SUCCESS &&
-           size != 0;
 }
 
 // "<subkey> COM<index>:"; a subkey name too long for the entry is cut and
@@ -76,10 +64,11 @@ std::optional<ListedPort> ReadSubkey(HKEY builtIn, const WCHAR* subkey)
     std::optional<ListedPort> port;
     WCHAR prefix[kValueLimit / 2 + 1];
     WCHAR friendlyName[kValueLimit / 2 + 1];
-    LONG index = 0;
     if (ReadText(key, u"Prefix", prefix) && wcscmp(prefix, u"COM") == 0) {
         const bool named = ReadText(key, u"FriendlyName", friendlyName);
-        if (ReadIndex(key, index)) {
+        // A port without a number that "Index" holds is not listed.
+        if (const std::optional<DWORD> number = platform::QueryRegistryNumber(key, u"Index")) {
+            const auto index = static_cast<LONG>(*number);
             WCHAR entry[kEntrySize] = {};
             if (!named) {
                 ComposeEntry(subkey, index, entry);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/registry.h"
+#include "platform/registry_number.h"
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "resources/resource_ids.h"
@@ -15,15 +16,10 @@ namespace {
 
 constexpr std::size_t kPortTextSize = 10;
 
+// The saved outputs' mask; 0 when "Split" holds no number.
 DWORD ReadSplit(HKEY key)
 {
-    DWORD mask = 0;
-    DWORD size = sizeof(mask);
-    if (RegQueryValueExW(key, u"Split", nullptr, nullptr, reinterpret_cast<BYTE*>(&mask), &size) != ERROR_SUCCESS ||
-        size != sizeof(mask)) {
-        return 0;
-    }
-    return mask;
+    return platform::QueryRegistryNumber(key, u"Split").value_or(0);
 }
 
 // Chooses each saved output that can still be created, by its number.

@@ -1,8 +1,10 @@
 #include "settings/settings_store.h"
 
-#include <cstring>
+#include <iterator>
+#include <optional>
 
 #include "platform/registry.h"
+#include "platform/registry_number.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
 #include "settings/split_mask.h"
@@ -19,16 +21,14 @@ const WCHAR kSettingsKey[] = u"Software\\Brenmor\\Tavrel";
 const WCHAR kShortcutName[] = u"\\Tavrel.lnk";
 constexpr DWORD kInstallPathLimit = 259;   // bytes: 128 characters and the terminator
 
-// Reads a 4-byte value into a field. A value of any other size leaves the
-// field alone: a shorter one would change only some of its bytes.
-void ReadNumber(HKEY key, const WCHAR* name, void* field)
+// Reads a number into a 32-bit field; a value that holds none leaves the
+// field at its default.
+template <typename Field>
+void ReadNumber(HKEY key, const WCHAR* name, Field& field)
 {
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
-        size == sizeof(value)) {
-        static_assert(sizeof(AppSettings.inputPort) == sizeof(value));
-        std::memcpy(field, &value, sizeof(value));
+    static_assert(sizeof(Field) == sizeof(DWORD));
+    if (const std::optional<DWORD> number = platform::QueryRegistryNumber(key, name)) {
+        field = static_cast<Field>(*number);
     }
 }
 
@@ -45,24 +45,33 @@ void ReadText(HKEY key, const WCHAR* name, WCHAR* field, std::size_t size)
     }
 }
 
-void WriteNumber(HKEY key, const WCHAR* name, const void* field)
-{
-    RegSetValueExW(key, name, 0, REG_DWORD, static_cast<const BYTE*>(field), sizeof(DWORD));
-}
-
-// "Reconnect", beside "Autostart": read and written like the others, through
-// a copy, since the relay worker may read the flag while it is set.
+// "Reconnect", beside "Autostart", read through a copy: the relay worker may
+// read the flag while it is set.
 void ReadReconnect(HKEY key)
 {
     DWORD reconnect = AppSettings.reconnect.load();
-    ReadNumber(key, u"Reconnect", &reconnect);
+    ReadNumber(key, u"Reconnect", reconnect);
     AppSettings.reconnect.store(reconnect);
 }
 
-void WriteReconnect(HKEY key)
+// A REG_DWORD entry of a change of several values; `value` must outlive it.
+REGVALUEW Dword(const WCHAR* name, const DWORD& value)
 {
+    return {name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(DWORD)};
+}
+
+// Writes the values that the window's choices give, in one change: the file
+// is written once, not once for each value.
+void WriteSettings(HKEY key)
+{
+    const DWORD port = static_cast<DWORD>(AppSettings.inputPort);
+    const DWORD baud = static_cast<DWORD>(AppSettings.baudIndex);
+    // A copy: the relay worker may read the Reconnect flag while it is set.
     const DWORD reconnect = AppSettings.reconnect.load();
-    WriteNumber(key, u"Reconnect", &reconnect);
+    const DWORD split = EncodeSplit(SplitOutputs) | UnrestoredOutputs;
+    const REGVALUEW values[] = {Dword(u"Port", port), Dword(u"Baud", baud), Dword(u"Autostart", AppSettings.autostart),
+                                Dword(u"Reconnect", reconnect), Dword(u"Split", split)};
+    RegSetValuesW(key, values, static_cast<DWORD>(std::size(values)));
 }
 
 // A special folder's path with the shortcut's name appended; false when the
@@ -95,12 +104,12 @@ void LoadSettings()
     // A missing key is a first run; any other failure hides settings that exist.
     SettingsUnreadable = opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND;
     if (opened == ERROR_SUCCESS) {
-        ReadNumber(key, u"Port", &AppSettings.inputPort);
-        ReadNumber(key, u"Baud", &AppSettings.baudIndex);
-        ReadNumber(key, u"Autostart", &AppSettings.autostart);
+        ReadNumber(key, u"Port", AppSettings.inputPort);
+        ReadNumber(key, u"Baud", AppSettings.baudIndex);
+        ReadNumber(key, u"Autostart", AppSettings.autostart);
         ReadReconnect(key);
         // Set with tavrel-config, not in the window, so they are only read here.
-        ReadNumber(key, u"GpsdHandoff", &AppSettings.gpsdHandoff);
+        ReadNumber(key, u"GpsdHandoff", AppSettings.gpsdHandoff);
         ReadText(key, u"GpsdSocket", AppSettings.gpsdSocket, kGpsdSocketSize);
         RegCloseKey(key);
     }
@@ -136,12 +145,7 @@ void SaveSettings()
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, 0, nullptr, &key,
                         nullptr) == ERROR_SUCCESS) {
-        WriteNumber(key, u"Port", &AppSettings.inputPort);
-        WriteNumber(key, u"Baud", &AppSettings.baudIndex);
-        WriteNumber(key, u"Autostart", &AppSettings.autostart);
-        WriteReconnect(key);
-        const DWORD split = EncodeSplit(SplitOutputs) | UnrestoredOutputs;
-        WriteNumber(key, u"Split", &split);
+        WriteSettings(key);
         RegCloseKey(key);
     }
     UpdateStartupShortcut(AppSettings.autostart != 0);

@@ -14,6 +14,7 @@
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/registry_number.h"
 #include "platform/strings.h"
 
 namespace platform::devices {
@@ -57,8 +58,9 @@ std::u16string DeviceName(const std::u16string& prefix, DWORD index)
     return prefix + static_cast<char16_t>(u'0' + index) + u':';
 }
 
-// Reserves Prefix + index + ":"; without an "Index" the first free number,
-// 1 to 9 and then 0, as the device manager of the device picks it.
+// Reserves Prefix + index + ":"; without an "Index" (or with one that holds
+// no number) the first free number, 1 to 9 and then 0, as the device manager
+// of the device picks it.
 std::optional<std::u16string> ReserveName(const std::u16string& prefix, std::optional<DWORD> index, DWORD& chosen)
 {
     ActiveDevices& active = Active();
@@ -117,18 +119,6 @@ std::optional<std::u16string> ReadText(HKEY key, const WCHAR* name)
     return std::u16string(text);
 }
 
-std::optional<DWORD> ReadNumber(HKEY key, const WCHAR* name)
-{
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    DWORD type = 0;
-    const LONG result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    if (result != static_cast<LONG>(ERROR_SUCCESS) || type != REG_DWORD || size != sizeof(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 bool IsValidPrefix(const std::u16string& prefix)
 {
     return prefix.size() == 3 && std::all_of(prefix.begin(), prefix.end(), [](char16_t c) {
@@ -146,7 +136,7 @@ DWORD ReadDriverKey(LPCWSTR path, DriverKey& key)
     }
     const auto dll = ReadText(handle, u"Dll");
     const auto prefix = ReadText(handle, u"Prefix");
-    key.index = ReadNumber(handle, u"Index");
+    key.index = QueryRegistryNumber(handle, u"Index");
     RegCloseKey(handle);
     if (!dll) {
         return ERROR_MOD_NOT_FOUND;

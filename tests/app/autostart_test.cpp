@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/tray_and_about.h"
+#include "platform/registry.h"
 #include "platform/user_input.h"
 #include "program_fixture.h"
 #include "relay/relay_control.h"
@@ -74,6 +75,32 @@ TEST_F(AutostartTest, AnOutputNowHeldByABuiltInPortIsSkippedAndPortNineComesBack
     EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{2, 9}));
     EXPECT_EQ(RelayControl.running.load(), 1);
     EXPECT_TRUE(PortLinkExists(9));
+}
+
+// "Split" is read as every number of the registry is: hex:48 holds 72.
+TEST_F(AutostartTest, ASplitOfOneByteRestoresTheOutputsItHolds)
+{
+    SaveAutostart(std::nullopt);
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Split", REG_BINARY, {72});
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+
+    ExpectHiddenWithTrayIcon(window);
+    EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{2, 5}));
+    EXPECT_EQ(RelayControl.running.load(), 1);
+}
+
+// Longer than 4 bytes, it holds no number: nothing is restored.
+TEST_F(AutostartTest, ASplitOfFiveBytesRestoresNothing)
+{
+    SaveAutostart(std::nullopt);
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Split", REG_BINARY, {72, 0, 0, 0, 0});
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+
+    ExpectHiddenWithTrayIcon(window);
+    EXPECT_TRUE(SplitOutputs.empty());
+    EXPECT_TRUE(RelayControlEmpty());
 }
 
 class NothingToRestoreTest : public AutostartTest, public ::testing::WithParamInterface<std::optional<DWORD>> {};

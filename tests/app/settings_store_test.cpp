@@ -13,6 +13,7 @@
 #include "state/app_settings.h"
 #include "state/install_path.h"
 #include "state/port_lists.h"
+#include "support/file_replacements.h"
 #include "support/test_device.h"
 #include "testkit/temp_folder.h"
 
@@ -75,7 +76,7 @@ TEST_F(SettingsStoreTest, AFirstRunLoadsTheDefaultsAndNoInstallPath)
     EXPECT_FALSE(SettingsUnreadable);
 }
 
-TEST_F(SettingsStoreTest, StoredValuesOfFourBytesAreLoadedWhateverTheirType)
+TEST_F(SettingsStoreTest, StoredNumbersOfOneToFourBytesAreLoadedWhateverTheirType)
 {
     SetUserNumber(u"Port", 0xFFFFFFFF);
     WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Baud", REG_BINARY, {7, 0, 0, 0});
@@ -90,6 +91,22 @@ TEST_F(SettingsStoreTest, StoredValuesOfFourBytesAreLoadedWhateverTheirType)
     WriteText(HKEY_CURRENT_USER, kSettingsKey, u"Reconnect", u"on");   // six bytes: does not fit
     LoadSettings();
     EXPECT_EQ(AppSettings.reconnect.load(), 0u);
+
+    // Fewer bytes hold the number that a person means by them: hex:04 is 4.
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Port", REG_BINARY, {4});
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Baud", REG_DWORD, {12, 0});
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Autostart", REG_BINARY, {0, 1, 0});
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"GpsdHandoff", REG_BINARY, {1});
+    LoadSettings();
+    EXPECT_EQ(AppSettings.inputPort, 4);
+    EXPECT_EQ(AppSettings.baudIndex, 12);
+    EXPECT_EQ(AppSettings.autostart, 256u);
+    EXPECT_EQ(AppSettings.gpsdHandoff, 1u);
+
+    // An empty value holds no number: the default stays.
+    WriteValue(HKEY_CURRENT_USER, kSettingsKey, u"Port", REG_DWORD, {});
+    LoadSettings();
+    EXPECT_EQ(AppSettings.inputPort, 1);
 }
 
 TEST_F(SettingsStoreTest, SavingWritesEveryValueAsAFourByteDword)
@@ -107,6 +124,22 @@ TEST_F(SettingsStoreTest, SavingWritesEveryValueAsAFourByteDword)
 
     SaveWithOutputs({});
     ExpectDword(u"Split", 0);
+}
+
+// Every value of one save lands in one replacement of user.reg: one write and
+// one sync of the file at exit, however many values there are.
+TEST_F(SettingsStoreTest, SavingWritesTheSettingsFileOnce)
+{
+    SaveSettings();   // the key exists from now on, as after any earlier run
+    FileReplacements writes(device_.root() / "registry" / "user.reg");
+    AppSettings = Settings{4, 6, 1, 1};
+    SaveWithOutputs({5, 2});
+    EXPECT_EQ(writes.Count(), 1);
+    ExpectDword(u"Port", 4);
+    ExpectDword(u"Baud", 6);
+    ExpectDword(u"Autostart", 1);
+    ExpectDword(u"Reconnect", 1);
+    ExpectDword(u"Split", 72);
 }
 
 TEST_F(SettingsStoreTest, AnUntouchedRunSavesWhatItLoaded)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "platform/registry_number.h"
 
 namespace platform {
 
@@ -52,17 +53,10 @@ public:
         }
         return std::u16string(text);
     }
+    // A number as the registry's numbers are read everywhere (registry_number.h).
     std::optional<DWORD> Number(const WCHAR* name) const
     {
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        DWORD type = 0;
-        if (key_ == nullptr ||
-            RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != 0 ||
-            type != REG_DWORD) {
-            return std::nullopt;
-        }
-        return value;
+        return key_ == nullptr ? std::nullopt : QueryRegistryNumber(key_, name);
     }
     bool SetText(const WCHAR* name, const std::u16string& text) const
     {

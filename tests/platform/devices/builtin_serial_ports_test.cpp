@@ -4,11 +4,14 @@
 
 #include "devices/builtin_serial_ports.h"
 #include "devices/device_manager.h"
+#include "platform/comm.h"
 #include "platform/devices.h"
+#include "platform/kernel.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 
@@ -16,6 +19,7 @@ using platform::devices::FindActiveDevice;
 using platform::devices::HostPort;
 using platform::devices::ResyncBuiltInSerialPorts;
 using platform::devices::SyncBuiltInSerialPorts;
+using tavrel::testing::PtyPair;
 using tavrel::testing::ScriptedSerialDevices;
 using tavrel::testing::TempFolder;
 using tavrel::testing::TestDevice;
@@ -67,6 +71,14 @@ void SetText(const std::u16string& path, const WCHAR* name, const std::u16string
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr);
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>((text.size() + 1) * 2));
+    RegCloseKey(key);
+}
+
+void SetBytes(const std::u16string& path, const WCHAR* name, const std::vector<BYTE>& bytes)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr);
+    RegSetValueExW(key, name, 0, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
     RegCloseKey(key);
 }
 
@@ -156,6 +168,30 @@ TEST_F(BuiltInSerialPortsTest, KeysThatAPersonMadeOrEditedAreKept)
     EXPECT_EQ(Text(u"Drivers\\BuiltIn\\ttyS0", u"FriendlyName"), u"Edited by hand");
     EXPECT_EQ(Number(u"Drivers\\BuiltIn\\Mine", u"Detected"), 0xFFFFFFFFu);   // still the person's
     EXPECT_EQ(Number(u"Drivers\\BuiltIn\\Mine", u"Index"), 0xFFFFFFFFu);
+}
+
+// A person's key whose "Index" is one byte holds that number: a device
+// plugged in takes another, and the boot makes the port under it.
+TEST_F(BuiltInSerialPortsTest, AnIndexOfOneByteThatAPersonWroteHoldsItsNumber)
+{
+    const HostPort pty = Plug("pts-7", "pts7", "pseudo-terminal");
+    SetText(u"Drivers\\BuiltIn\\Mine", u"Prefix", u"COM");
+    SetText(u"Drivers\\BuiltIn\\Mine", u"HostDevice", platform::ToUtf16(pty.path));
+    SetBytes(u"Drivers\\BuiltIn\\Mine", u"Index", {1});
+    Sync({pty, Plug("ttyS0", "ttyS0", "Serial port ttyS0")});
+    EXPECT_EQ(Number(u"Drivers\\BuiltIn\\ttyS0", u"Index"), 2u);
+}
+
+TEST_F(BuiltInSerialPortsTest, APortMappedWithAnIndexOfOneByteIsMadeUnderThatNumberAtBoot)
+{
+    PtyPair far;
+    device_.MapBuiltInPort(u"Pty", 4, far.slavePath());
+    SetBytes(u"Drivers\\BuiltIn\\Pty", u"Index", {4});
+    device_.Reboot();
+    HANDLE port = CreateFileW(u"COM4:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(port, INVALID_HANDLE_VALUE);
+    CloseHandle(port);
+    EXPECT_EQ(FindActiveDevice(u"COM1:"), nullptr);   // not under the first free number
 }
 
 TEST_F(BuiltInSerialPortsTest, NumbersRunOneToNineThenZeroAndThenOut)

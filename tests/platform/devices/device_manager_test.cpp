@@ -1,6 +1,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,14 @@ void SetText(const std::u16string& keyPath, const WCHAR* name, const std::u16str
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr), 0);
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>((text.size() + 1) * 2));
+    RegCloseKey(key);
+}
+
+void SetBytes(const std::u16string& keyPath, const WCHAR* name, const std::vector<BYTE>& bytes)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, 0, &key), 0);
+    RegSetValueExW(key, name, 0, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
     RegCloseKey(key);
 }
 
@@ -95,6 +104,30 @@ TEST_F(DeviceManagerTest, AKeyWithoutIndexTakesTheFirstFreeNumber)
     HANDLE port = CreateFileW(u"com2:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(port, INVALID_HANDLE_VALUE);
     CloseHandle(port);
+}
+
+// "Index" is read as every number of the registry is: hex:04 is COM4, of
+// whatever type; one that holds no number counts as none.
+TEST_F(DeviceManagerTest, AnIndexOfOneToFourBytesNamesTheDevice)
+{
+    ScriptedSerialDevices::WriteDriverKey(u"Drivers\\Short", 0);
+    ASSERT_NO_FATAL_FAILURE(SetBytes(u"Drivers\\Short", u"Index", {4}));
+    ASSERT_NE(Activate(u"Drivers\\Short"), nullptr);
+    EXPECT_EQ(devices_.Port(4).Count(SerialCall::Activate), 1u);
+    HANDLE port = CreateFileW(u"COM4:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(port, INVALID_HANDLE_VALUE);
+    CloseHandle(port);
+
+    ScriptedSerialDevices::WriteDriverKey(u"Drivers\\Ten", 0);
+    ASSERT_NO_FATAL_FAILURE(SetBytes(u"Drivers\\Ten", u"Index", {10, 0}));
+    EXPECT_EQ(Activate(u"Drivers\\Ten"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+    ScriptedSerialDevices::WriteDriverKey(u"Drivers\\TooLong", 0);
+    ASSERT_NO_FATAL_FAILURE(SetBytes(u"Drivers\\TooLong", u"Index", {6, 0, 0, 0, 0}));
+    ASSERT_NE(Activate(u"Drivers\\TooLong"), nullptr);
+    EXPECT_EQ(devices_.Port(1).Count(SerialCall::Activate), 1u);   // the first free number
+    EXPECT_EQ(devices_.Port(6).Count(SerialCall::Activate), 0u);
 }
 
 TEST_F(DeviceManagerTest, AFailedInitGivesTheDriversReason)

@@ -1,12 +1,15 @@
 // The registry calls in memory (no hive files): the results that Windows
 // documents and that the system relies on.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/registry_key.h"
+#include "platform/registry_number.h"
 #include "registry/hives.h"
 #include "registry_test_util.h"
 
@@ -25,6 +28,7 @@ using RegistryEnumeration = InMemoryRegistry;
 using RegistryNames = InMemoryRegistry;
 using RegistryDeletion = InMemoryRegistry;
 using RegistryThreads = InMemoryRegistry;
+using RegistryNumbers = InMemoryRegistry;
 
 HKEY Predefined(ULONG_PTR value) { return reinterpret_cast<HKEY>(value); }
 
@@ -161,6 +165,42 @@ TEST_F(RegistryValues, QueryHandsOutSizeTypeAndExactBytes)
     const QueriedValue empty = QueryValue(key, u"Empty");
     EXPECT_EQ(empty.result, ERROR_SUCCESS);
     EXPECT_TRUE(empty.data.empty());
+}
+
+// A number is 1 to 4 bytes, little-endian, whatever the value's type; any
+// other size holds none. RegistryKey reads numbers the same way.
+TEST_F(RegistryNumbers, OneToFourBytesHoldANumberWhateverTheTypeAndOtherSizesNone)
+{
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Numbers");
+    struct Case {
+        const char16_t* name;
+        DWORD type;
+        std::vector<BYTE> data;
+        std::optional<DWORD> number;
+    };
+    const std::vector<Case> cases = {
+        {u"Dword", REG_DWORD, Bytes({0x78, 0x56, 0x34, 0x12}), 0x12345678},
+        {u"OneByte", REG_BINARY, Bytes({4}), 4},
+        {u"TwoBytes", REG_BINARY, Bytes({4, 1}), 260},
+        {u"ThreeBytes", REG_DWORD, Bytes({1, 2, 0x83}), 0x830201},
+        {u"HighBit", REG_BINARY, Bytes({0xFF, 0xFF, 0xFF, 0xFF}), 0xFFFFFFFF},
+        {u"OneCharacter", REG_SZ, TextBytes(u"4"), 0x34},   // '4' and its terminator: four bytes
+        {u"Empty", REG_DWORD, {}, std::nullopt},
+        {u"FiveBytes", REG_BINARY, Bytes({4, 0, 0, 0, 0}), std::nullopt},
+        {u"Qword", REG_QWORD, Bytes({1, 0, 0, 0, 0, 0, 0, 0}), std::nullopt},
+        {u"Text", REG_SZ, TextBytes(u"12"), std::nullopt},
+    };
+    for (const Case& number : cases) {
+        ASSERT_EQ(SetValue(key, number.name, number.type, number.data), ERROR_SUCCESS);
+    }
+    const platform::RegistryKey same(HKEY_LOCAL_MACHINE, u"Numbers", platform::RegistryKey::Open::Existing);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(platform::QueryRegistryNumber(key, cases[i].name), cases[i].number) << "case " << i;
+        EXPECT_EQ(same.Number(cases[i].name), cases[i].number) << "case " << i;
+    }
+    EXPECT_EQ(platform::QueryRegistryNumber(key, u"Missing"), std::nullopt);
+    RegCloseKey(key);
+    EXPECT_EQ(platform::QueryRegistryNumber(key, u"Dword"), std::nullopt);   // a closed key
 }
 
 TEST_F(RegistryValues, DefaultValueAndReplacementAndDeletion)
