@@ -194,9 +194,7 @@ PollSleep PollSleepOf(pid_t process, pid_t thread)
     return PollSleepFromTexts(ReadProcText(task + "/stat"), ReadProcText(task + "/syscall"));
 }
 
-namespace {
-
-bool SleepsInCall(pid_t thread, std::initializer_list<long> calls)
+bool SleepsIn(pid_t thread, std::initializer_list<long> calls)
 {
     const std::string task = "/proc/self/task/" + std::to_string(thread);
     const auto call = ParseNumber(Field(ReadProcText(task + "/syscall"), 0));
@@ -204,12 +202,10 @@ bool SleepsInCall(pid_t thread, std::initializer_list<long> calls)
            std::find(calls.begin(), calls.end(), static_cast<long>(*call)) != calls.end();
 }
 
-}  // namespace
-
 bool WaitUntilSleepsIn(const std::atomic<pid_t>& thread, std::initializer_list<long> calls)
 {
     for (int look = 0; look < 10000; ++look) {
-        if (thread != 0 && SleepsInCall(thread, calls)) {
+        if (thread != 0 && SleepsIn(thread, calls)) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -57,6 +57,10 @@ enum class PollSleep { None, Timed, Untimed };
 PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall);
 PollSleep PollSleepOf(pid_t process, pid_t thread);
 
+// Whether the thread `thread` of this process sleeps (state S) inside one of
+// the system calls `calls` now, as the host reports it.
+bool SleepsIn(pid_t thread, std::initializer_list<long> calls);
+
 // Waits until the thread `thread` of this process (0 while it is not known
 // yet) sleeps (state S) inside one of the system calls `calls` (SYS_poll,
 // SYS_read, ...), as the host reports it, looking every millisecond; false

@@ -64,6 +64,8 @@ void Device::Deactivate()
 {
     std::vector<std::weak_ptr<DeviceFile>> files;
     {
+        // Waits for an open under way: its file is among those shut down here.
+        std::lock_guard opening(openLock_);
         std::lock_guard guard(lock_);
         removed_ = true;
         files.swap(files_);
@@ -74,25 +76,17 @@ void Device::Deactivate()
         }
     }
     entries_.Deinit(context_);
-    context_ = 0;
+    context_ = 0;   // no open reads it once the device is marked removed
 }
 
 std::shared_ptr<DeviceFile> Device::Open(DWORD access, DWORD shareMode)
 {
-    // A serial port is open for data once at a time; a query-only open (no
-    // access) may sit beside it.
-    const bool forData = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
-    {
-        std::lock_guard guard(lock_);
-        if (removed_) {
-            SetLastError(ERROR_DEVICE_REMOVED);
-            return nullptr;
-        }
-        if (forData && dataOpens_ > 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return nullptr;
-        }
-        dataOpens_ += forData ? 1 : 0;
+    // The whole open, from the check to the record of its file, is one step
+    // for Deactivate: an open never reaches a device that is going, and a file
+    // opened before is always recorded, so that it is shut down before Deinit.
+    std::lock_guard opening(openLock_);
+    if (!ReserveOpen(access)) {
+        return nullptr;
     }
     SetLastError(ERROR_SUCCESS);
     const DRIVER_CONTEXT open = entries_.Open(context_, access, shareMode);
@@ -106,6 +100,24 @@ std::shared_ptr<DeviceFile> Device::Open(DWORD access, DWORD shareMode)
     std::erase_if(files_, [](const auto& weak) { return weak.expired(); });
     files_.push_back(file);
     return file;
+}
+
+// A serial port is open for data once at a time; a query-only open (no
+// access) may sit beside it.
+bool Device::ReserveOpen(DWORD access)
+{
+    const bool forData = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
+    std::lock_guard guard(lock_);
+    if (removed_) {
+        SetLastError(ERROR_DEVICE_REMOVED);
+        return false;
+    }
+    if (forData && dataOpens_ > 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    dataOpens_ += forData ? 1 : 0;
+    return true;
 }
 
 void Device::FileClosed(DWORD access)

@@ -27,7 +27,9 @@ public:
 
     // Runs the driver's Init; false with the last error set when it fails.
     bool Initialise();
-    // Closes every open file, then runs the driver's Deinit.
+    // Closes every open file, then runs the driver's Deinit. An open under
+    // way is waited for, and its file closed with the others; later opens
+    // fail with ERROR_DEVICE_REMOVED.
     void Deactivate();
 
     // Opens the device for a file; null with the last error set on failure.
@@ -41,6 +43,9 @@ public:
     const DEVICE_HOST& host() const { return host_; }
 
 private:
+    // Counts a data open in, unless the device is removed or open for data.
+    bool ReserveOpen(DWORD access);
+
     const std::u16string name_;
     const std::u16string registryPath_;
     const STREAM_DRIVER_ENTRIES entries_;
@@ -49,6 +54,7 @@ private:
     DEVICE_HOST host_{};
     DRIVER_CONTEXT context_ = 0;
 
+    std::mutex openLock_;   // held across a whole open, and while Deactivate marks the device removed
     std::mutex lock_;
     bool removed_ = false;                       // guarded by lock_
     int dataOpens_ = 0;                          // guarded by lock_
