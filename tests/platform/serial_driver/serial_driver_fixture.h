@@ -2,8 +2,12 @@
 // a pseudo-terminal whose master the test holds as the device's far end.
 #pragma once
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -13,10 +17,16 @@
 #include "platform/comm.h"
 #include "platform/streamdriver.h"
 #include "support/fake_device_host.h"
+#include "testkit/proc_stats.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
 
 namespace tavrel::testing {
+
+// Where a blocked driver call sleeps: on the device, in poll(); or, when it
+// may be queued behind another call of its kind, possibly waiting for its
+// turn on a lock.
+enum class Blocked { OnDevice, OnDeviceOrInTurn };
 
 // A driver call running on another thread. Should the test give up on it,
 // it is unblocked (PreClose of the open) before the thread is joined, so a
@@ -25,7 +35,10 @@ template <typename Result>
 class BackgroundCall {
 public:
     BackgroundCall(std::function<Result()> call, std::function<void()> unblock)
-        : unblock_(std::move(unblock)), pending_(std::async(std::launch::async, std::move(call)))
+        : unblock_(std::move(unblock)), pending_(std::async(std::launch::async, [this, call = std::move(call)] {
+              thread_ = static_cast<pid_t>(::syscall(SYS_gettid));
+              return call();
+          }))
     {
     }
     ~BackgroundCall()
@@ -37,28 +50,22 @@ public:
     BackgroundCall(const BackgroundCall&) = delete;
     BackgroundCall& operator=(const BackgroundCall&) = delete;
 
+    // Waits until the call's thread sleeps where `where` says, as the host
+    // reports it; false after 10 s of never finding it there.
+    bool WaitUntilBlocked(Blocked where = Blocked::OnDevice) const
+    {
+        return where == Blocked::OnDeviceOrInTurn ? WaitUntilSleepsIn(thread_, {SYS_poll, SYS_ppoll, SYS_futex})
+                                                  : WaitUntilSleepsIn(thread_, {SYS_poll, SYS_ppoll});
+    }
     // Waits up to 10 s for the call to return.
     bool EndsInTime() { return IsReady(std::chrono::seconds(10)); }
-    // Repeats `poke` every 20 ms until the call returned, for at most 10 s.
-    // For pokes that only end a call in progress, which may not have started.
-    template <typename Poke>
-    bool PokeUntilEnded(Poke poke)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!IsReady(std::chrono::milliseconds(20))) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            poke();
-        }
-        return true;
-    }
     Result get() { return pending_.get(); }
 
 private:
     bool IsReady(std::chrono::milliseconds wait) { return pending_.wait_for(wait) == std::future_status::ready; }
 
     std::function<void()> unblock_;
+    std::atomic<pid_t> thread_{0};   // set by the call's thread before it calls
     std::future<Result> pending_;
 };
 

@@ -2,13 +2,11 @@
 // playing the device on the pty master.
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <numeric>
-#include <thread>
 
 #include "platform/host/unique_fd.h"
 #include "platform/kernel.h"
@@ -20,13 +18,6 @@ namespace {
 std::vector<unsigned char> Bytes(const std::string& text)
 {
     return std::vector<unsigned char>(text.begin(), text.end());
-}
-
-// Bytes the driver sent that wait on the master.
-int PendingOnMaster(int master)
-{
-    int pending = 0;
-    return ::ioctl(master, FIONREAD, &pending) == 0 ? pending : -1;
 }
 
 // Writes to the master without blocking for longer than `limit`; false if
@@ -101,7 +92,7 @@ TEST_F(SerialDriver, ReadWithoutTimeoutsWaitsForTheFullCount)
         Read(got, 10);
         return got;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(read->WaitUntilBlocked());
     pty_.Write(Bytes("defghij"));
     ASSERT_TRUE(read->EndsInTime());
     EXPECT_EQ(read->get(), Bytes("abcdefghij"));
@@ -122,7 +113,7 @@ TEST_F(SerialDriver, FirstByteReadReturnsAsSoonAsAnyCame)
         Read(bytes, 100);
         return bytes;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(read->WaitUntilBlocked());
     pty_.Write(Bytes("xyz"));
     ASSERT_TRUE(read->EndsInTime());
     const std::vector<unsigned char> first = read->get();
@@ -212,7 +203,7 @@ TEST_F(SerialDriver, HangupEndsABlockedRead)
         const DWORD result = Read(got, 10);
         return std::make_pair(result, GetLastError());
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(read->WaitUntilBlocked());
     pty_.CloseMaster();
     ASSERT_TRUE(read->EndsInTime());
     EXPECT_EQ(read->get(), std::make_pair(DRIVER_TRANSFER_FAILED, ERROR_DEVICE_REMOVED));
@@ -236,7 +227,11 @@ TEST_F(SerialDriver, PreCloseWakesBlockedCallsAndRefusesLaterOnes)
     FillOutput();
     SetTimeouts(0, 0, 0);
     auto write = Start([&] { return failure(Write(std::vector<unsigned char>(4096, 1))); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // One read sleeps on the device, the other waits for its turn.
+    ASSERT_TRUE(read->WaitUntilBlocked(Blocked::OnDeviceOrInTurn));
+    ASSERT_TRUE(queuedRead->WaitUntilBlocked(Blocked::OnDeviceOrInTurn));
+    ASSERT_TRUE(wait->WaitUntilBlocked());
+    ASSERT_TRUE(write->WaitUntilBlocked());
 
     ASSERT_EQ(driver_.PreClose(open_), TRUE);
     ASSERT_TRUE(read->EndsInTime());
@@ -292,7 +287,7 @@ TEST_F(SerialDriver, WaitReportsDataTheEventCharAndADrainedOutput)
         return WaitOnMask(seen) == TRUE ? seen : 0xDEAD;
     });
     pty_.Write(Bytes("$GPRMC,no end yet"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(wait->WaitUntilBlocked());
     pty_.Write(Bytes("*7A\r\n"));
     ASSERT_TRUE(wait->EndsInTime());
     EXPECT_EQ(wait->get(), EV_RXFLAG);
@@ -311,7 +306,9 @@ TEST_F(SerialDriver, ANewMaskEndsAWaitWithNoEvents)
         const BOOL result = WaitOnMask(events);
         return std::make_pair(result, events);
     });
-    ASSERT_TRUE(wait->PokeUntilEnded([this] { SetWaitMask(EV_RXFLAG | EV_CTS); }));
+    ASSERT_TRUE(wait->WaitUntilBlocked());
+    ASSERT_EQ(SetWaitMask(EV_RXFLAG | EV_CTS), TRUE);
+    ASSERT_TRUE(wait->EndsInTime());
     EXPECT_EQ(wait->get(), std::make_pair(TRUE, DWORD{0}));
 }
 
@@ -373,7 +370,9 @@ TEST_F(SerialDriver, PurgeAbortEndsABlockedReadAndTheOpenStaysUsable)
         const DWORD result = Read(got, 10);
         return std::make_pair(result, GetLastError());
     });
-    ASSERT_TRUE(read->PokeUntilEnded([this] { Purge(PURGE_RXABORT); }));
+    ASSERT_TRUE(read->WaitUntilBlocked());
+    ASSERT_EQ(Purge(PURGE_RXABORT), TRUE);
+    ASSERT_TRUE(read->EndsInTime());
     EXPECT_EQ(read->get(), std::make_pair(DRIVER_TRANSFER_FAILED, ERROR_OPERATION_ABORTED));
 
     pty_.Write(Bytes("next"));
@@ -387,12 +386,10 @@ TEST_F(SerialDriver, PurgeAbortEndsABlockedWriteWithWhatItSent)
     SetTimeouts(0, 0, 0);
     const std::vector<unsigned char> large(1 << 20, 0x42);
     auto write = Start([&] { return Write(large); });
-    // Once bytes arrive the write is in progress, and it blocks when the pty is full.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (PendingOnMaster(pty_.master()) <= 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_TRUE(write->PokeUntilEnded([this] { Purge(PURGE_TXABORT); }));
+    // Nobody reads the master, so the write blocks once the pty is full.
+    ASSERT_TRUE(write->WaitUntilBlocked());
+    ASSERT_EQ(Purge(PURGE_TXABORT), TRUE);
+    ASSERT_TRUE(write->EndsInTime());
     const DWORD written = write->get();
     ASSERT_NE(written, DRIVER_TRANSFER_FAILED);
     EXPECT_GT(written, 0u);
