@@ -42,19 +42,24 @@ public:
     // The first match of `pattern` after the previous match; nothing when none.
     std::optional<std::smatch> Next(const std::string& pattern)
     {
+        skipped_.clear();
         std::smatch found;
         if (!std::regex_search(text_.cbegin() + static_cast<std::ptrdiff_t>(position_), text_.cend(), found,
                                std::regex(pattern))) {
             return std::nullopt;
         }
+        skipped_ = text_.substr(position_, static_cast<std::size_t>(found.position(0)));
         position_ += static_cast<std::size_t>(found.position(0) + found.length(0));
         return found;
     }
+    // What lay between the previous match and the last one.
+    const std::string& skipped() const { return skipped_; }
     const std::string& text() const { return text_; }
 
 private:
     std::string text_;
     std::size_t position_ = 0;
+    std::string skipped_;
 };
 
 class InstallTest : public ::testing::Test {
@@ -237,18 +242,20 @@ TEST_F(InstallTest, TheLoginEntryIsOnDiskBeforeItTakesItsNameAndItsNameAfter)
     ASSERT_EQ(code, 0) << install.Errors();
     TraceReader calls(ReadWholeFile(trace));
     const std::string folder = Quoted(EntryFile().parent_path().string());
-    const std::string temporary = folder + "/\\.tavrel\\.desktop\\.[^\"]+";
     const std::optional<std::smatch> created =
-        calls.Next("openat\\(AT_FDCWD, \"(" + temporary + ")\", [^)]*O_CREAT[^)]*\\) += (\\d+)");
+        calls.Next("openat\\(AT_FDCWD, \"(" + folder + "/[^\"]+)\", [^)]*O_CREAT[^)]*\\) += (\\d+)");
     ASSERT_TRUE(created) << calls.text();
-    ASSERT_TRUE(calls.Next("fsync\\(" + (*created)[2].str() + "\\) += 0")) << "the temporary entry is synced";
-    ASSERT_TRUE(calls.Next("rename\\(\"" + Quoted((*created)[1].str()) + "\", \"" + Quoted(EntryFile().string()) +
-                           "\"\\) += 0"))
-        << "then renamed into place:\n" << calls.text();
+    const std::string temporary = (*created)[1].str();
+    const std::string written = (*created)[2].str();
+    ASSERT_NE(temporary, EntryFile().string()) << "the entry is never written under its own name";
+    ASSERT_TRUE(calls.Next("rename\\(\"" + Quoted(temporary) + "\", \"" + Quoted(EntryFile().string()) + "\"\\) += 0"))
+        << calls.text();
+    EXPECT_TRUE(std::regex_search(calls.skipped(), std::regex("fsync\\(" + written + "\\) += 0")))
+        << "the temporary entry is synced before it takes the entry's name:\n" << calls.skipped();
     const std::optional<std::smatch> opened =
         calls.Next("openat\\(AT_FDCWD, \"" + folder + "\", [^)]*O_DIRECTORY[^)]*\\) += (\\d+)");
-    ASSERT_TRUE(opened) << calls.text();
-    EXPECT_TRUE(calls.Next("fsync\\(" + (*opened)[1].str() + "\\) += 0")) << "and its folder is synced after";
+    ASSERT_TRUE(opened) << "its folder is opened after the rename:\n" << calls.text();
+    EXPECT_TRUE(calls.Next("fsync\\(" + (*opened)[1].str() + "\\) += 0")) << "and synced";
     EXPECT_EQ(DesktopEntryValue(ReadWholeFile(EntryFile()), "X-Tavrel-DeviceRoot"), device_.root().string());
 }
 
