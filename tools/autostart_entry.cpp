@@ -1,27 +1,19 @@
 #include "tools/autostart_entry.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <pwd.h>
-#include <sstream>
 #include <unistd.h>
 
-#include "tools/small_file.h"
+#include <algorithm>
+#include <cerrno>
+#include <sstream>
+
+#include "platform/host/file_calls.h"
+#include "platform/host/home_folder.h"
+#include "tools/durable_file.h"
 
 namespace tavrel::tools {
 namespace {
 
 const char kDeviceRootKey[] = "X-Tavrel-DeviceRoot=";
-
-std::filesystem::path HomeFolder()
-{
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return home;
-    }
-    const passwd* user = ::getpwuid(::getuid());
-    return user != nullptr ? std::filesystem::path(user->pw_dir) : std::filesystem::path();
-}
 
 // The escapes of a desktop entry's string value.
 std::string EscapeValue(std::string_view text)
@@ -79,12 +71,7 @@ std::filesystem::path SamePlace(const std::filesystem::path& path)
 
 std::filesystem::path AutostartEntryFile()
 {
-    const char* configured = std::getenv("XDG_CONFIG_HOME");
-    std::filesystem::path config = configured != nullptr ? configured : "";
-    if (config.empty() || config.is_relative()) {   // the XDG rule: a relative value is ignored
-        config = HomeFolder() / ".config";
-    }
-    return config / "autostart" / "tavrel.desktop";
+    return platform::host::XdgBaseFolder("XDG_CONFIG_HOME", ".config") / "autostart" / "tavrel.desktop";
 }
 
 std::string AutostartEntryText(const std::filesystem::path& launcher, const std::filesystem::path& deviceRoot,
@@ -124,38 +111,30 @@ std::string WriteAutostartEntry(const std::filesystem::path& launcher, const std
             return "the path " + path.string() + " holds a control character, which an autostart entry cannot hold";
         }
     }
-    const std::filesystem::path file = AutostartEntryFile();
-    const std::filesystem::path unfinished = file.string() + ".new";
-    std::error_code error;
-    std::filesystem::create_directories(file.parent_path(), error);
-    {
-        std::ofstream out(unfinished, std::ios::binary | std::ios::trunc);
-        out << AutostartEntryText(launcher, deviceRoot, portFolder);
-        out.flush();
-        if (!out) {
-            std::filesystem::remove(unfinished, error);
-            return "cannot write " + unfinished.string();
-        }
-    }
-    std::filesystem::rename(unfinished, file, error);
-    return error ? "cannot write " + file.string() + ": " + error.message() : std::string();
+    return WriteFileDurably(AutostartEntryFile(), AutostartEntryText(launcher, deviceRoot, portFolder), 0644);
 }
 
-EntryRemoval RemoveAutostartEntry(const std::filesystem::path& deviceRoot)
+RemovedEntry RemoveAutostartEntry(const std::filesystem::path& deviceRoot)
 {
     const std::filesystem::path file = AutostartEntryFile();
-    std::error_code error;
-    if (!std::filesystem::exists(file, error)) {
-        return EntryRemoval::Absent;
+    const std::optional<std::string> text = platform::host::ReadSmallFile(file);
+    if (!text && errno == ENOENT) {
+        return {EntryRemoval::Absent, {}};
     }
-    const std::filesystem::path recorded = EntryDeviceRoot(ReadSmallFile(file).value_or(""));
+    if (!text && !platform::host::FoundNoSmallFile(errno)) {
+        return {EntryRemoval::Failed, FileProblem("cannot read", file, errno)};
+    }
+    const std::filesystem::path recorded = text ? EntryDeviceRoot(*text) : std::filesystem::path();
     if (recorded.empty()) {
-        return EntryRemoval::NotMadeByInstall;
+        return {EntryRemoval::NotMadeByInstall, {}};
     }
     if (SamePlace(recorded) != SamePlace(deviceRoot)) {
-        return EntryRemoval::ForAnotherDevice;
+        return {EntryRemoval::ForAnotherDevice, {}};
     }
-    return std::filesystem::remove(file, error) ? EntryRemoval::Removed : EntryRemoval::Failed;
+    if (::unlink(file.c_str()) != 0) {
+        return {EntryRemoval::Failed, FileProblem("cannot remove", file, errno)};
+    }
+    return {EntryRemoval::Removed, {}};
 }
 
 }  // namespace tavrel::tools

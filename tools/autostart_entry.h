@@ -27,7 +27,11 @@ std::string WriteAutostartEntry(const std::filesystem::path& launcher, const std
                                 const std::filesystem::path& portFolder);
 
 enum class EntryRemoval { Removed, Absent, ForAnotherDevice, NotMadeByInstall, Failed };
+struct RemovedEntry {
+    EntryRemoval outcome;
+    std::string problem;   // Failed: what could not be done and why
+};
 // Removes the entry only when it was made for `deviceRoot`.
-EntryRemoval RemoveAutostartEntry(const std::filesystem::path& deviceRoot);
+RemovedEntry RemoveAutostartEntry(const std::filesystem::path& deviceRoot);
 
 }  // namespace tavrel::tools

@@ -6,6 +6,7 @@
 #include "platform/registry.h"
 #include "platform/registry_key.h"
 #include "platform/strings.h"
+#include "tools/module_record.h"
 
 namespace tavrel::tools {
 namespace {
@@ -40,7 +41,8 @@ bool InstallVirtualPortDriver(const std::filesystem::path& module)
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
     return !target.empty() &&
-           std::filesystem::copy_file(module, target, std::filesystem::copy_options::overwrite_existing, error);
+           std::filesystem::copy_file(module, target, std::filesystem::copy_options::overwrite_existing, error) &&
+           RecordInstalledModule(target).empty();
 }
 
 bool WriteVirtualPortKey(int number)

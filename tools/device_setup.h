@@ -10,10 +10,16 @@
 
 namespace tavrel::tools {
 
-// Where the driver module is installed, in the device's file system.
+// What an install puts into the device, in its file system and its registry.
+inline constexpr const char16_t* kInstallFolder = u"\\Program Files\\Tavrel";
 inline constexpr const char16_t* kVirtualPortModule = u"\\Program Files\\Tavrel\\quorvel.dll";
+inline constexpr const char16_t* kProgram = u"\\Program Files\\Tavrel\\Tavrel.exe";
+inline constexpr const char16_t* kProgramsShortcut = u"\\Windows\\Start Menu\\Programs\\Tavrel.lnk";
+// Under HKEY_LOCAL_MACHINE: "InstallPath" names kInstallFolder.
+inline constexpr const char16_t* kProductKey = u"Software\\Brenmor\\Tavrel";
 
-// Copies the module file to kVirtualPortModule; false when it cannot.
+// Copies the module file to kVirtualPortModule and records what it put there
+// (see module_record.h); false when it cannot.
 bool InstallVirtualPortDriver(const std::filesystem::path& module);
 // Writes HKLM\Drivers\quorvel<n>: "Dll", "Prefix" "COM", "FriendlyName", "Index" n.
 bool WriteVirtualPortKey(int number);

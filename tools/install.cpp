@@ -10,12 +10,15 @@
 // autostart entry to that device.
 //
 // --uninstall takes away exactly those four things, each only when it is
-// what install made: the module (and the install folder when it is left
-// empty), "InstallPath" (and its key when it is left empty), the Programs
-// shortcut, and the autostart entry made for this device root. It leaves the
-// person's settings: the values under HKEY_CURRENT_USER, the StartUp shortcut
-// that follows the Autostart option, and the virtual port and built-in port
-// keys; so a later install brings Tavrel back as it was.
+// what install made: the module that install recorded (and the install
+// folder when it is left empty), "InstallPath" (and its key when it is left
+// empty), the Programs shortcut, and the autostart entry made for this device
+// root. Each removal that fails is said on stderr with its reason, the others
+// still happen, and the exit code is 1; so is a module that is not the one
+// install put there, which stays. It leaves the person's settings: the values
+// under HKEY_CURRENT_USER, the StartUp shortcut that follows the Autostart
+// option, and the virtual port and built-in port keys; so a later install
+// brings Tavrel back as it was.
 //
 // --system (as root) makes the machine's folder for every user's ports,
 // /run/tavrel, now and at every boot; --uninstall --system takes it away (see
@@ -27,7 +30,6 @@
 //   tavrel-install [--uninstall] --system
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -36,16 +38,17 @@
 #include "platform/strings.h"
 #include "tools/autostart_entry.h"
 #include "tools/device_setup.h"
+#include "tools/durable_file.h"
 #include "tools/shortcut_text.h"
-#include "tools/small_file.h"
 #include "tools/system_folder.h"
+#include "tools/uninstall.h"
 
 namespace {
 
-const char16_t kInstallFolder[] = u"\\Program Files\\Tavrel";
-const char16_t kProgram[] = u"\\Program Files\\Tavrel\\Tavrel.exe";
-const char16_t kShortcut[] = u"\\Windows\\Start Menu\\Programs\\Tavrel.lnk";
-const char16_t kProductKey[] = u"Software\\Brenmor\\Tavrel";
+using tavrel::tools::kInstallFolder;
+using tavrel::tools::kProductKey;
+using tavrel::tools::kProgram;
+using tavrel::tools::kProgramsShortcut;
 
 bool WriteInstallPath()
 {
@@ -63,61 +66,12 @@ bool WriteInstallPath()
 
 bool WriteShortcut()
 {
-    const auto file = platform::HostPathOf(kShortcut);
-    std::error_code error;
-    std::filesystem::create_directories(file.parent_path(), error);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << tavrel::tools::ShortcutText(kProgram);
-    return static_cast<bool>(out);
-}
-
-bool KeyIsEmpty(const char16_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
+    const std::string problem = tavrel::tools::WriteFileDurably(platform::HostPathOf(kProgramsShortcut),
+                                                                tavrel::tools::ShortcutText(kProgram), 0644);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "tavrel-install: %s\n", problem.c_str());
     }
-    WCHAR name[MAX_KEY_NAME_LENGTH + 1];
-    DWORD length = MAX_KEY_NAME_LENGTH + 1;
-    const bool noKeys = RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS;
-    length = MAX_KEY_NAME_LENGTH + 1;
-    const bool noValues = RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS;
-    RegCloseKey(key);
-    return noKeys && noValues;
-}
-
-void RemoveInstallPath()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, u"InstallPath");
-        RegCloseKey(key);
-    }
-    for (const char16_t* path : {kProductKey, u"Software\\Brenmor"}) {
-        if (KeyIsEmpty(path)) {
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
-        }
-    }
-}
-
-// Removes a file of the device's file system only when it holds what install wrote.
-void RemoveShortcut()
-{
-    const std::filesystem::path file = platform::HostPathOf(kShortcut);
-    const std::string text = tavrel::tools::ReadSmallFile(file).value_or("");
-    std::error_code error;
-    if (text == tavrel::tools::ShortcutText(kProgram)) {
-        std::filesystem::remove(file, error);
-    } else if (!text.empty()) {
-        std::fprintf(stderr, "tavrel-install: %s was changed since install; left in place\n", file.c_str());
-    }
-}
-
-void RemoveModule()
-{
-    std::error_code error;
-    std::filesystem::remove(platform::HostPathOf(tavrel::tools::kVirtualPortModule), error);
-    std::filesystem::remove(platform::HostPathOf(kInstallFolder), error);   // only when it is empty now
+    return problem.empty();
 }
 
 bool BootForInstall(const platform::DeviceSettings& settings)
@@ -149,30 +103,9 @@ int Install(const platform::DeviceSettings& settings, const std::filesystem::pat
     return 0;
 }
 
-bool UninstallEntry(const platform::DeviceSettings& settings)
-{
-    using tavrel::tools::EntryRemoval;
-    const std::string file = tavrel::tools::AutostartEntryFile().string();
-    switch (tavrel::tools::RemoveAutostartEntry(settings.deviceRoot)) {
-    case EntryRemoval::Removed:
-    case EntryRemoval::Absent:
-        return true;
-    case EntryRemoval::ForAnotherDevice:
-        std::printf("%s starts Tavrel on another device; left in place\n", file.c_str());
-        return true;
-    case EntryRemoval::NotMadeByInstall:
-        std::printf("%s was not made by tavrel-install; left in place\n", file.c_str());
-        return true;
-    case EntryRemoval::Failed:
-        break;
-    }
-    std::fprintf(stderr, "tavrel-install: cannot remove %s\n", file.c_str());
-    return false;
-}
-
 int Uninstall(platform::DeviceSettings settings)
 {
-    const bool entryGone = UninstallEntry(settings);
+    const bool entryGone = tavrel::tools::UninstallEntry(settings.deviceRoot);
     std::error_code error;
     if (!std::filesystem::is_directory(settings.deviceRoot / "registry", error)) {
         std::printf("There is no device at %s; nothing more to uninstall\n", settings.deviceRoot.c_str());
@@ -180,18 +113,19 @@ int Uninstall(platform::DeviceSettings settings)
     }
     settings.syncHostSerialPorts = false;   // leave the built-in port keys as they are
     const bool booted = BootForInstall(settings);
-    if (booted) {
-        RemoveModule();
-        RemoveShortcut();
-        RemoveInstallPath();
-    }
+    const bool deviceDone = booted && tavrel::tools::UninstallFromDevice();
     platform::ShutdownDevice();
     if (!booted) {
         std::fprintf(stderr, "tavrel-install: could not uninstall from %s\n", settings.deviceRoot.c_str());
         return 1;
     }
+    if (!entryGone || !deviceDone) {
+        std::fprintf(stderr, "tavrel-install: Tavrel is not wholly uninstalled from the device at %s (see above)\n",
+                     settings.deviceRoot.c_str());
+        return 1;
+    }
     std::printf("Tavrel uninstalled from the device at %s; its settings are kept\n", settings.deviceRoot.c_str());
-    return entryGone ? 0 : 1;
+    return 0;
 }
 
 tavrel::tools::SystemRoot SystemRootFromEnvironment()

@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "platform/boot.h"
+#include "platform/host/file_calls.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
 #include "tools/shortcut_text.h"
-#include "tools/small_file.h"
 
 namespace tavrel::tools {
 namespace {
@@ -48,7 +48,8 @@ StartupFolder ReadStartupFolder()
     const std::u16string startup = StartupFolderPath();
     for (const std::u16string& name : FileNames(startup)) {
         const std::u16string file = startup + u"\\" + name;
-        const std::optional<std::string> text = ReadSmallFile(platform::HostPathOf(file), kLargestShortcut);
+        const std::optional<std::string> text =
+            platform::host::ReadSmallFile(platform::HostPathOf(file), kLargestShortcut);
         const ShortcutTarget read = text ? ReadShortcutText(*text) : ShortcutTarget{{}, "it is too large or unreadable"};
         if (read.target.empty()) {
             folder.notShortcuts.push_back(platform::ToUtf8(file) + " is not a shortcut: " + read.problem);

@@ -8,14 +8,14 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "platform/host/file_calls.h"
 #include "platform/host/unique_fd.h"
-#include "tools/small_file.h"
+#include "tools/durable_file.h"
 
 extern char** environ;
 
@@ -43,27 +43,11 @@ std::string ErrnoText(int error)
     return std::generic_category().message(error);
 }
 
-// Written whole: a boot never finds half an entry.
+// Written whole and durably: a boot never finds half an entry.
 bool WriteEntry(const std::filesystem::path& entry)
 {
-    std::error_code error;
-    std::filesystem::create_directories(entry.parent_path(), error);
-    const std::filesystem::path unfinished = entry.string() + ".new";
-    {
-        std::ofstream out(unfinished, std::ios::binary | std::ios::trunc);
-        out << kTmpfilesEntryText;
-        out.flush();
-        if (!out) {
-            std::fprintf(stderr, "tavrel-install: cannot write %s\n", unfinished.c_str());
-            std::filesystem::remove(unfinished, error);
-            return false;
-        }
-    }
-    ::chmod(unfinished.c_str(), 0644);
-    std::filesystem::rename(unfinished, entry, error);
-    if (error) {
-        std::fprintf(stderr, "tavrel-install: cannot write %s: %s\n", entry.c_str(), error.message().c_str());
-        std::filesystem::remove(unfinished, error);
+    if (const std::string problem = WriteFileDurably(entry, kTmpfilesEntryText, 0644); !problem.empty()) {
+        std::fprintf(stderr, "tavrel-install: %s\n", problem.c_str());
         return false;
     }
     std::printf("Wrote %s, which makes the port folder at every boot\n", entry.c_str());
@@ -145,7 +129,7 @@ bool RemoveEntry(const std::filesystem::path& entry)
     if (!std::filesystem::exists(std::filesystem::symlink_status(entry, error))) {
         return true;
     }
-    if (ReadSmallFile(entry) != std::string(kTmpfilesEntryText)) {
+    if (platform::host::ReadSmallFile(entry) != std::string(kTmpfilesEntryText)) {
         std::printf("%s was changed since install; left in place\n", entry.c_str());
         return true;
     }

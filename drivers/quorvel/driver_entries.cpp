@@ -53,7 +53,7 @@ OpenContext* OpenOf(DRIVER_CONTEXT open)
 }
 
 // Runs an entry's body; an exception becomes the failure value, the last
-// error and, for a host error, a debug line saying what failed.
+// error and, for a host error or a port in use, a debug line saying what failed.
 template <typename Result, typename Body>
 Result Guarded(const DriverHost& host, Result failure, Body body) noexcept
 {
@@ -61,6 +61,10 @@ Result Guarded(const DriverHost& host, Result failure, Body body) noexcept
         return body();
     } catch (const std::bad_alloc&) {
         host.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const quorvel::PortInUse& taken) {
+        // A port that cannot be made, as when something else is in the way.
+        host.DebugLine(taken.what());
+        host.SetLastError(ERROR_ALREADY_EXISTS);
     } catch (const std::system_error& error) {
         host.Debug(error.what());
         host.SetLastError(platform::serial_rules::FileErrorFromErrno(error.code().value()));

@@ -105,15 +105,21 @@ void DriverHost::SetLastError(DWORD error) const
     }
 }
 
-void DriverHost::Debug(std::string_view what) const
+void DriverHost::DebugLine(std::string_view line) const
 {
     if (debugOutput_ == nullptr) {
         return;
     }
+    std::string text(line);
+    text += '\n';
+    debugOutput_(WidenUtf8(text).c_str());
+}
+
+void DriverHost::Debug(std::string_view what) const
+{
     std::string line = "quorvel " + portName_ + ": ";
     line.append(what);
-    line += '\n';
-    debugOutput_(WidenUtf8(line).c_str());
+    DebugLine(line);
 }
 
 void DriverHost::Debug(std::string_view what, int error) const

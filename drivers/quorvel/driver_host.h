@@ -27,6 +27,8 @@ public:
     const std::string& portName() const { return portName_; }
 
     void SetLastError(DWORD error) const;
+    // Writes "<line>\n", for a line that names the port itself.
+    void DebugLine(std::string_view line) const;
     // Writes "quorvel COM5: <what>\n".
     void Debug(std::string_view what) const;
     // Writes "quorvel COM5: <what>: <the host's text for errno error>\n".

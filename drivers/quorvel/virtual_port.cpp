@@ -68,8 +68,8 @@ void VirtualPort::PublishLocked()
 
 void VirtualPort::WithdrawLocked()
 {
-    if (const int error = link_.Remove(); error != 0) {
-        host_.Debug("cannot remove the port's link", error);
+    if (const std::string problem = link_.Remove(); !problem.empty()) {
+        host_.Debug(problem);
     }
 }
 

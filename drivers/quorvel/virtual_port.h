@@ -41,7 +41,7 @@ struct OpenContext {
 class VirtualPort {
 public:
     // Creates the pty and makes sure its link could be published; throws
-    // std::system_error.
+    // std::system_error, or PortInUse.
     explicit VirtualPort(const DEVICE_HOST& host);
     // Removes the link (if still ours) and closes the pty: consumers see a hangup.
     ~VirtualPort();
@@ -54,8 +54,8 @@ public:
     // The device manager keeps a port open for data once at a time, but lets
     // query-only opens (GetCommState and the like) sit beside that one. The
     // first open for data gives the pty to the host's group and publishes the
-    // link (throws std::system_error when it cannot); closing the last one
-    // removes the link.
+    // link (throws std::system_error when it cannot, PortInUse when another
+    // device's live port has the name); closing the last one removes the link.
     OpenContext* Open(DWORD access);
     bool Close(OpenContext* context);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/debug_capture.h"
+#include "platform/host/file_calls.h"
 #include "platform/kernel.h"
 #include "platform/strings.h"
 
@@ -20,18 +21,6 @@ Capture& TheCapture()
 {
     static Capture capture;
     return capture;
-}
-
-void WriteAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            return;   // stderr is gone; the debug output is best effort
-        }
-        done += static_cast<std::size_t>(n);
-    }
 }
 
 }  // namespace
@@ -81,7 +70,8 @@ void OutputDebugStringW(LPCWSTR text)
     if (text == nullptr) {
         return;
     }
-    platform::WriteAll(STDERR_FILENO, platform::ToUtf8(text));
+    // Best effort: when stderr is gone, the capture still gets the line.
+    platform::host::WriteAll(STDERR_FILENO, platform::ToUtf8(text));
     platform::Capture& capture = platform::TheCapture();
     std::lock_guard guard(capture.lock);
     if (capture.active > 0) {

@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <system_error>
+
+#include "platform/host/file_calls.h"
 
 namespace platform::registry {
 namespace {
@@ -26,36 +29,6 @@ int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode = 0)
         fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
-}
-
-bool WriteAll(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-bool SyncRetrying(int fd)
-{
-    int result = 0;
-    do {
-        result = ::fsync(fd);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
-bool SyncFolder(const std::filesystem::path& folder)
-{
-    const UniqueFd directory(OpenRetrying(folder, O_RDONLY | O_DIRECTORY));
-    return directory.valid() && SyncRetrying(directory.get());
 }
 
 std::string ErrorText(int error)
@@ -132,21 +105,11 @@ FileRead ReadHiveFile(const std::filesystem::path& file)
     if (!S_ISREG(info.st_mode)) {
         return NotAFile(info);   // replaced since it was looked at
     }
-    std::string text;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t count = ::read(input.get(), chunk, sizeof chunk);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return Unread(errno);
-        }
-        if (count == 0) {
-            return {FileRead::Status::Read, std::move(text), {}, FileVersion::Of(info, std::move(input))};
-        }
-        text.append(chunk, static_cast<std::size_t>(count));
+    std::optional<std::string> text = host::ReadAll(input.get(), std::numeric_limits<std::size_t>::max());
+    if (!text) {
+        return Unread(errno);
     }
+    return {FileRead::Status::Read, std::move(*text), {}, FileVersion::Of(info, std::move(input))};
 }
 
 FileWrite WriteHiveFile(const std::filesystem::path& file, std::string_view text)
@@ -156,7 +119,7 @@ FileWrite WriteHiveFile(const std::filesystem::path& file, std::string_view text
     if (!output.valid()) {
         return {WriteOutcome::FailedFileUnchanged, FileVersion()};
     }
-    if (!WriteAll(output.get(), text) || !SyncRetrying(output.get()) ||
+    if (!host::WriteAll(output.get(), text) || !host::SyncFile(output.get()) ||
         ::rename(temporary.c_str(), file.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return {WriteOutcome::FailedFileUnchanged, FileVersion()};
@@ -164,8 +127,8 @@ FileWrite WriteHiveFile(const std::filesystem::path& file, std::string_view text
     // The descriptor now stands for the renamed file, as the new version.
     struct stat info {};
     FileVersion version = ::fstat(output.get(), &info) == 0 ? FileVersion::Of(info, std::move(output)) : FileVersion();
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-    return {SyncFolder(folder) ? WriteOutcome::Written : WriteOutcome::FailedFileReplaced, std::move(version)};
+    const bool durable = host::SyncFolder(file.parent_path());
+    return {durable ? WriteOutcome::Written : WriteOutcome::FailedFileReplaced, std::move(version)};
 }
 
 void RemoveTemporaryFiles(const std::filesystem::path& file)

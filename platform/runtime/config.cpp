@@ -1,9 +1,8 @@
 // The process's configuration: environment variables, each with a default.
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 
 #include "platform/boot.h"
+#include "platform/host/home_folder.h"
 
 namespace platform {
 namespace {
@@ -14,24 +13,9 @@ std::filesystem::path Variable(const char* name)
     return value != nullptr ? std::filesystem::path(value) : std::filesystem::path();
 }
 
-std::filesystem::path HomeFolder()
-{
-    std::filesystem::path home = Variable("HOME");
-    if (home.empty()) {
-        if (const passwd* user = ::getpwuid(::getuid())) {
-            home = user->pw_dir;
-        }
-    }
-    return home.empty() ? std::filesystem::temp_directory_path() : home;
-}
-
 std::filesystem::path DefaultDeviceRoot()
 {
-    std::filesystem::path data = Variable("XDG_DATA_HOME");
-    if (data.empty() || data.is_relative()) {
-        data = HomeFolder() / ".local" / "share";
-    }
-    return data / "tavrel";
+    return host::XdgBaseFolder("XDG_DATA_HOME", ".local/share") / "tavrel";
 }
 
 // A made-up host for trying serial devices that come and go: its dev/ and

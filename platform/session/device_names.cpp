@@ -63,7 +63,8 @@ DeviceNameHold::~DeviceNameHold()
     }
     // Nobody else holds the name when an exclusive lock can be had at once.
     const UniqueFd probe(::open(file_.c_str(), O_RDWR | O_CLOEXEC));
-    if (probe.valid() && Lock(probe, LockMode::Exclusive, LockWait::DoNotBlock) && StillNamedBy(probe, file_)) {
+    if (probe.valid() && Lock(probe, LockMode::Exclusive, LockWait::DoNotBlock) &&
+        StillNamedBy(probe.get(), file_)) {
         ::unlink(file_.c_str());
         RemoveEmptyFolders(file_.parent_path(), space_);
     }

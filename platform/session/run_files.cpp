@@ -11,22 +11,6 @@
 namespace platform::session {
 namespace {
 
-bool WriteAll(int fd, const std::string& text)
-{
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        if (result <= 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(result);
-    }
-    return true;
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9') {
@@ -97,16 +81,6 @@ bool Lock(const UniqueFd& file, LockMode mode, LockWait wait)
     }
 }
 
-bool StillNamedBy(const UniqueFd& file, const std::filesystem::path& path)
-{
-    struct stat opened {};
-    struct stat named {};
-    if (::fstat(file.get(), &opened) != 0 || ::stat(path.c_str(), &named) != 0) {
-        return false;
-    }
-    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-}
-
 bool ReplaceFile(const std::filesystem::path& file, const std::string& text)
 {
     // Nothing here has to outlive a power cut (run/ describes live processes),
@@ -114,37 +88,11 @@ bool ReplaceFile(const std::filesystem::path& file, const std::string& text)
     std::filesystem::path temporary = file;
     temporary += ".tmp";
     const UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!out.valid() || !WriteAll(out.get(), text) || ::rename(temporary.c_str(), file.c_str()) != 0) {
+    if (!out.valid() || !host::WriteAll(out.get(), text) || ::rename(temporary.c_str(), file.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
     }
     return true;
-}
-
-std::optional<std::string> ReadSmallFile(const std::filesystem::path& file, std::size_t limit)
-{
-    const UniqueFd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.valid()) {
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t result = ::read(in.get(), buffer, sizeof buffer);
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        if (result < 0) {
-            return std::nullopt;
-        }
-        if (result == 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<std::size_t>(result));
-        if (text.size() > limit) {
-            return std::nullopt;
-        }
-    }
 }
 
 std::string HexOfUnits(std::u16string_view text)

@@ -11,10 +11,13 @@
 #include <optional>
 #include <string>
 
+#include "platform/host/file_calls.h"
 #include "platform/host/unique_fd.h"
 
 namespace platform::session {
 
+using host::ReadSmallFile;
+using host::StillNamedBy;
 using host::UniqueFd;
 
 // <device root>/run, where the shared state of the device lives.
@@ -35,17 +38,9 @@ enum class LockWait { Block, DoNotBlock };
 // elsewhere (DoNotBlock) or on an error. EINTR is retried.
 bool Lock(const UniqueFd& file, LockMode mode, LockWait wait);
 
-// Whether the path still names the file that is open (a locked file can be
-// unlinked by whoever cleans up after a dead process).
-bool StillNamedBy(const UniqueFd& file, const std::filesystem::path& path);
-
 // Replaces the file's content as a whole: readers see the old text or the new,
 // never a part. A temporary beside it is written first and renamed over it.
 bool ReplaceFile(const std::filesystem::path& file, const std::string& text);
-
-// The content of a small file; nothing when it is missing, unreadable or
-// larger than the limit.
-std::optional<std::string> ReadSmallFile(const std::filesystem::path& file, std::size_t limit);
 
 // Hex digits of 16-bit units, four per unit, and back: a name of any
 // characters becomes a safe file name or a single token on a line.

@@ -74,7 +74,7 @@ bool IsAlive(const std::filesystem::path& lockFile, const std::filesystem::path&
     }
     // The list goes first: a new process that takes this id creates its lock
     // file only after the old one is gone, and writes its list after that.
-    if (Lock(probe, LockMode::Exclusive, LockWait::DoNotBlock) && StillNamedBy(probe, lockFile)) {
+    if (Lock(probe, LockMode::Exclusive, LockWait::DoNotBlock) && StillNamedBy(probe.get(), lockFile)) {
         std::filesystem::path unfinished = listFile;
         unfinished += ".tmp";  // killed while it wrote its list
         ::unlink(unfinished.c_str());
@@ -152,7 +152,7 @@ std::optional<WindowBoard> WindowBoard::Join(const std::filesystem::path& device
         if (!lock.valid() || !Lock(lock, LockMode::Exclusive, LockWait::Block)) {
             return std::nullopt;
         }
-        if (StillNamedBy(lock, lockFile)) {
+        if (StillNamedBy(lock.get(), lockFile)) {
             ::unlink(listFile.c_str());  // left by an ended process that had this id
             return WindowBoard(deviceRoot, lockFile, listFile, std::move(lock));
         }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/host/file_calls.h"
 #include "platform/host/unique_fd.h"
 
 namespace platform::shell {
@@ -110,23 +111,6 @@ HostEntry EntryOf(const struct statx& info)
     return entry;
 }
 
-// Writes all of it, resuming after signals and partial writes.
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 DWORD CopyContent(int from, int to)
 {
     std::vector<char> buffer(64 * 1024);
@@ -141,7 +125,7 @@ DWORD CopyContent(int from, int to)
         if (got == 0) {
             return ERROR_SUCCESS;
         }
-        if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(got))) {
+        if (!host::WriteAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
             return LastErrno();
         }
     }
@@ -179,16 +163,6 @@ int Publish(const std::filesystem::path& from, const std::filesystem::path& to, 
     return 0;
 }
 
-// Makes the rename itself survive a power loss; a failure here changes nothing
-// that the caller could act on.
-void SyncFolder(const std::filesystem::path& folder)
-{
-    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid()) {
-        ::fsync(fd.get());
-    }
-}
-
 // A new file beside the target, removed again unless it was published.
 class TemporaryFile {
 public:
@@ -214,7 +188,7 @@ public:
 
     DWORD PublishAs(const std::filesystem::path& target, ReplaceTarget replace)
     {
-        if (::fsync(fd_.get()) != 0) {
+        if (!host::SyncFile(fd_.get())) {
             return LastErrno();
         }
         fd_ = UniqueFd();
@@ -222,7 +196,9 @@ public:
             return LastErrno(ERROR_PATH_NOT_FOUND);
         }
         path_.clear();
-        SyncFolder(target.parent_path());
+        // Makes the rename itself survive a power loss; a failure here
+        // changes nothing that the caller could act on.
+        host::SyncFolder(target.parent_path());
         return ERROR_SUCCESS;
     }
 

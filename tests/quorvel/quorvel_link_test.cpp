@@ -1,5 +1,6 @@
 // The links through which programs find the virtual ports: they exist only
-// while a port is open for data, and lead to the port; and the life of
+// while a port is open for data, and lead to the port; a live link is one
+// port's, also when several devices share the folder; and the life of
 // several instances at once.
 #include <cstddef>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "platform/comm.h"
 #include "platform/debug_capture.h"
 #include "platform/kernel.h"
+#include "platform/strings.h"
 #include "quorvel_harness.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
@@ -48,6 +50,12 @@ std::set<std::string> Names(const fs::path& folder)
     return names;
 }
 
+// The file through which a live port holds its link.
+fs::path LockFileOf(const fs::path& link)
+{
+    return link.parent_path() / ("." + link.filename().string() + ".lock");
+}
+
 // The link leads to the port: what is written arrives at a reader that opened it.
 void ExpectRelaysThroughLink(const PortUnderTest& port)
 {
@@ -67,22 +75,31 @@ TEST_F(VirtualPortLink, LinkIsMadeInAMissingFolderAndLeadsToThePort)
     ExpectRelaysThroughLink(port);
 }
 
+// Stale: its pty gone, or a pty that no live port serves (a crashed run's
+// lock file, which nobody holds, left beside it).
 TEST_F(VirtualPortLink, StaleLinksAreReplaced)
 {
     const fs::path elsewhere = folder_.path() / "elsewhere.txt";
     WriteWholeFile(elsewhere, "not a port");
     fs::create_symlink("/dev/pts/no-such-pty", folder_.path() / "COM3");
     fs::create_symlink(elsewhere, folder_.path() / "COM4");
+    const PtyPair ownerless;
+    fs::create_symlink(ownerless.slavePath(), folder_.path() / "COM2");
+    WriteWholeFile(LockFileOf(folder_.path() / "COM2"), "");
 
     PortUnderTest dangling(module_, 3, folder_.path());
     PortUnderTest pointingToAFile(module_, 4, folder_.path());
+    PortUnderTest pointingToALivePty(module_, 2, folder_.path());
     EXPECT_TRUE(PointsToAPtySlave(dangling.linkPath()));
     EXPECT_TRUE(PointsToAPtySlave(pointingToAFile.linkPath()));
+    EXPECT_NE(fs::read_symlink(pointingToALivePty.linkPath()), fs::path(ownerless.slavePath()));
     EXPECT_EQ(ReadWholeFile(elsewhere), "not a port");
-    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM3", "COM4", "elsewhere.txt"}))
+    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM2", ".COM2.lock", "COM3", ".COM3.lock", "COM4",
+                                                            ".COM4.lock", "elsewhere.txt"}))
         << "no temporary link is left behind";
     ExpectRelaysThroughLink(dangling);
     ExpectRelaysThroughLink(pointingToAFile);
+    ExpectRelaysThroughLink(pointingToALivePty);
 }
 
 TEST_F(VirtualPortLink, SomethingElseInTheWayFailsTheActivationAndIsLeftAlone)
@@ -125,14 +142,21 @@ TEST_F(VirtualPortLink, DeinitRemovesTheLinkAndTheReaderSeesAHangup)
     EXPECT_LE(::read(reader.fd(), &byte, 1), 0);
 }
 
-TEST_F(VirtualPortLink, DeinitLeavesALinkThatNoLongerLeadsToItsPort)
+TEST_F(VirtualPortLink, DeinitLeavesWhatNoLongerLeadsToItsPortInPlace)
 {
-    PortUnderTest port(module_, 8, folder_.path());
-    fs::remove(port.linkPath());
-    fs::create_symlink("/dev/null", port.linkPath());
+    PortUnderTest relinked(module_, 8, folder_.path());
+    fs::remove(relinked.linkPath());
+    fs::create_symlink("/dev/null", relinked.linkPath());
+    PortUnderTest replaced(module_, 9, folder_.path());
+    fs::remove(replaced.linkPath());
+    WriteWholeFile(replaced.linkPath(), "a user's file");
 
-    EXPECT_EQ(port.Deinit(), TRUE);
-    EXPECT_EQ(fs::read_symlink(port.linkPath()), fs::path("/dev/null"));
+    EXPECT_EQ(relinked.Deinit(), TRUE);
+    EXPECT_EQ(replaced.Deinit(), TRUE);
+    EXPECT_EQ(fs::read_symlink(relinked.linkPath()), fs::path("/dev/null"));
+    EXPECT_EQ(ReadWholeFile(replaced.linkPath()), "a user's file");
+    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM8", "COM9"}))
+        << "nothing is left aside under a private name, and the locks are gone";
 }
 
 TEST_F(VirtualPortLink, TenPortsLiveAtOnceEachWithItsOwnStream)
@@ -153,7 +177,8 @@ TEST_F(VirtualPortLink, TenPortsLiveAtOnceEachWithItsOwnStream)
     for (std::size_t i = 0; i < ports.size(); i += 2) {
         EXPECT_EQ(ports[i]->Deinit(), TRUE);
     }
-    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM1", "COM3", "COM5", "COM7", "COM9"}));
+    EXPECT_EQ(Names(folder_.path()), (std::set<std::string>{"COM1", ".COM1.lock", "COM3", ".COM3.lock", "COM5",
+                                                            ".COM5.lock", "COM7", ".COM7.lock", "COM9", ".COM9.lock"}));
     ExpectRelaysThroughLink(*ports[9]);
 }
 
@@ -209,6 +234,7 @@ TEST_F(VirtualPortLink, TheLinkExistsOnlyWhileThePortIsOpenForData)
     ASSERT_TRUE(stays.valid());
     EXPECT_EQ(port.CloseForData(), TRUE);
     EXPECT_FALSE(Exists(port.linkPath()));
+    EXPECT_FALSE(Exists(LockFileOf(port.linkPath())));
     EXPECT_EQ(NodePath(port, query, path), ERROR_FILE_NOT_FOUND);
 
     // Opened again, the same pty comes back under the link, and a program that
@@ -265,6 +291,63 @@ TEST_F(VirtualPortLink, AnotherUsersLinkIsNeverReplaced)
     EXPECT_EQ(module_.entries().Init(host.registryPath(), host.host()), DRIVER_CONTEXT{0});
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(fs::read_symlink(link), fs::path("/dev/null"));
+}
+
+// Two devices whose port folder is the same (one TAVREL_PORT_DIR, or
+// /run/tavrel/<user>): what one relays, the other neither takes nor touches.
+class SharedPortFolder : public VirtualPortLink {
+protected:
+    std::u16string InUseLine(DWORD index) const
+    {
+        const fs::path link = folder_.path() / ("COM" + std::to_string(index));
+        return platform::ToUtf16("COM" + std::to_string(index) + " is in use by another Tavrel device: " +
+                                 link.string() + "\n");
+    }
+};
+
+TEST_F(SharedPortFolder, ALiveLinkOfAnotherDeviceFailsTheActivationAndIsLeftAlone)
+{
+    PortUnderTest first(module_, 5, folder_.path());
+    const fs::path slave = fs::read_symlink(first.linkPath());
+    platform::DebugOutputCapture debug;
+
+    FakeDeviceHost second(5, folder_.path());
+    SetLastError(0);
+    EXPECT_EQ(module_.entries().Init(second.registryPath(), second.host()), DRIVER_CONTEXT{0});
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(debug.Lines(), std::vector<std::u16string>{InUseLine(5)});
+    EXPECT_EQ(fs::read_symlink(first.linkPath()), slave);
+    ExpectRelaysThroughLink(first);
+}
+
+TEST_F(SharedPortFolder, ALinkPublishedAfterTheActivationFailsTheOpenUntilItGoes)
+{
+    PortUnderTest first(module_, 6, folder_.path(), OpenedForData::No);
+    PortUnderTest second(module_, 6, folder_.path(), OpenedForData::No);
+    ASSERT_NE(first.Open(GENERIC_READ | GENERIC_WRITE), DRIVER_CONTEXT{0});
+    const fs::path slave = fs::read_symlink(first.linkPath());
+    Consumer reader(OpenRaw(first.linkPath()));
+    ASSERT_TRUE(reader.valid());
+    {
+        platform::DebugOutputCapture debug;
+        SetLastError(0);
+        EXPECT_EQ(second.Open(GENERIC_READ | GENERIC_WRITE), DRIVER_CONTEXT{0});
+        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+        EXPECT_EQ(debug.Lines(), std::vector<std::u16string>{InUseLine(6)});
+    }
+    EXPECT_EQ(fs::read_symlink(first.linkPath()), slave);
+    const auto all = AllByteValues();
+    EXPECT_EQ(first.Write(all), 256u);
+    EXPECT_EQ(ReadFor(reader.fd(), 256), all) << "the first device's reader still gets its data";
+
+    // Closed by the first device (not deactivated), its link goes and the name is free.
+    EXPECT_EQ(first.CloseForData(), TRUE);
+    ASSERT_NE(second.Open(GENERIC_READ | GENERIC_WRITE), DRIVER_CONTEXT{0});
+    EXPECT_NE(fs::read_symlink(second.linkPath()), slave);
+    ExpectRelaysThroughLink(second);
+    EXPECT_EQ(first.Deinit(), TRUE);
+    EXPECT_TRUE(PointsToAPtySlave(second.linkPath())) << "the first device's end leaves the second's link";
+    ExpectRelaysThroughLink(second);
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+#include "tools/module_record.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <optional>
+#include <system_error>
+
+#include "platform/host/file_calls.h"
+#include "tools/durable_file.h"
+
+namespace tavrel::tools {
+namespace {
+
+// A driver module of any build is far smaller; a larger file is not one.
+constexpr std::size_t kLargestModule = 256 * 1024 * 1024;
+
+// "<size> bytes, FNV-1a 64 <digest>": enough to tell the installed module
+// from any other file; nobody is expected to forge it. Nothing when the
+// module cannot be read (errno tells).
+std::optional<std::string> Fingerprint(const std::filesystem::path& module)
+{
+    const std::optional<std::string> bytes = platform::host::ReadSmallFile(module, kLargestModule);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    std::uint64_t digest = 0xcbf29ce484222325ULL;
+    for (const char byte : *bytes) {
+        digest = (digest ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
+    }
+    char text[80];
+    std::snprintf(text, sizeof text, "%zu bytes, FNV-1a 64 %016" PRIx64 "\n", bytes->size(), digest);
+    return text;
+}
+
+std::string Unreadable(const std::filesystem::path& file, int error)
+{
+    return FileProblem("cannot read", file, error);
+}
+
+}  // namespace
+
+std::filesystem::path ModuleRecordFile(const std::filesystem::path& module)
+{
+    std::filesystem::path record = module;
+    record += ".installed";
+    return record;
+}
+
+std::string RecordInstalledModule(const std::filesystem::path& module)
+{
+    const std::optional<std::string> fingerprint = Fingerprint(module);
+    if (!fingerprint) {
+        return Unreadable(module, errno);
+    }
+    return WriteFileDurably(ModuleRecordFile(module), *fingerprint, 0644);
+}
+
+ModuleCheck CheckInstalledModule(const std::filesystem::path& module)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(module, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return {ModuleState::Missing, {}};
+    }
+    if (error) {
+        return {ModuleState::Unreadable, Unreadable(module, error.value())};
+    }
+    if (status.type() != std::filesystem::file_type::regular) {
+        return {ModuleState::NotInstalled, {}};   // install copies a regular file there, never a link
+    }
+    const std::filesystem::path recordFile = ModuleRecordFile(module);
+    const std::optional<std::string> record = platform::host::ReadSmallFile(recordFile, 4096);
+    if (!record) {
+        return errno == ENOENT || platform::host::FoundNoSmallFile(errno) ? ModuleCheck{ModuleState::NotInstalled, {}}
+                               : ModuleCheck{ModuleState::Unreadable, Unreadable(recordFile, errno)};
+    }
+    const std::optional<std::string> fingerprint = Fingerprint(module);
+    if (!fingerprint) {
+        return {ModuleState::Unreadable, Unreadable(module, errno)};
+    }
+    return {*fingerprint == *record ? ModuleState::Installed : ModuleState::NotInstalled, {}};
+}
+
+}  // namespace tavrel::tools

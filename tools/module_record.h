@@ -1,0 +1,30 @@
+// The installer's record of the driver module that it put into the device:
+// the module's size and a digest of its bytes, in a file beside it
+// ("quorvel.dll.installed"). Uninstall takes a module away only while it
+// still matches the record, so a module that a person or another installer
+// put there instead (or changed since) is never removed.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tavrel::tools {
+
+std::filesystem::path ModuleRecordFile(const std::filesystem::path& module);
+
+// Records the module now at `module`; what went wrong, or an empty text.
+std::string RecordInstalledModule(const std::filesystem::path& module);
+
+enum class ModuleState {
+    Missing,        // no module there
+    Installed,      // the module that the record describes
+    NotInstalled,   // no record, or a record of other bytes
+    Unreadable,     // the module or its record cannot be read now
+};
+struct ModuleCheck {
+    ModuleState state;
+    std::string problem;   // Unreadable: which file and why
+};
+ModuleCheck CheckInstalledModule(const std::filesystem::path& module);
+
+}  // namespace tavrel::tools
