@@ -113,7 +113,7 @@ int Uninstall(platform::DeviceSettings settings)
     }
     settings.syncHostSerialPorts = false;   // leave the built-in port keys as they are
     const bool booted = BootForInstall(settings);
-    const bool deviceDone = booted && tavrel::tools::UninstallFromDevice();
+    const bool deviceDone = booted && tavrel::tools::UninstallFromDevice(QUORVEL_MODULE_PATH);
     platform::ShutdownDevice();
     if (!booted) {
         std::fprintf(stderr, "tavrel-install: could not uninstall from %s\n", settings.deviceRoot.c_str());

@@ -56,7 +56,7 @@ std::string RecordInstalledModule(const std::filesystem::path& module)
     return WriteFileDurably(ModuleRecordFile(module), *fingerprint, 0644);
 }
 
-ModuleCheck CheckInstalledModule(const std::filesystem::path& module)
+ModuleCheck CheckInstalledModule(const std::filesystem::path& module, const std::filesystem::path& shipped)
 {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::symlink_status(module, error);
@@ -70,10 +70,15 @@ ModuleCheck CheckInstalledModule(const std::filesystem::path& module)
         return {ModuleState::NotInstalled, {}};   // install copies a regular file there, never a link
     }
     const std::filesystem::path recordFile = ModuleRecordFile(module);
-    const std::optional<std::string> record = platform::host::ReadSmallFile(recordFile, 4096);
+    std::optional<std::string> record = platform::host::ReadSmallFile(recordFile, 4096);
+    if (!record && errno != ENOENT && !platform::host::FoundNoSmallFile(errno)) {
+        return {ModuleState::Unreadable, Unreadable(recordFile, errno)};
+    }
     if (!record) {
-        return errno == ENOENT || platform::host::FoundNoSmallFile(errno) ? ModuleCheck{ModuleState::NotInstalled, {}}
-                               : ModuleCheck{ModuleState::Unreadable, Unreadable(recordFile, errno)};
+        record = Fingerprint(shipped);   // nothing when the shipped module is gone: not ours then
+        if (!record) {
+            return {ModuleState::NotInstalled, {}};
+        }
     }
     const std::optional<std::string> fingerprint = Fingerprint(module);
     if (!fingerprint) {

@@ -18,13 +18,16 @@ std::string RecordInstalledModule(const std::filesystem::path& module);
 enum class ModuleState {
     Missing,        // no module there
     Installed,      // the module that the record describes
-    NotInstalled,   // no record, or a record of other bytes
+    NotInstalled,   // a record of other bytes, or none and other bytes than `shipped`
     Unreadable,     // the module or its record cannot be read now
 };
 struct ModuleCheck {
     ModuleState state;
     std::string problem;   // Unreadable: which file and why
 };
-ModuleCheck CheckInstalledModule(const std::filesystem::path& module);
+// An install made before the record existed has none; its module counts as
+// installed while it holds the same bytes as `shipped`, the module that this
+// installer would put there.
+ModuleCheck CheckInstalledModule(const std::filesystem::path& module, const std::filesystem::path& shipped);
 
 }  // namespace tavrel::tools

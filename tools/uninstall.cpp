@@ -120,11 +120,11 @@ bool RemoveShortcut()
     return RemoveFile(file);
 }
 
-// The module only while it is the one that install recorded, then its record.
-bool RemoveModule()
+// The module only while it is the one that install recorded (or shipped), then its record.
+bool RemoveModule(const std::filesystem::path& shippedModule)
 {
     const std::filesystem::path module = platform::HostPathOf(kVirtualPortModule);
-    const ModuleCheck check = CheckInstalledModule(module);
+    const ModuleCheck check = CheckInstalledModule(module, shippedModule);
     if (check.state == ModuleState::Unreadable) {
         Report(check.problem);
         return false;
@@ -160,10 +160,10 @@ bool UninstallEntry(const std::filesystem::path& deviceRoot)
     return false;
 }
 
-bool UninstallFromDevice()
+bool UninstallFromDevice(const std::filesystem::path& shippedModule)
 {
     // Every step is taken, whichever failed before it.
-    const bool moduleGone = RemoveModule();
+    const bool moduleGone = RemoveModule(shippedModule);
     const bool shortcutGone = RemoveShortcut();
     const bool installPathGone = RemoveInstallPath();
     return moduleGone && shortcutGone && installPathGone;

@@ -12,9 +12,10 @@ namespace tavrel::tools {
 // The login session's autostart entry, when it was made for `deviceRoot`.
 bool UninstallEntry(const std::filesystem::path& deviceRoot);
 
-// On the booted device: the driver module that install recorded, then its
-// record and the install folder when it is left empty; the Programs
+// On the booted device: the driver module that install recorded (or, from an
+// install that kept no record, one with the bytes of `shippedModule`), then
+// its record and the install folder when it is left empty; the Programs
 // shortcut; "InstallPath" and the keys that it leaves empty.
-bool UninstallFromDevice();
+bool UninstallFromDevice(const std::filesystem::path& shippedModule);
 
 }  // namespace tavrel::tools

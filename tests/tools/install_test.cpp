@@ -219,6 +219,24 @@ TEST_F(InstallTest, AModuleThatInstallDidNotPutThereIsLeftWithALineSayingSo)
     ExpectTheRestTakenAway();
 }
 
+// An install made before uninstall could tell its module kept no record of it:
+// the module this installer ships is still ours, any other is not.
+TEST_F(InstallTest, WithoutARecordOnlyTheModuleThatInstallShipsIsTakenAway)
+{
+    const fs::path record = DeviceFile("Program Files/Tavrel/quorvel.dll.installed");
+    Installer({}, 0);
+    fs::remove(record);
+    Installer({"--uninstall"}, 0);
+    EXPECT_FALSE(Exists(Module()));
+
+    Installer({}, 0);
+    fs::remove(record);
+    WriteWholeFile(Module(), "a driver module of someone else's");
+    ChildProcess uninstall = device_.Run(TAVREL_INSTALL_PATH, "uninstall", {"--uninstall"});
+    EXPECT_EQ(uninstall.WaitExit(60s), 1) << uninstall.Errors();
+    EXPECT_EQ(ReadWholeFile(Module()), "a driver module of someone else's");
+}
+
 // The entry is synced under its temporary name before the rename gives it its
 // own, and its folder after, so that neither a crash nor a power loss leaves
 // an empty or half entry, or none, once install has said it made one. Seen
