@@ -144,6 +144,7 @@ BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         EndMainDialog(dialog);
         return TRUE;
     case TrayMessage: RestoreFromTray(dialog, wParam, lParam); return FALSE;
+    case RelayEndedMessage: RelayEnded(dialog); return TRUE;
     case WM_DEVICECHANGE:
         if (wParam == DBT_DEVNODES_CHANGED) {
             OnDevicesChanged(dialog);
