@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "app/reconnect_option.h"
 #include "app/tray_and_about.h"
+#include "app/typed_port.h"
 #include "platform/kernel.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
@@ -24,7 +25,6 @@ namespace {
 
 constexpr std::size_t kBaudTextSize = 11;   // any DWORD in decimal, and the terminator
 constexpr std::size_t kEntrySize = 10;
-constexpr int kTypedPortSize = 10;   // at most 9 characters are read
 
 void InitMainDialog(HWND dialog)
 {
@@ -106,38 +106,6 @@ void OnCommand(HWND dialog, WORD id, WORD notification)
     }
 }
 
-// "COM" and a decimal number, as the C runtime's "COM%d" scan reads it:
-// blanks may precede the number, a sign is allowed, anything after it is
-// ignored. False when there is no such number.
-bool ParseTypedPort(WCHAR* text, long long& number)
-{
-    for (int i = 0; i < 3 && text[i] != u'\0'; ++i) {
-        if (text[i] >= u'a' && text[i] <= u'z') {
-            text[i] = static_cast<WCHAR>(text[i] - u'a' + u'A');
-        }
-    }
-    if (std::u16string_view(text).substr(0, 3) != u"COM") {
-        return false;
-    }
-    const WCHAR* at = text + 3;
-    while (*at == u' ' || *at == u'\t' || *at == u'\n' || *at == u'\r' || *at == u'\v' || *at == u'\f') {
-        ++at;
-    }
-    const bool negative = *at == u'-';
-    if (*at == u'-' || *at == u'+') {
-        ++at;
-    }
-    if (*at < u'0' || *at > u'9') {
-        return false;
-    }
-    number = 0;
-    for (; *at >= u'0' && *at <= u'9'; ++at) {
-        number = number * 10 + (*at - u'0');   // at most nine characters: no overflow
-    }
-    number = negative ? -number : number;
-    return true;
-}
-
 // Takes the input port from the box into AppSettings; false when a typed
 // text names no port (the user has been told).
 bool TakeInputPort(HWND dialog)
@@ -149,8 +117,8 @@ bool TakeInputPort(HWND dialog)
         }
         return true;
     }
-    WCHAR text[kTypedPortSize] = {};
-    GetWindowTextW(GetDlgItem(dialog, IDC_INPUT_PORT), text, kTypedPortSize);
+    WCHAR text[kTypedPortLength + 1] = {};
+    GetWindowTextW(GetDlgItem(dialog, IDC_INPUT_PORT), text, kTypedPortLength + 1);
     long long number = 0;
     if (!ParseTypedPort(text, number)) {
         MessageBoxW(nullptr, u"Please, choose a serial port from the list or enter manually one COMx", u"Tavrel",
@@ -176,6 +144,7 @@ BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         EndMainDialog(dialog);
         return TRUE;
     case TrayMessage: RestoreFromTray(dialog, wParam, lParam); return FALSE;
+    case RelayEndedMessage: RelayEnded(dialog); return TRUE;
     case WM_DEVICECHANGE:
         if (wParam == DBT_DEVNODES_CHANGED) {
             OnDevicesChanged(dialog);

@@ -15,23 +15,36 @@ constexpr UINT kKeepAwakeMilliseconds = 20000;
 constexpr int kSettingControls[] = {IDC_BAUD, IDC_INPUT_PORT, IDC_FREE_OUTPUTS, IDC_ADD,
                                     IDC_DELETE, IDC_OUTPUT_LIST, IDC_EXIT};
 
-void Release(HANDLE& handle)
+// The thread of a run: the worker, then a word to the main window that the
+// run is over. A worker that fails while relaying signals no event, so
+// without that word the window would go on looking as if it relayed. The
+// worker itself never touches a window.
+DWORD RunWorker(LPVOID dialog)
 {
-    if (handle != nullptr) {
-        CloseHandle(handle);
-        handle = nullptr;
-    }
+    const DWORD exitCode = ThreadGPSProxy(nullptr);
+    PostMessageW(static_cast<HWND>(dialog), RelayEndedMessage, 0, 0);
+    return exitCode;
 }
 
-// What a run that ended through a read failure left: its timer and handles.
+// Releases what a run that is over still holds: its timer, its stop event and
+// its worker's thread handle. Its worker has acknowledged a stop, reported a
+// failed start or cleared `running` as the last act of a failure, so it is a
+// few steps from its end; that end is waited for, so that no run is released
+// while its thread still runs.
 void ReleaseEndedRun()
 {
-    if (RelayControl.keepAwakeTimer != 0) {
-        KillTimer(nullptr, RelayControl.keepAwakeTimer);
-        RelayControl.keepAwakeTimer = 0;
+    RelayControl.keepAwakeTimer.Reset();
+    if (RelayControl.workerThread.get() != nullptr) {
+        WaitForSingleObject(RelayControl.workerThread.get(), INFINITE);
     }
-    Release(RelayControl.stopEvent);
-    Release(RelayControl.workerThread);
+    RelayControl.stopEvent.Reset();
+    RelayControl.workerThread.Reset();
+}
+
+void ShowIdle(HWND dialog)
+{
+    SetDlgItemTextW(dialog, IDC_START_STOP, u"START SPLITTER");
+    EnableControls(dialog, true);
 }
 
 void ShowStartFailure()
@@ -44,43 +57,43 @@ void ShowStartFailure()
 // worker that is failing acknowledges nothing but still ends.
 void StopWorker()
 {
-    RelayControl.stopAckEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    SetEvent(RelayControl.stopEvent);
+    RelayControl.stopAckEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    SetEvent(RelayControl.stopEvent.get());
     RelayControl.running = 0;
-    HANDLE ends[2] = {RelayControl.workerThread, RelayControl.stopAckEvent};
-    WaitForMultipleObjects(RelayControl.stopAckEvent != nullptr ? 2 : 1, ends, FALSE, INFINITE);
-    Release(RelayControl.stopAckEvent);
+    const HANDLE ends[2] = {RelayControl.workerThread.get(), RelayControl.stopAckEvent.get()};
+    WaitForMultipleObjects(RelayControl.stopAckEvent.get() != nullptr ? 2 : 1, ends, FALSE, INFINITE);
+    RelayControl.stopAckEvent.Reset();
 }
 
 // Creates the events and the worker; false, with nothing left over, when one
 // of them cannot be made.
-bool LaunchWorker()
+bool LaunchWorker(HWND dialog)
 {
-    RelayControl.stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    RelayControl.startedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (RelayControl.stopEvent != nullptr && RelayControl.startedEvent != nullptr) {
-        RelayControl.workerThread = CreateThread(nullptr, 0, ThreadGPSProxy, nullptr, 0, nullptr);
-        if (RelayControl.workerThread != nullptr) {
+    RelayControl.stopEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    RelayControl.startedEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (RelayControl.stopEvent.get() != nullptr && RelayControl.startedEvent.get() != nullptr) {
+        RelayControl.workerThread.Reset(CreateThread(nullptr, 0, RunWorker, dialog, 0, nullptr));
+        if (RelayControl.workerThread.get() != nullptr) {
             return true;
         }
     }
-    Release(RelayControl.startedEvent);
-    Release(RelayControl.stopEvent);
+    RelayControl.startedEvent.Reset();
+    RelayControl.stopEvent.Reset();
     return false;
 }
 
 // Waits for the worker's report; a worker that ended without one counts as failed.
 void WaitForStartUp()
 {
-    HANDLE ends[2] = {RelayControl.startedEvent, RelayControl.workerThread};
+    const HANDLE ends[2] = {RelayControl.startedEvent.get(), RelayControl.workerThread.get()};
     WaitForMultipleObjects(2, ends, FALSE, INFINITE);
-    Release(RelayControl.startedEvent);
+    RelayControl.startedEvent.Reset();
 }
 
 void ShowRelaying(HWND dialog)
 {
-    RelayControl.keepAwakeTimer = SetTimer(nullptr, 0, kKeepAwakeMilliseconds, KeepAwakeTimerProc);
-    if (RelayControl.keepAwakeTimer == 0) {
+    RelayControl.keepAwakeTimer.Reset(SetTimer(nullptr, 0, kKeepAwakeMilliseconds, KeepAwakeTimerProc));
+    if (RelayControl.keepAwakeTimer.get() == 0) {
         StopWorker();
         ReleaseEndedRun();
         ShowStartFailure();
@@ -101,7 +114,7 @@ void StartRelay(HWND dialog)
     HWND button = GetDlgItem(dialog, IDC_START_STOP);
     EnableWindow(button, FALSE);
     EnableControls(dialog, false);
-    if (!LaunchWorker()) {
+    if (!LaunchWorker(dialog)) {
         ShowStartFailure();
         EnableControls(dialog, true);
     } else {
@@ -118,15 +131,22 @@ void StartRelay(HWND dialog)
 
 void StopRelay(HWND dialog)
 {
-    if (RelayControl.keepAwakeTimer != 0) {
-        KillTimer(nullptr, RelayControl.keepAwakeTimer);
-        RelayControl.keepAwakeTimer = 0;
-    }
+    RelayControl.keepAwakeTimer.Reset();
     StopWorker();
-    Release(RelayControl.stopEvent);
-    Release(RelayControl.workerThread);
-    SetDlgItemTextW(dialog, IDC_START_STOP, u"START SPLITTER");
-    EnableControls(dialog, true);
+    ReleaseEndedRun();
+    ShowIdle(dialog);
+}
+
+void RelayEnded(HWND dialog)
+{
+    // Outside a start or a stop, which the user-interface thread waits
+    // through, a run is held with `running` clear only once its worker has
+    // failed while relaying.
+    if (RelayControl.running == 1 || RelayControl.workerThread.get() == nullptr) {
+        return;
+    }
+    ReleaseEndedRun();
+    ShowIdle(dialog);
 }
 
 void EnableControls(HWND dialog, bool enable)

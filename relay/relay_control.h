@@ -5,13 +5,15 @@
 #include <atomic>
 
 #include "platform/types.h"
+#include "platform/user.h"
+#include "relay/owned_handles.h"
 
 struct RelayControlRecord {
-    HANDLE stopAckEvent = nullptr;   // exists only during a stop
-    HANDLE stopEvent = nullptr;      // the current run's stop event
-    HANDLE startedEvent = nullptr;   // exists only during a start
-    HANDLE workerThread = nullptr;
-    UINT_PTR keepAwakeTimer = 0;
+    OwnedHandle stopAckEvent;   // exists only during a stop
+    OwnedHandle stopEvent;      // the current run's stop event
+    OwnedHandle startedEvent;   // exists only during a start
+    OwnedHandle workerThread;
+    OwnedTimer keepAwakeTimer;
     // Written by the worker and read by the user-interface thread after a wait
     // or at the next button press, so it is atomic.
     std::atomic<BYTE> running{0};
@@ -19,12 +21,21 @@ struct RelayControlRecord {
 
 extern RelayControlRecord RelayControl;
 
+// Posted to the main window when a run's worker thread is about to end, for
+// RelayEnded. Its parameters are not used.
+inline constexpr UINT RelayEndedMessage = WM_APP + 1;
+
 // Starts a run with the choices in AppSettings and SplitOutputs; returns when
 // the worker has reported how its start-up went. Nothing when no output is chosen.
 void StartRelay(HWND dialog);
 // Ends the current run; returns when every port is closed and every virtual
 // port deactivated, or the worker has ended.
 void StopRelay(HWND dialog);
+// On RelayEndedMessage: when the run ended by itself (its worker failed while
+// relaying and has shown its message), releases what the run still holds and
+// gives the window its idle look. Nothing for a run that is still up or was
+// already released, so a late or repeated message does no harm.
+void RelayEnded(HWND dialog);
 // Enables or disables the seven setting controls of the main window.
 void EnableControls(HWND dialog, bool enable);
 void KeepAwakeTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);

@@ -12,6 +12,7 @@
 #include "platform/kernel.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
+#include "relay/owned_handles.h"
 #include "relay/relay_control.h"
 #include "serial/serial_port.h"
 #include "state/app_settings.h"
@@ -52,8 +53,8 @@ struct Worker {
     WCHAR inputName[kDeviceNameSize] = {};
     // Taken at start-up, so that a reopened input gets the settings it started with.
     DWORD inputBaudRate = 0;
-    // Signalled while the input has data; null when its driver cannot tell.
-    HANDLE inputReceived = nullptr;
+    // Signalled while the input has data; none when its driver cannot tell.
+    OwnedHandle inputReceived;
     // The outputs in gpsd's hands, while the hand-off is on: taken back
     // before the ports close.
     std::optional<handoff::GpsdHandOff> gpsd;
@@ -125,7 +126,9 @@ InputStep SetUpInput(Worker& worker)
     if (worker.input.SetupReadTimeouts(CSerial::ReadNonBlocking) != 0) {
         return InputStep::Timeouts;
     }
-    worker.input.CreateReceiveEvent(&worker.inputReceived);
+    HANDLE received = nullptr;
+    worker.input.CreateReceiveEvent(&received);
+    worker.inputReceived.Reset(received);
     return InputStep::Ready;
 }
 
@@ -174,15 +177,10 @@ InputAtStart OpenInput(Worker& worker)
 
 void CloseInput(Worker& worker)
 {
-    if (worker.inputReceived != nullptr) {
-        CloseHandle(worker.inputReceived);
-        worker.inputReceived = nullptr;
-    }
+    worker.inputReceived.Reset();
     worker.input.Close();
 }
 
-// Closes the input and every output, and deactivates every virtual port that
-// was activated, opened or not.
 // With the hand-off on, tells gpsd of every output that is open, so that it
 // reads them from now on. That happens beside the relay: a gpsd that cannot
 // be told costs a debug line, never a byte.
@@ -205,6 +203,8 @@ void HandOutputsToGpsd(Worker& worker)
     }
 }
 
+// Closes the input and every output, and deactivates every virtual port that
+// was activated, opened or not.
 void CloseAll(Worker& worker)
 {
     // gpsd lets go of the outputs before they close, instead of finding them hung up.
@@ -226,41 +226,70 @@ void WriteChunk(Worker& worker, DWORD count)
     }
 }
 
-enum class RelayEnd { Stopped, ReadFailed };
+enum class RelayEnd { Stopped, ReadFailed, WaitFailed };
 
-// Waits until the stop event is signalled or the input has data; true when
-// relaying goes on. An input whose driver cannot tell when data arrives is
-// read each time the wait on the stop event alone times out.
-bool WaitForInputOrStop(const Worker& worker)
+// How a wait of the worker ended: the stop event, always the first object,
+// was signalled; the wait ended the way that lets relaying go on (`goOn`: its
+// time-out, or the input's data); or it failed. Any other result (WAIT_FAILED,
+// an abandoned or unknown object) fails the run. Taken for a stop, it would
+// end the run as though one had been asked for: exit code 0, `running` left
+// set, and an acknowledgement that nobody waits for. A failure gets a debug
+// line with the wait's result and the last error.
+enum class Wake { Stop, GoOn, Failed };
+
+Wake WakeOf(DWORD result, DWORD goOn)
 {
-    if (worker.inputReceived == nullptr) {
-        return WaitForSingleObject(RelayControl.stopEvent, kStopPollMilliseconds) == WAIT_TIMEOUT;
+    if (result == goOn) {
+        return Wake::GoOn;
+    }
+    if (result == WAIT_OBJECT_0) {
+        return Wake::Stop;
+    }
+    WCHAR line[kTextSize] = {};
+    StringCchPrintfW(line, kTextSize, u"Relay wait failed: result 0x%X, error %u\n", result, GetLastError());
+    OutputDebugStringW(line);
+    return Wake::Failed;
+}
+
+// How relaying ends after a wait that does not let it go on.
+RelayEnd EndOf(Wake wake)
+{
+    return wake == Wake::Stop ? RelayEnd::Stopped : RelayEnd::WaitFailed;
+}
+
+// Waits until the stop event is signalled or the input has data. An input
+// whose driver cannot tell when data arrives is read each time the wait on
+// the stop event alone times out.
+Wake WaitForInputOrStop(const Worker& worker)
+{
+    if (worker.inputReceived.get() == nullptr) {
+        return WakeOf(WaitForSingleObject(RelayControl.stopEvent.get(), kStopPollMilliseconds), WAIT_TIMEOUT);
     }
     // Both ends of the wait are told at once, so it needs no time-out: an idle
     // input costs no wake-ups. The stop event comes first and wins a tie.
-    const HANDLE objects[2] = {RelayControl.stopEvent, worker.inputReceived};
-    return WaitForMultipleObjects(2, objects, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+    const HANDLE objects[2] = {RelayControl.stopEvent.get(), worker.inputReceived.get()};
+    return WakeOf(WaitForMultipleObjects(2, objects, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
 }
 
 // Between full chunks, which are read back to back: looks at the stop event,
 // without waiting, once the last look is 100 ms old, so that an input faster
-// than the relay cannot hold off a stop. True when it is signalled.
-bool StopSignalledDuringBurst(DWORD& lastLook)
+// than the relay cannot hold off a stop.
+Wake LookForStopDuringBurst(DWORD& lastLook)
 {
     const DWORD now = GetTickCount();
     if (now - lastLook < kStopLookMilliseconds) {
-        return false;
+        return Wake::GoOn;
     }
     lastLook = now;
-    return WaitForSingleObject(RelayControl.stopEvent, 0) != WAIT_TIMEOUT;
+    return WakeOf(WaitForSingleObject(RelayControl.stopEvent.get(), 0), WAIT_TIMEOUT);
 }
 
 // Waits for data or the stop, and drains a backlog in full chunks without waiting.
 RelayEnd Relay(Worker& worker)
 {
     for (;;) {
-        if (!WaitForInputOrStop(worker)) {
-            return RelayEnd::Stopped;
+        if (const Wake wake = WaitForInputOrStop(worker); wake != Wake::GoOn) {
+            return EndOf(wake);
         }
         DWORD lastLook = GetTickCount();
         DWORD count = 0;
@@ -272,32 +301,34 @@ RelayEnd Relay(Worker& worker)
             if (count != 0) {
                 WriteChunk(worker, count);
             }
-            if (count == kChunkSize && StopSignalledDuringBurst(lastLook)) {
-                return RelayEnd::Stopped;
+            if (count == kChunkSize) {
+                if (const Wake wake = LookForStopDuringBurst(lastLook); wake != Wake::GoOn) {
+                    return EndOf(wake);
+                }
             }
         } while (count == kChunkSize);
     }
 }
 
-enum class InputWait { Back, Stopped, GivenUp };
-
 // Waits for a lost input: tries to open it and set it up again, from the same
 // device name, once a second, sleeping on the stop event in between, so that
 // a stop ends the wait at once. The outputs stay open and get nothing
 // meanwhile. A device that comes back as something other than a serial port
-// fails to open at every try, and the wait goes on. Given up when Reconnect
-// has been turned off since.
-InputWait WaitForInput(Worker& worker)
+// fails to open at every try, and the wait goes on. Nothing once the input is
+// back; otherwise how relaying ends: stopped, a failed wait, or ReadFailed
+// when Reconnect has been turned off since.
+std::optional<RelayEnd> WaitForInput(Worker& worker)
 {
     for (;;) {
-        if (WaitForSingleObject(RelayControl.stopEvent, kReopenMilliseconds) != WAIT_TIMEOUT) {
-            return InputWait::Stopped;
+        const Wake wake = WakeOf(WaitForSingleObject(RelayControl.stopEvent.get(), kReopenMilliseconds), WAIT_TIMEOUT);
+        if (wake != Wake::GoOn) {
+            return EndOf(wake);
         }
         if (!ReconnectOn()) {
-            return InputWait::GivenUp;
+            return RelayEnd::ReadFailed;
         }
         if (SetUpInput(worker) == InputStep::Ready) {
-            return InputWait::Back;
+            return std::nullopt;
         }
         CloseInput(worker);
     }
@@ -311,18 +342,14 @@ RelayEnd RelayAndReconnect(Worker& worker, bool inputReady)
 {
     for (;;) {
         if (!inputReady) {
-            switch (WaitForInput(worker)) {
-            case InputWait::Stopped: return RelayEnd::Stopped;
-            case InputWait::GivenUp: return RelayEnd::ReadFailed;
-            case InputWait::Back: break;
+            if (const auto end = WaitForInput(worker)) {
+                return *end;
             }
             OutputDebugStringW(kInputBackLine);
         }
-        if (Relay(worker) == RelayEnd::Stopped) {
-            return RelayEnd::Stopped;
-        }
-        if (!ReconnectOn()) {
-            return RelayEnd::ReadFailed;
+        const RelayEnd end = Relay(worker);
+        if (end != RelayEnd::ReadFailed || !ReconnectOn()) {
+            return end;
         }
         OutputDebugStringW(kInputLostLine);
         CloseInput(worker);
@@ -334,7 +361,19 @@ DWORD FailStartUp(Worker& worker)
 {
     CloseAll(worker);
     RelayControl.running = 0;
-    SetEvent(RelayControl.startedEvent);
+    SetEvent(RelayControl.startedEvent.get());
+    return 1;
+}
+
+// After the start-up was reported: the message, then every port shut, and
+// `running` cleared as the last act. No event is signalled: the user
+// interface hears of it when the thread ends.
+DWORD FailRelaying(Worker& worker, RelayEnd end)
+{
+    ShowMessage(end == RelayEnd::ReadFailed ? u"Error reading data from the input port"
+                                            : u"Error waiting for the input port");
+    CloseAll(worker);
+    RelayControl.running = 0;
     return 1;
 }
 
@@ -361,7 +400,7 @@ DWORD ThreadGPSProxy(LPVOID)
         return FailStartUp(worker);
     }
     RelayControl.running = 1;
-    SetEvent(RelayControl.startedEvent);
+    SetEvent(RelayControl.startedEvent.get());
     const bool inputReady = input == InputAtStart::Ready;
     if (inputReady) {
         worker.input.Purge();
@@ -369,13 +408,14 @@ DWORD ThreadGPSProxy(LPVOID)
     HandOutputsToGpsd(worker);
 
     const RelayEnd end = RelayAndReconnect(worker, inputReady);
-    if (end == RelayEnd::ReadFailed) {
-        ShowMessage(u"Error reading data from the input port");
-        CloseAll(worker);
-        RelayControl.running = 0;
-        return 1;
+    if (end != RelayEnd::Stopped) {
+        return FailRelaying(worker, end);
     }
     CloseAll(worker);
-    SetEvent(RelayControl.stopAckEvent);
+    // The stop made its acknowledge event before it signalled; it waits for
+    // the thread's end as well, should the event not have been made.
+    if (RelayControl.stopAckEvent.get() != nullptr) {
+        SetEvent(RelayControl.stopAckEvent.get());
+    }
     return 0;
 }

@@ -10,7 +10,8 @@
 #include "state/baud_rates.h"
 
 // The thread entry; its parameter is not used. Exit code 0 after a normal
-// stop, 1 after a failure.
+// stop, 1 after a failure: of its start-up, of a read, or of a wait (a wait
+// that fails is never taken for the stop).
 DWORD ThreadGPSProxy(LPVOID parameter);
 
 // The rate of a baud index; any index outside 0 to 14 gives 4800.

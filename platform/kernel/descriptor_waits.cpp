@@ -77,7 +77,7 @@ DescriptorWaiter::~DescriptorWaiter()
     }
 }
 
-void DescriptorWaiter::Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline)
+bool DescriptorWaiter::Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline)
 {
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS + 1> polled{};
     polled[0] = {wake_, POLLIN, 0};   // poll() passes over a negative descriptor
@@ -91,9 +91,14 @@ void DescriptorWaiter::Sleep(const WatchedDescriptors& watched, const WaitDeadli
     }
     // An interrupted poll returns too: the caller looks again.
     const int ready = ::poll(polled.data(), static_cast<nfds_t>(watched.count + 1), timeout);
-    if (ready > 0 && (polled[0].revents & POLLIN) != 0) {
+    if (ready <= 0) {
+        return true;
+    }
+    if ((polled[0].revents & POLLIN) != 0) {
         Drain(wake_);
     }
+    return std::none_of(polled.begin() + 1, polled.begin() + 1 + static_cast<std::ptrdiff_t>(watched.count),
+                        [](const pollfd& watch) { return (watch.revents & (POLLERR | POLLNVAL)) != 0; });
 }
 
 void NotifyDescriptorWaiters()

@@ -38,8 +38,11 @@ public:
 
     // With the wait lock released: sleeps until one of the descriptors is
     // readable, the waiters are notified, or the deadline passed. It may also
-    // return early; the caller looks at the objects again either way.
-    void Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline);
+    // return early; the caller looks at the objects again either way. False
+    // when one of the descriptors is in error (POLLERR, or POLLNVAL for one
+    // that is not open): it no longer tells when its object changes, and it
+    // would end every sleep at once.
+    [[nodiscard]] bool Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline);
 
 private:
     const int wake_;   // the thread's wake-up descriptor; -1 when the host had none to give

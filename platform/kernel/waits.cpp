@@ -111,29 +111,40 @@ std::optional<DWORD> SleepUntilSatisfied(std::unique_lock<std::mutex>& lock, con
     }
 }
 
-// Polls the objects' descriptors and the thread's wake-up descriptor.
-std::optional<DWORD> PollUntilSatisfied(std::unique_lock<std::mutex>& lock, const Objects& objects, bool waitAll,
-                                        const WaitDeadline& deadline)
+DWORD Fail(DWORD error)
+{
+    SetLastError(error);
+    return WAIT_FAILED;
+}
+
+DWORD ResultOf(const std::optional<DWORD>& index)
+{
+    return index ? WAIT_OBJECT_0 + *index : WAIT_TIMEOUT;
+}
+
+// Polls the objects' descriptors and the thread's wake-up descriptor. A
+// descriptor in error can no longer tell when its object changes, and would
+// make the wait spin until its deadline, or for ever: unless the objects
+// satisfy it at that look, the wait fails, as one on a handle that has gone.
+DWORD PollUntilSatisfied(std::unique_lock<std::mutex>& lock, const Objects& objects, bool waitAll,
+                         const WaitDeadline& deadline)
 {
     DescriptorWaiter waiter;
     for (;;) {
         const WatchedDescriptors watched = DescriptorsToWatch(objects, waitAll);
         lock.unlock();
-        waiter.Sleep(watched, deadline);
+        const bool sound = waiter.Sleep(watched, deadline);
         lock.lock();
         if (const auto index = TrySatisfy(objects, waitAll)) {
-            return index;
+            return ResultOf(index);
+        }
+        if (!sound) {
+            return Fail(ERROR_INVALID_HANDLE);
         }
         if (Passed(deadline)) {
-            return std::nullopt;
+            return WAIT_TIMEOUT;
         }
     }
-}
-
-DWORD Fail(DWORD error)
-{
-    SetLastError(error);
-    return WAIT_FAILED;
 }
 
 }  // namespace
@@ -166,11 +177,11 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     const WaitDeadline deadline =
         milliseconds == INFINITE ? WaitDeadline() : WaitClock::now() + std::chrono::milliseconds(milliseconds);
     std::unique_lock lock(WaitLock());
-    std::optional<DWORD> index = TrySatisfy(objects, all);
+    const std::optional<DWORD> index = TrySatisfy(objects, all);
     // A zero time-out only looks: it never sleeps, not even for an instant.
-    if (!index && milliseconds != 0) {
-        index = HasReadinessDescriptors(objects) ? PollUntilSatisfied(lock, objects, all, deadline)
-                                                 : SleepUntilSatisfied(lock, objects, all, deadline);
+    if (index || milliseconds == 0) {
+        return ResultOf(index);
     }
-    return index ? WAIT_OBJECT_0 + *index : WAIT_TIMEOUT;
+    return HasReadinessDescriptors(objects) ? PollUntilSatisfied(lock, objects, all, deadline)
+                                            : ResultOf(SleepUntilSatisfied(lock, objects, all, deadline));
 }

@@ -20,6 +20,7 @@
 #include "program_fixture.h"
 #include "relay/relay_control.h"
 #include "relay/relay_worker.h"
+#include "resources/resource_ids.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
 #include "testkit/pty_pair.h"
@@ -82,22 +83,22 @@ TEST_F(MainWindowTest, AddMovesTheChosenFreePortToTheEndOfTheOutputs)
 {
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(person_.Entries(window, 1007), PortEntries({0, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(person_.Entries(window, IDC_FREE_OUTPUTS), PortEntries({0, 2, 3, 4, 5, 6, 7, 8, 9}));
     ExpectListsInStep(window);
 
-    person_.Click(window, 1008);   // nothing chosen: nothing moves
+    person_.Click(window, IDC_ADD);   // nothing chosen: nothing moves
     EXPECT_TRUE(SplitOutputs.empty());
     EXPECT_EQ(FreeOutputs.size(), 9u);
 
     AddOutputs(window, {5});
-    person_.Choose(window, 1007, 2);   // COM3:
-    ASSERT_EQ(person_.Text(window, 1007), u"COM3:");
-    person_.Click(window, 1008);
+    person_.Choose(window, IDC_FREE_OUTPUTS, 2);   // COM3:
+    ASSERT_EQ(person_.Text(window, IDC_FREE_OUTPUTS), u"COM3:");
+    person_.Click(window, IDC_ADD);
 
-    EXPECT_EQ(person_.Entries(window, 1007), PortEntries({0, 2, 4, 6, 7, 8, 9}));
-    EXPECT_EQ(person_.Text(window, 1007), u"");
-    EXPECT_EQ(person_.Selection(window, 1007), -1);
-    EXPECT_EQ(person_.Entries(window, 1006), PortEntries({5, 3}));
+    EXPECT_EQ(person_.Entries(window, IDC_FREE_OUTPUTS), PortEntries({0, 2, 4, 6, 7, 8, 9}));
+    EXPECT_EQ(person_.Text(window, IDC_FREE_OUTPUTS), u"");
+    EXPECT_EQ(person_.Selection(window, IDC_FREE_OUTPUTS), -1);
+    EXPECT_EQ(person_.Entries(window, IDC_OUTPUT_LIST), PortEntries({5, 3}));
     EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{5, 3}));
     EXPECT_EQ(std::count(FreeOutputs.begin(), FreeOutputs.end(), 3), 0);
     ExpectListsInStep(window);
@@ -108,15 +109,15 @@ TEST_F(MainWindowTest, DeleteOfTheMiddleOutputAppendsItToTheFreePorts)
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     AddOutputs(window, {2, 4, 6});
-    person_.Click(window, 1009);   // nothing chosen: nothing moves
+    person_.Click(window, IDC_DELETE);   // nothing chosen: nothing moves
     EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{2, 4, 6}));
 
-    person_.Choose(window, 1006, 1);
-    person_.Click(window, 1009);
+    person_.Choose(window, IDC_OUTPUT_LIST, 1);
+    person_.Click(window, IDC_DELETE);
 
-    EXPECT_EQ(person_.Entries(window, 1006), PortEntries({2, 6}));
+    EXPECT_EQ(person_.Entries(window, IDC_OUTPUT_LIST), PortEntries({2, 6}));
     EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{2, 6}));
-    EXPECT_EQ(person_.Entries(window, 1007), PortEntries({0, 3, 5, 7, 8, 9, 4}));
+    EXPECT_EQ(person_.Entries(window, IDC_FREE_OUTPUTS), PortEntries({0, 3, 5, 7, 8, 9, 4}));
     EXPECT_EQ(Numbers(FreeOutputs), (std::vector<int>{0, 3, 5, 7, 8, 9, 4}));
     ExpectListsInStep(window);
 }
@@ -126,12 +127,12 @@ TEST_F(MainWindowTest, ADeletedPortComesBackAfterTheScannedOnes)
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     AddOutputs(window, {2});
-    person_.Choose(window, 1006, 0);
-    person_.Click(window, 1009);
+    person_.Choose(window, IDC_OUTPUT_LIST, 0);
+    person_.Click(window, IDC_DELETE);
     AddOutputs(window, {5});
 
-    EXPECT_EQ(person_.Entries(window, 1007), PortEntries({0, 3, 4, 6, 7, 8, 9, 2}));
-    EXPECT_EQ(person_.Entries(window, 1006), PortEntries({5}));
+    EXPECT_EQ(person_.Entries(window, IDC_FREE_OUTPUTS), PortEntries({0, 3, 4, 6, 7, 8, 9, 2}));
+    EXPECT_EQ(person_.Entries(window, IDC_OUTPUT_LIST), PortEntries({5}));
     ExpectListsInStep(window);
 }
 
@@ -147,8 +148,8 @@ TEST_F(MainWindowTest, AddOfAPortThatCannotBeCreatedNowMovesNothing)
     AddOutputs(window, {7});
 
     EXPECT_EQ(debug.Count(u"Fallo ActivateDeviceEx\n"), 1u);
-    EXPECT_EQ(person_.Entries(window, 1007), PortEntries({0, 2, 3, 4, 5, 6, 7, 8, 9}));
-    EXPECT_TRUE(person_.Entries(window, 1006).empty());
+    EXPECT_EQ(person_.Entries(window, IDC_FREE_OUTPUTS), PortEntries({0, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_TRUE(person_.Entries(window, IDC_OUTPUT_LIST).empty());
     ExpectListsInStep(window);
 }
 
@@ -158,7 +159,7 @@ TEST_F(MainWindowTest, TypedInputPortTextsAreTakenOrRefusedWithAMessage)
 {
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    ASSERT_EQ(person_.Selection(window, 1002), 0);   // the saved port 1 is the scripted COM1
+    ASSERT_EQ(person_.Selection(window, IDC_INPUT_PORT), 0);   // the saved port 1 is the scripted COM1
     // No output is chosen, so each press takes the input port and starts nothing.
     struct Case {
         std::u16string typed;
@@ -175,9 +176,9 @@ TEST_F(MainWindowTest, TypedInputPortTextsAreTakenOrRefusedWithAMessage)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.typed.begin(), c.typed.end()));
-        person_.Type(window, 1002, c.typed);
-        ASSERT_EQ(person_.Selection(window, 1002), -1);
-        person_.Click(window, 1010);
+        person_.Type(window, IDC_INPUT_PORT, c.typed);
+        ASSERT_EQ(person_.Selection(window, IDC_INPUT_PORT), -1);
+        person_.Click(window, IDC_START_STOP);
         const auto boxes = person_.MessageBoxes();
         if (c.refused) {
             ASSERT_EQ(boxes.size(), 1u);
@@ -193,8 +194,8 @@ TEST_F(MainWindowTest, TypedInputPortTextsAreTakenOrRefusedWithAMessage)
         EXPECT_EQ(RelayControl.running.load(), 0);
     }
     // A chosen entry gives its port's number, whatever the text said before.
-    person_.Choose(window, 1002, 0);
-    person_.Click(window, 1010);
+    person_.Choose(window, IDC_INPUT_PORT, 0);
+    person_.Click(window, IDC_START_STOP);
     EXPECT_EQ(AppSettings.inputPort, 1);
 }
 
@@ -203,29 +204,29 @@ TEST_F(MainWindowTest, StartWithoutBaudOrOutputsStartsNothingButTakesTheInputPor
     SetUserNumber(u"Baud", 15);
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(person_.Selection(window, 1004), -1);
+    EXPECT_EQ(person_.Selection(window, IDC_BAUD), -1);
 
     AddOutputs(window, {2});
-    person_.Type(window, 1002, u"COM3");
-    person_.Click(window, 1010);
+    person_.Type(window, IDC_INPUT_PORT, u"COM3");
+    person_.Click(window, IDC_START_STOP);
     EXPECT_EQ(AppSettings.inputPort, 3);
     EXPECT_EQ(AppSettings.baudIndex, 15);
 
-    person_.Choose(window, 1004, 6);
-    person_.Choose(window, 1006, 0);
-    person_.Click(window, 1009);
-    person_.Type(window, 1002, u"COM4");
-    person_.Click(window, 1010);
+    person_.Choose(window, IDC_BAUD, 6);
+    person_.Choose(window, IDC_OUTPUT_LIST, 0);
+    person_.Click(window, IDC_DELETE);
+    person_.Type(window, IDC_INPUT_PORT, u"COM4");
+    person_.Click(window, IDC_START_STOP);
     EXPECT_EQ(AppSettings.inputPort, 4);
     EXPECT_EQ(AppSettings.baudIndex, 6);
 
     EXPECT_TRUE(person_.MessageBoxes().empty());
     EXPECT_TRUE(RelayControlEmpty());
     EXPECT_FALSE(PortLinkExists(2));
-    EXPECT_EQ(person_.Text(window, 1010), u"START SPLITTER");
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"START SPLITTER");
     ExpectSettingControls(window, true);
 
-    person_.Click(window, 2);
+    person_.Click(window, IDC_EXIT);
     EXPECT_EQ(WaitForExit(), 1);
     EXPECT_EQ(UserNumber(u"Port"), 4u);
     EXPECT_EQ(UserNumber(u"Baud"), 6u);
@@ -247,7 +248,7 @@ TEST_F(MainWindowTest, EachBaudEntryShowsTheRateThatTheWorkerSetsForItsIndex)
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
 
-    const auto entries = person_.Entries(window, 1004);
+    const auto entries = person_.Entries(window, IDC_BAUD);
     EXPECT_EQ(entries, (std::vector<std::u16string>{u"110", u"300", u"600", u"1200", u"2400", u"4800", u"9600",
                                                      u"14400", u"19200", u"38400", u"56000", u"57600", u"115200",
                                                      u"128000", u"256000"}));
@@ -257,10 +258,10 @@ TEST_F(MainWindowTest, EachBaudEntryShowsTheRateThatTheWorkerSetsForItsIndex)
 
     // The entry a person picks is the rate the input runs at.
     AddOutputs(window, {2});
-    person_.Choose(window, 1004, 7);
+    person_.Choose(window, IDC_BAUD, 7);
     ASSERT_TRUE(StartRelaying(window));
     EXPECT_EQ(input().State().BaudRate, 14400u);
-    person_.Click(window, 1010);
+    person_.Click(window, IDC_START_STOP);
     EXPECT_TRUE(RelayControlEmpty());
 }
 
@@ -273,27 +274,27 @@ TEST_F(MainWindowTest, AStartWhoseInputCannotBeOpenedShowsTheWorkersMessageAndKe
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     AddOutputs(window, {2, 5});
-    person_.Type(window, 1002, u"COM3");   // no device has that number
+    person_.Type(window, IDC_INPUT_PORT, u"COM3");   // no device has that number
 
-    PressWithoutWaiting(window, 1010);
+    PressWithoutWaiting(window, IDC_START_STOP);
     const auto box = person_.WaitForMessageBox();
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, u"Unable to open input port");
     EXPECT_EQ(box->caption, u"Tavrel");
     EXPECT_EQ(box->type, 48u);
     EXPECT_EQ(box->owner, nullptr);
-    EXPECT_FALSE(person_.Enabled(window, 1010));
+    EXPECT_FALSE(person_.Enabled(window, IDC_START_STOP));
     ExpectSettingControls(window, false);
 
     person_.Answer(*box);
-    ASSERT_TRUE(person_.WaitUntil([&] { return person_.Enabled(window, 1010); }));
+    ASSERT_TRUE(person_.WaitUntil([&] { return person_.Enabled(window, IDC_START_STOP); }));
     platform::input::WaitForIdle(window);
-    EXPECT_EQ(person_.Text(window, 1010), u"START");
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"START");
     ExpectSettingControls(window, true);
     EXPECT_TRUE(RelayControlEmpty());
     EXPECT_FALSE(PortLinkExists(2));
     EXPECT_FALSE(PortLinkExists(5));
-    EXPECT_EQ(person_.Entries(window, 1006), PortEntries({2, 5}));
+    EXPECT_EQ(person_.Entries(window, IDC_OUTPUT_LIST), PortEntries({2, 5}));
     EXPECT_EQ(IdleResetsAfter(clock, 60s, window), 0u);   // no keep-awake timer was armed
 }
 
@@ -306,23 +307,23 @@ TEST_F(MainWindowTest, StartStopStartStopRelaysEachTimeAndLeavesNothingBehind)
         SCOPED_TRACE(run);
         ASSERT_TRUE(StartRelaying(window));
         platform::input::WaitForIdle(window);
-        EXPECT_NE(RelayControl.stopEvent, nullptr);
-        EXPECT_NE(RelayControl.workerThread, nullptr);
-        EXPECT_NE(RelayControl.keepAwakeTimer, 0u);
-        EXPECT_EQ(RelayControl.startedEvent, nullptr);
-        EXPECT_EQ(RelayControl.stopAckEvent, nullptr);
+        EXPECT_NE(RelayControl.stopEvent.get(), nullptr);
+        EXPECT_NE(RelayControl.workerThread.get(), nullptr);
+        EXPECT_NE(RelayControl.keepAwakeTimer.get(), 0u);
+        EXPECT_EQ(RelayControl.startedEvent.get(), nullptr);
+        EXPECT_EQ(RelayControl.stopAckEvent.get(), nullptr);
         EXPECT_TRUE(input().IsOpen());
         EXPECT_TRUE(Relays(2));
         EXPECT_TRUE(Relays(5));
         // While relaying only About, Autostart and Start/Stop can be used.
         ExpectSettingControls(window, false);
-        EXPECT_TRUE(person_.Enabled(window, 1010));
-        EXPECT_TRUE(person_.Enabled(window, 1016));
-        EXPECT_TRUE(person_.Enabled(window, 1017));
+        EXPECT_TRUE(person_.Enabled(window, IDC_START_STOP));
+        EXPECT_TRUE(person_.Enabled(window, IDC_ABOUT));
+        EXPECT_TRUE(person_.Enabled(window, IDC_AUTOSTART));
 
-        person_.Click(window, 1010);
+        person_.Click(window, IDC_START_STOP);
         EXPECT_TRUE(RelayControlEmpty());
-        EXPECT_EQ(person_.Text(window, 1010), u"START SPLITTER");
+        EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"START SPLITTER");
         ExpectSettingControls(window, true);
         EXPECT_FALSE(input().IsOpen());
         EXPECT_FALSE(PortLinkExists(2));
@@ -345,12 +346,12 @@ TEST_F(MainWindowTest, WhileRelayingTheIdleTimerIsResetEveryTwentySecondsAndNotA
     EXPECT_EQ(IdleResetsAfter(clock, 19999ms, window), 1u);
     EXPECT_EQ(IdleResetsAfter(clock, 1ms, window), 2u);
 
-    person_.Click(window, 1010);
+    person_.Click(window, IDC_START_STOP);
     EXPECT_TRUE(RelayControlEmpty());
     EXPECT_EQ(IdleResetsAfter(clock, 60s, window), 2u);
 }
 
-TEST_F(MainWindowTest, AReadFailureLeavesTheStopButtonAndAPressStartsANewRun)
+TEST_F(MainWindowTest, AfterAReadFailureTheWindowReturnsToItsIdleLookOnceTheBoxIsAnswered)
 {
     platform::HeldTimerClock clock;
     const HWND window = Launch();
@@ -358,27 +359,29 @@ TEST_F(MainWindowTest, AReadFailureLeavesTheStopButtonAndAPressStartsANewRun)
     const auto box = RelayUntilAReadFails(window);
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, u"Error reading data from the input port");
-    person_.Answer(*box);
-    ASSERT_TRUE(person_.WaitUntil([&] { return RelayControl.running == 0 && !PortLinkExists(2); }));
+    // Until the box is answered the run is still up, as it looks.
     platform::input::WaitForIdle(window);
-    // Nothing on the window tells that relaying has ended, and the device is still kept awake.
-    EXPECT_EQ(person_.Text(window, 1010), u"STOP SPLITTER");
-    EXPECT_TRUE(person_.Enabled(window, 1010));
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"STOP SPLITTER");
     ExpectSettingControls(window, false);
-    EXPECT_FALSE(input().IsOpen());
-    EXPECT_EQ(IdleResetsAfter(clock, 20s, window), 1u);
 
+    person_.Answer(*box);
+    ASSERT_TRUE(person_.WaitUntil([&] { return person_.Text(window, IDC_START_STOP) == u"START SPLITTER"; }));
+    platform::input::WaitForIdle(window);
+    EXPECT_TRUE(person_.Enabled(window, IDC_START_STOP));
+    ExpectSettingControls(window, true);   // Exit included
+    EXPECT_TRUE(RelayControlEmpty());      // the timer killed, the run's handles released
+    EXPECT_FALSE(input().IsOpen());
+    EXPECT_FALSE(PortLinkExists(2));
+    EXPECT_EQ(IdleResetsAfter(clock, 60s, window), 0u);
+
+    // The button does what it says: it starts a run.
     input().Succeed(SerialCall::ReadFile);
     ASSERT_TRUE(StartRelaying(window));
-    EXPECT_TRUE(input().IsOpen());
     EXPECT_TRUE(Relays(2));
-    // The new run's timer took the place of the old one's: one reset per period.
-    EXPECT_EQ(IdleResetsAfter(clock, 20s, window), 2u);
-
-    person_.Click(window, 1010);
+    EXPECT_EQ(IdleResetsAfter(clock, 20s, window), 1u);
+    person_.Click(window, IDC_START_STOP);
     EXPECT_TRUE(RelayControlEmpty());
-    EXPECT_EQ(person_.Text(window, 1010), u"START SPLITTER");
-    ExpectSettingControls(window, true);
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"START SPLITTER");
 }
 
 TEST_F(MainWindowTest, AStopWhileTheWorkerReportsAFailureEndsWhenTheWorkerHasEnded)
@@ -389,12 +392,12 @@ TEST_F(MainWindowTest, AStopWhileTheWorkerReportsAFailureEndsWhenTheWorkerHasEnd
     ASSERT_TRUE(box.has_value());
     // The worker waits for its box, so it acknowledges no stop: Stop must
     // also end when the worker's thread does.
-    PressWithoutWaiting(window, 1010);
+    PressWithoutWaiting(window, IDC_START_STOP);
     // The stop clears the running flag before it waits; the failing worker
     // clears it only once its box is answered. So this is the stop waiting.
     ASSERT_TRUE(person_.WaitUntil([] { return RelayControl.running == 0; }));
     person_.Answer(*box);
-    ASSERT_TRUE(person_.WaitUntil([&] { return person_.Text(window, 1010) == u"START SPLITTER"; }));
+    ASSERT_TRUE(person_.WaitUntil([&] { return person_.Text(window, IDC_START_STOP) == u"START SPLITTER"; }));
     platform::input::WaitForIdle(window);
     EXPECT_TRUE(RelayControlEmpty());
     ExpectSettingControls(window, true);
@@ -431,7 +434,7 @@ TEST_P(StartFailureTest, IsReportedAndLeavesNothingBehind)
     platform::input::WaitForIdle(window);
     Limit();
 
-    PressWithoutWaiting(window, 1010);
+    PressWithoutWaiting(window, IDC_START_STOP);
     const auto box = person_.WaitForMessageBox();
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, u"Unable to start the splitter:\nthe system is out of resources");
@@ -439,8 +442,8 @@ TEST_P(StartFailureTest, IsReportedAndLeavesNothingBehind)
     AnswerAndSettle(window, *box);
     Lift();
     EXPECT_TRUE(RelayControlEmpty());
-    EXPECT_EQ(person_.Text(window, 1010), u"START SPLITTER");
-    EXPECT_TRUE(person_.Enabled(window, 1010));
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"START SPLITTER");
+    EXPECT_TRUE(person_.Enabled(window, IDC_START_STOP));
     ExpectSettingControls(window, true);
     EXPECT_FALSE(input().IsOpen());
     EXPECT_FALSE(PortLinkExists(2));
@@ -458,11 +461,11 @@ TEST_F(MainWindowTest, ExitTakesTheAutostartTickAndRemovesTheTrayIcon)
 {
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    EXPECT_FALSE(person_.Checked(window, 1017));
+    EXPECT_FALSE(person_.Checked(window, IDC_AUTOSTART));
     EXPECT_EQ(platform::input::TrayIcons().size(), 1u);
 
-    person_.Click(window, 1017);
-    person_.Click(window, 2);
+    person_.Click(window, IDC_AUTOSTART);
+    person_.Click(window, IDC_EXIT);
 
     EXPECT_EQ(WaitForExit(), 1);
     EXPECT_EQ(AppSettings.autostart, 1u);
@@ -474,8 +477,8 @@ TEST_F(MainWindowTest, CloseLeavesTheAutostartFlagAsLoadedAndRemovesTheTrayIcon)
 {
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    person_.Click(window, 1017);
-    ASSERT_TRUE(person_.Checked(window, 1017));
+    person_.Click(window, IDC_AUTOSTART);
+    ASSERT_TRUE(person_.Checked(window, IDC_AUTOSTART));
 
     person_.Close(window);
 
@@ -508,11 +511,11 @@ TEST_F(MainWindowTest, TheInputPanelComesUpInTheInputPortBoxAndGoesDownOutsideIt
 {
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    person_.Focus(window, 1004);
+    person_.Focus(window, IDC_BAUD);
     EXPECT_FALSE(platform::input::InputPanelUp());
-    person_.Focus(window, 1002);
+    person_.Focus(window, IDC_INPUT_PORT);
     EXPECT_TRUE(platform::input::InputPanelUp());
-    person_.Focus(window, 1006);
+    person_.Focus(window, IDC_OUTPUT_LIST);
     EXPECT_FALSE(platform::input::InputPanelUp());
 }
 
@@ -531,8 +534,8 @@ TEST_P(LayoutTest, TheScreenShapeChoosesTheTemplate)
     person_.SetScreenSize(layout.width, layout.height);
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(person_.Text(window, 1010), layout.startText);
-    const RECT place = person_.State(window, 1010).templatePlace;
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), layout.startText);
+    const RECT place = person_.State(window, IDC_START_STOP).templatePlace;
     EXPECT_EQ(place.left, layout.startPlace.left);
     EXPECT_EQ(place.top, layout.startPlace.top);
     EXPECT_EQ(place.right, layout.startPlace.right);
@@ -553,10 +556,10 @@ TEST_F(MainWindowTest, TheLandscapeButtonReadsStartUntilTheFirstStop)
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     AddOutputs(window, {2});
-    EXPECT_EQ(person_.Text(window, 1010), u"START");
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"START");
     ASSERT_TRUE(StartRelaying(window));
-    person_.Click(window, 1010);
-    EXPECT_EQ(person_.Text(window, 1010), u"START SPLITTER");
+    person_.Click(window, IDC_START_STOP);
+    EXPECT_EQ(person_.Text(window, IDC_START_STOP), u"START SPLITTER");
 }
 
 // ---- Tray icon
@@ -626,7 +629,7 @@ TEST_F(MainWindowTest, TheAboutBoxClosesItselfAndPlacesItsTextForAPortraitScreen
     platform::HeldTimerClock clock;
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    person_.Click(window, 1016);
+    person_.Click(window, IDC_ABOUT);
     const HWND box = person_.WaitForWindow(u"About Tavrel");
     ASSERT_NE(box, nullptr);
     const auto text = AboutText(box);
@@ -649,7 +652,7 @@ TEST_F(MainWindowTest, ASecondAboutBoxOpenedRightAfterTheFirstGetsItsFullTime)
     person_.SetScreenSize(320, 240);
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
-    person_.Click(window, 1016);
+    person_.Click(window, IDC_ABOUT);
     const HWND first = person_.WaitForWindow(u"About Tavrel");
     ASSERT_NE(first, nullptr);
     const auto text = AboutText(first);
@@ -659,7 +662,7 @@ TEST_F(MainWindowTest, ASecondAboutBoxOpenedRightAfterTheFirstGetsItsFullTime)
     Pass(clock, 1000ms, first);
     person_.PressCaptionOk(first);   // the Done button
     ASSERT_TRUE(person_.WaitForNoWindow(u"About Tavrel", 2s));
-    person_.Click(window, 1016);
+    person_.Click(window, IDC_ABOUT);
     const HWND second = person_.WaitForWindow(u"About Tavrel");
     ASSERT_NE(second, nullptr);
 
@@ -676,7 +679,7 @@ TEST_F(MainWindowTest, AnAboutBoxThatCannotMakeItsTextWindowClosesAndTheProgramG
     ASSERT_NE(window, nullptr);
     platform::input::WaitForIdle(window);
     const std::size_t before = platform::WindowCount();
-    person_.Click(window, 1016);
+    person_.Click(window, IDC_ABOUT);
     const HWND box = person_.WaitForWindow(u"About Tavrel");
     ASSERT_NE(box, nullptr);
     const std::size_t withBox = platform::WindowCount();
@@ -685,15 +688,15 @@ TEST_F(MainWindowTest, AnAboutBoxThatCannotMakeItsTextWindowClosesAndTheProgramG
 
     // Room for the box and its controls, none for its text window.
     platform::SetWindowQuota(before + (withBox - before - 1));
-    person_.Click(window, 1016);
+    person_.Click(window, IDC_ABOUT);
     platform::input::WaitForIdle(window);
     platform::SetWindowQuota(platform::kDefaultWindowQuota);
     EXPECT_TRUE(person_.WaitForNoWindow(u"About Tavrel", 0ms));
     EXPECT_FALSE(program_->Ended());
     EXPECT_TRUE(person_.Shown(window));
-    EXPECT_TRUE(person_.Enabled(window, 1016));
+    EXPECT_TRUE(person_.Enabled(window, IDC_ABOUT));
 
-    person_.Click(window, 1016);
+    person_.Click(window, IDC_ABOUT);
     EXPECT_NE(person_.WaitForWindow(u"About Tavrel"), nullptr);
 }
 

@@ -114,9 +114,9 @@ bool ProgramTest::Relays(int number)
 
 bool ProgramTest::RelayControlEmpty()
 {
-    return RelayControl.stopAckEvent == nullptr && RelayControl.stopEvent == nullptr &&
-           RelayControl.startedEvent == nullptr && RelayControl.workerThread == nullptr &&
-           RelayControl.keepAwakeTimer == 0 && RelayControl.running == 0;
+    return RelayControl.stopAckEvent.get() == nullptr && RelayControl.stopEvent.get() == nullptr &&
+           RelayControl.startedEvent.get() == nullptr && RelayControl.workerThread.get() == nullptr &&
+           RelayControl.keepAwakeTimer.get() == 0 && RelayControl.running == 0;
 }
 
 void ProgramTest::ExpectListsInStep(HWND dialog) const

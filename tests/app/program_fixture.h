@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "program_harness.h"
+#include "resources/resource_ids.h"
 #include "support/scripted_serial_device.h"
 #include "support/test_device.h"
 #include "support/user_driver.h"
@@ -19,7 +20,8 @@ namespace tavrel::testing {
 inline constexpr DWORD kInputPort = 1;
 
 // The seven controls that are disabled while relaying runs.
-inline constexpr int kSettingControls[] = {1004, 1002, 1007, 1008, 1009, 1006, 2};
+inline constexpr int kSettingControls[] = {IDC_BAUD, IDC_INPUT_PORT, IDC_FREE_OUTPUTS, IDC_ADD,
+                                            IDC_DELETE, IDC_OUTPUT_LIST, IDC_EXIT};
 
 // "COM<n>:" for each number.
 std::vector<std::u16string> PortEntries(const std::vector<int>& numbers);

@@ -42,11 +42,11 @@ void ResetProgramState()
     DetectedPorts.clear();
     FreeOutputs.clear();
     SplitOutputs.clear();
-    RelayControl.stopAckEvent = nullptr;
-    RelayControl.stopEvent = nullptr;
-    RelayControl.startedEvent = nullptr;
-    RelayControl.workerThread = nullptr;
-    RelayControl.keepAwakeTimer = 0;
+    RelayControl.stopAckEvent.Reset();
+    RelayControl.stopEvent.Reset();
+    RelayControl.startedEvent.Reset();
+    RelayControl.workerThread.Reset();
+    RelayControl.keepAwakeTimer.Reset();
     RelayControl.running = 0;
     hiddenToTray = 0;
     std::fill(std::begin(InstallPath), std::end(InstallPath), u'\0');

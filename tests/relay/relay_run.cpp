@@ -28,8 +28,8 @@ void Release(HANDLE& handle)
 RelayRun::RelayRun()
 {
     RelayControl.running = 0;
-    RelayControl.stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    RelayControl.startedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    RelayControl.stopEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    RelayControl.startedEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
 }
 
 RelayRun::~RelayRun()
@@ -43,9 +43,9 @@ RelayRun::~RelayRun()
         WaitEnded();
     }
     Release(thread_);
-    Release(RelayControl.stopEvent);
-    Release(RelayControl.startedEvent);
-    Release(RelayControl.stopAckEvent);
+    RelayControl.stopEvent.Reset();
+    RelayControl.startedEvent.Reset();
+    RelayControl.stopAckEvent.Reset();
     RelayControl.running = 0;
 }
 
@@ -62,13 +62,13 @@ void RelayRun::Launch()
 
 bool RelayRun::WaitStarted(std::chrono::milliseconds timeout)
 {
-    return thread_ != nullptr && WaitForSingleObject(RelayControl.startedEvent, Milliseconds(timeout)) == WAIT_OBJECT_0;
+    return thread_ != nullptr && WaitForSingleObject(RelayControl.startedEvent.get(), Milliseconds(timeout)) == WAIT_OBJECT_0;
 }
 
 void RelayRun::PrepareStop()
 {
-    if (RelayControl.stopAckEvent == nullptr) {
-        RelayControl.stopAckEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (RelayControl.stopAckEvent.get() == nullptr) {
+        RelayControl.stopAckEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     }
 }
 
@@ -76,13 +76,13 @@ void RelayRun::SignalStop()
 {
     stopSignalled_ = true;
     PrepareStop();
-    SetEvent(RelayControl.stopEvent);
+    SetEvent(RelayControl.stopEvent.get());
     RelayControl.running = 0;
 }
 
 bool RelayRun::WaitAcknowledged(std::chrono::milliseconds timeout)
 {
-    return WaitForSingleObject(RelayControl.stopAckEvent, Milliseconds(timeout)) == WAIT_OBJECT_0;
+    return WaitForSingleObject(RelayControl.stopAckEvent.get(), Milliseconds(timeout)) == WAIT_OBJECT_0;
 }
 
 bool RelayRun::Stop(std::chrono::milliseconds timeout)
@@ -110,7 +110,7 @@ bool RelayRun::running() const
 
 bool RelayRun::StartedSignalled() const
 {
-    return WaitForSingleObject(RelayControl.startedEvent, 0) == WAIT_OBJECT_0;
+    return WaitForSingleObject(RelayControl.startedEvent.get(), 0) == WAIT_OBJECT_0;
 }
 
 bool WaitUntilRelaying(const PtyPair& input, const std::vector<int>& readers)

@@ -477,7 +477,7 @@ TEST_F(RelayWorkerTest, AReadFailureEndsTheRunWithoutSignallingAnyEvent)
     EXPECT_EQ(run.ExitCode(), 1u);
     EXPECT_FALSE(run.running());
     EXPECT_FALSE(run.StartedSignalled());
-    EXPECT_EQ(RelayControl.stopAckEvent, nullptr);
+    EXPECT_EQ(RelayControl.stopAckEvent.get(), nullptr);
     for (PortNumber n : SplitOutputs) {
         EXPECT_FALSE(port(n).IsActive());
     }
@@ -485,6 +485,87 @@ TEST_F(RelayWorkerTest, AReadFailureEndsTheRunWithoutSignallingAnyEvent)
     // With Reconnect off the input is never looked for again.
     EXPECT_EQ(input().Count(SerialCall::Open), 1u);
     EXPECT_EQ(debug_.Count(u"Input port lost; trying to open it again every second\n"), 0u);
+}
+
+// ---- A wait that fails ends the run as a failure, never as a stop
+
+const std::u16string kWaitFailedMessage = u"Error waiting for the input port";
+// WAIT_FAILED, and the platform's word for a handle that can no longer be waited on.
+const std::u16string kWaitFailedLine = u"Relay wait failed: result 0xFFFFFFFF, error 6\n";
+
+class FailedWaitTest : public RelayWorkerTest {
+protected:
+    // The run ended as after a failure: exit code 1, `running` cleared, no
+    // event signalled (a stop's event was made, as a stop makes it, but no
+    // stop was signalled), every port shut, and the wait's debug line.
+    void ExpectEndedByAFailedWait(RelayRun& run)
+    {
+        ASSERT_TRUE(run.WaitEnded());
+        EXPECT_EQ(run.ExitCode(), 1u);
+        EXPECT_FALSE(run.running());
+        EXPECT_FALSE(run.WaitAcknowledged(std::chrono::milliseconds(0)));
+        EXPECT_FALSE(run.StartedSignalled());   // reported once, at the start, and taken then
+        EXPECT_FALSE(input().IsOpen());
+        for (PortNumber n : SplitOutputs) {
+            EXPECT_FALSE(port(n).IsOpen()) << "COM" << int(n);
+            EXPECT_FALSE(port(n).IsActive()) << "COM" << int(n);
+        }
+        EXPECT_EQ(debug_.Count(kWaitFailedLine), 1u);
+    }
+    // Closes the run's stop event under the worker, so that its next wait
+    // on it fails, and checks how the run ends: with the message, answered at once.
+    void EndByClosingTheStopEvent(RelayRun& run, const MessageBoxRecorder& boxes)
+    {
+        run.PrepareStop();
+        ASSERT_EQ(CloseHandle(RelayControl.stopEvent.get()), TRUE);
+        ExpectEndedByAFailedWait(run);
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        EXPECT_EQ(boxes.Boxes()[0].text, kWaitFailedMessage);
+    }
+};
+
+TEST_F(FailedWaitTest, OnTheInputsReceiveEventIsReportedAndShutsEveryPortOnceAnswered)
+{
+    MessageBoxRecorder boxes(MessageBoxRecorder::Mode::Hold);
+    input().OfferReceiveEvent();
+    input().BreakReceiveWatch();
+    RelayRun run;
+    run.PrepareStop();
+    ASSERT_TRUE(run.Start());
+    const auto box = boxes.WaitForBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, kWaitFailedMessage);
+    EXPECT_EQ(box->caption, u"Tavrel");
+    EXPECT_EQ(box->type, 48u);
+    EXPECT_EQ(box->owner, nullptr);
+    // While the message shows, the run holds its ports and is still up.
+    EXPECT_TRUE(run.running());
+    EXPECT_TRUE(input().IsOpen());
+    EXPECT_TRUE(port(2).IsOpen());
+    boxes.Answer(IDOK);
+    ExpectEndedByAFailedWait(run);
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+}
+
+TEST_F(FailedWaitTest, OnAStopEventThatHasGoneWhileAPolledInputRelays)
+{
+    MessageBoxRecorder boxes;
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(FeedAndDrain({'a'}));
+    EndByClosingTheStopEvent(run, boxes);
+}
+
+TEST_F(FailedWaitTest, WhileALostInputIsWaitedFor)
+{
+    AppSettings.reconnect.store(1);
+    MessageBoxRecorder boxes;
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    input().Fail(SerialCall::Open, ERROR_FILE_NOT_FOUND);
+    input().Fail(SerialCall::ReadFile, ERROR_DEVICE_REMOVED);
+    ASSERT_TRUE(WaitUntil([this] { return input().Count(SerialCall::Open) >= 2; }));   // a try to reopen it
+    EndByClosingTheStopEvent(run, boxes);
 }
 
 TEST_F(RelayWorkerTest, AFailingOutputStopsNeitherTheOthersNorTheLoop)

@@ -189,6 +189,12 @@ void ScriptedPort::OfferReceiveEvent()
     offersReceiveEvent_ = true;
 }
 
+void ScriptedPort::BreakReceiveWatch()
+{
+    std::lock_guard guard(lock_);
+    receiveWatchBroken_ = true;
+}
+
 bool ScriptedPort::ReadWouldReturn() const
 {
     const auto failure = std::find_if(failures_.begin(), failures_.end(), [](const Failure& armed) {
@@ -403,10 +409,24 @@ bool ScriptedPort::ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWO
     if (call == SerialCall::ReceiveReady) {
         return CopyOut(ready, out, outSize);
     }
-    // The caller owns what it gets: a copy of the port's own descriptor.
-    const int copy = ::fcntl(dataSignal_.get(), F_DUPFD_CLOEXEC, 0);
+    const int watch = NewReceiveWatch();
     error = ERROR_NOT_ENOUGH_MEMORY;
-    return copy >= 0 && CopyOut(static_cast<DWORD>(copy), out, outSize);
+    return watch >= 0 && CopyOut(static_cast<DWORD>(watch), out, outSize);
+}
+
+int ScriptedPort::NewReceiveWatch() const
+{
+    if (!receiveWatchBroken_) {
+        // A copy of the port's own descriptor.
+        return ::fcntl(dataSignal_.get(), F_DUPFD_CLOEXEC, 0);
+    }
+    // With its read end closed, the write end of a pipe polls POLLERR for good.
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    ::close(ends[0]);
+    return ends[1];
 }
 
 DWORD ScriptedPort::Read(void* buffer, DWORD count, DWORD& error)

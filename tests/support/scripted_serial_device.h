@@ -65,6 +65,10 @@ public:
     // From now on the port offers a receive event; until then those controls
     // fail with ERROR_INVALID_FUNCTION, as with a driver that cannot tell.
     void OfferReceiveEvent();
+    // From now on the receive watch that the port hands out is broken, as a
+    // faulty driver's would be: a descriptor in error (the write end of a pipe
+    // that nobody reads), so that a wait on a receive event made from it fails.
+    void BreakReceiveWatch();
     // What GetCommState reports until the next SetCommState.
     void SetState(const DCB& dcb);
     void SetTimeouts(const COMMTIMEOUTS& timeouts);
@@ -94,6 +98,8 @@ private:
     void Record(RecordedCall call);                     // lock held
     bool ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& error);
     bool ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWORD& error);   // lock held
+    // A new descriptor for a receive watch, which the caller owns; -1 on failure. Lock held.
+    int NewReceiveWatch() const;
     // Whether a read would return at once: bytes fed, or a read failure armed. Lock held.
     bool ReadWouldReturn() const;
     // Keeps dataSignal_ readable exactly while ReadWouldReturn(). Lock held.
@@ -116,6 +122,7 @@ private:
     bool open_ = false;
     bool active_ = false;
     bool offersReceiveEvent_ = false;
+    bool receiveWatchBroken_ = false;
     platform::host::UniqueFd dataSignal_;   // an eventfd; the receive event's descriptors are copies
     bool signalled_ = false;
 };
