@@ -2,9 +2,9 @@
 // device, runs the program's WinMain and exits with its code. On the headless
 // display WinMain runs on this thread; on the qt display Qt keeps this thread
 // and WinMain runs on a user-interface thread of its own. SIGTERM, SIGINT,
-// SIGHUP and SIGQUIT close the program's window, so the program ends as when a
-// person closes it; one that comes while the device boots ends the process
-// without starting the program.
+// SIGHUP and SIGQUIT end the program as when a person closes its window, its
+// message boxes answered and its dialogs closed first; one that comes while
+// the device boots ends the process without starting the program.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>

@@ -1,9 +1,10 @@
 // The termination watch: a thread that sleeps in poll() on a signalfd for the
 // termination signals and on an eventfd through which the process tells it
-// that it is to stop. Only after a signal does it wake on a timer: to close
-// the program's window once it exists (and again, should the program not have
-// ended), or to end a boot that does not finish. The end of boot reads the
-// signalfd itself, so a signal sent before it always counts as one during boot.
+// that it is to stop. Only after a signal does it wake on a timer: to end a
+// boot that does not finish, or, once the program runs, to end the program
+// (platform/program_ending.h) until the process tells it to stop. The end of
+// boot reads the signalfd itself, so a signal sent before it always counts as
+// one during boot.
 #include "runtime/termination_watch.h"
 
 #include <poll.h>
@@ -21,8 +22,7 @@
 #include <thread>
 
 #include "platform/host/unique_fd.h"
-#include "platform/user.h"
-#include "platform/user_input.h"
+#include "platform/program_ending.h"
 
 namespace platform {
 namespace {
@@ -32,10 +32,6 @@ using host::UniqueFd;
 
 // How long a boot may still run after a signal asked the process to end.
 constexpr auto kBootGrace = std::chrono::seconds(2);
-// After a signal: how soon to look again for a window that does not exist
-// yet, and how long a posted close may take before it is posted again.
-constexpr auto kWindowLookInterval = std::chrono::milliseconds(50);
-constexpr auto kClosePostInterval = std::chrono::seconds(1);
 
 // poll()'s time-out until `moment`: -1 (none) without one, 0 once it is past.
 int PollTimeout(const std::optional<Clock::time_point>& moment)
@@ -140,21 +136,22 @@ struct TerminationWatch::State {
             std::fprintf(stderr, "platform: the device did not finish booting; ending at once\n");
             ::_exit(ExitCodeOfSignal(asked));
         }
+        next.reset();
         guard.unlock();
-        const Clock::duration untilNextTry = PostClose();
-        guard.lock();
-        next = Clock::now() + untilNextTry;
-        return true;
+        // The process stops the watch once WinMain has returned.
+        EndProgram([this](std::chrono::milliseconds wait) { return WaitToStop(wait); });
+        return false;
     }
 
-    // Closes the program's window once it exists; the time until the next try.
-    static Clock::duration PostClose()
+    // Waits up to `wait` to be told to stop; true once it was.
+    bool WaitToStop(std::chrono::milliseconds wait)
     {
-        if (HWND window = input::ProgramWindow()) {
-            PostMessageW(window, WM_CLOSE, 0, 0);
-            return kClosePostInterval;
+        pollfd woken{wake.get(), POLLIN, 0};
+        if (::poll(&woken, 1, static_cast<int>(wait.count())) > 0) {
+            Drain(wake);
         }
-        return kWindowLookInterval;
+        std::lock_guard guard(lock);
+        return stopping;
     }
 };
 

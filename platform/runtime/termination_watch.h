@@ -1,6 +1,7 @@
 // Turns the signals that ask a process to end (SIGTERM, SIGINT, SIGHUP,
-// SIGQUIT) into the program's own way of ending: WM_CLOSE to its main window,
-// as when a person closes it.
+// SIGQUIT) into the program's own way of ending, as when a person closes its
+// window: its message boxes answered and its dialogs closed first, so that
+// nothing waits for a person (platform/program_ending.h).
 //
 // Before the program runs there is nothing to close. A signal that comes while
 // the device boots lets the boot finish what it is doing (its registry writes
@@ -38,7 +39,7 @@ public:
 
     // Boot is over. Gives the signal that asked the process to end while it
     // ran, if one did: the program is then not to be started. From now on a
-    // signal closes the program's window.
+    // signal ends the program, until the watch is stopped.
     std::optional<int> BootEnded();
 
 private:

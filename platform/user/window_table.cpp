@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <unistd.h>
 
 #include "kernel/never_destroyed.h"
@@ -163,6 +164,12 @@ void NotifyChanged(HWND window)
 
 void PublishTopLevelWindows()
 {
+    // Taken and published under one lock, so that the board gets the
+    // snapshots in the order they were taken: an older one published after a
+    // newer one would bring back a window that has gone. The table's own lock
+    // is not held while the file is written.
+    static NeverDestroyed<std::mutex> publishing;
+    std::lock_guard inOrder(publishing.get());
     std::vector<session::PublishedWindow> published;
     {
         std::lock_guard guard(TableLock());

@@ -88,7 +88,9 @@ void SetForegroundLocked(HWND window);
 // Tells the display; call with the lock released.
 void NotifyChanged(HWND window);
 
-// Shows the other processes of the device this process's top-level windows.
+// Shows the other processes of the device this process's top-level windows
+// as they are now; calls from several threads publish in the order in which
+// they read the table. Call with the table's lock released.
 void PublishTopLevelWindows();
 
 }  // namespace platform::user

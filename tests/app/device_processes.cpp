@@ -27,14 +27,20 @@ platform::BootResult BootOn(const std::filesystem::path& root, const std::filesy
     return platform::BootDevice(settings);
 }
 
-BOOL MainWindowTest(HWND window, LPARAM found)
+struct WindowSearch {
+    std::u16string title;
+    bool found = false;
+};
+
+BOOL WindowTitled(HWND window, LPARAM search)
 {
+    auto& wanted = *reinterpret_cast<WindowSearch*>(search);
     WCHAR title[64] = {};
     GetWindowTextW(window, title, 64);
-    if (std::u16string(title) != kMainCaption) {
+    if (std::u16string(title) != wanted.title) {
         return TRUE;
     }
-    *reinterpret_cast<bool*>(found) = true;
+    wanted.found = true;
     return FALSE;
 }
 
@@ -105,6 +111,17 @@ void BootRunDevice::PlaceStartupShortcut() const
                                std::filesystem::copy_options::overwrite_existing);
 }
 
+void BootRunDevice::ExpectLastRunEndedAsClosingTheWindow(ChildProcess& program) const
+{
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+    for (const auto& link : SavedOutputLinks()) {
+        EXPECT_FALSE(Exists(link)) << link;
+    }
+    EXPECT_EQ(SavedNumber(u"Split"), kSavedSplit);
+    EXPECT_EQ(SavedNumber(u"Autostart"), 1u);
+    EXPECT_TRUE(Exists(StartupShortcut()));
+}
+
 std::map<std::string, std::string> BootRunDevice::Environment() const
 {
     std::map<std::string, std::string> environment = DeviceEnvironment(root(), ports());
@@ -125,13 +142,18 @@ ChildProcess BootRunDevice::Run(const std::string& program, const std::string& n
 
 bool BootRunDevice::WaitForMainWindow(std::chrono::seconds timeout) const
 {
+    return WaitForWindow(kMainCaption, timeout);
+}
+
+bool BootRunDevice::WaitForWindow(const std::u16string& title, std::chrono::seconds timeout) const
+{
     // The device may be damaged on purpose: it need not come up whole here.
     BootOn(root(), ports());
     const bool shown = WaitForCondition(
-        [] {
-            bool found = false;
-            EnumWindows(MainWindowTest, reinterpret_cast<LPARAM>(&found));
-            return found;
+        [&title] {
+            WindowSearch search{title};
+            EnumWindows(WindowTitled, reinterpret_cast<LPARAM>(&search));
+            return search.found;
         },
         timeout);
     platform::ShutdownDevice();

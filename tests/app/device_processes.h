@@ -84,6 +84,10 @@ public:
     // Puts the Programs shortcut into the Startup folder, as an exit with
     // Autostart ticked leaves it.
     void PlaceStartupShortcut() const;
+    // What every way of ending a run prepared by PrepareLastRun with Autostart
+    // on leaves, as closing the window does: exit code 1, the ports gone, the
+    // outputs and Autostart saved, the Startup shortcut in place.
+    void ExpectLastRunEndedAsClosingTheWindow(ChildProcess& program) const;
 
     std::map<std::string, std::string> Environment() const;
     // `name` names the files that keep its output; `more` adds to (or
@@ -95,6 +99,9 @@ public:
     // window. It exists before its initialisation runs, and a close posted
     // to it from then on is handled once that initialisation is over.
     bool WaitForMainWindow(std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+    // Waits until a process of the device shows a top-level window with that
+    // very title (a message box's is its caption).
+    bool WaitForWindow(const std::u16string& title, std::chrono::seconds timeout = std::chrono::seconds(30)) const;
     // A per-user number as saved, read by booting the device.
     std::optional<DWORD> SavedNumber(const std::u16string& name) const;
     // Saves a per-user number, as a run that ended with it would.

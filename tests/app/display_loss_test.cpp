@@ -1,22 +1,21 @@
-// When the display goes, or cannot be opened: the program ends as a closed
-// window ends it (its settings saved, its virtual ports removed), and a
-// display that cannot be opened is said so on stderr, leaving the device as
-// it was.
+// The program as a process on the qt display: a signal, even while a box that
+// nobody answers is up, and the display going away end it as a closed window
+// ends it (its settings saved, its virtual ports removed); a display that
+// cannot be opened is said so on stderr, leaving the device as it was.
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "device_processes.h"
-#include "display/qt/display_loss.h"
 #include "platform/boot.h"
 #include "platform/user_input.h"
-#include "program_fixture.h"
-#include "resources/resource_ids.h"
+#include "program_harness.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
 #include "tools/builtin_port_keys.h"
@@ -25,28 +24,6 @@ namespace {
 
 using namespace tavrel::testing;
 using namespace std::chrono_literals;
-
-// ---- In the test process
-
-class ProgramWithoutAPerson : public ProgramTest {};
-
-TEST_F(ProgramWithoutAPerson, ClosingUntilEndedAnswersAnOpenMessageBoxAndSavesTheSettings)
-{
-    const HWND dialog = Launch();
-    ASSERT_NE(dialog, nullptr);
-    AddOutputs(dialog, {5});
-    person_.Type(dialog, IDC_INPUT_PORT, u"PORT4");
-    PressWithoutWaiting(dialog, IDC_START_STOP);
-    ASSERT_TRUE(person_.WaitForMessageBox().has_value());   // the program's thread waits in the box
-
-    EXPECT_TRUE(platform::qt::CloseUntilEnded([this](std::chrono::milliseconds wait) { return program_->WaitEnded(wait); },
-                                              30s));
-    EXPECT_EQ(WaitForExit(), 1);
-    EXPECT_EQ(UserNumber(u"Split"), 1u << (5 + 1));
-    EXPECT_TRUE(platform::input::TrayIcons().empty());
-}
-
-// ---- The program as a process
 
 class QtDisplayProcess : public DeviceProcessTest {
 protected:
@@ -92,6 +69,48 @@ TEST_F(QtDisplayProcess, OnTheQtDisplayTheProgramEndsOnSigtermAsWhenItsWindowIsC
     tavrel.Signal(SIGTERM);
     ExpectEndedAsIfClosed(tavrel);
 }
+
+// An unattended start on the qt display that shows a box nobody answers:
+// the receiver is not plugged in (the worker's box, while the window waits for
+// the start), or the saved input port has a number that names no port (a box
+// of the window's own thread).
+enum class StartBox { InputUnplugged, InputWithoutAName };
+
+class BoxAtTheStartProcess : public QtDisplayProcess {
+protected:
+    void PrepareAStartWith(StartBox box)
+    {
+        Install();
+        if (box == StartBox::InputUnplugged) {
+            PrepareLastRun(1, (scratch() / "unplugged").string());
+        } else {
+            PrepareLastRun(1);
+            SaveNumber(u"Port", 1234567);   // "COM1234567:" does not fit the name's ten places
+        }
+    }
+};
+
+class SignalWithABoxUp : public BoxAtTheStartProcess, public ::testing::WithParamInterface<std::tuple<int, StartBox>> {};
+
+TEST_P(SignalWithABoxUp, EndsTheProgramAsClosingItsWindowDoes)
+{
+    PrepareAStartWith(std::get<StartBox>(GetParam()));
+    ChildProcess tavrel = RunTavrel("tavrel", {{"TAVREL_DISPLAY", "qt"}, {"QT_QPA_PLATFORM", "offscreen"}});
+    // The box's caption; generous: sanitizer builds start slowly.
+    ASSERT_TRUE(WaitForWindow(u"Tavrel", 90s)) << tavrel.Errors();
+
+    tavrel.Signal(std::get<int>(GetParam()));
+    ExpectLastRunEndedAsClosingTheWindow(tavrel);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SignalWithABoxUp,
+                         ::testing::Combine(::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
+                                            ::testing::Values(StartBox::InputUnplugged, StartBox::InputWithoutAName)),
+                         [](const auto& named) {
+                             return std::string(sigabbrev_np(std::get<int>(named.param))) +
+                                    (std::get<StartBox>(named.param) == StartBox::InputUnplugged ? "InputUnplugged"
+                                                                                                 : "InputWithoutAName");
+                         });
 
 TEST_F(QtDisplayProcess, ADisplayThatCannotBeOpenedIsNamedAndQtInsistingEndsBeforeTheDevice)
 {
@@ -165,6 +184,22 @@ TEST_F(QtDisplayProcess, WhenTheXServerEndsTheProgramEndsAsIfItsWindowWereClosed
     ASSERT_TRUE(WaitForLinks(DemoLinks(), 90s)) << tavrel.Errors();  // generous: sanitizer builds start slowly
     server.End();
     ExpectEndedAsIfClosed(tavrel);
+    EXPECT_NE(tavrel.Errors().find("platform: the display went away"), std::string::npos) << tavrel.Errors();
+}
+
+TEST_F(BoxAtTheStartProcess, WhenTheXServerEndsWhileABoxIsUpTheProgramEndsAsIfItsWindowWereClosed)
+{
+    Xvfb server(scratch() / "xvfb");
+    if (!server.Installed()) {
+        GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps installs it)";
+    }
+    const std::string display = server.Display();
+    ASSERT_FALSE(display.empty());
+    PrepareAStartWith(StartBox::InputUnplugged);
+    ChildProcess tavrel = RunTavrel("tavrel", {{"TAVREL_DISPLAY", "qt"}, {"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display}});
+    ASSERT_TRUE(WaitForWindow(u"Tavrel", 90s)) << tavrel.Errors();
+    server.End();
+    ExpectLastRunEndedAsClosingTheWindow(tavrel);
     EXPECT_NE(tavrel.Errors().find("platform: the display went away"), std::string::npos) << tavrel.Errors();
 }
 

@@ -113,15 +113,9 @@ protected:
     // choices saved, the Startup shortcut in place.
     void ExpectEndedAsClosingTheWindow(ChildProcess& program) const
     {
-        EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
-        for (const auto& link : SavedOutputLinks()) {
-            EXPECT_FALSE(Exists(link)) << link;
-        }
-        EXPECT_EQ(SavedNumber(u"Split"), kSavedSplit);
-        EXPECT_EQ(SavedNumber(u"Autostart"), 1u);
+        ExpectLastRunEndedAsClosingTheWindow(program);
         EXPECT_EQ(SavedNumber(u"Port"), kSavedInput);
         EXPECT_EQ(SavedNumber(u"Baud"), 12u);
-        EXPECT_TRUE(Exists(StartupShortcut()));
     }
 };
 

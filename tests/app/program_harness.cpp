@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "app/tray_and_about.h"
 #include "platform/devices.h"
+#include "platform/program_ending.h"
 #include "platform/registry.h"
 #include "platform/registry_key.h"
 #include "platform/user.h"
@@ -23,16 +24,6 @@ namespace tavrel::testing {
 namespace {
 
 using platform::RegistryKey;
-
-void PressOk(HWND box)
-{
-    for (HWND child : platform::input::Children(box)) {
-        const auto state = platform::input::Inspect(child);
-        if (state && state->id == IDOK) {
-            platform::input::Click(child);
-        }
-    }
-}
 
 }  // namespace
 
@@ -188,7 +179,7 @@ ProgramRun::ProgramRun()
 
 ProgramRun::~ProgramRun()
 {
-    EndAsAPersonWould();
+    EndForGood();
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -211,22 +202,11 @@ int ProgramRun::ExitCode()
     return exitCode_;
 }
 
-// A test that failed half-way may leave the program anywhere: answer what
-// asks, close what is open, until it has ended.
-void ProgramRun::EndAsAPersonWould()
+// A test that failed half-way may leave the program anywhere: it is ended as
+// a signal ends it, its boxes answered and its windows closed.
+void ProgramRun::EndForGood()
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!ended_ && std::chrono::steady_clock::now() < deadline) {
-        for (HWND window : platform::input::TopLevelWindows()) {
-            const auto state = platform::input::Inspect(window);
-            if (state && state->isMessageBox) {
-                PressOk(window);
-            } else if (state && state->className == u"#32770") {
-                platform::input::Close(window);
-            }
-        }
-        WaitEnded(std::chrono::milliseconds(500));
-    }
+    platform::EndProgram([this](std::chrono::milliseconds wait) { return WaitEnded(wait); }, std::chrono::seconds(60));
 }
 
 }  // namespace tavrel::testing

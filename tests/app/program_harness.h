@@ -59,7 +59,7 @@ HWND FindMainWindow();
 std::vector<HWND> OwnedWindows(HWND owner);
 
 // WinMain(GetModuleHandleW(nullptr), nullptr, u"", SW_SHOW) on its own
-// thread. At the end a program that still runs is ended as a person would:
+// thread. At the end a program that still runs is ended as a signal ends it:
 // message boxes answered with OK, windows closed.
 class ProgramRun {
 public:
@@ -74,7 +74,7 @@ public:
     int ExitCode();
 
 private:
-    void EndAsAPersonWould();
+    void EndForGood();
 
     std::atomic<bool> ended_{false};
     std::atomic<int> exitCode_{-1};

@@ -37,7 +37,7 @@ int HeadlessDisplay::ScreenHeight() const
     return state_->height;
 }
 
-bool HeadlessDisplay::SomeoneCanAnswer() const
+bool HeadlessDisplay::PersonPresent() const
 {
     std::lock_guard guard(state_->lock);
     return state_->personPresent;

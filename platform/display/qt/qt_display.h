@@ -1,11 +1,11 @@
 // The qt display as the window layer sees it: the device screen's size, a
-// person in front of it, and a change signal that every thread raises without
-// blocking. The Qt side (device_screen.h) watches the signal on the Qt thread
-// and reads the windows anew. Nothing of Qt lives here, so the last holder may
-// drop it on any thread.
+// person in front of it (until the program is ended for good), and a change
+// signal that every thread raises without blocking. The Qt side
+// (device_screen.h) watches the signal on the Qt thread and reads the windows
+// anew. Nothing of Qt lives here, so the last holder may drop it on any
+// thread.
 #pragma once
 
-#include <atomic>
 #include <memory>
 
 #include "display/qt/change_signal.h"
@@ -19,19 +19,17 @@ public:
 
     int ScreenWidth() const override { return width_; }
     int ScreenHeight() const override { return height_; }
-    bool SomeoneCanAnswer() const override { return personPresent_; }
     void WindowChanged(HWND window) override;
     void WindowDestroyed(HWND window) override;
     void TrayChanged() override;
 
-    // The display went away: from now on message boxes answer themselves.
-    void PersonLeft() { personPresent_ = false; }
     const std::shared_ptr<ChangeSignal>& Changes() const { return changes_; }
 
 private:
+    bool PersonPresent() const override { return true; }
+
     const int width_;
     const int height_;
-    std::atomic<bool> personPresent_{true};
     std::shared_ptr<ChangeSignal> changes_ = std::make_shared<ChangeSignal>();
 };
 

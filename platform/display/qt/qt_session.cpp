@@ -16,9 +16,9 @@
 #include <QApplication>
 
 #include "display/qt/device_screen.h"
-#include "display/qt/display_loss.h"
 #include "display/qt/program_thread.h"
 #include "display/qt/qt_display.h"
+#include "platform/program_ending.h"
 
 namespace platform::qt {
 
@@ -85,11 +85,10 @@ void WhenQtEndsTheProcess()
     if (state == nullptr || state->program == nullptr || std::this_thread::get_id() != state->qtThread) {
         return;   // an ordinary exit
     }
-    state->display->PersonLeft();
     std::fputs("platform: the display went away; the program ends as if it were closed\n", stderr);
     ProgramThread& program = *state->program;
-    if (!CloseUntilEnded([&program](std::chrono::milliseconds wait) { return program.WaitEnded(wait); },
-                         kPatienceWhenDisplayGoes)) {
+    if (!EndProgram([&program](std::chrono::milliseconds wait) { return program.WaitEnded(wait); },
+                    kPatienceWhenDisplayGoes)) {
         std::fputs("platform: the program did not end when its windows were closed; leaving it\n", stderr);
         std::fflush(nullptr);
         ::_exit(EXIT_FAILURE);

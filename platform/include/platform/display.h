@@ -5,6 +5,7 @@
 // one: then it is the headless display with nobody in front of it.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "platform/types.h"
@@ -18,9 +19,13 @@ public:
     // The screen size in pixels (GetSystemMetrics SM_CXSCREEN, SM_CYSCREEN).
     virtual int ScreenWidth() const = 0;
     virtual int ScreenHeight() const = 0;
-    // Whether someone can answer a message box. When nobody can, MessageBoxW
+    // Whether someone can answer a message box: a person is in front of the
+    // screen and the program is not being ended. When nobody can, MessageBoxW
     // writes its caption and text to stderr and returns as if OK was pressed.
-    virtual bool SomeoneCanAnswer() const = 0;
+    bool SomeoneCanAnswer() const { return !nobodyWillAnswer_ && PersonPresent(); }
+    // From now on nobody answers a message box here: the program is being
+    // ended for good (platform/program_ending.h).
+    void NobodyWillAnswer() { nobodyWillAnswer_ = true; }
 
     // Something about the window changed (created, text, entries, selection,
     // check, enabled, visible, foreground, focus) or it is about to go.
@@ -29,6 +34,13 @@ public:
     virtual void WindowChanged(HWND window) = 0;
     virtual void WindowDestroyed(HWND window) = 0;
     virtual void TrayChanged() = 0;
+
+protected:
+    // Whether a person (or a test driver playing one) is in front of the screen.
+    virtual bool PersonPresent() const = 0;
+
+private:
+    std::atomic<bool> nobodyWillAnswer_{false};
 };
 
 // The display in use; a headless one with nobody in front of it until one is set.
@@ -43,7 +55,6 @@ public:
 
     int ScreenWidth() const override;
     int ScreenHeight() const override;
-    bool SomeoneCanAnswer() const override;
     void WindowChanged(HWND window) override;
     void WindowDestroyed(HWND window) override;
     void TrayChanged() override;
@@ -54,6 +65,9 @@ public:
     unsigned long long Changes() const;
     // Waits until Changes() differs from `seen` or the time-out passes.
     unsigned long long WaitForChange(unsigned long long seen, unsigned timeoutMilliseconds) const;
+
+protected:
+    bool PersonPresent() const override;
 
 private:
     struct State;
