@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -192,6 +193,18 @@ PollSleep PollSleepOf(pid_t process, pid_t thread)
 {
     const std::string task = ProcessFolder(process) + "/task/" + std::to_string(thread);
     return PollSleepFromTexts(ReadProcText(task + "/stat"), ReadProcText(task + "/syscall"));
+}
+
+std::size_t OpenDescriptorCount()
+{
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc/self/fd", error);
+    if (error) {
+        return 0;
+    }
+    // The listing holds one descriptor of its own while it is read.
+    const auto count = static_cast<std::size_t>(std::distance(entries, std::filesystem::directory_iterator()));
+    return count > 0 ? count - 1 : 0;
 }
 
 bool SleepsIn(pid_t thread, std::initializer_list<long> calls)

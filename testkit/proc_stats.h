@@ -57,6 +57,10 @@ enum class PollSleep { None, Timed, Untimed };
 PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall);
 PollSleep PollSleepOf(pid_t process, pid_t thread);
 
+// How many descriptors this process holds open now (the entries of
+// /proc/self/fd, less the one that listing them opens).
+std::size_t OpenDescriptorCount();
+
 // Whether the thread `thread` of this process sleeps (state S) inside one of
 // the system calls `calls` now, as the host reports it.
 bool SleepsIn(pid_t thread, std::initializer_list<long> calls);
