@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <list>
 #include <mutex>
 #include <system_error>
@@ -259,7 +260,7 @@ int TcpServer::State::WaitMilliseconds() const
         return -1;   // nobody stays behind: sleep until something happens
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*earliest + options.fullClientKept - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, std::numeric_limits<int>::max()));
 }
 
 Client* TcpServer::State::Find(int socket)
