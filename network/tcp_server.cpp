@@ -1,5 +1,6 @@
 #include "network/tcp_server.h"
 
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -76,6 +77,7 @@ struct TcpServer::State {
 
 void TcpServer::State::Run()
 {
+    ::pthread_setname_np(::pthread_self(), "tcp-server");
     std::array<epoll_event, kEventsPerWait> events{};
     while (!ending) {
         const int ready = ::epoll_wait(epoll.get(), events.data(), kEventsPerWait, WaitMilliseconds());

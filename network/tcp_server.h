@@ -4,9 +4,9 @@
 // behind, is disconnected, so that no client ever slows the relay or another
 // client. What clients send is read and thrown away.
 //
-// The server runs on a thread of its own, sleeping in epoll until a client,
-// a connection or a delivered chunk needs it: an idle server makes no
-// wake-ups.
+// The server runs on a thread of its own ("tcp-server"), sleeping in epoll
+// until a client, a connection or a delivered chunk needs it, with a
+// time-out only while a client is behind: an idle server makes no wake-ups.
 #pragma once
 
 #include <chrono>

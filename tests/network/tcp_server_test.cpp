@@ -1,12 +1,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -109,11 +111,11 @@ bool ClosedByServer(int socket)
     }
 }
 
-const network::ClientHealth* HealthOf(const TcpServerHealth& health, const std::string& address)
+std::optional<network::ClientHealth> HealthOf(const TcpServerHealth& health, const std::string& address)
 {
     const auto found = std::find_if(health.clients.begin(), health.clients.end(),
                                     [&](const network::ClientHealth& client) { return client.address == address; });
-    return found == health.clients.end() ? nullptr : &*found;
+    return found == health.clients.end() ? std::nullopt : std::optional(*found);
 }
 
 // A client that reads everything it is sent, on a thread of its own.
@@ -215,8 +217,8 @@ TEST(TcpServer, ReadersGetEveryByteInOrderWhileAClientThatNeverReadsIsCutOff)
     EXPECT_EQ(health.clientsRefused, 0U);
     ASSERT_EQ(health.clients.size(), 3U);
     for (const Reader* reader : {&first, &second, &third}) {
-        const auto* client = HealthOf(health, reader->address());
-        ASSERT_NE(client, nullptr) << reader->address();
+        const auto client = HealthOf(health, reader->address());
+        ASSERT_TRUE(client) << reader->address();
         EXPECT_EQ(client->bytesSent, stream.size());
         EXPECT_EQ(client->bytesDropped, 0U);
     }
@@ -248,14 +250,14 @@ TEST(TcpServer, CountsWhatASlowClientWasSentAndWhatItLostInWholeChunks)
         if (got > 0) {
             received.insert(received.end(), buffer.begin(), buffer.begin() + got);
         }
-        const auto* client = HealthOf(server->Health(), address);
-        return client != nullptr && client->bytesSent + client->bytesDropped == kChunk * kChunks &&
+        const auto client = HealthOf(server->Health(), address);
+        return client && client->bytesSent + client->bytesDropped == kChunk * kChunks &&
                client->bytesSent == received.size();
     });
     ASSERT_TRUE(settled) << received.size() << " bytes received";
 
-    const auto* client = HealthOf(server->Health(), address);
-    ASSERT_NE(client, nullptr);
+    const auto client = HealthOf(server->Health(), address);
+    ASSERT_TRUE(client);
     EXPECT_GT(client->bytesDropped, 0U);
     // What arrived is whole chunks, in the order they were delivered.
     ASSERT_EQ(received.size() % kChunk, 0U);
@@ -378,7 +380,7 @@ TEST(TcpServer, AThousandConnectionsComeAndGoWithoutLeavingADescriptorBehind)
         if (cycle % 2 == 1) {
             // Half of them stay until they are served a chunk.
             const std::string address = LocalAddress(client.get());
-            ASSERT_TRUE(WaitUntil([&] { return HealthOf(server->Health(), address) != nullptr; }));
+            ASSERT_TRUE(WaitUntil([&] { return HealthOf(server->Health(), address).has_value(); }));
             const Bytes chunk = Sentence(static_cast<std::size_t>(cycle));
             server->Deliver(chunk);
             Bytes got(chunk.size());
@@ -405,6 +407,44 @@ TEST(TcpServer, APortInUseGivesAClearFailureNamingTheAddressAndPort)
         EXPECT_EQ(failure, "cannot listen on " + address + " port " + port +
                                ": Address already in use (another program listens on that port)");
     }
+}
+
+// How the server's thread sleeps now, once it has settled into it.
+bool ServerSleeps(tavrel::testing::PollSleep sleep)
+{
+    return WaitUntil([sleep] {
+        const auto thread = tavrel::testing::ThreadNamed(::getpid(), "tcp-server");
+        return thread && tavrel::testing::PollSleepOf(::getpid(), thread->thread) == sleep;
+    });
+}
+
+TEST(TcpServer, SleepsWithoutATimeOutUnlessAClientIsBehind)
+{
+    using tavrel::testing::PollSleep;
+    TcpServerOptions options = LoopbackOptions();
+    options.queueBound = 1024;
+    options.fullClientKept = 1h;
+    const auto server = Started(options);
+    ASSERT_TRUE(server);
+    EXPECT_TRUE(ServerSleeps(PollSleep::Untimed));
+    const Reader reader(server->port());
+    ASSERT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 1; }));
+    ASSERT_FALSE(PacedStream(*server, {&reader}, 4096, [] { return true; }).empty());
+    EXPECT_TRUE(ServerSleeps(PollSleep::Untimed));
+
+    // A client that does not read: once it loses chunks, the server wakes to cut it off in time.
+    std::optional<UniqueFd> behind = Connect(server->port(), "127.0.0.1", 4096);
+    const std::string address = LocalAddress(behind->get());
+    ASSERT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        server->Deliver(Sentence(0));
+        const auto client = HealthOf(server->Health(), address);
+        return client && client->bytesDropped > 0;
+    }));
+    EXPECT_TRUE(ServerSleeps(PollSleep::Timed));
+    behind.reset();   // it leaves: nobody is behind any more
+    ASSERT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 1; }));
+    EXPECT_TRUE(ServerSleeps(PollSleep::Untimed));
 }
 
 TEST(TcpServer, EndingClosesEveryConnection)
