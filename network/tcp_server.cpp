@@ -29,6 +29,9 @@ using Clock = ClientQueue::Clock;
 constexpr int kReadsPerWake = 8;
 constexpr std::size_t kReadBytes = 16 * 1024;
 constexpr int kEventsPerWait = 32;
+// While the process has no descriptor to spare, waiting connections are
+// looked at again this often rather than in a busy loop.
+constexpr std::chrono::milliseconds kAcceptRetry{500};
 
 struct Client {
     UniqueFd socket;
@@ -53,6 +56,7 @@ struct TcpServer::State {
     std::uint16_t port = 0;
     std::atomic<bool> ending{false};
     std::atomic<std::size_t> clientCount{0};
+    bool listening = true;   // the listener is watched; false while descriptors ran out
 
     mutable std::mutex lock;
     std::list<Client> clients;
@@ -63,6 +67,7 @@ struct TcpServer::State {
 
     void Run();
     void Accept();
+    void Listen(bool listen);
     void Admit(UniqueFd socket, const HostAddress& peer);
     void Serve(int socket, std::uint32_t events);
     void FlushAll();
@@ -84,6 +89,8 @@ void TcpServer::State::Run()
         if (ready < 0 && errno != EINTR) {
             return;
         }
+        // A listener set aside for want of descriptors is tried again after a wait.
+        Listen(true);
         for (int i = 0; i < ready; ++i) {
             const epoll_event& event = events[static_cast<std::size_t>(i)];
             if (event.data.fd == wake.get()) {
@@ -110,6 +117,9 @@ void TcpServer::State::Accept()
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
             }
+            if (errno == EMFILE || errno == ENFILE) {
+                Listen(false);   // the connection stays waiting; epoll would report it at once again
+            }
             return;
         }
         const HostAddress address = FromSocketAddress(peer);
@@ -120,6 +130,19 @@ void TcpServer::State::Accept()
             continue;
         }
         Admit(std::move(socket), address);
+    }
+}
+
+void TcpServer::State::Listen(bool listen)
+{
+    if (listening == listen) {
+        return;
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = listener.get();
+    if (::epoll_ctl(epoll.get(), listen ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, listener.get(), &event) == 0) {
+        listening = listen;
     }
 }
 
@@ -259,10 +282,12 @@ int TcpServer::State::WaitMilliseconds() const
         }
     }
     if (!earliest) {
-        return -1;   // nobody stays behind: sleep until something happens
+        // Nobody stays behind: sleep until something happens.
+        return listening ? -1 : static_cast<int>(kAcceptRetry.count());
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*earliest + options.fullClientKept - Clock::now());
-    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, std::numeric_limits<int>::max()));
+    const auto most = listening ? std::numeric_limits<int>::max() : kAcceptRetry.count();
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, most));
 }
 
 Client* TcpServer::State::Find(int socket)

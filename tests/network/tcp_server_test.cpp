@@ -1,5 +1,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -444,6 +446,56 @@ TEST(TcpServer, SleepsWithoutATimeOutUnlessAClientIsBehind)
     EXPECT_TRUE(ServerSleeps(PollSleep::Timed));
     behind.reset();   // it leaves: nobody is behind any more
     ASSERT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 1; }));
+    EXPECT_TRUE(ServerSleeps(PollSleep::Untimed));
+}
+
+// A /proc file of a thread, opened once and read afresh on each look, so
+// that it can be read while the process has no descriptor to spare.
+class ProcFile {
+public:
+    explicit ProcFile(const std::string& path) : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    std::string Text() const
+    {
+        std::string text(4096, '\0');
+        const ssize_t got = ::pread(file_.get(), text.data(), text.size(), 0);
+        text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        return text;
+    }
+
+private:
+    UniqueFd file_;
+};
+
+TEST(TcpServer, WaitsWithoutSpinningWhileTheProcessHasNoDescriptorToSpare)
+{
+    using tavrel::testing::PollSleep;
+    const auto server = Started(LoopbackOptions());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(ServerSleeps(PollSleep::Untimed));
+    const auto thread = tavrel::testing::ThreadNamed(::getpid(), "tcp-server");
+    ASSERT_TRUE(thread);
+    const std::string task = "/proc/self/task/" + std::to_string(thread->thread);
+    const ProcFile stat(task + "/stat"), syscall(task + "/syscall");
+    UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(server->port());
+
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit exhausted = limit;
+    exhausted.rlim_cur = tavrel::testing::OpenDescriptorCount();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+    // Connecting takes no new descriptor here; accepting it does, and there is none.
+    const bool connected = ::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    // A server that kept trying would never sleep; one that waits sleeps with a time-out.
+    const bool waits = WaitUntil([&] { return tavrel::testing::PollSleepFromTexts(stat.Text(), syscall.Text()) == PollSleep::Timed; });
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+
+    EXPECT_TRUE(connected) << std::strerror(errno);
+    EXPECT_TRUE(waits);
+    EXPECT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 1; }));
     EXPECT_TRUE(ServerSleeps(PollSleep::Untimed));
 }
 
