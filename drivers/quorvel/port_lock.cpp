@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <system_error>
 
 #include "platform/host/file_calls.h"
@@ -46,7 +47,10 @@ int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode = 0)
 
 std::filesystem::path PortLock::FileFor(const std::filesystem::path& link)
 {
-    return link.parent_path() / ("." + link.filename().string() + ".lock");
+    // Built by appending: GCC 12 warns wrongly (-Wrestrict) about "." + string at -O3.
+    std::string name = ".";
+    name.append(link.filename().string()).append(".lock");
+    return link.parent_path() / name;
 }
 
 bool PortLock::IsHeld(const std::filesystem::path& link)

@@ -53,7 +53,9 @@ std::set<std::string> Names(const fs::path& folder)
 // The file through which a live port holds its link.
 fs::path LockFileOf(const fs::path& link)
 {
-    return link.parent_path() / ("." + link.filename().string() + ".lock");
+    std::string name = ".";   // appended: GCC 12 warns wrongly (-Wrestrict) about "." + string at -O3
+    name.append(link.filename().string()).append(".lock");
+    return link.parent_path() / name;
 }
 
 // The link leads to the port: what is written arrives at a reader that opened it.
