@@ -61,7 +61,10 @@ std::string AddressText(const HostAddress& address)
         return text;
     }
     const std::string port = std::to_string(address.port);
-    return address.family == AF_INET6 ? "[" + std::string(text) + "]:" + port : std::string(text) + ":" + port;
+    // Built by appending: GCC 12 warns wrongly (-Wrestrict) about "[" + string at -O3.
+    std::string withPort = address.family == AF_INET6 ? "[" : "";
+    withPort.append(text).append(address.family == AF_INET6 ? "]:" : ":").append(port);
+    return withPort;
 }
 
 }  // namespace network
