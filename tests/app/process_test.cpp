@@ -193,6 +193,23 @@ TEST_F(BootRunTest, AfterTheProgramEndsAnotherUserCanOpenItsInput)
 // COM2, which the relay creates before it opens the input).
 using DeviceRunTest = DeviceProcessTest;
 
+// A receiver that was missing at the start is relayed once it is there: every
+// byte reaches every reader, and the run, ended by SIGTERM, never said it could
+// not open its input.
+void ExpectRelayedOncePluggedInThenEnded(const PtyPair& gps, ChildProcess& program, const std::vector<int>& readers)
+{
+    ASSERT_TRUE(WaitUntilRelaying(gps, readers)) << program.Errors();
+    const std::vector<unsigned char> all = AllByteValues();
+    gps.Write(all);
+    for (int reader : readers) {
+        EXPECT_EQ(ReadFor(reader, all.size()), all);
+        ::close(reader);
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+    EXPECT_EQ(program.Errors().find("Unable to open input port"), std::string::npos) << program.Errors();
+}
+
 TEST_F(DeviceRunTest, AnInputThatIsOneOfTheDevicesOwnPortsIsNotOpened)
 {
     Install();
@@ -229,16 +246,7 @@ TEST_F(DeviceRunTest, WithReconnectTheStartAtBootWaitsForAnUnpluggedReceiver)
     const std::filesystem::path plugged = scratch() / "by-id-gps.new";
     std::filesystem::create_symlink(gps().slavePath(), plugged);
     std::filesystem::rename(plugged, link);
-    ASSERT_TRUE(WaitUntilRelaying(gps(), readers)) << program.Errors();
-    const std::vector<unsigned char> all = AllByteValues();
-    gps().Write(all);
-    for (int reader : readers) {
-        EXPECT_EQ(ReadFor(reader, all.size()), all);
-        ::close(reader);
-    }
-    program.Signal(SIGTERM);
-    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
-    EXPECT_EQ(program.Errors().find("Unable to open input port"), std::string::npos) << program.Errors();
+    ExpectRelayedOncePluggedInThenEnded(gps(), program, readers);
     EXPECT_EQ(SavedNumber(u"Reconnect"), 1u);
 }
 
@@ -384,16 +392,7 @@ TEST_F(DeviceRunTest, AListedReceiverUnpluggedAtTheStartIsRelayedOncePluggedIn)
     }
 
     plugIn();
-    ASSERT_TRUE(WaitUntilRelaying(gps(), readers)) << program.Errors();
-    const std::vector<unsigned char> all = AllByteValues();
-    gps().Write(all);
-    for (int reader : readers) {
-        EXPECT_EQ(ReadFor(reader, all.size()), all);
-        ::close(reader);
-    }
-    program.Signal(SIGTERM);
-    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
-    EXPECT_EQ(program.Errors().find("Unable to open input port"), std::string::npos) << program.Errors();
+    ExpectRelayedOncePluggedInThenEnded(gps(), program, readers);
 }
 
 }  // namespace
