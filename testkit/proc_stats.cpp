@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -168,30 +169,64 @@ bool Sleeping(std::string_view stat)
 
 }  // namespace
 
+// Where a polling call keeps its time-out in a syscall line: the argument's
+// place, and whether it is milliseconds (an int; negative waits for ever) or
+// a timespec pointer (null waits for ever).
+struct TimeoutArgument {
+    std::size_t field;
+    bool pointer;
+};
+
+std::optional<TimeoutArgument> TimeoutArgumentOf(long call)
+{
+#ifdef SYS_poll   // not on every architecture: aarch64 has ppoll only
+    if (call == SYS_poll) {   // poll(fds, count, milliseconds)
+        return TimeoutArgument{3, false};
+    }
+#endif
+#ifdef SYS_epoll_wait   // aarch64 has epoll_pwait only
+    if (call == SYS_epoll_wait) {   // epoll_wait(epoll, events, count, milliseconds)
+        return TimeoutArgument{4, false};
+    }
+#endif
+    if (call == SYS_epoll_pwait) {   // epoll_pwait(epoll, events, count, milliseconds, mask)
+        return TimeoutArgument{4, false};
+    }
+    if (call == SYS_ppoll) {   // ppoll(fds, count, timespec*, mask)
+        return TimeoutArgument{3, true};
+    }
+    return std::nullopt;
+}
+
 PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall)
 {
     const auto call = ParseNumber(Field(syscall, 0));
-    // poll(fds, count, milliseconds): any negative time-out waits for ever;
-    // ppoll(fds, count, timespec*, mask): a null time-out does.
-    const auto timeout = ParseHex(Field(syscall, 3));
-    if (!Sleeping(stat) || !call || !timeout) {
+    const auto argument = call ? TimeoutArgumentOf(static_cast<long>(*call)) : std::nullopt;
+    const auto timeout = argument ? ParseHex(Field(syscall, argument->field)) : std::nullopt;
+    if (!Sleeping(stat) || !timeout) {
         return PollSleep::None;
     }
-#ifdef SYS_poll   // not on every architecture: aarch64 has ppoll only
-    if (*call == SYS_poll) {
-        return static_cast<std::int32_t>(*timeout & 0xFFFFFFFFu) < 0 ? PollSleep::Untimed : PollSleep::Timed;
-    }
-#endif
-    if (*call == SYS_ppoll) {
-        return *timeout == 0 ? PollSleep::Untimed : PollSleep::Timed;
-    }
-    return PollSleep::None;
+    // An int time-out may come sign-extended or not.
+    const bool forever = argument->pointer ? *timeout == 0 : static_cast<std::int32_t>(*timeout & 0xFFFFFFFFu) < 0;
+    return forever ? PollSleep::Untimed : PollSleep::Timed;
 }
 
 PollSleep PollSleepOf(pid_t process, pid_t thread)
 {
     const std::string task = ProcessFolder(process) + "/task/" + std::to_string(thread);
     return PollSleepFromTexts(ReadProcText(task + "/stat"), ReadProcText(task + "/syscall"));
+}
+
+std::size_t OpenDescriptorCount()
+{
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc/self/fd", error);
+    if (error) {
+        return 0;
+    }
+    // The listing holds one descriptor of its own while it is read.
+    const auto count = static_cast<std::size_t>(std::distance(entries, std::filesystem::directory_iterator()));
+    return count > 0 ? count - 1 : 0;
 }
 
 bool SleepsIn(pid_t thread, std::initializer_list<long> calls)

@@ -47,7 +47,7 @@ std::vector<ThreadSample> SampleThreads(std::span<const pid_t> processes);
 // The first thread of the process with that name; nothing when none has it.
 std::optional<ThreadSample> ThreadNamed(pid_t process, std::string_view name);
 
-// How a thread sleeps in poll() or ppoll(): not at all (it runs, or waits in
+// How a thread sleeps in poll(), ppoll() or epoll_wait(): not at all (it runs, or waits in
 // another call), until a time-out, or with none, woken only by its
 // descriptors. A thread that sleeps untimed makes no wake-ups of its own.
 enum class PollSleep { None, Timed, Untimed };
@@ -56,6 +56,10 @@ enum class PollSleep { None, Timed, Untimed };
 // number and arguments in hex, or "running").
 PollSleep PollSleepFromTexts(std::string_view stat, std::string_view syscall);
 PollSleep PollSleepOf(pid_t process, pid_t thread);
+
+// How many descriptors this process holds open now (the entries of
+// /proc/self/fd, less the one that listing them opens).
+std::size_t OpenDescriptorCount();
 
 // Whether the thread `thread` of this process sleeps (state S) inside one of
 // the system calls `calls` now, as the host reports it.

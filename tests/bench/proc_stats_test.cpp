@@ -67,6 +67,16 @@ TEST(ProcStats, APollSleepIsReadFromTheCallAndItsTimeout)
     // ppoll: a null timespec waits for ever.
     EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_ppoll, "0x0")), PollSleep::Untimed);
     EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_ppoll, "0x7ffd40")), PollSleep::Timed);
+    // epoll_wait and epoll_pwait keep their time-out one argument further on.
+    const auto epoll = [](long call, const std::string& timeout) {
+        return std::to_string(call) + " 0x5 0x7ffd10 0x20 " + timeout + " 0x0 0x0 0x7ffd00 0x7f00aa\n";
+    };
+#ifdef SYS_epoll_wait
+    EXPECT_EQ(PollSleepFromTexts(sleeping, epoll(SYS_epoll_wait, "0xffffffffffffffff")), PollSleep::Untimed);
+    EXPECT_EQ(PollSleepFromTexts(sleeping, epoll(SYS_epoll_wait, "0x12c")), PollSleep::Timed);
+#endif
+    EXPECT_EQ(PollSleepFromTexts(sleeping, epoll(SYS_epoll_pwait, "0xffffffff")), PollSleep::Untimed);
+    EXPECT_EQ(PollSleepFromTexts(sleeping, epoll(SYS_epoll_pwait, "0x0")), PollSleep::Timed);
     // Running, in another call (read), or not asleep.
     EXPECT_EQ(PollSleepFromTexts("77 (w) R 1 2 3", "running\n"), PollSleep::None);
     EXPECT_EQ(PollSleepFromTexts(sleeping, SyscallLine(SYS_read, "0x1000")), PollSleep::None);
