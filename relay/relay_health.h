@@ -1,0 +1,59 @@
+// What the relay is doing, for the Status dialog, the tray icon's tooltip and
+// tavrel-status. The worker counts as it relays (relaxed atomics: a count
+// costs an add); everything else is gathered when someone asks, never by a
+// timer, so an idle relay still makes no wake-ups.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "network/tcp_server.h"
+#include "state/port_lists.h"
+
+struct InputHealth {
+    bool relaying = false;              // a run is up (also while it waits for its input)
+    std::int32_t port = 0;              // the input's COM number
+    std::uint32_t baudRate = 0;
+    std::uint64_t bytesRead = 0;
+    std::uint64_t readFailures = 0;
+    // Since the last byte arrived; nothing when none has in this run.
+    std::optional<std::chrono::milliseconds> sinceLastByte;
+    bool waitingForReceiver = false;    // Reconnect waits for the input to come back
+};
+
+struct OutputHealth {
+    PortNumber port = 0;
+    std::uint64_t bytesRelayed = 0;     // handed to the port in this run
+    std::uint64_t bytesDropped = 0;     // lost by a program that read too slowly
+    bool programHasItOpen = false;
+    std::string path;                   // the link programs open; empty while none
+};
+
+struct NetworkHealth {
+    std::uint16_t tcpPort = 0;          // listened on; 0 when no server runs
+    bool tcpAnyAddress = false;
+    std::string tcpFailure;             // why the server asked for could not start
+    network::TcpServerHealth tcp;
+    std::string udpTarget;              // empty when no UDP output
+    std::string udpFailure;             // why the UDP output could not start
+    std::uint64_t udpDatagramsSent = 0;
+    std::uint64_t udpBytesSent = 0;
+    std::uint64_t udpSendFailures = 0;
+};
+
+struct RelayHealth {
+    InputHealth input;
+    std::vector<OutputHealth> outputs;  // in the order of the outputs list
+    NetworkHealth network;
+};
+
+// The relay's health now. Safe from any thread; a run that is not up gives
+// `input.relaying` false and no outputs.
+RelayHealth TakeRelayHealth();
+
+// A one-line summary for the tray icon's tooltip, e.g.
+// "Tavrel: COM1 to 3 ports, 2 TCP clients" or "Tavrel: idle".
+std::string RelaySummary(const RelayHealth& health);
