@@ -25,6 +25,15 @@ extern RelayControlRecord RelayControl;
 // RelayEnded. Its parameters are not used.
 inline constexpr UINT RelayEndedMessage = WM_APP + 1;
 
+// Posted to the main window when what the relay does has changed in a way a
+// person would want to see at once: a run started or ended, its input was
+// lost or came back, a network output started or failed. WPARAM is
+// kNetworkOutputFailed when a network output the settings ask for could not
+// start (TakeRelayHealth().network says why), otherwise 0. The window
+// refreshes the tray icon's tooltip; the relay never waits for it.
+inline constexpr UINT RelayHealthChangedMessage = WM_APP + 2;
+inline constexpr WPARAM kNetworkOutputFailed = 1;
+
 // Starts a run with the choices in AppSettings and SplitOutputs; returns when
 // the worker has reported how its start-up went. Nothing when no output is chosen.
 void StartRelay(HWND dialog);
