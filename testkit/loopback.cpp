@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace tavrel::testing {
 
 namespace {
@@ -51,6 +53,44 @@ int ConnectLoopback(std::uint16_t port, int receiveBuffer)
         return -1;
     }
     return socket;
+}
+
+SocketReader::SocketReader(int socket) : socket_(socket)
+{
+    thread_ = std::thread([this] { ReadUntilEnd(); });
+}
+
+SocketReader::~SocketReader()
+{
+    ::shutdown(socket_, SHUT_RDWR);
+    thread_.join();
+    if (socket_ >= 0) {
+        ::close(socket_);
+    }
+}
+
+std::vector<unsigned char> SocketReader::bytes() const
+{
+    const std::lock_guard guard(lock_);
+    return bytes_;
+}
+
+void SocketReader::ReadUntilEnd()
+{
+    std::vector<unsigned char> buffer(16 * 1024);
+    for (;;) {
+        const ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            ended_ = true;
+            return;
+        }
+        const std::lock_guard guard(lock_);
+        bytes_.insert(bytes_.end(), buffer.begin(), buffer.begin() + got);
+        count_ = bytes_.size();
+    }
 }
 
 }  // namespace tavrel::testing

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 
@@ -155,6 +156,64 @@ TEST_F(NetworkRelayTest, ATcpPortInUseLeavesTheRelayRunningAndSaysWhichPort)
     const Bytes all = AllByteValues();
     gps_.Write(all);
     EXPECT_EQ(ReadFor(reader, all.size()), all);
+    ASSERT_TRUE(run.Stop());
+}
+
+// Numbered NMEA-like sentences, so that a lost or repeated piece shows.
+Bytes Sentence(std::size_t number)
+{
+    const std::string text = "$GPGGA," + std::to_string(number) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M*47\r\n";
+    return Bytes(text.begin(), text.end());
+}
+
+// A receiver at 115200 baud sends for 30 s to three clients that read and one
+// that never does. The three get every byte in order; the one that never
+// reads loses the oldest chunks, counted, and once it has been behind for the
+// server's bound (30 s) it is cut off and counted. The stream goes on until
+// then, at the line's pace.
+TEST_F(NetworkRelayTest, ThreeReadersGetAPacedStreamWhileOneThatNeverReadsIsCutOff)
+{
+    const std::uint16_t tcpPort = FreeLoopbackPort();
+    StoreTcpPort(tcpPort);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    const int stalled = Kept(ConnectLoopback(tcpPort, 4096));
+    ASSERT_GE(stalled, 0);
+    SocketReader first(ConnectLoopback(tcpPort)), second(ConnectLoopback(tcpPort)), third(ConnectLoopback(tcpPort));
+    ASSERT_TRUE(WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 4; }));
+    // What arrives while the worker starts up is dropped: a probe byte, which
+    // no sentence holds, goes until every reader has one.
+    const Bytes probe{0x01};
+    ASSERT_TRUE(WaitUntil([&] {
+        gps_.Write(probe);
+        return WaitUntil([&] { return first.count() != 0 && second.count() != 0 && third.count() != 0; }, 200ms);
+    }));
+
+    constexpr auto kLineBytesPerSecond = 115200 / 10;
+    const auto start = std::chrono::steady_clock::now();
+    Bytes stream;
+    bool cutOff = false;
+    for (std::size_t number = 0; !cutOff || std::chrono::steady_clock::now() - start < 30s; ++number) {
+        const Bytes sentence = Sentence(number);
+        gps_.Write(sentence);
+        stream.insert(stream.end(), sentence.begin(), sentence.end());
+        const auto due = start + std::chrono::microseconds(stream.size() * 1'000'000 / kLineBytesPerSecond);
+        std::this_thread::sleep_until(due);
+        cutOff = TakeRelayHealth().network.tcp.clientsCutOff == 1;
+        ASSERT_LT(std::chrono::steady_clock::now() - start, 180s) << "the client that never reads was never cut off";
+    }
+    for (const SocketReader* reader : {&first, &second, &third}) {
+        ASSERT_TRUE(WaitUntil([&] { return reader->count() >= stream.size() && reader->bytes().back() == '\n'; }));
+        const Bytes got = reader->bytes();
+        const auto probes = std::find_if(got.begin(), got.end(), [](unsigned char byte) { return byte != 0x01; });
+        EXPECT_TRUE(Bytes(probes, got.end()) == stream) << got.size() << " bytes for a stream of " << stream.size();
+    }
+    const network::TcpServerHealth health = TakeRelayHealth().network.tcp;
+    EXPECT_EQ(health.clientsCutOff, 1u);
+    ASSERT_EQ(health.clients.size(), 3u);
+    for (const network::ClientHealth& client : health.clients) {
+        EXPECT_EQ(client.bytesDropped, 0u) << client.address;
+    }
     ASSERT_TRUE(run.Stop());
 }
 
