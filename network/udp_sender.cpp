@@ -88,6 +88,9 @@ UdpSender::UdpSender(const sockaddr_storage& address, socklen_t length, UniqueFd
 
 void UdpSender::Send(std::span<const unsigned char> chunk)
 {
+    if (chunk.empty()) {
+        return;   // an empty datagram would tell a reader nothing
+    }
     int error = SendDatagram(chunk);
     if (NetworkGone(error) && RemakeWhenDue()) {
         error = SendDatagram(chunk);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "network/host_address.h"
 #include "network/udp_sender.h"
 #include "network_test_support.h"
 #include "platform/host/unique_fd.h"
@@ -24,20 +25,33 @@ using network::testing::WaitUntil;
 using platform::host::UniqueFd;
 using Bytes = std::vector<unsigned char>;
 
-// A socket that receives datagrams on `address` (a port the kernel chooses).
+// A socket that receives datagrams on `address` (IPv4 or IPv6, a port the
+// kernel chooses); invalid where the host lacks that family.
 class Receiver {
 public:
-    explicit Receiver(const char* address = "127.0.0.1") : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    explicit Receiver(const char* address = "127.0.0.1")
     {
-        sockaddr_in bound{};
-        bound.sin_family = AF_INET;
-        ::inet_pton(AF_INET, address, &bound.sin_addr);
-        EXPECT_EQ(::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&bound), sizeof bound), 0) << std::strerror(errno);
-        socklen_t length = sizeof bound;
+        sockaddr_storage bound{};
+        socklen_t length = 0;
+        auto* ipv4 = reinterpret_cast<sockaddr_in*>(&bound);
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&bound);
+        if (::inet_pton(AF_INET, address, &ipv4->sin_addr) == 1) {
+            ipv4->sin_family = AF_INET;
+            length = sizeof *ipv4;
+        } else if (::inet_pton(AF_INET6, address, &ipv6->sin6_addr) == 1) {
+            ipv6->sin6_family = AF_INET6;
+            length = sizeof *ipv6;
+        }
+        socket_ = UniqueFd(::socket(bound.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&bound), length) != 0) {
+            socket_ = UniqueFd();
+            return;
+        }
         ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&bound), &length);
-        port_ = ntohs(bound.sin_port);
+        port_ = network::FromSocketAddress(bound).port;
     }
 
+    bool valid() const { return socket_.valid(); }
     std::uint16_t port() const { return port_; }
 
     // The next datagram, empty when none comes within `patience`; `from` is the sender's port.
@@ -48,13 +62,13 @@ public:
             return {};
         }
         Bytes datagram(128 * 1024);
-        sockaddr_in sender{};
+        sockaddr_storage sender{};
         socklen_t length = sizeof sender;
         const ssize_t got = ::recvfrom(socket_.get(), datagram.data(), datagram.size(), MSG_DONTWAIT,
                                        reinterpret_cast<sockaddr*>(&sender), &length);
         datagram.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
         if (from != nullptr) {
-            *from = ntohs(sender.sin_port);
+            *from = network::FromSocketAddress(sender).port;
         }
         return datagram;
     }
@@ -111,6 +125,31 @@ TEST(UdpSender, SendsEveryChunkAsOneDatagramAndCountsWhatItSent)
     EXPECT_EQ(counters.bytesSent, received);
     EXPECT_EQ(counters.sendFailures, 0U);
     EXPECT_EQ(counters.socketsRemade, 0U);
+}
+
+TEST(UdpSender, SendsToAnIPv6Address)
+{
+    const Receiver receiver("::1");
+    if (!receiver.valid()) {
+        GTEST_SKIP() << "this host has no IPv6 loopback address";
+    }
+    const auto sender = StartedTo("[::1]:" + std::to_string(receiver.port()));
+    ASSERT_TRUE(sender);
+    EXPECT_EQ(sender->address(), "[::1]:" + std::to_string(receiver.port()));
+    const Bytes chunk = Chunk(82, 7);
+    sender->Send({});   // nothing to send: no datagram, so the chunk's comes first
+    sender->Send(chunk);
+    EXPECT_EQ(receiver.Next(), chunk);
+    EXPECT_EQ(sender->Counters().datagramsSent, 1U);
+}
+
+TEST(UdpSender, ATargetThatCannotBeFoundIsRefusedNamingIt)
+{
+    std::string failure;
+    const auto target = network::ParseUdpTarget("[fe80::1%nosuchif0]:10110", failure);
+    ASSERT_TRUE(target) << failure;
+    EXPECT_FALSE(UdpSender::Start(*target, failure));
+    EXPECT_EQ(failure.rfind("cannot find UDP target [fe80::1%nosuchif0]:10110: ", 0), 0U) << failure;
 }
 
 TEST(UdpSender, FindsAHostByName)
