@@ -41,7 +41,7 @@ set(LAYERS
   state                      # the program's shared records and the baud table
   resources
   handoff                    # the ports handed to gpsd over its control socket
-  network                    # the stream served over TCP to other programs and machines
+  network                    # the stream served over TCP and UDP to other programs and machines
   ports
   settings
   relay

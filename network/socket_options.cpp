@@ -14,10 +14,6 @@ namespace {
 
 using platform::host::UniqueFd;
 
-constexpr int kKeepAliveIdleSeconds = 30;
-constexpr int kKeepAliveIntervalSeconds = 10;
-constexpr int kKeepAliveProbes = 3;
-constexpr unsigned kUserTimeoutMilliseconds = 60'000;
 constexpr int kSendBufferBytes = 64 * 1024;
 constexpr int kBacklog = 16;
 
@@ -110,14 +106,14 @@ std::uint16_t BoundPort(int socket)
     return FromSocketAddress(address).port;
 }
 
-void TuneClientSocket(int socket)
+void TuneClientSocket(int socket, const ClientTimeouts& timeouts)
 {
     SetOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
     SetOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
-    SetOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleSeconds);
-    SetOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalSeconds);
-    SetOption(socket, IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
-    SetOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, kUserTimeoutMilliseconds);
+    SetOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(timeouts.keepAliveIdle.count()));
+    SetOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(timeouts.keepAliveInterval.count()));
+    SetOption(socket, IPPROTO_TCP, TCP_KEEPCNT, timeouts.keepAliveProbes);
+    SetOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<unsigned>(timeouts.userTimeout.count()));
     SetOption(socket, SOL_SOCKET, SO_SNDBUF, kSendBufferBytes);
 }
 

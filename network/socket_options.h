@@ -4,6 +4,7 @@
 // itself, without any tuning of the host.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -21,10 +22,22 @@ platform::host::UniqueFd ListenSocket(ListenOn where, std::uint16_t port, std::s
 // The port that a listening socket is bound to (the one the kernel chose for port 0).
 std::uint16_t BoundPort(int socket);
 
-// A client's socket: no delay for small writes; keepalive probes after 30 s
-// of silence, every 10 s, 3 of them; unacknowledged data given up after 60 s;
-// a small send buffer, so that a client that stops reading shows in its
-// queue soon instead of after megabytes held by the kernel.
-void TuneClientSocket(int socket);
+// When the kernel gives up on a client that no longer answers. An idle
+// connection is probed after `keepAliveIdle` of silence, every
+// `keepAliveInterval`, and dropped after `keepAliveProbes` unanswered
+// probes; data left unacknowledged for `userTimeout` drops it too (zero:
+// the host's own, far longer, retries).
+struct ClientTimeouts {
+    std::chrono::seconds keepAliveIdle{30};
+    std::chrono::seconds keepAliveInterval{10};
+    int keepAliveProbes = 3;
+    std::chrono::milliseconds userTimeout{60'000};
+};
+
+// A client's socket: no delay for small writes; keepalive and the user
+// time-out as `timeouts` say; a small send buffer, so that a client that
+// stops reading shows in its queue soon instead of after megabytes held by
+// the kernel.
+void TuneClientSocket(int socket, const ClientTimeouts& timeouts = {});
 
 }  // namespace network

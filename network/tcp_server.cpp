@@ -148,7 +148,7 @@ void TcpServer::State::Listen(bool listen)
 
 void TcpServer::State::Admit(UniqueFd socket, const HostAddress& peer)
 {
-    TuneClientSocket(socket.get());
+    TuneClientSocket(socket.get(), options.clientTimeouts);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = socket.get();

@@ -30,6 +30,8 @@ struct TcpServerOptions {
     std::size_t queueBound = ClientQueue::kDefaultBound;
     // How long a client may stay behind (losing chunks) before it is cut off.
     std::chrono::milliseconds fullClientKept = std::chrono::seconds(30);
+    // When a client that no longer answers (its peer vanished without a word) is let go.
+    ClientTimeouts clientTimeouts;
 };
 
 struct ClientHealth {

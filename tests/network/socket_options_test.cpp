@@ -50,6 +50,13 @@ TEST(SocketOptions, AClientSocketIsLetGoByTheKernelWhenItsPeerVanishes)
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPINTVL), 10);   // seconds
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPCNT), 3);
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_USER_TIMEOUT), 60'000);   // milliseconds
+
+    using namespace std::chrono_literals;
+    network::TuneClientSocket(client.get(), {5s, 2s, 4, 7500ms});
+    EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPIDLE), 5);
+    EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPINTVL), 2);
+    EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPCNT), 4);
+    EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_USER_TIMEOUT), 7500);
 }
 
 TEST(SocketOptions, OnEveryAddressOneSocketTakesIPv4AndIPv6Peers)

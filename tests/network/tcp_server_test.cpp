@@ -17,31 +17,21 @@
 #include <gtest/gtest.h>
 
 #include "network/tcp_server.h"
+#include "network_test_support.h"
 #include "platform/host/unique_fd.h"
+#include "testkit/network_namespace.h"
 #include "testkit/proc_stats.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using network::testing::WaitUntil;
 using network::ListenOn;
 using network::TcpServer;
 using network::TcpServerHealth;
 using network::TcpServerOptions;
 using platform::host::UniqueFd;
 using Bytes = std::vector<unsigned char>;
-
-// Waits, looking every millisecond, until `condition` holds; false after `timeout`.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 TcpServerOptions LoopbackOptions()
 {
@@ -507,6 +497,47 @@ TEST(TcpServer, EndingClosesEveryConnection)
     ASSERT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 1; }));
     server.reset();
     EXPECT_TRUE(ClosedByServer(client.get()));
+}
+
+// A client connects, then its network vanishes: `lo` goes down, so nothing
+// more passes either way, no FIN, no reset, as when a tablet leaves the
+// boat's Wi-Fi. The server must let it go by itself, within a bound far
+// below the one of the default timings, and serve a new client once the
+// network is back. `sending`: the server has data on its way to it.
+void ExpectVanishedClientLetGo(const network::ClientTimeouts& timeouts, bool sending)
+{
+    TcpServerOptions options = LoopbackOptions();
+    options.clientTimeouts = timeouts;
+    const auto server = Started(options);
+    ASSERT_TRUE(server);
+    const UniqueFd vanishing = Connect(server->port());
+    ASSERT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 1; }));
+
+    ASSERT_TRUE(tavrel::testing::SetInterfaceUp("lo", false)) << std::strerror(errno);
+    if (sending) {
+        server->Deliver(Sentence(1));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return server->Health().clients.empty(); }, 20s))
+        << "the vanished client was not let go within 20 s";
+
+    ASSERT_TRUE(tavrel::testing::SetInterfaceUp("lo", true)) << std::strerror(errno);
+    const Reader next(server->port());
+    ASSERT_TRUE(WaitUntil([&] { return server->Health().clients.size() == 1; }));
+    const Bytes stream = PacedStream(*server, {&next}, 1, [] { return true; });
+    ASSERT_FALSE(stream.empty());
+    EXPECT_EQ(next.bytes(), stream);
+}
+
+TEST(TcpServer, AnIdleClientWhosePeerVanishesWithoutFinIsLetGoByKeepalive)
+{
+    // Keepalive alone: probes after 1 s of silence, every second, 2 of them; no user time-out.
+    network::testing::RunInOwnNetworkNamespace([] { ExpectVanishedClientLetGo({1s, 1s, 2, 0ms}, false); });
+}
+
+TEST(TcpServer, AClientWhosePeerVanishesWhileSentToIsLetGoByTheUserTimeOut)
+{
+    // The user time-out alone: keepalive would wait an hour.
+    network::testing::RunInOwnNetworkNamespace([] { ExpectVanishedClientLetGo({1h, 1h, 9, 2s}, true); });
 }
 
 }  // namespace
