@@ -7,6 +7,8 @@
 
 #include "network/address_allow_list.h"
 #include "network/tcp_server.h"
+#include "network/udp_sender.h"
+#include "network/udp_target.h"
 #include "platform/kernel.h"
 #include "platform/strings.h"
 #include "relay/relay_control.h"
@@ -22,6 +24,8 @@ struct NetworkOutputSet {
     std::unique_ptr<network::TcpServer> tcp;
     bool tcpAnyAddress = false;
     std::string tcpFailure;
+    std::unique_ptr<network::UdpSender> udp;
+    std::string udpFailure;
 };
 
 struct NetworkOutputsRecord {
@@ -66,18 +70,34 @@ void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
     }
 }
 
+void StartUdpSender(const NetworkSettings& settings, NetworkOutputSet& set)
+{
+    if (settings.udpTarget.empty()) {
+        return;
+    }
+    std::string failure;
+    if (const auto target = network::ParseUdpTarget(platform::ToUtf8(settings.udpTarget), failure)) {
+        set.udp = network::UdpSender::Start(*target, failure);
+    }
+    if (set.udp == nullptr) {
+        set.udpFailure = "UDP output: " + failure;
+        Report(set.udpFailure);
+    }
+}
+
 // The outputs that the stored settings ask for; a failed one has its failure.
 NetworkOutputSet MakeOutputs()
 {
     const NetworkSettings settings = LoadNetworkSettings();
     NetworkOutputSet set;
     StartTcpServer(settings, set);
+    StartUdpSender(settings, set);
     return set;
 }
 
 bool Failed(const NetworkOutputSet& set)
 {
-    return !set.tcpFailure.empty();
+    return !set.tcpFailure.empty() || !set.udpFailure.empty();
 }
 
 // Puts `set` in place while the run is active; what it replaces (or `set`
@@ -112,6 +132,9 @@ void DeliverToNetwork(std::span<const unsigned char> chunk)
     const std::lock_guard lock(NetworkOutputs.mutex);
     if (NetworkOutputs.set.tcp != nullptr) {
         NetworkOutputs.set.tcp->Deliver(chunk);
+    }
+    if (NetworkOutputs.set.udp != nullptr) {
+        NetworkOutputs.set.udp->Send(chunk);
     }
 }
 
@@ -150,6 +173,14 @@ NetworkHealth TakeNetworkHealth()
     if (set.tcp != nullptr) {
         health.tcpPort = set.tcp->port();
         health.tcp = set.tcp->Health();
+    }
+    health.udpFailure = set.udpFailure;
+    if (set.udp != nullptr) {
+        const network::UdpSenderCounters counters = set.udp->Counters();
+        health.udpTarget = set.udp->address();
+        health.udpDatagramsSent = counters.datagramsSent;
+        health.udpBytesSent = counters.bytesSent;
+        health.udpSendFailures = counters.sendFailures;
     }
     return health;
 }

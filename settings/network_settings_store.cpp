@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "network/address_allow_list.h"
+#include "network/udp_target.h"
 #include "platform/registry_key.h"
 #include "platform/strings.h"
 #include "settings/registry_values.h"
@@ -34,6 +35,11 @@ bool CheckNetworkSettings(const NetworkSettings& settings, std::string& failure)
     std::string reason;
     if (!network::AddressAllowList::Parse(platform::ToUtf8(settings.tcpAllow), reason)) {
         failure = "TcpAllow: ";
+        failure += reason;
+        return false;
+    }
+    if (!settings.udpTarget.empty() && !network::ParseUdpTarget(platform::ToUtf8(settings.udpTarget), reason)) {
+        failure = "UdpTarget: ";
         failure += reason;
         return false;
     }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "network/address_allow_list.h"
+#include "network/udp_target.h"
 #include "platform/boot.h"
 #include "platform/registry_key.h"
 #include "platform/strings.h"
@@ -134,7 +135,7 @@ std::optional<Stored> Checked(const Setting& setting, const std::string& typed, 
         }
         break;
     case Kind::Target:
-        if (!FitsOneLine(typed, kLongestText)) {
+        if (!FitsOneLine(typed, kLongestText) || (!typed.empty() && !network::ParseUdpTarget(typed, reason))) {
             return std::nullopt;
         }
         break;

@@ -159,6 +159,55 @@ TEST_F(NetworkRelayTest, ATcpPortInUseLeavesTheRelayRunningAndSaysWhichPort)
     ASSERT_TRUE(run.Stop());
 }
 
+TEST_F(NetworkRelayTest, AUdpTargetGetsEveryChunkAsADatagramAndTheHealthCountsThem)
+{
+    const int receiver = Kept(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(receiver, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string target = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    NetworkSettings settings;
+    settings.udpTarget = platform::ToUtf16(target);
+    std::string failure;
+    ASSERT_TRUE(SaveNetworkSettings(settings, failure)) << failure;
+
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    const int reader = Kept(OpenRaw(device_.PortLink(2).string()));
+    ASSERT_TRUE(WaitUntilRelaying(gps_, {reader}));
+    const RelayHealth before = TakeRelayHealth();
+    EXPECT_EQ(before.network.udpTarget, target);
+    EXPECT_TRUE(before.network.udpFailure.empty()) << before.network.udpFailure;
+    const timeval patience{20, 0};
+    ::setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    // The probe bytes went out as datagrams too: what is waiting is let go.
+    Bytes datagram(2048);
+    while (::recv(receiver, datagram.data(), datagram.size(), MSG_DONTWAIT) > 0) {
+    }
+
+    const Bytes all = AllByteValues();
+    gps_.Write(all);
+    EXPECT_EQ(ReadFor(reader, all.size()), all);
+    Bytes received;
+    std::size_t datagrams = 0;
+    while (received.size() < all.size()) {
+        const ssize_t got = ::recv(receiver, datagram.data(), datagram.size(), 0);
+        ASSERT_GT(got, 0) << "after " << received.size() << " bytes";
+        received.insert(received.end(), datagram.begin(), datagram.begin() + got);
+        ++datagrams;
+    }
+    EXPECT_EQ(received, all);
+    const NetworkHealth health = TakeRelayHealth().network;
+    EXPECT_EQ(health.udpBytesSent - before.network.udpBytesSent, all.size());
+    EXPECT_EQ(health.udpDatagramsSent - before.network.udpDatagramsSent, datagrams);
+    EXPECT_EQ(health.udpSendFailures, 0u);
+    EXPECT_EQ(RelaySummary(TakeRelayHealth()), "Tavrel: COM1 to 1 port, UDP to " + target);
+    ASSERT_TRUE(run.Stop());
+}
+
 // Numbered NMEA-like sentences, so that a lost or repeated piece shows.
 Bytes Sentence(std::size_t number)
 {

@@ -64,6 +64,8 @@ TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
     EXPECT_EQ(SavedNumber(u"TcpPort"), 0u);
     EXPECT_EQ(Config({"tcp-allow", ""}).exitCode, 0);
     EXPECT_EQ(Config({"tcp-allow"}).output, "tcp-allow        anyone\n");
+    EXPECT_EQ(Config({"udp-target", "192.168.1.255:10110"}).exitCode, 0);
+    EXPECT_EQ(Config({"udp-target"}).output, "udp-target       192.168.1.255:10110\n");
 
     EXPECT_EQ(Config({"gpsd", "off"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), 0u);
@@ -82,6 +84,8 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
                                                {"tcp-port", "10110x"},
                                                {"tcp-allow", "192.168.1.0/33"},
                                                {"tcp-allow", "192.168.1.0/24 nonsense"},
+                                               {"udp-target", "192.168.1.255"},
+                                               {"udp-target", "fe80::1:10110"},
                                                {"colour", "blue"},
                                                {"gpsd", "on", "now"}}) {
         const Result refused = Config(wrong);
