@@ -30,7 +30,8 @@ std::string LostCell(const std::vector<std::size_t>& lost)
 {
     std::string text;
     for (const std::size_t bytes : lost) {
-        text.append(text.empty() ? "" : " / ").append(std::to_string(bytes));   // appended: GCC 12 -Wrestrict misfires on "x" + text
+        // appended: GCC 12 -Wrestrict misfires on "x" + text
+        text.append(text.empty() ? "" : " / ").append(std::to_string(bytes));
     }
     return text + " bytes";
 }

@@ -85,7 +85,8 @@ std::vector<NetworkRealisticResult> MeasureRealisticOverTcp(const Options& optio
         NetworkRealisticResult result{NameOf(kind), std::nullopt, ""};
         std::fprintf(stderr, "realistic run over TCP: %s for %d s\n", result.relay.c_str(), options.networkSeconds);
         result.figures = Attempt<NetworkRealisticFigures>(
-            MakerOf(kind), [&](Relay& relay, const InputLine& input) { return MeasureNetworkRealistic(relay, input, plan); },
+            MakerOf(kind),
+            [&](Relay& relay, const InputLine& input) { return MeasureNetworkRealistic(relay, input, plan); },
             result.failure);
         results.push_back(result);
     }

@@ -1,7 +1,8 @@
 // A relay under measurement: real processes that copy one input
 // pseudo-terminal to output pseudo-terminals, each of which a consumer opens
-// through a link, or to the clients of a TCP server on the loopback address. Set-up happens when the relay is made; Launch only starts
-// its processes, so that the time from exec can be measured around it.
+// through a link, or to the clients of a TCP server on the loopback address.
+// Set-up happens when the relay is made; Launch only starts its processes, so
+// that the time from exec can be measured around it.
 #pragma once
 
 #include <sys/types.h>

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "bench/attempt.h"
@@ -63,7 +64,9 @@ void MeasureSideBySide(const Options& options, std::vector<ComparedRuns>& compar
                              kind == RelayKind::Tavrel ? "Tavrel" : "socat", Outputs(c.outputs).c_str());
                 const auto figures = Attempt<RunFigures>(
                     MakerOf(kind, c.outputs, 115200),
-                    [&](Relay& relay, const InputLine& input) { return MeasureRun(relay, input, options.plan, random); },
+                    [&](Relay& relay, const InputLine& input) {
+                        return MeasureRun(relay, input, options.plan, random);
+                    },
                     failure);
                 if (figures) {
                     runs.runs.push_back(*figures);
@@ -101,6 +104,17 @@ std::vector<RealisticResult> MeasureRealisticRuns(const Options& options)
     return results;
 }
 
+// The third of "min default max" in tcp_wmem.
+std::string TcpSendBufferMax()
+{
+    std::istringstream fields(tavrel::testing::ReadProcText("/proc/sys/net/ipv4/tcp_wmem"));
+    std::string minimum;
+    std::string initial;
+    std::string maximum = "?";
+    fields >> minimum >> initial >> maximum;
+    return maximum;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -121,7 +135,7 @@ int main(int argc, char** argv)
         realistic = options->realistic ? MeasureRealisticRuns(*options) : std::vector<RealisticResult>{};
     }
     const NetworkResults network = options->network ? MeasureNetwork(*options) : NetworkResults{};
-    std::cout << ReportPage(*options, {loadBefore, LoadAverage(), std::thread::hardware_concurrency()}, compared,
-                            realistic, network);
+    const Machine machine{loadBefore, LoadAverage(), std::thread::hardware_concurrency(), TcpSendBufferMax()};
+    std::cout << ReportPage(*options, machine, compared, realistic, network);
     return FailureList(compared, realistic).empty() && NetworkFailureList(network).empty() ? 0 : 1;
 }

@@ -22,19 +22,22 @@ const char* const kMethod =
     "first). SIGTERM → exit: until waitpid has returned for every process.\n";
 
 const char* const kNetworkMethod =
-    "How, over TCP: each relay serves a fresh input pseudo-terminal on 127.0.0.1: Tavrel's TCP server (TcpPort set "
-    "with tavrel-config in its bench device, one virtual output COM2 that nobody opens); ser2net (Debian's package, "
-    "its defaults but for a YAML connection `accepter: tcp,127.0.0.1,PORT`, `connector: serialdev,<pty>,115200n81,"
-    "local`, `max-connections: 16`, `kickolduser: false`, run as `ser2net -d -u -c FILE`; chardelay is on by "
-    "default); `socat -u FILE:<pty>,raw,echo=0 TCP-LISTEN:PORT,bind=127.0.0.1,reuseaddr`, which serves one client "
-    "only (with `fork` each client would read the input on its own and they would share the bytes, not each get "
-    "them all). The clients connect once the relay is launched and are read by one thread with poll. Latency: as "
-    "above, until the last client has the byte. Realistic run: NMEA sentences paced at 115200 baud, each timed from "
-    "just before its write on the input until each reading client has it whole; the client that never reads "
-    "connects last with SO_RCVBUF 4096 and is read only after the run. Lost: bytes of the sentences due that a "
-    "reading client did not get unchanged and in order (a relay that stops reading its input makes the input refuse "
-    "them, as a receiver's line would lose them). Cut off: the relay closed that client (it read the end of the "
-    "stream); when: the relay's count of socket descriptors fell (/proc/<pid>/fd, every 100 ms).\n";
+    "How, over TCP: each run starts the relay afresh on a new input pseudo-terminal, serving it on 127.0.0.1: "
+    "Tavrel's TCP server (TcpPort set with tavrel-config in its bench device; one virtual output, COM2, that nobody "
+    "opens); ser2net (Debian's package, as shipped but for a YAML connection `accepter: tcp,127.0.0.1,PORT`, "
+    "`connector: serialdev,<pty>,115200n81,local`, `max-connections: 16`, `kickolduser: false`, run as "
+    "`ser2net -d -u -c FILE`; its chardelay is on by default); `socat -u FILE:<pty>,raw,echo=0 "
+    "TCP-LISTEN:PORT,bind=127.0.0.1,reuseaddr`, which serves one client only (with `fork` each client would read "
+    "the input on its own and they would share the bytes, not each get them all). The clients connect as soon as "
+    "the relay listens and are read by one thread with poll. Latency: numbered bytes written at random moments "
+    "(gaps of 0.2 ms plus an exponential wait of 10 ms on average), each from just before its write on the input "
+    "until the last client has read it. In the realistic run, each sentence is timed from just before its write "
+    "on the input until each reading client has it whole; the client that never reads connects last with "
+    "SO_RCVBUF 4096 and is read only after the run. Lost: bytes of the sentences due that a reading client did not "
+    "get unchanged and in order (a relay that stops reading its input makes the input refuse them, as a "
+    "receiver's line would lose them). Cut off: the relay closed that client (it read the end of the stream); "
+    "when: the relay's count of socket "
+    "descriptors fell (/proc/<pid>/fd, every 100 ms).\n";
 
 void SerialSection(std::ostringstream& page, const Options& options, const Machine& machine,
                    const std::vector<ComparedRuns>& compared, const std::vector<RealisticResult>& realistic)
@@ -69,6 +72,8 @@ void NetworkSection(std::ostringstream& page, const Options& options, const Mach
     if (options.realistic) {
         page << "\n### Realistic run over TCP: NMEA sentences paced at 115200 baud for " << options.networkSeconds
              << " s, " << kReadingClients << " reading clients and 1 that never reads\n\n"
+             << "A relay feels a client stall only once the kernel's send buffer for it is full: up to "
+             << machine.tcpSendBufferMax << " bytes here (net.ipv4.tcp_wmem's maximum; the relay may set less).\n\n"
              << NetworkRealisticTable(network.realistic)
              << "\nTarget: with one stalled client, the others lose nothing: "
              << Verdict(ReadersLostNothing(network.realistic)) << ".\n";

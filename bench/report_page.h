@@ -19,6 +19,7 @@ struct Machine {
     std::string loadBefore;   // the 1-minute load average
     std::string loadAfter;
     unsigned cpus = 0;
+    std::string tcpSendBufferMax;   // bytes the kernel may queue for one TCP client (tcp_wmem's maximum)
 };
 
 // The sections that `options` leave out are left out of the page.

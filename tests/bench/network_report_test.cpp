@@ -93,10 +93,11 @@ TEST(ReportPage, NetworkOnlyLeavesTheSerialSectionOut)
     std::string error;
     const auto options = ParseOptions({"--quick", "--network-only"}, error);
     ASSERT_TRUE(options) << error;
-    const std::string page = ReportPage(*options, {"1.00", "1.00", 2}, {}, {}, {});
+    const std::string page = ReportPage(*options, {"1.00", "1.00", 2, "4194304"}, {}, {}, {});
     EXPECT_EQ(page.find("Tavrel and socat side by side"), std::string::npos) << page;
     EXPECT_NE(page.find("Over TCP: Tavrel, ser2net and socat"), std::string::npos) << page;
     EXPECT_NE(page.find("the others lose nothing: not measured"), std::string::npos) << page;
+    EXPECT_NE(page.find("up to 4194304 bytes here"), std::string::npos) << page;
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ TEST(Options, TheNetworkSectionCanBeRunAloneOrLeftOut)
 TEST(Options, ANumberThatIsNotOneOrAnUnknownWordIsRefused)
 {
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"--runs"}, {"--runs", "0"}, {"--runs", "3x"}, {"--never-read-seconds", "-1"}, {"--network-seconds", "0"}, {"--fast"}}) {
+             {"--runs"}, {"--runs", "0"}, {"--runs", "3x"}, {"--never-read-seconds", "-1"},
+             {"--network-seconds", "0"}, {"--fast"}}) {
         std::string error;
         EXPECT_FALSE(ParseOptions(arguments, error)) << arguments.front();
         EXPECT_FALSE(error.empty());

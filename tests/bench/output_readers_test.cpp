@@ -15,7 +15,7 @@ namespace {
 
 using namespace tavrel::bench;
 using namespace std::chrono_literals;
-using tavrel::platform::host::UniqueFd;
+using platform::host::UniqueFd;
 
 // A server on 127.0.0.1 that accepts the clients in the order they connect.
 class LoopbackServer {

@@ -13,7 +13,7 @@ namespace {
 
 using namespace tavrel::bench;
 using namespace std::chrono_literals;
-using tavrel::platform::host::UniqueFd;
+using platform::host::UniqueFd;
 
 UniqueFd NewSocket()
 {
