@@ -34,6 +34,18 @@ std::size_t ReadStalled(OutputReaders& clients, std::size_t stalled, std::chrono
     return held;
 }
 
+// What became of the client that never read, once it reads at last: what it
+// held, whether the relay had closed it, and when the relay closed a socket.
+void TakeStalledFate(NetworkRealisticFigures& figures, OutputReaders& clients, std::size_t stalled,
+                     const std::vector<double>& socketsClosedAfter)
+{
+    if (!socketsClosedAfter.empty()) {
+        figures.cutOffAfter = socketsClosedAfter.front();
+    }
+    figures.stalledHeld = ReadStalled(clients, stalled, 2s);
+    figures.stalledCutOff = !clients.IsOpen(stalled);
+}
+
 }  // namespace
 
 LatencyFigures MeasureNetworkLatency(Relay& relay, const InputLine& input, std::size_t clients, std::size_t samples,
@@ -82,12 +94,7 @@ NetworkRealisticFigures MeasureNetworkRealistic(Relay& relay, const InputLine& i
         figures.readerLost.push_back(figures.scheduled - std::min(figures.scheduled, got));
     }
     figures.sentenceMillis = ledger.Millis(sentAt, sentAt.size());
-    const std::vector<double> closed = watch.ClosedAfter(start);
-    if (!closed.empty()) {
-        figures.cutOffAfter = closed.front();
-    }
-    figures.stalledHeld = ReadStalled(clients, stalled, 2s);
-    figures.stalledCutOff = !clients.IsOpen(stalled);
+    TakeStalledFate(figures, clients, stalled, watch.ClosedAfter(start));
     relay.Terminate();
     return figures;
 }
