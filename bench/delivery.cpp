@@ -39,7 +39,8 @@ void ReadWhileWriting(OutputReaders& readers, const WriterProgress& writer, cons
 }
 
 Clock::time_point ReadUntilDelivered(OutputReaders& readers, std::vector<std::optional<StreamCheck>>& checks,
-                                     const WriterProgress& writer, Clock::time_point start)
+                                     const WriterProgress& writer, Clock::time_point start,
+                                     const CheckedRead& checked)
 {
     Clock::time_point lastByte = start;
     ReadWhileWriting(
@@ -48,6 +49,9 @@ Clock::time_point ReadUntilDelivered(OutputReaders& readers, std::vector<std::op
             if (checks[output]) {
                 checks[output]->Received(bytes);
                 lastByte = seen;
+                if (checked) {
+                    checked(output, *checks[output], seen);
+                }
             }
         },
         [&] { return AllDelivered(checks, writer.accepted); });

@@ -68,4 +68,15 @@ struct RealisticFigures {
     std::uint64_t residentEndKilobytes = 0;
 };
 
+// The realistic run over TCP: reading clients and one that never reads.
+struct NetworkRealisticFigures {
+    std::size_t scheduled = 0;            // bytes of the sentences due at the baud rate within the run
+    std::size_t accepted = 0;             // bytes the input took in that time
+    std::vector<std::size_t> readerLost;  // per reading client: due bytes it did not get, in order and unchanged
+    std::vector<double> sentenceMillis;   // every reading client's every whole sentence: write began → read
+    bool stalledCutOff = false;           // the relay closed the client that never read
+    std::optional<double> cutOffAfter;    // seconds into the run when the relay closed a socket
+    std::size_t stalledHeld = 0;          // what the never-reading client gave when it was read at last
+};
+
 }  // namespace tavrel::bench

@@ -16,6 +16,9 @@ struct Options {
     RunPlan plan;
     int neverReadSeconds = 60;    // length of each realistic run
     bool realistic = true;
+    bool serial = true;           // the virtual-port section (Tavrel and socat side by side)
+    bool network = true;          // the TCP section (Tavrel, ser2net and socat)
+    int networkSeconds = 30;      // length of the realistic run over TCP
 };
 
 // Nothing, with `error` set, for a command line that does not parse.

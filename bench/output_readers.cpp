@@ -4,21 +4,44 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "testkit/loopback.h"
 #include "testkit/pty_pair.h"
 
 namespace tavrel::bench {
 
-OutputReaders::OutputReaders(std::vector<std::filesystem::path> links)
-    : links_(std::move(links)), fds_(links_.size()), paused_(links_.size(), false), buffer_(64 * 1024)
+OutputReaders::OutputReaders(const std::vector<std::filesystem::path>& links)
+    : OutputReaders([&] {
+          std::vector<Opener> openers;
+          for (const std::filesystem::path& link : links) {
+              openers.push_back([link] { return testing::OpenRaw(link.string()); });
+          }
+          return openers;
+      }())
 {
+}
+
+OutputReaders::OutputReaders(std::vector<Opener> openers)
+    : openers_(std::move(openers)), fds_(openers_.size()), paused_(openers_.size(), false), buffer_(64 * 1024)
+{
+}
+
+std::vector<OutputReaders::Opener> LoopbackClients(std::uint16_t port, std::size_t clients, std::size_t stalled,
+                                                    int stalledReceiveBuffer)
+{
+    std::vector<OutputReaders::Opener> openers;
+    for (std::size_t i = 0; i < clients; ++i) {
+        const int receiveBuffer = i + stalled >= clients ? stalledReceiveBuffer : 0;
+        openers.push_back([port, receiveBuffer] { return testing::ConnectLoopback(port, receiveBuffer); });
+    }
+    return openers;
 }
 
 std::vector<std::size_t> OutputReaders::OpenMissing()
 {
     std::vector<std::size_t> opened;
-    for (std::size_t i = 0; i < links_.size(); ++i) {
+    for (std::size_t i = 0; i < openers_.size(); ++i) {
         if (!fds_[i].valid()) {
-            fds_[i] = platform::host::UniqueFd(testing::OpenRaw(links_[i].string()));
+            fds_[i] = platform::host::UniqueFd(openers_[i]());
             if (fds_[i].valid()) {
                 opened.push_back(i);
             }

@@ -1,10 +1,12 @@
-// The consumers of the output ports: each opened through its link as a
-// program opens a serial port (raw, non-blocking), all read by one thread
-// with poll. Every byte read is handed on with the time poll returned. An
-// output whose port goes away (hang-up) is closed and may be opened again.
+// The consumers of the outputs, all read by one thread with poll: virtual
+// ports opened through their links as a program opens a serial port (raw,
+// non-blocking), or TCP clients of a relay's server on the loopback address.
+// Every byte read is handed on with the time poll returned. An output that
+// goes away (hang-up, end of stream) is closed and may be opened again.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <span>
@@ -20,12 +22,16 @@ public:
     // Called with the output's index, the bytes read and when they were seen.
     using Handler = std::function<void(std::size_t, std::span<const unsigned char>, Clock::time_point)>;
 
-    explicit OutputReaders(std::vector<std::filesystem::path> links);
+    // Opens one output: a descriptor, or -1 while it cannot be opened yet.
+    using Opener = std::function<int()>;
 
-    std::size_t size() const { return links_.size(); }
+    explicit OutputReaders(const std::vector<std::filesystem::path>& links);
+    explicit OutputReaders(std::vector<Opener> openers);
+
+    std::size_t size() const { return openers_.size(); }
     bool IsOpen(std::size_t output) const { return fds_[output].valid(); }
-    // Opens each output that is not open and whose link leads to a port;
-    // returns the ones opened now.
+    // Opens each output that is not open and can be opened now (its link
+    // leads to a port, its server accepts); returns the ones opened now.
     std::vector<std::size_t> OpenMissing();
     // A paused output stays open but is not read, as by a program that hangs.
     void SetPaused(std::size_t output, bool paused) { paused_[output] = paused; }
@@ -38,10 +44,16 @@ public:
 private:
     void ReadOne(std::size_t output, Clock::time_point seen, const Handler& handler);
 
-    std::vector<std::filesystem::path> links_;
+    std::vector<Opener> openers_;
     std::vector<platform::host::UniqueFd> fds_;
     std::vector<bool> paused_;
     std::vector<unsigned char> buffer_;
 };
+
+// `clients` connections to 127.0.0.1:port, in order; the last `stalled` of
+// them with a receive buffer of `stalledReceiveBuffer` bytes, for a client
+// that is not going to read.
+std::vector<OutputReaders::Opener> LoopbackClients(std::uint16_t port, std::size_t clients, std::size_t stalled = 0,
+                                                    int stalledReceiveBuffer = 0);
 
 }  // namespace tavrel::bench

@@ -15,6 +15,7 @@
 #include "bench/output_readers.h"
 #include "bench/relay.h"
 #include "bench/stream_check.h"
+#include "bench/test_streams.h"
 
 namespace tavrel::bench {
 
@@ -43,6 +44,14 @@ struct WriterProgress {
     std::atomic<bool> done{false};
 };
 
+// Sends each sentence of `stream` when the line, at `bytesPerSecond` from
+// `start`, would have it; once the input has refused part of one until
+// `end`, nothing more is sent. Returns the bytes of the sentences due before
+// `end`. With `sentAt`, the moment each sentence's write began is appended.
+std::size_t SendPaced(const InputLine& input, const NmeaStream& stream, double bytesPerSecond,
+                      Clock::time_point start, Clock::time_point end, WriterProgress& progress,
+                      std::vector<Clock::time_point>* sentAt = nullptr);
+
 // Reads every output, handing what it reads to `take`, until `complete()`
 // holds once the writer is done, or, once it is done, nothing came for two seconds.
 void ReadWhileWriting(OutputReaders& readers, const WriterProgress& writer, const OutputReaders::Handler& take,
@@ -51,9 +60,12 @@ void ReadWhileWriting(OutputReaders& readers, const WriterProgress& writer, cons
 // Reads every output until each checked one (an output without a check is
 // not counted) has every accepted byte, or, once the writer is done, nothing
 // came for two seconds. Returns when the last checked byte arrived (`start`
-// if none did).
+// if none did). `checked`, when given, is told of each checked output's read
+// once its check has taken it.
+using CheckedRead = std::function<void(std::size_t output, const StreamCheck& check, Clock::time_point seen)>;
 Clock::time_point ReadUntilDelivered(OutputReaders& readers, std::vector<std::optional<StreamCheck>>& checks,
-                                     const WriterProgress& writer, Clock::time_point start);
+                                     const WriterProgress& writer, Clock::time_point start,
+                                     const CheckedRead& checked = {});
 
 // Over the outputs that have a check.
 Delivery Tally(const std::vector<std::optional<StreamCheck>>& checks, std::size_t accepted);

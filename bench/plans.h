@@ -18,4 +18,7 @@ struct RealisticPlan {
     std::chrono::seconds duration{0};
 };
 
+// The reading clients of the realistic run over TCP, beside the one that never reads.
+inline constexpr std::size_t kReadingClients = 3;
+
 }  // namespace tavrel::bench

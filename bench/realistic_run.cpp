@@ -21,11 +21,11 @@ Clock::time_point DueTime(Clock::time_point start, std::size_t offset, double by
                        std::chrono::duration<double>(static_cast<double>(offset) / bytesPerSecond));
 }
 
-// Sends each sentence when it is due; once the input has refused part of
-// one until the end of the run, nothing more is sent. Returns the bytes of
-// the sentences due before the end.
+}  // namespace
+
 std::size_t SendPaced(const InputLine& input, const NmeaStream& stream, double bytesPerSecond,
-                      Clock::time_point start, Clock::time_point end, WriterProgress& progress)
+                      Clock::time_point start, Clock::time_point end, WriterProgress& progress,
+                      std::vector<Clock::time_point>* sentAt)
 {
     std::size_t lineStart = 0;
     bool refused = false;
@@ -36,6 +36,9 @@ std::size_t SendPaced(const InputLine& input, const NmeaStream& stream, double b
         }
         if (!refused) {
             std::this_thread::sleep_until(due);
+            if (sentAt != nullptr) {
+                sentAt->push_back(Clock::now());
+            }
             const auto line = std::span(stream.bytes).subspan(lineStart, lineEnd - lineStart);
             const std::size_t written = input.Write(line, end);
             progress.accepted += written;
@@ -46,8 +49,6 @@ std::size_t SendPaced(const InputLine& input, const NmeaStream& stream, double b
     std::this_thread::sleep_until(end);
     return lineStart;
 }
-
-}  // namespace
 
 double BytesPerSecond(int baud)
 {

@@ -1,11 +1,13 @@
 // A relay under measurement: real processes that copy one input
 // pseudo-terminal to output pseudo-terminals, each of which a consumer opens
-// through a link. Set-up happens when the relay is made; Launch only starts
-// its processes, so that the time from exec can be measured around it.
+// through a link, or to the clients of a TCP server on the loopback address.
+// Set-up happens when the relay is made; Launch only starts its processes, so
+// that the time from exec can be measured around it.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,12 +37,15 @@ public:
     virtual std::filesystem::path log() const = 0;
 
     const std::vector<std::filesystem::path>& outputLinks() const { return outputLinks_; }
+    // The port on 127.0.0.1 where a relay that serves TCP clients listens; 0 for none.
+    std::uint16_t tcpPort() const { return tcpPort_; }
 
 protected:
     // Whether every output link is gone, in words: "links removed" or "links left: COM2 COM3".
     ExitOutcome LinksLeft() const;
 
     std::vector<std::filesystem::path> outputLinks_;
+    std::uint16_t tcpPort_ = 0;
 };
 
 }  // namespace tavrel::bench

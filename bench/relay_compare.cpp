@@ -1,16 +1,19 @@
 // relay_compare: Tavrel and socat side by side, as real processes on real
 // pseudo-terminals, in alternating runs of the same invocation; prints one
 // markdown table with the targets set for Tavrel, the idle wake-ups by thread, and
-// the realistic run (NMEA at 4800 and 115200 baud, one output never read).
+// the realistic run (NMEA at 4800 and 115200 baud, one output never read); then
+// the same over TCP with ser2net beside them (see network_section.h).
 //
 //   cmake --preset bench && cmake --build --preset bench && build/bench/bench/relay_compare [--quick]
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
+#include "bench/attempt.h"
+#include "bench/network_section.h"
 #include "bench/options.h"
 #include "testkit/proc_stats.h"
 #include "bench/report.h"
@@ -19,20 +22,12 @@
 #include "bench/sessions.h"
 #include "bench/socat_relay.h"
 #include "bench/tavrel_relay.h"
-#include "testkit/temp_folder.h"
 
 namespace {
 
 using namespace tavrel::bench;
 
 enum class RelayKind { Tavrel, Socat };
-
-// The two relays in the order of this turn, so that neither always goes first.
-std::vector<RelayKind> InTurn(std::size_t turn)
-{
-    return turn % 2 == 0 ? std::vector{RelayKind::Tavrel, RelayKind::Socat}
-                         : std::vector{RelayKind::Socat, RelayKind::Tavrel};
-}
 
 std::unique_ptr<Relay> MakeRelay(RelayKind kind, const std::filesystem::path& folder, const InputLine& input,
                                  int outputs, int baud)
@@ -44,35 +39,16 @@ std::unique_ptr<Relay> MakeRelay(RelayKind kind, const std::filesystem::path& fo
     return std::make_unique<SocatRelay>(folder, input.tty(), outputs);
 }
 
-// The last lines of a relay's log, to say why a run failed.
-std::string LogTail(const std::filesystem::path& log)
+RelayMaker MakerOf(RelayKind kind, int outputs, int baud)
 {
-    std::ifstream file(log);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) {
-        lines.push_back(line);
-    }
-    std::string tail;
-    for (std::size_t i = lines.size() > 3 ? lines.size() - 3 : 0; i < lines.size(); ++i) {
-        tail += " / " + lines[i];
-    }
-    return tail.empty() ? "" : " (log:" + tail + ")";
+    return [=](const std::filesystem::path& folder, const InputLine& input) {
+        return MakeRelay(kind, folder, input, outputs, baud);
+    };
 }
 
-// Runs `measure` on a fresh relay and input; a failure is recorded, not fatal.
-template <typename Figures, typename Measure>
-std::optional<Figures> Attempt(RelayKind kind, int outputs, int baud, std::string& failure, Measure measure)
+std::vector<RelayKind> InTurn(std::size_t turn)
 {
-    const tavrel::testing::TempFolder folder;
-    const InputLine input;
-    std::unique_ptr<Relay> relay;
-    try {
-        relay = MakeRelay(kind, folder.path(), input, outputs, baud);
-        return measure(*relay, input);
-    } catch (const std::exception& error) {
-        failure = error.what() + (relay ? LogTail(relay->log()) : "");
-        return std::nullopt;
-    }
+    return tavrel::bench::InTurn(std::vector{RelayKind::Tavrel, RelayKind::Socat}, turn);
 }
 
 void MeasureSideBySide(const Options& options, std::vector<ComparedRuns>& compared)
@@ -86,10 +62,12 @@ void MeasureSideBySide(const Options& options, std::vector<ComparedRuns>& compar
                 std::string failure;
                 std::fprintf(stderr, "run %d of %d: %s, %s\n", run + 1, options.runs,
                              kind == RelayKind::Tavrel ? "Tavrel" : "socat", Outputs(c.outputs).c_str());
-                const auto figures = Attempt<RunFigures>(kind, c.outputs, 115200, failure,
-                                                         [&](Relay& relay, const InputLine& input) {
-                                                             return MeasureRun(relay, input, options.plan, random);
-                                                         });
+                const auto figures = Attempt<RunFigures>(
+                    MakerOf(kind, c.outputs, 115200),
+                    [&](Relay& relay, const InputLine& input) {
+                        return MeasureRun(relay, input, options.plan, random);
+                    },
+                    failure);
                 if (figures) {
                     runs.runs.push_back(*figures);
                 } else {
@@ -116,14 +94,25 @@ std::vector<RealisticResult> MeasureRealisticRuns(const Options& options)
             std::fprintf(stderr, "realistic run: %s at %d baud for %d s\n", result.relay.c_str(), baud,
                          options.neverReadSeconds);
             const RealisticPlan plan{baud, std::chrono::seconds(options.neverReadSeconds)};
-            result.figures = Attempt<RealisticFigures>(kind, kRealisticRunOutputs, baud, result.failure,
-                                                       [&](Relay& relay, const InputLine& input) {
-                                                           return MeasureRealistic(relay, input, plan);
-                                                       });
+            result.figures = Attempt<RealisticFigures>(
+                MakerOf(kind, kRealisticRunOutputs, baud),
+                [&](Relay& relay, const InputLine& input) { return MeasureRealistic(relay, input, plan); },
+                result.failure);
             results.push_back(result);
         }
     }
     return results;
+}
+
+// The third of "min default max" in tcp_wmem.
+std::string TcpSendBufferMax()
+{
+    std::istringstream fields(tavrel::testing::ReadProcText("/proc/sys/net/ipv4/tcp_wmem"));
+    std::string minimum;
+    std::string initial;
+    std::string maximum = "?";
+    fields >> minimum >> initial >> maximum;
+    return maximum;
 }
 
 }  // namespace
@@ -140,10 +129,13 @@ int main(int argc, char** argv)
     std::vector<ComparedRuns> compared(2);
     compared[0].outputs = 1;
     compared[1].outputs = 9;
-    MeasureSideBySide(*options, compared);
-    const std::vector<RealisticResult> realistic =
-        options->realistic ? MeasureRealisticRuns(*options) : std::vector<RealisticResult>{};
-    std::cout << ReportPage(*options, {loadBefore, LoadAverage(), std::thread::hardware_concurrency()}, compared,
-                            realistic);
-    return FailureList(compared, realistic).empty() ? 0 : 1;
+    std::vector<RealisticResult> realistic;
+    if (options->serial) {
+        MeasureSideBySide(*options, compared);
+        realistic = options->realistic ? MeasureRealisticRuns(*options) : std::vector<RealisticResult>{};
+    }
+    const NetworkResults network = options->network ? MeasureNetwork(*options) : NetworkResults{};
+    const Machine machine{loadBefore, LoadAverage(), std::thread::hardware_concurrency(), TcpSendBufferMax()};
+    std::cout << ReportPage(*options, machine, compared, realistic, network);
+    return FailureList(compared, realistic).empty() && NetworkFailureList(network).empty() ? 0 : 1;
 }

@@ -9,6 +9,11 @@
 namespace tavrel::bench {
 namespace {
 
+std::optional<double> MedianRun(const RelayRuns& relay, double (*figure)(const RunFigures&))
+{
+    return MedianOf(EachRun(relay, figure));
+}
+
 struct Row {
     std::string figure;
     std::string tavrel;
@@ -17,43 +22,6 @@ struct Row {
 };
 
 using RowMaker = std::function<Row(const ComparedRuns&)>;
-using Statistic = double Distribution::*;
-
-std::optional<double> LatencyStatistic(const RelayRuns& relay, Statistic statistic)
-{
-    const auto latency = PooledLatency(relay);
-    return latency ? std::optional<double>((*latency).*statistic) : std::nullopt;
-}
-
-std::optional<double> MedianRun(const RelayRuns& relay, double (*figure)(const RunFigures&))
-{
-    return MedianOf(EachRun(relay, figure));
-}
-
-std::string LatencyCell(const RelayRuns& relay, Statistic statistic)
-{
-    const auto value = LatencyStatistic(relay, statistic);
-    if (!value) {
-        return "—";
-    }
-    std::size_t lost = 0;
-    std::size_t sent = 0;
-    std::size_t stray = 0;
-    for (const RunFigures& run : relay.runs) {
-        lost += run.latency.unanswered;
-        sent += run.latency.millis.size() + run.latency.unanswered;
-        stray += run.latency.garbled;
-    }
-    std::string note;
-    if (lost > 0) {
-        note += ", " + std::to_string(lost) + " of " + std::to_string(sent) + " bytes lost";
-    }
-    if (stray > 0) {
-        note += ", " + std::to_string(stray) + " stray bytes";
-    }
-    return Number(*value) + " ms" + note;
-}
-
 RowMaker Latency(const std::string& name, Statistic statistic)
 {
     return [=](const ComparedRuns& c) {
@@ -195,6 +163,30 @@ std::vector<RowMaker> RowMakers()
 }
 
 }  // namespace
+
+std::string LatencyCell(const RelayRuns& relay, Statistic statistic)
+{
+    const auto value = LatencyStatistic(relay, statistic);
+    if (!value) {
+        return "—";
+    }
+    std::size_t lost = 0;
+    std::size_t sent = 0;
+    std::size_t stray = 0;
+    for (const RunFigures& run : relay.runs) {
+        lost += run.latency.unanswered;
+        sent += run.latency.millis.size() + run.latency.unanswered;
+        stray += run.latency.garbled;
+    }
+    std::string note;
+    if (lost > 0) {
+        note += ", " + std::to_string(lost) + " of " + std::to_string(sent) + " bytes lost";
+    }
+    if (stray > 0) {
+        note += ", " + std::to_string(stray) + " stray bytes";
+    }
+    return Number(*value) + " ms" + note;
+}
 
 std::string SideBySideTable(const std::vector<ComparedRuns>& compared)
 {

@@ -24,6 +24,9 @@ struct RealisticResult {
     std::string failure;   // when there are no figures
 };
 
+// A statistic of the pooled latency in ms, with the bytes lost or stray if any; "—" for none measured.
+std::string LatencyCell(const RelayRuns& relay, Statistic statistic);
+
 std::string SideBySideTable(const std::vector<ComparedRuns>& compared);
 std::string IdleThreadTable(const std::vector<ComparedRuns>& compared);
 std::string RealisticTable(const std::vector<RealisticResult>& results, int outputs);

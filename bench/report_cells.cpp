@@ -67,6 +67,13 @@ std::string DeliveryText(const Delivery& delivery)
     return text;
 }
 
+void AddFailures(std::string& list, const std::string& what, const std::vector<std::string>& failures)
+{
+    for (const std::string& failure : failures) {
+        list += "- " + what + ": " + failure + "\n";
+    }
+}
+
 std::string Verdict(std::optional<bool> met)
 {
     return !met ? "not measured" : *met ? "met" : "missed";

@@ -27,6 +27,9 @@ std::string MarkdownRow(const std::vector<std::string>& cells);
 // "every byte", or how many bytes were missing and where the first wrong one came.
 std::string DeliveryText(const Delivery& delivery);
 
+// Appends one line "- what: failure" per failure.
+void AddFailures(std::string& list, const std::string& what, const std::vector<std::string>& failures);
+
 // "met", "missed", or "not measured" when a figure is missing.
 std::string Verdict(std::optional<bool> met);
 

@@ -45,13 +45,6 @@ std::string Mebibytes(std::uint64_t kilobytes)
     return Number(static_cast<double>(kilobytes) / 1024.0);
 }
 
-void AddFailures(std::string& list, const std::string& what, const std::vector<std::string>& failures)
-{
-    for (const std::string& failure : failures) {
-        list += "- " + what + ": " + failure + "\n";
-    }
-}
-
 }  // namespace
 
 std::string IdleThreadTable(const std::vector<ComparedRuns>& compared)

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "bench/report_cells.h"
+
 namespace tavrel::bench {
 namespace {
 
@@ -19,12 +21,27 @@ const char* const kMethod =
     "byte every millisecond; a port counts as existing once its link opens and stays (Tavrel probes its ports "
     "first). SIGTERM → exit: until waitpid has returned for every process.\n";
 
-}  // namespace
+const char* const kNetworkMethod =
+    "How, over TCP: each run starts the relay afresh on a new input pseudo-terminal, serving it on 127.0.0.1: "
+    "Tavrel's TCP server (TcpPort set with tavrel-config in its bench device; one virtual output, COM2, that nobody "
+    "opens); ser2net (Debian's package, as shipped but for a YAML connection `accepter: tcp,127.0.0.1,PORT`, "
+    "`connector: serialdev,<pty>,115200n81,local`, `max-connections: 16`, `kickolduser: false`, run as "
+    "`ser2net -d -u -c FILE`; its chardelay is on by default); `socat -u FILE:<pty>,raw,echo=0 "
+    "TCP-LISTEN:PORT,bind=127.0.0.1,reuseaddr`, which serves one client only (with `fork` each client would read "
+    "the input on its own and they would share the bytes, not each get them all). The clients connect as soon as "
+    "the relay listens and are read by one thread with poll. Latency: numbered bytes written at random moments "
+    "(gaps of 0.2 ms plus an exponential wait of 10 ms on average), each from just before its write on the input "
+    "until the last client has read it. In the realistic run, each sentence is timed from just before its write "
+    "on the input until each reading client has it whole; the client that never reads connects last with "
+    "SO_RCVBUF 4096 and is read only after the run. Lost: bytes of the sentences due that a reading client did not "
+    "get unchanged and in order (a relay that stops reading its input makes the input refuse them, as a "
+    "receiver's line would lose them). Cut off: the relay closed that client (it read the end of the stream); "
+    "when: the relay's count of socket "
+    "descriptors fell (/proc/<pid>/fd, every 100 ms).\n";
 
-std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
-                       const std::vector<RealisticResult>& realistic)
+void SerialSection(std::ostringstream& page, const Options& options, const Machine& machine,
+                   const std::vector<ComparedRuns>& compared, const std::vector<RealisticResult>& realistic)
 {
-    std::ostringstream page;
     page << "## Tavrel and socat side by side (" << (options.quick ? "quick" : "full") << " mode)\n\n"
          << options.runs << " alternating run(s) of each relay per output count; " << options.plan.latencySamples
          << " latency bytes and " << options.plan.throughputBytes / 1'000'000 << " MB of throughput per run; "
@@ -41,7 +58,43 @@ std::string ReportPage(const Options& options, const Machine& machine, const std
              << RealisticTable(realistic, kRealisticRunOutputs);
     }
     page << "\n" << kMethod;
-    const std::string failures = FailureList(compared, realistic);
+}
+
+void NetworkSection(std::ostringstream& page, const Options& options, const Machine& machine,
+                    const NetworkResults& network)
+{
+    page << "## Over TCP: Tavrel, ser2net and socat side by side (" << (options.quick ? "quick" : "full")
+         << " mode)\n\n"
+         << options.runs << " alternating run(s) of each relay per client count; " << options.plan.latencySamples
+         << " latency bytes per run. Latency pooled over the runs. Load average " << machine.loadBefore
+         << " before, " << machine.loadAfter << " after, on " << machine.cpus << " CPUs.\n\n"
+         << NetworkLatencyTable(network.latency);
+    if (options.realistic) {
+        page << "\n### Realistic run over TCP: NMEA sentences paced at 115200 baud for " << options.networkSeconds
+             << " s, " << kReadingClients << " reading clients and 1 that never reads\n\n"
+             << "A relay feels a client stall only once the kernel's send buffer for it is full: up to "
+             << machine.tcpSendBufferMax << " bytes here (net.ipv4.tcp_wmem's maximum; the relay may set less).\n\n"
+             << NetworkRealisticTable(network.realistic)
+             << "\nTarget: with one stalled client, the others lose nothing: "
+             << Verdict(ReadersLostNothing(network.realistic)) << ".\n";
+    }
+    page << "\n" << kNetworkMethod;
+}
+
+}  // namespace
+
+std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
+                       const std::vector<RealisticResult>& realistic, const NetworkResults& network)
+{
+    std::ostringstream page;
+    if (options.serial) {
+        SerialSection(page, options, machine, compared, realistic);
+    }
+    if (options.network) {
+        page << (options.serial ? "\n" : "");
+        NetworkSection(page, options, machine, network);
+    }
+    const std::string failures = FailureList(compared, realistic) + NetworkFailureList(network);
     if (!failures.empty()) {
         page << "\n### Runs that failed\n\n" << failures;
     }

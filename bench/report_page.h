@@ -1,12 +1,13 @@
 // The whole page that relay_compare prints: what was run and on how busy a
-// machine, the side-by-side table, the idle threads, the realistic run, how
-// each figure was taken, and the runs that failed.
+// machine, the side-by-side table, the idle threads, the realistic run, the
+// network section, how each figure was taken, and the runs that failed.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "bench/options.h"
+#include "bench/network_report.h"
 #include "bench/report.h"
 
 namespace tavrel::bench {
@@ -18,9 +19,11 @@ struct Machine {
     std::string loadBefore;   // the 1-minute load average
     std::string loadAfter;
     unsigned cpus = 0;
+    std::string tcpSendBufferMax;   // bytes the kernel may queue for one TCP client (tcp_wmem's maximum)
 };
 
+// The sections that `options` leave out are left out of the page.
 std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
-                       const std::vector<RealisticResult>& realistic);
+                       const std::vector<RealisticResult>& realistic, const NetworkResults& network);
 
 }  // namespace tavrel::bench

@@ -49,6 +49,12 @@ std::optional<Distribution> PooledLatency(const RelayRuns& relay)
     return Summarize(std::move(samples));
 }
 
+std::optional<double> LatencyStatistic(const RelayRuns& relay, Statistic statistic)
+{
+    const auto latency = PooledLatency(relay);
+    return latency ? std::optional<double>((*latency).*statistic) : std::nullopt;
+}
+
 bool EveryByteDelivered(const RelayRuns& relay)
 {
     return std::all_of(relay.runs.begin(), relay.runs.end(), [](const RunFigures& run) {

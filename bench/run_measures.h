@@ -30,6 +30,10 @@ std::vector<double> EachRun(const RelayRuns& relay, double (*figure)(const RunFi
 // The latency samples of every run together.
 std::optional<Distribution> PooledLatency(const RelayRuns& relay);
 
+// One statistic of the pooled latency, e.g. &Distribution::median.
+using Statistic = double Distribution::*;
+std::optional<double> LatencyStatistic(const RelayRuns& relay, Statistic statistic);
+
 // Every run's every output received every byte of the throughput phase, unchanged.
 bool EveryByteDelivered(const RelayRuns& relay);
 

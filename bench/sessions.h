@@ -19,6 +19,17 @@ RunFigures MeasureRun(Relay& relay, const InputLine& input, const RunPlan& plan,
 // not read until the end.
 RealisticFigures MeasureRealistic(Relay& relay, const InputLine& input, const RealisticPlan& plan);
 
+// Latency through a relay's TCP server: `clients` connect to it once it is
+// launched, every one is read, and `samples` numbered bytes are timed until
+// the last client has each. Ends the relay.
+LatencyFigures MeasureNetworkLatency(Relay& relay, const InputLine& input, std::size_t clients, std::size_t samples,
+                                     std::mt19937& random);
+
+// NMEA paced at the plan's baud rate to kReadingClients clients that read
+// all the time and one, connected last with a small receive buffer, that
+// reads only after the run. Ends the relay.
+NetworkRealisticFigures MeasureNetworkRealistic(Relay& relay, const InputLine& input, const RealisticPlan& plan);
+
 // Bytes per second on a line at `baud` with 8 data bits, no parity and one
 // stop bit: ten bits a byte.
 double BytesPerSecond(int baud);

@@ -35,9 +35,10 @@ std::string LowerCaseText(const std::filesystem::path& file)
 }  // namespace
 
 TavrelRelay::TavrelRelay(const std::filesystem::path& folder, const std::string& inputTty, int outputs,
-                         int baudIndex)
+                         int baudIndex, std::uint16_t tcpPort)
     : folder_(folder)
 {
+    tcpPort_ = tcpPort;
     const std::filesystem::path portFolder = folder_ / "ports";
     // The program and the tools find their device through the environment, as scripts/run sets it.
     ::setenv("TAVREL_DEVICE_ROOT", deviceRoot().c_str(), 1);
@@ -51,6 +52,9 @@ TavrelRelay::TavrelRelay(const std::filesystem::path& folder, const std::string&
     const std::vector<int> numbers = OutputNumbers(outputs);
     ChooseOutputs(deviceRoot(), portFolder, numbers, inputTty);
     splitMask_ = SplitMask(numbers);
+    if (tcpPort != 0) {
+        RunTool({TAVREL_CONFIG_PATH, "tcp-port", std::to_string(tcpPort)}, setupLog);
+    }
     std::filesystem::create_directories(portFolder);
     for (const int number : numbers) {
         outputLinks_.push_back(portFolder / ("COM" + std::to_string(number)));

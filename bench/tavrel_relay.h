@@ -18,8 +18,11 @@ namespace tavrel::bench {
 class TavrelRelay : public Relay {
 public:
     // The device lives in `folder`; `outputs` (1 to 9) take the numbers 2 to
-    // 8, then 0 and 1. Throws std::runtime_error when the set-up fails.
-    TavrelRelay(const std::filesystem::path& folder, const std::string& inputTty, int outputs, int baudIndex);
+    // 8, then 0 and 1. A `tcpPort` other than 0 is set with tavrel-config, so
+    // that the relay also serves its stream on 127.0.0.1:tcpPort. Throws
+    // std::runtime_error when the set-up fails.
+    TavrelRelay(const std::filesystem::path& folder, const std::string& inputTty, int outputs, int baudIndex,
+                std::uint16_t tcpPort = 0);
 
     std::string name() const override { return "Tavrel"; }
     void Launch() override;

@@ -33,10 +33,30 @@ TEST(Options, LengthsCanBeChangedInEitherMode)
     EXPECT_FALSE(options->realistic);
 }
 
+TEST(Options, TheNetworkSectionCanBeRunAloneOrLeftOut)
+{
+    std::string error;
+    const auto both = ParseOptions({}, error);
+    const auto networkOnly = ParseOptions({"--network-only", "--network-seconds", "12"}, error);
+    const auto serialOnly = ParseOptions({"--no-network", "--quick"}, error);
+    ASSERT_TRUE(both && networkOnly && serialOnly) << error;
+    EXPECT_TRUE(both->serial && both->network);
+    EXPECT_EQ(both->networkSeconds, 30);
+    EXPECT_LT(serialOnly->networkSeconds, both->networkSeconds);
+    EXPECT_FALSE(networkOnly->serial);
+    EXPECT_TRUE(networkOnly->network);
+    EXPECT_EQ(networkOnly->networkSeconds, 12);
+    EXPECT_TRUE(serialOnly->serial);
+    EXPECT_FALSE(serialOnly->network);
+    EXPECT_FALSE(ParseOptions({"--network-only", "--no-network"}, error));
+    EXPECT_NE(error.find("nothing to measure"), std::string::npos);
+}
+
 TEST(Options, ANumberThatIsNotOneOrAnUnknownWordIsRefused)
 {
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"--runs"}, {"--runs", "0"}, {"--runs", "3x"}, {"--never-read-seconds", "-1"}, {"--fast"}}) {
+             {"--runs"}, {"--runs", "0"}, {"--runs", "3x"}, {"--never-read-seconds", "-1"},
+             {"--network-seconds", "0"}, {"--fast"}}) {
         std::string error;
         EXPECT_FALSE(ParseOptions(arguments, error)) << arguments.front();
         EXPECT_FALSE(error.empty());

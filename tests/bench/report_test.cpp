@@ -130,7 +130,7 @@ TEST(ReportPage, ThePageSaysHowBusyTheMachineWasAndListsWhatFailed)
     ASSERT_TRUE(options);
     ComparedRuns one{1, {}, {}};
     one.socat.failures = {"cannot start socat"};
-    const std::string page = ReportPage(*options, {"3.50", "1.25", 2}, {one}, {});
+    const std::string page = ReportPage(*options, {"3.50", "1.25", 2, "4194304"}, {one}, {}, {});
     EXPECT_NE(page.find("(quick mode)"), std::string::npos);
     EXPECT_NE(page.find("Load average 3.50 before, 1.25 after, on 2 CPUs"), std::string::npos);
     EXPECT_NE(page.find("| figure | Tavrel | socat |"), std::string::npos);
