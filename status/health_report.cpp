@@ -213,6 +213,11 @@ std::string Columns(const std::vector<Row>& rows)
     return text;
 }
 
+std::string Count(std::uint64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string PortName(std::int64_t number)
 {
     return "COM" + std::to_string(number);
@@ -236,8 +241,8 @@ std::string InputTable(const InputHealth& input)
     }
     std::string text = "Input   " + PortName(input.port) + " at " + std::to_string(input.baudRate) + " baud";
     text += input.waitingForReceiver ? ", waiting for the receiver\n" : "\n";
-    text += "        " + std::to_string(input.bytesRead) + " bytes read, " + std::to_string(input.readFailures) +
-            " read failures, " + SinceLastByte(input) + "\n";
+    text += "        " + Count(input.bytesRead, "byte", "bytes") + " read, " +
+            Count(input.readFailures, "read failure", "read failures") + ", " + SinceLastByte(input) + "\n";
     return text;
 }
 
@@ -265,7 +270,7 @@ std::string TcpTable(const NetworkHealth& network)
     }
     std::string text = "\nTCP     port " + std::to_string(network.tcpPort) +
                        (network.tcpAnyAddress ? " for other computers too" : " for this computer only") + ", " +
-                       std::to_string(network.tcp.clients.size()) + " clients, " +
+                       Count(network.tcp.clients.size(), "client", "clients") + ", " +
                        std::to_string(network.tcp.clientsRefused) + " refused, " +
                        std::to_string(network.tcp.clientsCutOff) + " cut off\n";
     if (network.tcp.clients.empty()) {
@@ -287,9 +292,10 @@ std::string UdpTable(const NetworkHealth& network)
     if (network.udpTarget.empty()) {
         return "";
     }
-    return "\nUDP     to " + Printable(network.udpTarget) + ": " + std::to_string(network.udpDatagramsSent) + " datagrams, " +
-           std::to_string(network.udpBytesSent) + " bytes, " + std::to_string(network.udpSendFailures) +
-           " send failures\n";
+    return "\nUDP     to " + Printable(network.udpTarget) + ": " +
+           Count(network.udpDatagramsSent, "datagram", "datagrams") + ", " +
+           Count(network.udpBytesSent, "byte", "bytes") + ", " +
+           Count(network.udpSendFailures, "send failure", "send failures") + "\n";
 }
 
 }  // namespace

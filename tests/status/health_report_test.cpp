@@ -95,13 +95,13 @@ TEST(HealthTable, SaysWhatIsNotRunningAndWhy)
     EXPECT_EQ(HealthTable(RelayHealth{}), "Input   not relaying\n");
 
     RelayHealth waiting;
-    waiting.input = InputHealth{true, 4, 9600, 0, 7, std::nullopt, true};
+    waiting.input = InputHealth{true, 4, 9600, 1, 1, std::nullopt, true};
     waiting.network.tcpFailure = "port 10110 is in use";
     waiting.network.udpTarget = "nowhere:1";
     waiting.network.udpFailure = "cannot resolve \"nowhere\"";
     EXPECT_EQ(HealthTable(waiting),
               "Input   COM4 at 9600 baud, waiting for the receiver\n"
-              "        0 bytes read, 7 read failures, no byte yet\n"
+              "        1 byte read, 1 read failure, no byte yet\n"
               "\n"
               "TCP     not serving: port 10110 is in use\n"
               "\n"
