@@ -25,7 +25,13 @@ void AnswerLoop::Run()
 {
     std::vector<pollfd> watched;
     for (;;) {
-        watched.assign({pollfd{wake_, POLLIN, 0}, pollfd{listener_, POLLIN, 0}});
+        // While the process is out of descriptors the listener stays readable;
+        // it is left out for a moment instead of being polled in a spin.
+        if (acceptAgainAt_ && Clock::now() >= *acceptAgainAt_) {
+            acceptAgainAt_.reset();
+        }
+        const bool accepting = !acceptAgainAt_;
+        watched.assign({pollfd{wake_, POLLIN, 0}, pollfd{listener_, static_cast<short>(accepting ? POLLIN : 0), 0}});
         for (const Client& client : clients_) {
             watched.push_back(pollfd{client.fd.get(), static_cast<short>(client.answering ? POLLOUT : POLLIN), 0});
         }
@@ -52,13 +58,14 @@ void AnswerLoop::Run()
 // No clients: sleep until one comes. Otherwise wake at the earliest bound.
 int AnswerLoop::PollTimeout(Clock::time_point now) const
 {
-    if (clients_.empty()) {
+    std::optional<Clock::time_point> earliest = acceptAgainAt_;
+    for (const Client& client : clients_) {
+        earliest = earliest ? std::min(*earliest, client.deadline) : client.deadline;
+    }
+    if (!earliest) {
         return -1;
     }
-    const auto earliest = std::min_element(clients_.begin(), clients_.end(), [](const Client& a, const Client& b) {
-                              return a.deadline < b.deadline;
-                          })->deadline;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(earliest - now);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*earliest - now);
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
@@ -70,7 +77,10 @@ void AnswerLoop::AcceptClients()
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
             }
-            return;   // EAGAIN: all taken; anything else (EMFILE): the next poll tries again
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                acceptAgainAt_ = Clock::now() + kAcceptPause;
+            }
+            return;   // EAGAIN: all taken
         }
         if (clients_.size() < kMaxClients) {
             Client added;

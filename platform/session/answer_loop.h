@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,14 @@ private:
     Progress Receive(Client& client);
     Progress SendAnswer(Client& client);
 
+    // How long the listener is left alone after the process ran out of descriptors.
+    static constexpr std::chrono::milliseconds kAcceptPause{100};
+
     const int listener_;
     const int wake_;
     AnswerSocket::Answerer answerer_;
     std::vector<Client> clients_;
+    std::optional<Clock::time_point> acceptAgainAt_;
 };
 
 }  // namespace platform::session

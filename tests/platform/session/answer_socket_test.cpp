@@ -1,4 +1,6 @@
 // An answer socket in the device's run folder, asked over a real socket.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -43,6 +45,14 @@ sockaddr_un AddressOf(const std::filesystem::path& path)
     address.sun_family = AF_UNIX;
     path.native().copy(address.sun_path, sizeof address.sun_path - 1);
     return address;
+}
+
+// The whole text of a /proc file through a descriptor kept open.
+std::string TextAt(const UniqueFd& file)
+{
+    char text[4096];
+    const ssize_t count = ::pread(file.get(), text, sizeof text, 0);
+    return count > 0 ? std::string(text, static_cast<std::size_t>(count)) : std::string();
 }
 
 // A client connected to the socket that sends what it is told, when told.
@@ -202,6 +212,48 @@ TEST_F(AnswerSocketTest, AThousandRequestsLeaveTheDescriptorsAsTheyWereAndAnIdle
     EXPECT_TRUE(Eventually([&] {
         return tavrel::testing::PollSleepOf(::getpid(), thread->thread) == tavrel::testing::PollSleep::Untimed;
     })) << "with no client the thread sleeps without a time-out";
+}
+
+TEST_F(AnswerSocketTest, OutOfDescriptorsItWaitsInsteadOfSpinningAndServesOnceItHasSome)
+{
+    int error = -1;
+    const auto socket = Open(error);
+    ASSERT_NE(socket, nullptr);
+    ASSERT_EQ(AskAnswerSocket(Path(), "warm"), "answer to warm\n");
+    const auto thread = tavrel::testing::ThreadNamed(::getpid(), "answer-socket");
+    ASSERT_TRUE(thread.has_value());
+
+    // How the thread sleeps, read through descriptors opened beforehand: out
+    // of descriptors, this process could not open /proc files either.
+    const std::string task = "/proc/self/task/" + std::to_string(thread->thread);
+    const UniqueFd stat(::open((task + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd syscall(::open((task + "/syscall").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(stat.valid() && syscall.valid());
+    const auto sleep = [&] { return tavrel::testing::PollSleepFromTexts(TextAt(stat), TextAt(syscall)); };
+
+    // Room for the client's descriptor only, so that the accept fails with
+    // EMFILE: the lowest free descriptor is the last one allowed.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit before = limit;
+    UniqueFd lowestFree(::dup(0));
+    limit.rlim_cur = static_cast<rlim_t>(lowestFree.get()) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    lowestFree = UniqueFd();
+    const UniqueFd client = Connect(Path());
+    // A listener that stays readable would keep the thread running; it
+    // sleeps, for a moment at a time, until it can accept again.
+    EXPECT_TRUE(Eventually([&] { return sleep() == tavrel::testing::PollSleep::Timed; }))
+        << "the thread spins on a listener it cannot accept from";
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+
+    ASSERT_EQ(::send(client.get(), "json\n", 5, MSG_NOSIGNAL), 5);
+    EXPECT_TRUE(Eventually([&] {
+        std::lock_guard lock(mutex_);
+        return requests_.size() == 2;
+    })) << "the waiting client is served";
+    std::lock_guard lock(mutex_);
+    EXPECT_EQ(requests_, (std::vector<std::string>{"warm", "json"}));
 }
 
 }  // namespace
