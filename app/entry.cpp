@@ -8,6 +8,7 @@
 #include "platform/winmain.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store.h"
+#include "status/status_service.h"
 
 HINSTANCE ProgramInstance = nullptr;
 
@@ -90,8 +91,13 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     ProgramInstance = instance;
     InitCommonControls();
     LoadSettings();
+    // Only the copy that runs answers tavrel-status, from before its window
+    // exists (an autostart relays before anyone looks) until its window has
+    // gone, however that ends (Exit, a signal, the display going away).
+    StartStatusService();
     const INT_PTR result =
         DialogBoxIndirectParamW(instance, MainDialogTemplate(instance), nullptr, MainDialogProc, 0);
+    StopStatusService();
     SaveSettings();
     CloseHandle(mutex);
     return static_cast<int>(result);

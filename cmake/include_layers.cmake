@@ -45,6 +45,7 @@ set(LAYERS
   ports
   settings
   relay
+  status                     # the running program answers tavrel-status: its health as JSON or a table
   app
   tools
   tools/compat               # tavrel-compat and the library it preloads into other programs

@@ -9,10 +9,10 @@ PendingBytes::PendingBytes(std::size_t capacity) : capacity_(capacity)
     bytes_.reserve(2 * capacity_);
 }
 
-bool PendingBytes::Append(std::span<const unsigned char> bytes)
+std::size_t PendingBytes::Append(std::span<const unsigned char> bytes)
 {
     if (bytes.size() >= capacity_) {
-        const bool dropped = !empty() || bytes.size() > capacity_;
+        const std::size_t dropped = (bytes_.size() - start_) + (bytes.size() - capacity_);
         bytes_.assign(bytes.end() - static_cast<std::ptrdiff_t>(capacity_), bytes.end());
         start_ = 0;
         return dropped;
@@ -25,7 +25,7 @@ bool PendingBytes::Append(std::span<const unsigned char> bytes)
         start_ = 0;
     }
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-    return excess != 0;
+    return excess;
 }
 
 std::span<const unsigned char> PendingBytes::Front() const

@@ -13,8 +13,10 @@ class PendingBytes {
 public:
     explicit PendingBytes(std::size_t capacity);
 
-    // Appends the bytes; true when older ones had to be dropped for them.
-    bool Append(std::span<const unsigned char> bytes);
+    // Appends the bytes; returns how many bytes were dropped for them (the
+    // oldest that waited, and the front of `bytes` itself when it alone is
+    // larger than the capacity).
+    std::size_t Append(std::span<const unsigned char> bytes);
     // Everything that waits, oldest first.
     std::span<const unsigned char> Front() const;
     // Forgets the oldest `count` bytes, which were written.

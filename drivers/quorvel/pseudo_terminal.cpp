@@ -18,6 +18,8 @@ namespace {
 constexpr tcflag_t kRewritingInput = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON;
 constexpr tcflag_t kLineDiscipline = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
 constexpr tcflag_t kCharacterFraming = CSIZE | PARENB;
+// Far more reads of 4 KiB than a pty holds, so that a drain always ends.
+constexpr std::size_t kMostDrainReads = 64;
 
 // EXTPROC makes every later change of the slave's settings show on the
 // master in packet mode. It also keeps the slave's input raw should a
@@ -171,15 +173,36 @@ PseudoTerminal::WriteResult PseudoTerminal::WriteSome(std::span<const unsigned c
     return result;
 }
 
-int PseudoTerminal::DiscardPending() const
+PseudoTerminal::Flushed PseudoTerminal::DiscardPending() const
 {
     // Flushing the master's output would free only the bytes on their way to
     // the slave; flushing the slave's input frees those and its line buffer.
     const platform::host::UniqueFd slave = OpenSlave();
     if (!slave.valid()) {
-        return errno;
+        return Flushed{0, errno};
     }
-    return ::tcflush(slave.get(), TCIFLUSH) == 0 ? 0 : errno;
+    // Read rather than only flushed, to count them: a read that finds the line
+    // buffer empty first waits for the bytes on their way to it, so reading
+    // until nothing is left takes all of them (FIONREAD would see only the
+    // line buffer's 4 KiB of the pty's 16 to 20). The flush after it takes
+    // whatever a read could not (a line that a consumer's canonical mode
+    // holds back).
+    Flushed flushed;
+    unsigned char buffer[4096];
+    for (std::size_t i = 0; i < kMostDrainReads; ++i) {
+        const ssize_t n = ::read(slave.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        flushed.bytes += static_cast<std::size_t>(n);
+    }
+    if (::tcflush(slave.get(), TCIFLUSH) != 0) {
+        flushed.error = errno;
+    }
+    return flushed;
 }
 
 PseudoTerminal::Discarded PseudoTerminal::DiscardConsumerInput() const

@@ -55,9 +55,13 @@ public:
     // Writes what fits without blocking.
     WriteResult WriteSome(std::span<const unsigned char> bytes) const;
 
+    struct Flushed {
+        std::size_t bytes = 0;   // how many were dropped
+        int error = 0;           // 0, or errno
+    };
     // Drops everything that waits for the consumer, both in the slave's line
-    // buffer and on its way there. Returns 0 or errno.
-    int DiscardPending() const;
+    // buffer and on its way there.
+    Flushed DiscardPending() const;
 
     struct Discarded {
         bool mayRemain = false;         // the bound was reached: call again

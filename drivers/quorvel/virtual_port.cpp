@@ -59,6 +59,12 @@ std::optional<std::string> VirtualPort::NodePath()
     return link_.published() ? std::optional<std::string>(link_.path().string()) : std::nullopt;
 }
 
+SERIAL_LINE_HEALTH VirtualPort::LineHealth()
+{
+    std::lock_guard lock(mutex_);
+    return SERIAL_LINE_HEALTH{bytesDropped_, pty_.Look().consumerPresent ? TRUE : FALSE, 0};
+}
+
 // The pty has its group before a program can find it.
 void VirtualPort::PublishLocked()
 {
@@ -101,12 +107,14 @@ DWORD VirtualPort::Write(std::span<const unsigned char> bytes)
     if (rest.empty()) {
         return ERROR_SUCCESS;
     }
-    if (pending_.Append(rest)) {
+    if (const std::size_t dropped = pending_.Append(rest); dropped != 0) {
         // The consumer is so far behind that the oldest bytes go; those in the
         // pty are older still than anything kept here.
-        if (const int error = pty_.DiscardPending(); error != 0) {
-            host_.Debug("cannot drop old data for new", error);
+        const PseudoTerminal::Flushed flushed = pty_.DiscardPending();
+        if (flushed.error != 0) {
+            host_.Debug("cannot drop old data for new", flushed.error);
         }
+        bytesDropped_ += dropped + flushed.bytes;
     }
     watcher_.WatchForRoom(true);
     return ERROR_SUCCESS;
@@ -138,7 +146,7 @@ void VirtualPort::DiscardWhatWaitsLocked()
         return;   // nothing was written since the pty was last emptied
     }
     wroteSinceEmptied_ = false;
-    if (const int error = pty_.DiscardPending(); error != 0) {
+    if (const int error = pty_.DiscardPending().error; error != 0) {
         host_.Debug("cannot drop data that nobody reads", error);
     }
 }
@@ -212,7 +220,7 @@ void VirtualPort::Purge(DWORD flags)
         std::lock_guard lock(mutex_);
         pending_.Clear();
         watcher_.WatchForRoom(false);
-        if (const int error = pty_.DiscardPending(); error != 0) {
+        if (const int error = pty_.DiscardPending().error; error != 0) {
             host_.Debug("cannot drop data that waits for the consumer", error);
         }
     }

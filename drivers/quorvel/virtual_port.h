@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "driver_host.h"
+#include "platform/streamdriver.h"
 #include "line_watcher.h"
 #include "port_link.h"
 #include "pseudo_terminal.h"
@@ -62,6 +63,12 @@ public:
     // The link's path while it is published.
     std::optional<std::string> NodePath();
 
+    // Whether a program has the port open now, and what programs that read
+    // too slowly lost since the port was activated: what the port dropped for
+    // newer bytes, not what it sent while nobody listened, nor what a program
+    // left unread when it closed the port, nor what PurgeComm took away.
+    SERIAL_LINE_HEALTH LineHealth();
+
     // Hands the bytes to the line; ERROR_SUCCESS once they are sent (which
     // includes "dropped because nobody listens" and "pushed older bytes out").
     DWORD Write(std::span<const unsigned char> bytes);
@@ -92,6 +99,7 @@ private:
     std::mutex mutex_;          // the pty's output side and settings, link_, and the members below
     PendingBytes pending_{kPendingLimit};
     bool wroteSinceEmptied_ = false;
+    ULONGLONG bytesDropped_ = 0;
     std::vector<std::unique_ptr<OpenContext>> opens_;
     int dataOpens_ = 0;
     LineWatcher watcher_;       // last: its thread uses everything above

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/errors.h"
+#include "platform/streamdriver.h"
 #include "platform/types.h"
 
 struct REGINI {
@@ -31,3 +32,13 @@ BOOL DeactivateDevice(HANDLE device);
 // which the driver refused the query-only open. Asking a built-in port opens
 // its host device for a moment.
 DWORD GetDeviceNodePath(LPCWSTR deviceName, char* path, DWORD size);
+
+// How the line from the active device `deviceName` ("COM5:") to the programs
+// that read its endpoint fares, as its driver tells on a query-only open
+// (safe beside the open for data): see SERIAL_LINE_HEALTH. ERROR_SUCCESS;
+// ERROR_FILE_NOT_FOUND when no such device is active; ERROR_NOT_SUPPORTED
+// when its driver has no endpoint to tell of (the built-in serial driver);
+// ERROR_INVALID_PARAMETER for a missing name or `health`; or the error with
+// which the driver refused the query-only open. `health` is cleared unless
+// the call succeeds.
+DWORD GetDeviceLineHealth(LPCWSTR deviceName, SERIAL_LINE_HEALTH* health);

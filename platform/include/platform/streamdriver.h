@@ -106,3 +106,16 @@ inline constexpr DWORD IOCTL_SERIAL_GET_RECEIVE_READY = SerialControl(0x801);
 // empty string if it has room for one); a driver without endpoints answers
 // ERROR_NOT_SUPPORTED.
 inline constexpr DWORD IOCTL_SERIAL_GET_NODE_PATH = SerialControl(0x802);
+// out: SERIAL_LINE_HEALTH, how the line from the device to the programs that
+// read its endpoint fares now. A driver without endpoints answers
+// ERROR_NOT_SUPPORTED.
+inline constexpr DWORD IOCTL_SERIAL_GET_LINE_HEALTH = SerialControl(0x803);
+
+struct SERIAL_LINE_HEALTH {
+    // Bytes that a program which read too slowly lost since the device was
+    // activated (the oldest go, for the newest). Bytes written while no
+    // program has the endpoint open are not counted: nobody lost them.
+    ULONGLONG bytesDropped;
+    BOOL programHasItOpen;     // some program has the endpoint open now
+    DWORD reserved;
+};

@@ -10,6 +10,7 @@ using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
+using ULONGLONG = std::uint64_t;
 using UINT = std::uint32_t;
 using INT = std::int32_t;
 using BOOL = std::int32_t;

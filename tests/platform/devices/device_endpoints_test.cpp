@@ -1,6 +1,7 @@
 // Where the programs of the host reach a device's endpoint: a virtual port's
 // link exists while the port is open for data, GetDeviceNodePath tells its
-// path, and its pseudo-terminal is given to the device's port group.
+// path, and its pseudo-terminal is given to the device's port group;
+// GetDeviceLineHealth tells how the line to its readers fares.
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,6 +122,40 @@ TEST_F(DeviceEndpoints, ABuiltInPortPublishesNothing)
     DWORD error = 0;
     EXPECT_EQ(NodePath(u"COM4:", error), "");
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(DeviceEndpoints, AVirtualPortsLineHealthIsToldBesideTheRelaysOpen)
+{
+    ASSERT_NE(port_, nullptr);
+    SERIAL_LINE_HEALTH health{};
+    EXPECT_EQ(GetDeviceLineHealth(u"COM2:", &health), ERROR_SUCCESS);
+    EXPECT_EQ(health.programHasItOpen, FALSE);
+
+    const HANDLE data = Open(GENERIC_READ | GENERIC_WRITE);
+    ASSERT_NE(data, INVALID_HANDLE_VALUE);
+    const int reader = OpenRaw(device_.PortLink(2).string());
+    ASSERT_GE(reader, 0);
+    health.bytesDropped = 99;
+    EXPECT_EQ(GetDeviceLineHealth(u"com2:", &health), ERROR_SUCCESS) << "beside the open for data";
+    EXPECT_EQ(health.programHasItOpen, TRUE);
+    EXPECT_EQ(health.bytesDropped, 0u);
+    ::close(reader);
+    EXPECT_EQ(CloseHandle(data), TRUE);
+
+    health.programHasItOpen = TRUE;
+    EXPECT_EQ(GetDeviceLineHealth(u"COM7:", &health), ERROR_FILE_NOT_FOUND) << "no such device";
+    EXPECT_EQ(health.programHasItOpen, FALSE) << "cleared on failure";
+    EXPECT_EQ(GetDeviceLineHealth(nullptr, &health), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetDeviceLineHealth(u"COM2:", nullptr), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(DeviceEndpoints, ABuiltInPortHasNoLineHealthToTell)
+{
+    PtyPair receiver;
+    device_.MapBuiltInPort(u"Gps", 4, receiver.slavePath());
+    device_.Reboot();
+    SERIAL_LINE_HEALTH health{};
+    EXPECT_EQ(GetDeviceLineHealth(u"COM4:", &health), ERROR_NOT_SUPPORTED);
 }
 
 // The device hands its port group to the driver, which gives the pty to it.

@@ -1,0 +1,317 @@
+#include "status/health_report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// ---- JSON -------------------------------------------------------------------
+
+// How many bytes the UTF-8 sequence at the front of `text` takes, or 0 when
+// it is no valid sequence (a path on the host may hold any bytes).
+std::size_t Utf8SequenceLength(std::string_view text)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const auto continues = [&](std::size_t i) { return i < text.size() && (byte(i) & 0xC0) == 0x80; };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return continues(1) ? 2 : 0;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const bool overlong = lead == 0xE0 && text.size() > 1 && byte(1) < 0xA0;
+        const bool surrogate = lead == 0xED && text.size() > 1 && byte(1) > 0x9F;
+        return continues(1) && continues(2) && !overlong && !surrogate ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const bool overlong = lead == 0xF0 && text.size() > 1 && byte(1) < 0x90;
+        const bool beyond = lead == 0xF4 && text.size() > 1 && byte(1) > 0x8F;
+        return continues(1) && continues(2) && continues(3) && !overlong && !beyond ? 4 : 0;
+    }
+    return 0;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, and any
+// byte that is not part of valid UTF-8 replaced by U+FFFD, so that the whole
+// answer is valid JSON whatever a path holds.
+std::string Quoted(std::string_view text)
+{
+    std::string out = "\"";
+    while (!text.empty()) {
+        const char c = text.front();
+        const std::size_t length = Utf8SequenceLength(text);
+        if (length == 0) {
+            out += "\\ufffd";
+            text.remove_prefix(1);
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            out.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
+    }
+    return out + "\"";
+}
+
+// ISO 8601 for programs ("2026-12-08T21:59:24Z"), or for a person ("2026-12-08 21:59:24").
+enum class TimeFor { Program, Person };
+
+std::string UtcTime(std::chrono::system_clock::time_point when, TimeFor reader)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    const std::size_t length = reader == TimeFor::Program ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc)
+                                                          : std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    return std::string(text, length);
+}
+
+// The members of one JSON object, written in order.
+class JsonObject {
+public:
+    JsonObject& Number(std::string_view name, std::uint64_t value) { return Raw(name, std::to_string(value)); }
+    JsonObject& Bool(std::string_view name, bool value) { return Raw(name, value ? "true" : "false"); }
+    JsonObject& Text(std::string_view name, std::string_view value) { return Raw(name, Quoted(value)); }
+    // An empty text is given as null: "none", not "a name that is empty".
+    JsonObject& TextOrNull(std::string_view name, std::string_view value)
+    {
+        return value.empty() ? Raw(name, "null") : Text(name, value);
+    }
+    JsonObject& Raw(std::string_view name, std::string_view json)
+    {
+        text_ += text_.empty() ? "{" : ",";
+        text_ += Quoted(name) + ":";
+        text_ += json;
+        return *this;
+    }
+    std::string Done() const { return text_.empty() ? "{}" : text_ + "}"; }
+
+private:
+    std::string text_;
+};
+
+template <typename Item, typename ToJson>
+std::string JsonArray(const std::vector<Item>& items, ToJson toJson)
+{
+    std::string text = "[";
+    for (const Item& item : items) {
+        text += text.size() > 1 ? "," : "";
+        text += toJson(item);
+    }
+    return text + "]";
+}
+
+std::string InputJson(const InputHealth& input)
+{
+    return JsonObject()
+        .Bool("relaying", input.relaying)
+        .Number("port", static_cast<std::uint64_t>(std::max(input.port, 0)))
+        .Number("baudRate", input.baudRate)
+        .Number("bytesRead", input.bytesRead)
+        .Number("readFailures", input.readFailures)
+        .Raw("msSinceLastByte", input.sinceLastByte ? std::to_string(std::max<std::int64_t>(input.sinceLastByte->count(), 0))
+                                                    : "null")
+        .Bool("waitingForReceiver", input.waitingForReceiver)
+        .Done();
+}
+
+std::string OutputJson(const OutputHealth& output)
+{
+    return JsonObject()
+        .Number("port", output.port)
+        .Number("bytesRelayed", output.bytesRelayed)
+        .Number("bytesDropped", output.bytesDropped)
+        .Bool("programHasItOpen", output.programHasItOpen)
+        .TextOrNull("path", output.path)
+        .Done();
+}
+
+std::string ClientJson(const network::ClientHealth& client)
+{
+    return JsonObject()
+        .Text("address", client.address)
+        .Text("connectedSince", UtcTime(client.connectedSince, TimeFor::Program))
+        .Number("bytesSent", client.bytesSent)
+        .Number("bytesDropped", client.bytesDropped)
+        .Done();
+}
+
+std::string NetworkJson(const NetworkHealth& network)
+{
+    const std::string tcp = JsonObject()
+                                .Raw("port", network.tcpPort != 0 ? std::to_string(network.tcpPort) : "null")
+                                .Bool("anyAddress", network.tcpAnyAddress)
+                                .TextOrNull("failure", network.tcpFailure)
+                                .Raw("clients", JsonArray(network.tcp.clients, ClientJson))
+                                .Number("clientsRefused", network.tcp.clientsRefused)
+                                .Number("clientsCutOff", network.tcp.clientsCutOff)
+                                .Done();
+    const std::string udp = JsonObject()
+                                .TextOrNull("target", network.udpTarget)
+                                .TextOrNull("failure", network.udpFailure)
+                                .Number("datagramsSent", network.udpDatagramsSent)
+                                .Number("bytesSent", network.udpBytesSent)
+                                .Number("sendFailures", network.udpSendFailures)
+                                .Done();
+    return JsonObject().Raw("tcp", tcp).Raw("udp", udp).Done();
+}
+
+// ---- Table ------------------------------------------------------------------
+
+using Row = std::vector<std::string>;
+
+// A text from outside (a path, an address, a reason) as a terminal shows it:
+// control characters, which would break the lines or drive the terminal,
+// become '?'.
+std::string Printable(std::string_view text)
+{
+    std::string out(text);
+    std::replace_if(out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
+    return out;
+}
+
+// Rows under a heading row, each column as wide as its widest cell.
+std::string Columns(const std::vector<Row>& rows)
+{
+    std::vector<std::size_t> widths;
+    for (const Row& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    }
+    std::string text;
+    for (const Row& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line.append(widths[i] - row[i].size() + 2, ' ');
+            }
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string Count(std::uint64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string PortName(std::int64_t number)
+{
+    return "COM" + std::to_string(number);
+}
+
+std::string SinceLastByte(const InputHealth& input)
+{
+    if (!input.sinceLastByte) {
+        return "no byte yet";
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "last byte %.1f s ago",
+                  static_cast<double>(std::max<std::int64_t>(input.sinceLastByte->count(), 0)) / 1000.0);
+    return text;
+}
+
+std::string InputTable(const InputHealth& input)
+{
+    if (!input.relaying) {
+        return "Input   not relaying\n";
+    }
+    std::string text = "Input   " + PortName(input.port) + " at " + std::to_string(input.baudRate) + " baud";
+    text += input.waitingForReceiver ? ", waiting for the receiver\n" : "\n";
+    text += "        " + Count(input.bytesRead, "byte", "bytes") + " read, " +
+            Count(input.readFailures, "read failure", "read failures") + ", " + SinceLastByte(input) + "\n";
+    return text;
+}
+
+std::string OutputsTable(const std::vector<OutputHealth>& outputs)
+{
+    if (outputs.empty()) {
+        return "";
+    }
+    std::vector<Row> rows{{"Output", "Read by", "Relayed", "Dropped", "Path"}};
+    for (const OutputHealth& output : outputs) {
+        rows.push_back({PortName(output.port), output.programHasItOpen ? "a program" : "nobody",
+                        std::to_string(output.bytesRelayed), std::to_string(output.bytesDropped),
+                        output.path.empty() ? "-" : Printable(output.path)});
+    }
+    return "\n" + Columns(rows);
+}
+
+std::string TcpTable(const NetworkHealth& network)
+{
+    if (!network.tcpFailure.empty()) {
+        return "\nTCP     not serving: " + Printable(network.tcpFailure) + "\n";
+    }
+    if (network.tcpPort == 0) {
+        return "";
+    }
+    std::string text = "\nTCP     port " + std::to_string(network.tcpPort) +
+                       (network.tcpAnyAddress ? " for other computers too" : " for this computer only") + ", " +
+                       Count(network.tcp.clients.size(), "client", "clients") + ", " +
+                       std::to_string(network.tcp.clientsRefused) + " refused, " +
+                       std::to_string(network.tcp.clientsCutOff) + " cut off\n";
+    if (network.tcp.clients.empty()) {
+        return text;
+    }
+    std::vector<Row> rows{{"Client", "Connected since (UTC)", "Sent", "Dropped"}};
+    for (const network::ClientHealth& client : network.tcp.clients) {
+        rows.push_back({Printable(client.address), UtcTime(client.connectedSince, TimeFor::Person),
+                        std::to_string(client.bytesSent), std::to_string(client.bytesDropped)});
+    }
+    return text + Columns(rows);
+}
+
+std::string UdpTable(const NetworkHealth& network)
+{
+    if (!network.udpFailure.empty()) {
+        return "\nUDP     not sending: " + Printable(network.udpFailure) + "\n";
+    }
+    if (network.udpTarget.empty()) {
+        return "";
+    }
+    return "\nUDP     to " + Printable(network.udpTarget) + ": " +
+           Count(network.udpDatagramsSent, "datagram", "datagrams") + ", " +
+           Count(network.udpBytesSent, "byte", "bytes") + ", " +
+           Count(network.udpSendFailures, "send failure", "send failures") + "\n";
+}
+
+}  // namespace
+
+std::string HealthJson(const RelayHealth& health)
+{
+    return JsonObject()
+               .Raw("input", InputJson(health.input))
+               .Raw("outputs", JsonArray(health.outputs, OutputJson))
+               .Raw("network", NetworkJson(health.network))
+               .Done() +
+           "\n";
+}
+
+std::string HealthTable(const RelayHealth& health)
+{
+    return InputTable(health.input) + OutputsTable(health.outputs) + TcpTable(health.network) +
+           UdpTable(health.network);
+}

@@ -1,0 +1,51 @@
+#include "status/status_service.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/answer_socket.h"
+#include "platform/kernel.h"
+#include "platform/strings.h"
+#include "relay/relay_health.h"
+#include "status/health_report.h"
+
+namespace {
+
+// The socket while the service runs. Started and stopped on the UI thread;
+// the socket's own thread only calls Answer.
+std::unique_ptr<platform::AnswerSocket> statusSocket;
+
+std::string Answer(std::string_view request)
+{
+    if (request == "json") {
+        return HealthJson(TakeRelayHealth());
+    }
+    if (request == "table") {
+        return HealthTable(TakeRelayHealth());
+    }
+    return "unknown request: ask for json or table\n";
+}
+
+}  // namespace
+
+BOOL StartStatusService()
+{
+    if (statusSocket != nullptr) {
+        return TRUE;
+    }
+    int error = 0;
+    statusSocket = platform::AnswerSocket::Open(kStatusSocketName, Answer, error);
+    if (statusSocket == nullptr) {
+        const std::string line =
+            std::string("Tavrel cannot answer tavrel-status: ") + std::strerror(error) + "\n";
+        OutputDebugStringW(platform::ToUtf16(line).c_str());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void StopStatusService()
+{
+    statusSocket.reset();
+}

@@ -1,0 +1,121 @@
+// The relay's health as tavrel-status prints it.
+#include <gtest/gtest.h>
+
+#include "status/health_report.h"
+
+namespace {
+
+using namespace std::chrono;
+
+// A run of COM1 at 4800 baud to two ports, one read by a program, with a
+// TCP server of two clients and a UDP output.
+RelayHealth BusyRun()
+{
+    RelayHealth health;
+    health.input = InputHealth{true, 1, 4800, 123456, 2, milliseconds(300), false};
+    health.outputs = {OutputHealth{2, 123456, 0, true, "/home/me/.local/share/tavrel/ports/COM2"},
+                      OutputHealth{10, 120000, 3456, false, ""}};
+    const auto since = sys_days(year(2026) / 12 / 8) + hours(21) + minutes(59) + seconds(24);
+    health.network.tcpPort = 10110;
+    health.network.tcp.clients = {network::ClientHealth{"127.0.0.1:40112", since, 1000, 0},
+                                  network::ClientHealth{"[::1]:40200", since + seconds(61), 999, 17}};
+    health.network.tcp.clientsRefused = 1;
+    health.network.udpTarget = "192.168.1.255:10110";
+    health.network.udpDatagramsSent = 40;
+    health.network.udpBytesSent = 3000;
+    return health;
+}
+
+TEST(HealthJson, NamesEveryFieldAndGivesNumbersAsNumbers)
+{
+    EXPECT_EQ(HealthJson(BusyRun()),
+              R"({"input":{"relaying":true,"port":1,"baudRate":4800,"bytesRead":123456,"readFailures":2,)"
+              R"("msSinceLastByte":300,"waitingForReceiver":false},)"
+              R"("outputs":[{"port":2,"bytesRelayed":123456,"bytesDropped":0,"programHasItOpen":true,)"
+              R"("path":"/home/me/.local/share/tavrel/ports/COM2"},)"
+              R"({"port":10,"bytesRelayed":120000,"bytesDropped":3456,"programHasItOpen":false,"path":null}],)"
+              R"("network":{"tcp":{"port":10110,"anyAddress":false,"failure":null,"clients":[)"
+              R"({"address":"127.0.0.1:40112","connectedSince":"2026-12-08T21:59:24Z","bytesSent":1000,"bytesDropped":0},)"
+              R"({"address":"[::1]:40200","connectedSince":"2026-12-08T22:00:25Z","bytesSent":999,"bytesDropped":17}],)"
+              R"("clientsRefused":1,"clientsCutOff":0},)"
+              R"("udp":{"target":"192.168.1.255:10110","failure":null,"datagramsSent":40,"bytesSent":3000,"sendFailures":0}}})"
+              "\n");
+}
+
+TEST(HealthJson, AnIdleTavrelHasNoOutputsAndNullsForWhatItHasNot)
+{
+    EXPECT_EQ(HealthJson(RelayHealth{}),
+              R"({"input":{"relaying":false,"port":0,"baudRate":0,"bytesRead":0,"readFailures":0,)"
+              R"("msSinceLastByte":null,"waitingForReceiver":false},"outputs":[],)"
+              R"("network":{"tcp":{"port":null,"anyAddress":false,"failure":null,"clients":[],"clientsRefused":0,)"
+              R"("clientsCutOff":0},"udp":{"target":null,"failure":null,"datagramsSent":0,"bytesSent":0,"sendFailures":0}}})"
+              "\n");
+}
+
+TEST(HealthJson, TextsAreEscapedAndAlwaysValidUtf8)
+{
+    RelayHealth health;
+    health.input.relaying = true;
+    health.input.bytesRead = 18446744073709551615ull;
+    // Quote, backslash, line end, tab, a control byte, UTF-8 kept as it is
+    // (é, a 4-byte emoji), and bytes that are no UTF-8 (a lone 0xFF, a cut
+    // sequence, an overlong '/').
+    health.outputs = {OutputHealth{3, 0, 0, false, "a\"b\\c\nd\te\x01 \xC3\xA9 \xF0\x9F\x98\x80 \xFF \xE2\x82 \xC0\xAF"}};
+    health.network.tcpFailure = "port 10110 is in use";
+    const std::string json = HealthJson(health);
+    EXPECT_NE(json.find(R"("path":"a\"b\\c\nd\te\u0001 )"
+                        "\xC3\xA9 \xF0\x9F\x98\x80"
+                        R"( \ufffd \ufffd\ufffd \ufffd\ufffd"})"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find(R"("bytesRead":18446744073709551615,)"), std::string::npos) << json;
+    EXPECT_NE(json.find(R"("failure":"port 10110 is in use")"), std::string::npos) << json;
+}
+
+TEST(HealthTable, ShowsTheInputThePortsAndTheNetworkInAlignedColumns)
+{
+    EXPECT_EQ(HealthTable(BusyRun()),
+              "Input   COM1 at 4800 baud\n"
+              "        123456 bytes read, 2 read failures, last byte 0.3 s ago\n"
+              "\n"
+              "Output  Read by    Relayed  Dropped  Path\n"
+              "COM2    a program  123456   0        /home/me/.local/share/tavrel/ports/COM2\n"
+              "COM10   nobody     120000   3456     -\n"
+              "\n"
+              "TCP     port 10110 for this computer only, 2 clients, 1 refused, 0 cut off\n"
+              "Client           Connected since (UTC)  Sent  Dropped\n"
+              "127.0.0.1:40112  2026-12-08 21:59:24    1000  0\n"
+              "[::1]:40200      2026-12-08 22:00:25    999   17\n"
+              "\n"
+              "UDP     to 192.168.1.255:10110: 40 datagrams, 3000 bytes, 0 send failures\n");
+}
+
+TEST(HealthTable, SaysWhatIsNotRunningAndWhy)
+{
+    EXPECT_EQ(HealthTable(RelayHealth{}), "Input   not relaying\n");
+
+    RelayHealth waiting;
+    waiting.input = InputHealth{true, 4, 9600, 1, 1, std::nullopt, true};
+    waiting.network.tcpFailure = "port 10110 is in use";
+    waiting.network.udpTarget = "nowhere:1";
+    waiting.network.udpFailure = "cannot resolve \"nowhere\"";
+    EXPECT_EQ(HealthTable(waiting),
+              "Input   COM4 at 9600 baud, waiting for the receiver\n"
+              "        1 byte read, 1 read failure, no byte yet\n"
+              "\n"
+              "TCP     not serving: port 10110 is in use\n"
+              "\n"
+              "UDP     not sending: cannot resolve \"nowhere\"\n");
+}
+
+TEST(HealthTable, ControlCharactersInAPathCannotBreakTheLines)
+{
+    RelayHealth health;
+    health.input.relaying = true;
+    health.outputs = {OutputHealth{2, 1, 0, true, "/tmp/a\nb\x1b[2Jc"}};
+    const std::string table = HealthTable(health);
+    EXPECT_NE(table.find("/tmp/a?b?[2Jc\n"), std::string::npos) << table;
+    EXPECT_EQ(table.find('\x1b'), std::string::npos);
+}
+
+}  // namespace
