@@ -30,13 +30,21 @@ InputHealth TakeInputHealth()
     return input;
 }
 
-// The link a program opens for the port, while the port publishes one.
-std::string PathOf(PortNumber port)
+// What the port's driver tells of its line: the link a program opens, while
+// the port publishes one; whether a program has it open; what a slow reader lost.
+void AskThePort(OutputHealth& output)
 {
     WCHAR name[kDeviceNameSize] = {};
-    StringCchPrintfW(name, kDeviceNameSize, u"COM%d:", port);
+    StringCchPrintfW(name, kDeviceNameSize, u"COM%d:", output.port);
     char path[kNodePathSize] = {};
-    return GetDeviceNodePath(name, path, sizeof path) == ERROR_SUCCESS ? std::string(path) : std::string();
+    if (GetDeviceNodePath(name, path, sizeof path) == ERROR_SUCCESS) {
+        output.path = path;
+    }
+    SERIAL_LINE_HEALTH line{};
+    if (GetDeviceLineHealth(name, &line) == ERROR_SUCCESS) {
+        output.programHasItOpen = line.programHasItOpen != FALSE;
+        output.bytesDropped = line.bytesDropped;
+    }
 }
 
 std::vector<OutputHealth> TakeOutputHealth()
@@ -47,7 +55,7 @@ std::vector<OutputHealth> TakeOutputHealth()
         OutputHealth& output = outputs.emplace_back();
         output.port = RelayCounters.outputPorts[i].load();
         output.bytesRelayed = RelayCounters.bytesRelayed[i].load();
-        output.path = PathOf(output.port);
+        AskThePort(output);
     }
     return outputs;
 }

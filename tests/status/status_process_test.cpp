@@ -64,6 +64,10 @@ TEST_F(StatusProcessTest, ReportsWhatTheRunningTavrelRelayedAndFailsOnceItHasEnd
     EXPECT_LT(second, fifth);
     EXPECT_NE(json.output.find(R"("path":")" + PortLink(2).string() + "\"}", second), std::string::npos);
     EXPECT_NE(json.output.find(R"("path":")" + PortLink(5).string() + "\"}]", fifth), std::string::npos);
+    // COM2 is read by the test; nobody opened COM5.
+    EXPECT_NE(json.output.find(R"("programHasItOpen":true,)", second), std::string::npos) << json.output;
+    EXPECT_LT(json.output.find(R"("programHasItOpen":true,)", second), fifth) << json.output;
+    EXPECT_NE(json.output.find(R"("programHasItOpen":false,)", fifth), std::string::npos) << json.output;
 
     const Answer table = Status({});
     EXPECT_EQ(table.exitCode, 0) << table.errors;
