@@ -69,6 +69,7 @@ void StopWorker()
 // of them cannot be made.
 bool LaunchWorker(HWND dialog)
 {
+    RelayControl.window = dialog;
     RelayControl.stopEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     RelayControl.startedEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (RelayControl.stopEvent.get() != nullptr && RelayControl.startedEvent.get() != nullptr) {
@@ -104,6 +105,13 @@ void ShowRelaying(HWND dialog)
 }
 
 }  // namespace
+
+void NotifyRelayHealthChanged(WPARAM what)
+{
+    if (const HWND window = RelayControl.window.load(); window != nullptr) {
+        PostMessageW(window, RelayHealthChangedMessage, what, 0);
+    }
+}
 
 void StartRelay(HWND dialog)
 {

@@ -17,6 +17,8 @@ struct RelayControlRecord {
     // Written by the worker and read by the user-interface thread after a wait
     // or at the next button press, so it is atomic.
     std::atomic<BYTE> running{0};
+    // The window that hears of the run (RelayEndedMessage, RelayHealthChangedMessage).
+    std::atomic<HWND> window{nullptr};
 };
 
 extern RelayControlRecord RelayControl;
@@ -33,6 +35,9 @@ inline constexpr UINT RelayEndedMessage = WM_APP + 1;
 // refreshes the tray icon's tooltip; the relay never waits for it.
 inline constexpr UINT RelayHealthChangedMessage = WM_APP + 2;
 inline constexpr WPARAM kNetworkOutputFailed = 1;
+
+// Posts RelayHealthChangedMessage to the window that hears of the run; never waits.
+void NotifyRelayHealthChanged(WPARAM what = 0);
 
 // Starts a run with the choices in AppSettings and SplitOutputs; returns when
 // the worker has reported how its start-up went. Nothing when no output is chosen.

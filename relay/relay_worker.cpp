@@ -1,6 +1,8 @@
 #include "relay/relay_worker.h"
 
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -12,8 +14,10 @@
 #include "platform/kernel.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
+#include "relay/network_outputs.h"
 #include "relay/owned_handles.h"
 #include "relay/relay_control.h"
+#include "relay/relay_counters.h"
 #include "serial/serial_port.h"
 #include "state/app_settings.h"
 #include "state/baud_rates.h"
@@ -207,6 +211,9 @@ void HandOutputsToGpsd(Worker& worker)
 // was activated, opened or not.
 void CloseAll(Worker& worker)
 {
+    RelayCounters.relaying = false;
+    RelayCounters.outputCount = 0;
+    StopNetworkOutputs();
     // gpsd lets go of the outputs before they close, instead of finding them hung up.
     worker.gpsd.reset();
     CloseInput(worker);
@@ -218,12 +225,44 @@ void CloseAll(Worker& worker)
 }
 
 // Writes one chunk, every byte read (zero bytes included), to every output in
-// list order. A failed write stops neither the other outputs nor the loop.
+// list order, then hands it to the network outputs. A failed write stops
+// neither the other outputs nor the loop.
 void WriteChunk(Worker& worker, DWORD count)
 {
-    for (OutputPort& output : worker.outputs) {
-        output.port.Write(worker.readBuffer, count, nullptr, nullptr, INFINITE);
+    CountAdd(RelayCounters.bytesRead, count);
+    RelayCounters.lastByteAt.store(SteadyNow(), std::memory_order_relaxed);
+    for (std::size_t i = 0; i < worker.outputs.size(); ++i) {
+        if (worker.outputs[i].port.Write(worker.readBuffer, count, nullptr, nullptr, INFINITE) == 0) {
+            CountAdd(RelayCounters.bytesRelayed[i], count);
+        }
     }
+    DeliverToNetwork(std::span<const unsigned char>(worker.readBuffer, count));
+}
+
+// Makes the counts of a run that starts: its input, and its outputs as they
+// are open now.
+void StartCounting(const Worker& worker)
+{
+    RelayCounters.inputPort = AppSettings.inputPort;
+    RelayCounters.baudRate = worker.inputBaudRate;
+    RelayCounters.bytesRead = 0;
+    RelayCounters.readFailures = 0;
+    RelayCounters.lastByteAt = 0;
+    RelayCounters.waitingForReceiver = false;
+    const std::size_t count = std::min(worker.outputs.size(), kMostOutputs);
+    for (std::size_t i = 0; i < count; ++i) {
+        RelayCounters.outputPorts[i] = worker.outputs[i].portNumber;
+        RelayCounters.bytesRelayed[i] = 0;
+    }
+    RelayCounters.outputCount = count;
+    RelayCounters.relaying = true;
+}
+
+// The input is lost or back: counted, and the window told.
+void SetWaitingForReceiver(bool waiting)
+{
+    RelayCounters.waitingForReceiver = waiting;
+    NotifyRelayHealthChanged();
 }
 
 enum class RelayEnd { Stopped, ReadFailed, WaitFailed };
@@ -296,6 +335,7 @@ RelayEnd Relay(Worker& worker)
         do {
             count = 0;
             if (worker.input.Read(worker.readBuffer, kChunkSize, &count, nullptr, INFINITE) != 0) {
+                CountAdd(RelayCounters.readFailures, 1);
                 return RelayEnd::ReadFailed;
             }
             if (count != 0) {
@@ -342,9 +382,11 @@ RelayEnd RelayAndReconnect(Worker& worker, bool inputReady)
 {
     for (;;) {
         if (!inputReady) {
+            SetWaitingForReceiver(true);
             if (const auto end = WaitForInput(worker)) {
                 return *end;
             }
+            SetWaitingForReceiver(false);
             OutputDebugStringW(kInputBackLine);
         }
         const RelayEnd end = Relay(worker);
@@ -399,8 +441,11 @@ DWORD ThreadGPSProxy(LPVOID)
     if (input == InputAtStart::Failed) {
         return FailStartUp(worker);
     }
+    StartCounting(worker);
+    StartNetworkOutputs();
     RelayControl.running = 1;
     SetEvent(RelayControl.startedEvent.get());
+    NotifyRelayHealthChanged();
     const bool inputReady = input == InputAtStart::Ready;
     if (inputReady) {
         worker.input.Purge();

@@ -7,6 +7,7 @@
 #include "platform/registry_number.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
+#include "settings/registry_values.h"
 #include "settings/split_mask.h"
 #include "state/app_settings.h"
 #include "state/install_path.h"
@@ -17,7 +18,6 @@ DWORD UnrestoredOutputs = 0;
 
 namespace {
 
-const WCHAR kSettingsKey[] = u"Software\\Brenmor\\Tavrel";
 const WCHAR kShortcutName[] = u"\\Tavrel.lnk";
 constexpr DWORD kInstallPathLimit = 259;   // bytes: 128 characters and the terminator
 
@@ -54,12 +54,6 @@ void ReadReconnect(HKEY key)
     AppSettings.reconnect.store(reconnect);
 }
 
-// A REG_DWORD entry of a change of several values; `value` must outlive it.
-REGVALUEW Dword(const WCHAR* name, const DWORD& value)
-{
-    return {name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(DWORD)};
-}
-
 // Writes the values that the window's choices give, in one change: the file
 // is written once, not once for each value.
 void WriteSettings(HKEY key)
@@ -69,8 +63,9 @@ void WriteSettings(HKEY key)
     // A copy: the relay worker may read the Reconnect flag while it is set.
     const DWORD reconnect = AppSettings.reconnect.load();
     const DWORD split = EncodeSplit(SplitOutputs) | UnrestoredOutputs;
-    const REGVALUEW values[] = {Dword(u"Port", port), Dword(u"Baud", baud), Dword(u"Autostart", AppSettings.autostart),
-                                Dword(u"Reconnect", reconnect), Dword(u"Split", split)};
+    const REGVALUEW values[] = {DwordValue(u"Port", port), DwordValue(u"Baud", baud),
+                                DwordValue(u"Autostart", AppSettings.autostart), DwordValue(u"Reconnect", reconnect),
+                                DwordValue(u"Split", split)};
     RegSetValuesW(key, values, static_cast<DWORD>(std::size(values)));
 }
 

@@ -1,8 +1,9 @@
 // tavrel-config: shows and changes the settings that go beyond the window's
 // own choices, for a person at a shell or a headless machine. They live
 // beside the window's settings under HKEY_CURRENT_USER\Software\Brenmor\Tavrel,
-// and Tavrel reads them when it starts; one that runs meanwhile saves what its
-// window shows (Reconnect) when it ends.
+// and Tavrel reads them when it starts (the network ones at every start of the
+// relay); one that runs meanwhile saves what its window shows (Reconnect) when
+// it ends.
 //
 //   tavrel-config                 every setting and its value
 //   tavrel-config NAME            one setting's value
@@ -13,15 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "network/address_allow_list.h"
 #include "platform/boot.h"
 #include "platform/registry_key.h"
 #include "platform/strings.h"
+#include "settings/registry_values.h"
 
 namespace {
 
-const char16_t kSettingsKey[] = u"Software\\Brenmor\\Tavrel";
-
-enum class Kind { Switch, Text };
+// Switch: on or off, a DWORD 1 or 0. Port: a TCP port or off, a DWORD. Path:
+// a local socket's path. Addresses: an allow list. Target: "host:port".
+enum class Kind { Switch, Port, Path, Addresses, Target };
 
 struct Setting {
     const char* name;           // on the command line
@@ -36,11 +39,22 @@ const Setting kSettings[] = {
      "keep the outputs and wait for an input that fails or is missing (on|off); also a box in the window"},
     {"gpsd", u"GpsdHandoff", Kind::Switch, "off",
      "hand every virtual port to gpsd as it appears (on|off)"},
-    {"gpsd-socket", u"GpsdSocket", Kind::Text, "/run/gpsd.sock", "gpsd's control socket"},
+    {"gpsd-socket", u"GpsdSocket", Kind::Path, "/run/gpsd.sock", "gpsd's control socket"},
+    {"tcp-port", u"TcpPort", Kind::Port, "off",
+     "serve the stream over TCP on this port (1-65535; 10110 is NMEA's) or off"},
+    {"tcp-any-address", u"TcpAnyAddress", Kind::Switch, "off",
+     "let other computers connect to the TCP server, not only this one (on|off)"},
+    {"tcp-allow", u"TcpAllow", Kind::Addresses, "anyone",
+     "the addresses or prefixes that may connect (\"192.168.1.0/24 fe80::/10\"); \"\" for anyone"},
+    {"udp-target", u"UdpTarget", Kind::Target, "off",
+     "send each chunk as a UDP datagram to host:port (broadcast addresses allowed), \"\" for off"},
 };
 
 // Room for a local socket's path, as Tavrel keeps it.
-constexpr std::size_t kLongestText = 107;
+constexpr std::size_t kLongestPath = 107;
+// Room for an allow list or a target: far more than a person types.
+constexpr std::size_t kLongestText = 4096;
+constexpr DWORD kHighestPort = 65535;
 
 const Setting* Find(const std::string& name)
 {
@@ -51,49 +65,100 @@ const Setting* Find(const std::string& name)
 
 std::string Shown(const platform::RegistryKey& key, const Setting& setting)
 {
-    if (setting.kind == Kind::Switch) {
+    if (setting.kind == Kind::Switch || setting.kind == Kind::Port) {
         const std::optional<DWORD> number = key.Number(setting.value);
-        return number ? (*number != 0 ? "on" : "off") : setting.fallback;
+        if (!number || *number == 0) {
+            return number ? "off" : setting.fallback;
+        }
+        return setting.kind == Kind::Switch ? "on" : std::to_string(*number);
     }
     const std::optional<std::u16string> text = key.Text(setting.value);
-    return text ? platform::ToUtf8(*text) : setting.fallback;
+    return text && !text->empty() ? platform::ToUtf8(*text) : setting.fallback;
 }
 
 int Show(const std::vector<const Setting*>& settings)
 {
     const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::Existing);
     for (const Setting* setting : settings) {
-        std::printf("%-12s %s\n", setting->name, Shown(key, *setting).c_str());
+        std::printf("%-16s %s\n", setting->name, Shown(key, *setting).c_str());
     }
     return 0;
 }
 
-// The stored form of a value typed for a setting; nothing when it is not one.
-std::optional<std::u16string> Checked(const Setting& setting, const std::string& typed)
+// What a typed value stores: a number, or a text.
+struct Stored {
+    std::optional<DWORD> number;
+    std::u16string text;
+};
+
+std::optional<DWORD> PortNumber(const std::string& typed)
 {
-    if (setting.kind == Kind::Switch) {
-        return typed == "on" || typed == "off" ? std::optional(platform::ToUtf16(typed)) : std::nullopt;
+    if (typed == "off") {
+        return 0;
     }
-    const bool fits = !typed.empty() && typed.size() <= kLongestText && typed.find('\n') == std::string::npos;
-    return fits ? std::optional(platform::ToUtf16(typed)) : std::nullopt;
+    if (typed.empty() || typed.size() > 5 || typed.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const DWORD port = static_cast<DWORD>(std::stoul(typed));
+    return port >= 1 && port <= kHighestPort ? std::optional(port) : std::nullopt;
+}
+
+bool FitsOneLine(const std::string& typed, std::size_t longest)
+{
+    return typed.size() <= longest && typed.find('\n') == std::string::npos;
+}
+
+// The stored form of a value typed for a setting; nothing, with `reason`
+// when there is more to say than the setting's meaning, when it is not one.
+std::optional<Stored> Checked(const Setting& setting, const std::string& typed, std::string& reason)
+{
+    switch (setting.kind) {
+    case Kind::Switch:
+        if (typed == "on" || typed == "off") {
+            return Stored{typed == "on" ? 1U : 0U, {}};
+        }
+        return std::nullopt;
+    case Kind::Port:
+        if (const std::optional<DWORD> port = PortNumber(typed)) {
+            return Stored{*port, {}};
+        }
+        return std::nullopt;
+    case Kind::Path:
+        if (typed.empty() || !FitsOneLine(typed, kLongestPath)) {
+            return std::nullopt;
+        }
+        break;
+    case Kind::Addresses:
+        if (!FitsOneLine(typed, kLongestText) || !network::AddressAllowList::Parse(typed, reason)) {
+            return std::nullopt;
+        }
+        break;
+    case Kind::Target:
+        if (!FitsOneLine(typed, kLongestText)) {
+            return std::nullopt;
+        }
+        break;
+    }
+    return Stored{std::nullopt, platform::ToUtf16(typed)};
 }
 
 int Change(const Setting& setting, const std::string& typed)
 {
-    const std::optional<std::u16string> value = Checked(setting, typed);
+    std::string reason;
+    const std::optional<Stored> value = Checked(setting, typed, reason);
     if (!value) {
         std::fprintf(stderr, "tavrel-config: '%s' is not a value for %s: %s\n", typed.c_str(), setting.name,
-                     setting.meaning);
+                     reason.empty() ? setting.meaning : reason.c_str());
         return 2;
     }
     const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::OrCreate);
-    const bool written = setting.kind == Kind::Switch ? key.SetNumber(setting.value, *value == u"on" ? 1 : 0)
-                                                      : key.SetText(setting.value, *value);
+    const bool written = value->number ? key.SetNumber(setting.value, *value->number)
+                                       : key.SetText(setting.value, value->text);
     if (!written) {
         std::fprintf(stderr, "tavrel-config: cannot change %s in the device's registry\n", setting.name);
         return 1;
     }
-    std::printf("%-12s %s (from Tavrel's next start)\n", setting.name, typed.c_str());
+    std::printf("%-16s %s (from Tavrel's next start)\n", setting.name, Shown(key, setting).c_str());
     return 0;
 }
 
@@ -101,7 +166,7 @@ int Usage()
 {
     std::fputs("usage: tavrel-config [NAME [VALUE]]\nsettings:\n", stderr);
     for (const Setting& setting : kSettings) {
-        std::fprintf(stderr, "  %-12s %s; %s when not set\n", setting.name, setting.meaning, setting.fallback);
+        std::fprintf(stderr, "  %-16s %s; %s when not set\n", setting.name, setting.meaning, setting.fallback);
     }
     return 2;
 }

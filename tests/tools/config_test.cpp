@@ -28,11 +28,20 @@ protected:
     int runs_ = 0;
 };
 
+const char kFreshDevice[] =
+    "reconnect        off\n"
+    "gpsd             off\n"
+    "gpsd-socket      /run/gpsd.sock\n"
+    "tcp-port         off\n"
+    "tcp-any-address  off\n"
+    "tcp-allow        anyone\n"
+    "udp-target       off\n";
+
 TEST_F(ConfigToolTest, AFreshDeviceShowsWhatTavrelUsesWithoutSettings)
 {
     const Result shown = Config({});
     EXPECT_EQ(shown.exitCode, 0) << shown.errors;
-    EXPECT_EQ(shown.output, "reconnect    off\ngpsd         off\ngpsd-socket  /run/gpsd.sock\n");
+    EXPECT_EQ(shown.output, kFreshDevice);
 }
 
 TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
@@ -43,8 +52,18 @@ TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
 
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), 1u);
     EXPECT_EQ(SavedNumber(u"Reconnect"), 1u);
-    EXPECT_EQ(Config({"gpsd-socket"}).output, "gpsd-socket  /run/gpsd-2.sock\n");
-    EXPECT_EQ(Config({}).output, "reconnect    on\ngpsd         on\ngpsd-socket  /run/gpsd-2.sock\n");
+    EXPECT_EQ(Config({"gpsd-socket"}).output, "gpsd-socket      /run/gpsd-2.sock\n");
+
+    EXPECT_EQ(Config({"tcp-port", "10110"}).exitCode, 0);
+    EXPECT_EQ(Config({"tcp-any-address", "on"}).exitCode, 0);
+    EXPECT_EQ(Config({"tcp-allow", "192.168.1.0/24, fe80::/10"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"TcpPort"), 10110u);
+    EXPECT_EQ(SavedNumber(u"TcpAnyAddress"), 1u);
+    EXPECT_EQ(Config({"tcp-allow"}).output, "tcp-allow        192.168.1.0/24, fe80::/10\n");
+    EXPECT_EQ(Config({"tcp-port", "off"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"TcpPort"), 0u);
+    EXPECT_EQ(Config({"tcp-allow", ""}).exitCode, 0);
+    EXPECT_EQ(Config({"tcp-allow"}).output, "tcp-allow        anyone\n");
 
     EXPECT_EQ(Config({"gpsd", "off"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), 0u);
@@ -57,6 +76,12 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
                                                {"gpsd-socket", ""},
                                                {"gpsd-socket", "/run/" + std::string(120, 'x')},
                                                {"gpsd-socket", "/run/a\nb"},
+                                               {"tcp-port", "0"},
+                                               {"tcp-port", "65536"},
+                                               {"tcp-port", "-1"},
+                                               {"tcp-port", "10110x"},
+                                               {"tcp-allow", "192.168.1.0/33"},
+                                               {"tcp-allow", "192.168.1.0/24 nonsense"},
                                                {"colour", "blue"},
                                                {"gpsd", "on", "now"}}) {
         const Result refused = Config(wrong);
@@ -64,7 +89,9 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
         EXPECT_FALSE(refused.errors.empty()) << wrong[0];
     }
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), std::nullopt);
-    EXPECT_EQ(Config({}).output, "reconnect    off\ngpsd         off\ngpsd-socket  /run/gpsd.sock\n");
+    EXPECT_EQ(SavedNumber(u"TcpPort"), std::nullopt);
+    EXPECT_NE(Config({"tcp-allow", "10.0.0.0/8 nonsense"}).errors.find("nonsense"), std::string::npos);
+    EXPECT_EQ(Config({}).output, kFreshDevice);
 }
 
 }  // namespace

@@ -41,17 +41,22 @@ public:
     {
         return key_ != nullptr && RegQueryValueExW(key_, name, nullptr, nullptr, nullptr, nullptr) == 0;
     }
-    // A REG_SZ value of at most MAX_PATH - 1 characters.
+    // A REG_SZ value of any length, up to its first terminator.
     std::optional<std::u16string> Text(const WCHAR* name) const
     {
-        WCHAR text[MAX_PATH] = {};
-        DWORD size = sizeof(text) - sizeof(WCHAR);
+        DWORD size = 0;
         DWORD type = 0;
-        if (key_ == nullptr || RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != 0 ||
+        if (key_ == nullptr || RegQueryValueExW(key_, name, nullptr, &type, nullptr, &size) != 0 || type != REG_SZ) {
+            return std::nullopt;
+        }
+        std::u16string text(size / sizeof(WCHAR) + 1, u'\0');
+        size = static_cast<DWORD>(text.size() * sizeof(WCHAR));
+        if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) != 0 ||
             type != REG_SZ) {
             return std::nullopt;
         }
-        return std::u16string(text);
+        text.resize(std::char_traits<char16_t>::length(text.c_str()));
+        return text;
     }
     // A number as the registry's numbers are read everywhere (registry_number.h).
     std::optional<DWORD> Number(const WCHAR* name) const

@@ -1,0 +1,155 @@
+#include "relay/network_outputs.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "network/address_allow_list.h"
+#include "network/tcp_server.h"
+#include "platform/kernel.h"
+#include "platform/strings.h"
+#include "relay/relay_control.h"
+#include "settings/network_settings_store.h"
+
+namespace {
+
+constexpr std::uint32_t kHighestPort = 65535;
+
+// One start's network outputs, made whole before they are put in place, so
+// that the relay never sees a half-made set.
+struct NetworkOutputSet {
+    std::unique_ptr<network::TcpServer> tcp;
+    bool tcpAnyAddress = false;
+    std::string tcpFailure;
+};
+
+struct NetworkOutputsRecord {
+    // Guards everything below. The relay holds it to hand a chunk over, and
+    // a health reader to copy the counts; outputs are made and ended outside it.
+    std::mutex mutex;
+    bool active = false;   // between StartNetworkOutputs and StopNetworkOutputs
+    NetworkOutputSet set;
+};
+
+NetworkOutputsRecord NetworkOutputs;
+
+void Report(const std::string& failure)
+{
+    OutputDebugStringW(platform::ToUtf16("Network output not started: " + failure + "\n").c_str());
+}
+
+void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
+{
+    if (settings.tcpPort == 0) {
+        return;
+    }
+    set.tcpAnyAddress = settings.tcpAnyAddress != 0;
+    if (settings.tcpPort > kHighestPort) {
+        set.tcpFailure = "TCP server: TcpPort " + std::to_string(settings.tcpPort) + " is not a port";
+        Report(set.tcpFailure);
+        return;
+    }
+    network::TcpServerOptions options;
+    options.port = static_cast<std::uint16_t>(settings.tcpPort);
+    options.listenOn = set.tcpAnyAddress ? network::ListenOn::AnyAddress : network::ListenOn::Loopback;
+    std::string reason;
+    if (const auto allow = network::AddressAllowList::Parse(platform::ToUtf8(settings.tcpAllow), reason)) {
+        options.allow = *allow;
+        set.tcp = network::TcpServer::Start(options, set.tcpFailure);
+    } else {
+        set.tcpFailure = "TcpAllow: " + reason;
+    }
+    if (set.tcp == nullptr) {
+        set.tcpFailure = "TCP server: " + set.tcpFailure;
+        Report(set.tcpFailure);
+    }
+}
+
+// The outputs that the stored settings ask for; a failed one has its failure.
+NetworkOutputSet MakeOutputs()
+{
+    const NetworkSettings settings = LoadNetworkSettings();
+    NetworkOutputSet set;
+    StartTcpServer(settings, set);
+    return set;
+}
+
+bool Failed(const NetworkOutputSet& set)
+{
+    return !set.tcpFailure.empty();
+}
+
+// Puts `set` in place while the run is active; what it replaces (or `set`
+// itself, when the run has ended meanwhile) ends outside the lock, so a
+// closing server never holds up the relay.
+void PutInPlace(NetworkOutputSet set)
+{
+    const bool failed = Failed(set);
+    {
+        const std::lock_guard lock(NetworkOutputs.mutex);
+        if (!NetworkOutputs.active) {
+            return;
+        }
+        std::swap(NetworkOutputs.set, set);
+    }
+    NotifyRelayHealthChanged(failed ? kNetworkOutputFailed : 0);
+}
+
+}  // namespace
+
+void StartNetworkOutputs()
+{
+    {
+        const std::lock_guard lock(NetworkOutputs.mutex);
+        NetworkOutputs.active = true;
+    }
+    PutInPlace(MakeOutputs());
+}
+
+void DeliverToNetwork(std::span<const unsigned char> chunk)
+{
+    const std::lock_guard lock(NetworkOutputs.mutex);
+    if (NetworkOutputs.set.tcp != nullptr) {
+        NetworkOutputs.set.tcp->Deliver(chunk);
+    }
+}
+
+void StopNetworkOutputs()
+{
+    NetworkOutputSet ended;
+    {
+        const std::lock_guard lock(NetworkOutputs.mutex);
+        NetworkOutputs.active = false;
+        std::swap(NetworkOutputs.set, ended);
+    }
+}
+
+void RestartNetworkOutputs()
+{
+    NetworkOutputSet ended;
+    {
+        const std::lock_guard lock(NetworkOutputs.mutex);
+        if (!NetworkOutputs.active) {
+            return;
+        }
+        std::swap(NetworkOutputs.set, ended);
+    }
+    // The old server lets go of its port before the new one takes it.
+    ended = NetworkOutputSet{};
+    PutInPlace(MakeOutputs());
+}
+
+NetworkHealth TakeNetworkHealth()
+{
+    NetworkHealth health;
+    const std::lock_guard lock(NetworkOutputs.mutex);
+    const NetworkOutputSet& set = NetworkOutputs.set;
+    health.tcpAnyAddress = set.tcpAnyAddress;
+    health.tcpFailure = set.tcpFailure;
+    if (set.tcp != nullptr) {
+        health.tcpPort = set.tcp->port();
+        health.tcp = set.tcp->Health();
+    }
+    return health;
+}

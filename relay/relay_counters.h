@@ -1,0 +1,42 @@
+// What the worker counts as it relays, for TakeRelayHealth. Every field is an
+// atomic that the worker writes with relaxed order and anyone reads: a count
+// is an add, never a lock or a system call.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+#include "state/port_lists.h"
+
+// The most outputs a run has: the virtual ports COM0 to COM9.
+inline constexpr std::size_t kMostOutputs = 10;
+
+struct RelayCountersRecord {
+    std::atomic<bool> relaying{false};
+    std::atomic<std::int32_t> inputPort{0};
+    std::atomic<std::uint32_t> baudRate{0};
+    std::atomic<std::uint64_t> bytesRead{0};
+    std::atomic<std::uint64_t> readFailures{0};
+    // When the last byte arrived, on the steady clock; 0 while none has.
+    std::atomic<std::int64_t> lastByteAt{0};
+    std::atomic<bool> waitingForReceiver{false};
+    // The outputs of the run, in list order: the first outputCount entries.
+    std::atomic<std::size_t> outputCount{0};
+    std::array<std::atomic<PortNumber>, kMostOutputs> outputPorts{};
+    std::array<std::atomic<std::uint64_t>, kMostOutputs> bytesRelayed{};
+};
+
+extern RelayCountersRecord RelayCounters;
+
+inline std::int64_t SteadyNow()
+{
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+inline void CountAdd(std::atomic<std::uint64_t>& counter, std::uint64_t amount)
+{
+    counter.fetch_add(amount, std::memory_order_relaxed);
+}

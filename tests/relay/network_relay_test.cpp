@@ -1,0 +1,220 @@
+// The relay's network outputs on real parts: a pseudo-terminal as the input,
+// the virtual port driver, the settings in the device's registry, and real
+// TCP clients on the loopback address. The run's health is read as the
+// Status dialog and tavrel-status read it.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/debug_capture.h"
+#include "platform/strings.h"
+#include "relay/relay_health.h"
+#include "relay/relay_run.h"
+#include "settings/network_settings_store.h"
+#include "state/app_settings.h"
+#include "state/port_lists.h"
+#include "support/test_device.h"
+#include "testkit/loopback.h"
+#include "testkit/pty_pair.h"
+
+namespace {
+
+using namespace tavrel::testing;
+using namespace std::chrono_literals;
+using Bytes = std::vector<unsigned char>;
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+class NetworkRelayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        device_.InstallVirtualPortDriver(QUORVEL_MODULE_PATH);
+        device_.WriteVirtualPortKey(2);
+        device_.MapBuiltInPort(u"Gps", 1, gps_.slavePath());
+        device_.Reboot();
+        AppSettings = Settings{};
+        AppSettings.inputPort = 1;
+        AppSettings.baudIndex = 6;
+        SplitOutputs = {2};
+    }
+    void TearDown() override
+    {
+        SplitOutputs.clear();
+        for (int fd : fds_) {
+            ::close(fd);
+        }
+    }
+
+    void StoreTcpPort(std::uint16_t port)
+    {
+        NetworkSettings settings;
+        settings.tcpPort = port;
+        std::string failure;
+        ASSERT_TRUE(SaveNetworkSettings(settings, failure)) << failure;
+    }
+
+    int Kept(int fd)
+    {
+        if (fd >= 0) {
+            fds_.push_back(fd);
+        }
+        return fd;
+    }
+
+    PtyPair gps_;
+    TestDevice device_;
+    std::vector<int> fds_;
+};
+
+TEST_F(NetworkRelayTest, ATcpClientGetsTheStreamByteForByteBesideThePortAndTheHealthCountsIt)
+{
+    const std::uint16_t tcpPort = FreeLoopbackPort();
+    StoreTcpPort(tcpPort);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(run.running());
+    const int reader = Kept(OpenRaw(device_.PortLink(2).string()));
+    const int client = Kept(ConnectLoopback(tcpPort));
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(client, 0) << "nothing listens on the stored TcpPort " << tcpPort;
+    ASSERT_TRUE(WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 1; }));
+    ASSERT_TRUE(WaitUntilRelaying(gps_, {reader, client}));
+    const RelayHealth before = TakeRelayHealth();
+
+    const Bytes all = AllByteValues();
+    gps_.Write(all);
+    EXPECT_EQ(ReadFor(reader, all.size()), all);
+    EXPECT_EQ(ReadFor(client, all.size()), all);
+
+    const RelayHealth health = TakeRelayHealth();
+    EXPECT_TRUE(health.input.relaying);
+    EXPECT_EQ(health.input.port, 1);
+    EXPECT_EQ(health.input.bytesRead - before.input.bytesRead, all.size());
+    ASSERT_TRUE(health.input.sinceLastByte.has_value());
+    EXPECT_LT(*health.input.sinceLastByte, 20s);
+    ASSERT_EQ(health.outputs.size(), 1u);
+    EXPECT_EQ(health.outputs[0].port, 2);
+    EXPECT_EQ(health.outputs[0].bytesRelayed - before.outputs[0].bytesRelayed, all.size());
+    EXPECT_EQ(health.outputs[0].path, device_.PortLink(2).string());
+    EXPECT_EQ(health.network.tcpPort, tcpPort);
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto clients = TakeRelayHealth().network.tcp.clients;
+        return clients.size() == 1 && clients[0].bytesSent == health.input.bytesRead;
+    })) << "the client's count should match the bytes read";
+    EXPECT_EQ(RelaySummary(TakeRelayHealth()), "Tavrel: COM1 to 1 port, 1 TCP client");
+
+    ASSERT_TRUE(run.Stop());
+    const RelayHealth ended = TakeRelayHealth();
+    EXPECT_FALSE(ended.input.relaying);
+    EXPECT_TRUE(ended.outputs.empty());
+    EXPECT_EQ(ended.network.tcpPort, 0);
+    EXPECT_EQ(RelaySummary(ended), "Tavrel: idle");
+    EXPECT_EQ(ConnectLoopback(tcpPort), -1) << "the server should have let go of its port";
+}
+
+TEST_F(NetworkRelayTest, ATcpPortInUseLeavesTheRelayRunningAndSaysWhichPort)
+{
+    const int holder = Kept(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    StoreTcpPort(ntohs(address.sin_port));
+
+    platform::DebugOutputCapture debug;
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(run.running());
+    const std::string failure = TakeRelayHealth().network.tcpFailure;
+    EXPECT_NE(failure.find(port), std::string::npos) << failure;
+    EXPECT_NE(failure.find("in use"), std::string::npos) << failure;
+    EXPECT_EQ(debug.Count(platform::ToUtf16("Network output not started: " + failure + "\n")), 1u);
+
+    const int reader = Kept(OpenRaw(device_.PortLink(2).string()));
+    ASSERT_TRUE(WaitUntilRelaying(gps_, {reader}));
+    const Bytes all = AllByteValues();
+    gps_.Write(all);
+    EXPECT_EQ(ReadFor(reader, all.size()), all);
+    ASSERT_TRUE(run.Stop());
+}
+
+// Numbered NMEA-like sentences, so that a lost or repeated piece shows.
+Bytes Sentence(std::size_t number)
+{
+    const std::string text = "$GPGGA," + std::to_string(number) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M*47\r\n";
+    return Bytes(text.begin(), text.end());
+}
+
+// A receiver at 115200 baud sends for 30 s to three clients that read and one
+// that never does. The three get every byte in order; the one that never
+// reads loses the oldest chunks, counted, and once it has been behind for the
+// server's bound (30 s) it is cut off and counted. The stream goes on until
+// then, at the line's pace.
+TEST_F(NetworkRelayTest, ThreeReadersGetAPacedStreamWhileOneThatNeverReadsIsCutOff)
+{
+    const std::uint16_t tcpPort = FreeLoopbackPort();
+    StoreTcpPort(tcpPort);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    const int stalled = Kept(ConnectLoopback(tcpPort, 4096));
+    ASSERT_GE(stalled, 0);
+    SocketReader first(ConnectLoopback(tcpPort)), second(ConnectLoopback(tcpPort)), third(ConnectLoopback(tcpPort));
+    ASSERT_TRUE(WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 4; }));
+    // What arrives while the worker starts up is dropped: a probe byte, which
+    // no sentence holds, goes until every reader has one.
+    const Bytes probe{0x01};
+    ASSERT_TRUE(WaitUntil([&] {
+        gps_.Write(probe);
+        return WaitUntil([&] { return first.count() != 0 && second.count() != 0 && third.count() != 0; }, 200ms);
+    }));
+
+    constexpr auto kLineBytesPerSecond = 115200 / 10;
+    const auto start = std::chrono::steady_clock::now();
+    Bytes stream;
+    bool cutOff = false;
+    for (std::size_t number = 0; !cutOff || std::chrono::steady_clock::now() - start < 30s; ++number) {
+        const Bytes sentence = Sentence(number);
+        gps_.Write(sentence);
+        stream.insert(stream.end(), sentence.begin(), sentence.end());
+        const auto due = start + std::chrono::microseconds(stream.size() * 1'000'000 / kLineBytesPerSecond);
+        std::this_thread::sleep_until(due);
+        cutOff = TakeRelayHealth().network.tcp.clientsCutOff == 1;
+        ASSERT_LT(std::chrono::steady_clock::now() - start, 180s) << "the client that never reads was never cut off";
+    }
+    for (const SocketReader* reader : {&first, &second, &third}) {
+        ASSERT_TRUE(WaitUntil([&] { return reader->count() >= stream.size() && reader->bytes().back() == '\n'; }));
+        const Bytes got = reader->bytes();
+        const auto probes = std::find_if(got.begin(), got.end(), [](unsigned char byte) { return byte != 0x01; });
+        EXPECT_TRUE(Bytes(probes, got.end()) == stream) << got.size() << " bytes for a stream of " << stream.size();
+    }
+    const network::TcpServerHealth health = TakeRelayHealth().network.tcp;
+    EXPECT_EQ(health.clientsCutOff, 1u);
+    ASSERT_EQ(health.clients.size(), 3u);
+    for (const network::ClientHealth& client : health.clients) {
+        EXPECT_EQ(client.bytesDropped, 0u) << client.address;
+    }
+    ASSERT_TRUE(run.Stop());
+}
+
+}  // namespace
