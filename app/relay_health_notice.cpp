@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/status_lines.h"
 #include "app/tray_and_about.h"
 #include "platform/strings.h"
 #include "platform/user.h"
@@ -10,14 +11,14 @@
 namespace {
 
 // "TCP server: <why>" and "UDP output: <why>", a line each, for those that failed.
-std::string NetworkFailureText(const NetworkHealth& network)
+std::u16string NetworkFailureText(const NetworkHealth& network)
 {
-    std::string text;
+    std::u16string text;
     if (!network.tcpFailure.empty()) {
-        text += "TCP server: " + network.tcpFailure;
+        text += FailureText(u"TCP server", network.tcpFailure);
     }
     if (!network.udpFailure.empty()) {
-        text += (text.empty() ? "" : "\n") + ("UDP output: " + network.udpFailure);
+        text += (text.empty() ? u"" : u"\n") + FailureText(u"UDP output", network.udpFailure);
     }
     return text;
 }
@@ -36,9 +37,9 @@ void OnRelayHealthChanged(HWND mainDialog, WPARAM what)
     if (what != kNetworkOutputFailed) {
         return;
     }
-    const std::string failure = NetworkFailureText(health.network);
+    const std::u16string failure = NetworkFailureText(health.network);
     if (!failure.empty()) {
         // The relay posted and went on; only this window's thread waits for the answer.
-        MessageBoxW(nullptr, platform::ToUtf16(failure).c_str(), u"Tavrel", MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxW(nullptr, failure.c_str(), u"Tavrel", MB_OK | MB_ICONEXCLAMATION);
     }
 }

@@ -56,7 +56,7 @@ void AddTcpServer(const NetworkHealth& network, std::chrono::system_clock::time_
                   std::vector<std::u16string>& lines)
 {
     if (!network.tcpFailure.empty()) {
-        lines.push_back(u"TCP server failed: " + Wide(network.tcpFailure));
+        lines.push_back(FailureText(u"TCP server", network.tcpFailure));
         return;
     }
     if (network.tcpPort == 0) {
@@ -77,7 +77,7 @@ void AddTcpServer(const NetworkHealth& network, std::chrono::system_clock::time_
 void AddUdpOutput(const NetworkHealth& network, std::vector<std::u16string>& lines)
 {
     if (!network.udpFailure.empty()) {
-        lines.push_back(u"UDP output failed: " + Wide(network.udpFailure));
+        lines.push_back(FailureText(u"UDP output", network.udpFailure));
     } else if (network.udpTarget.empty()) {
         lines.push_back(u"UDP output off");
     } else {
@@ -102,6 +102,13 @@ std::vector<std::u16string> StatusLines(const RelayHealth& health, std::chrono::
     AddTcpServer(health.network, now, lines);
     AddUdpOutput(health.network, lines);
     return lines;
+}
+
+std::u16string FailureText(const char16_t* output, const std::string& failure)
+{
+    const std::u16string text = Wide(failure);
+    const std::u16string named = std::u16string(output) + u": ";
+    return text.rfind(named, 0) == 0 ? text : named + text;
 }
 
 std::u16string DurationText(std::chrono::seconds duration)

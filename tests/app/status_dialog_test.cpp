@@ -4,6 +4,10 @@
 // open, and the network settings stored from it, refused with the reason, or
 // left alone by Cancel; and the tray icon's tooltip that follows the relay.
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,11 +25,15 @@
 #include "relay/relay_control.h"
 #include "relay/relay_health.h"
 #include "resources/resource_ids.h"
+#include "testkit/loopback.h"
 
 namespace {
 
 using namespace tavrel::testing;
 using namespace std::chrono_literals;
+using tavrel::testing::ConnectLoopback;
+using tavrel::testing::FreeLoopbackPort;
+using tavrel::testing::SocketReader;
 
 const std::u16string kStatusCaption = u"Tavrel Status";
 
@@ -293,6 +301,118 @@ TEST_F(StatusDialogTest, CancelAndCloseChangeNothing)
         EXPECT_EQ(UserNumber(u"TcpPort"), 10110u);
         EXPECT_FALSE(UserText(u"UdpTarget").has_value());
     }
+}
+
+// ---- The TCP server, set from the dialog
+
+// A socket that listens on 127.0.0.1:port, holding the port for the test.
+class PortHolder {
+public:
+    explicit PortHolder(std::uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        listening_ = socket_ >= 0 && ::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+                     ::listen(socket_, 1) == 0;
+    }
+    ~PortHolder()
+    {
+        if (socket_ >= 0) {
+            ::close(socket_);
+        }
+    }
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+    bool listening() const { return listening_; }
+
+private:
+    int socket_;
+    bool listening_ = false;
+};
+
+class StatusTcpTest : public StatusDialogTest {
+protected:
+    // The TCP server on `port`, set in the dialog as a person does, with OK.
+    void SetServerPort(HWND window, std::uint16_t port) const
+    {
+        const HWND status = OpenStatus(window);
+        ASSERT_NE(status, nullptr);
+        if (!person_.Checked(status, IDC_TCP_SERVER)) {
+            person_.Click(status, IDC_TCP_SERVER);
+        }
+        person_.Type(status, IDC_TCP_PORT, platform::ToUtf16(std::to_string(port)));
+        person_.PressCaptionOk(status);
+        ASSERT_TRUE(person_.WaitForNoWindow(kStatusCaption));
+    }
+};
+
+TEST_F(StatusTcpTest, AClientsBytesAndTheServersCountsShowAsTheClientGotThem)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    const std::uint16_t port = FreeLoopbackPort();
+    SetServerPort(window, port);
+    AddOutputs(window, {2});
+    ASSERT_TRUE(StartRelaying(window));
+    SocketReader client(ConnectLoopback(port));
+    ASSERT_GE(client.socket(), 0);
+    ASSERT_TRUE(person_.WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 1; }));
+    input().Feed(std::vector<BYTE>(300, 'n'));
+    ASSERT_TRUE(person_.WaitUntil([&] { return client.count() == 300; }));
+
+    const HWND status = OpenStatus(window);
+    ASSERT_NE(status, nullptr);
+    const std::u16string listening = u"TCP port " + platform::ToUtf16(std::to_string(port)) + u", this computer only";
+    EXPECT_TRUE(person_.WaitUntil([&] {
+        const auto lines = Lines(status);
+        return HasLine(lines, listening) && HasLine(lines, u"  1 client, 0 refused, 0 cut off") &&
+               HasLine(lines, u"    300 sent, 0 dropped") && HasLine(lines, u"  300 bytes read, 0 read failures");
+    }));
+    const auto lines = Lines(status);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::u16string& line) {
+        return line.rfind(u"  127.0.0.1:", 0) == 0 && line.find(u" for ") != std::u16string::npos;
+    }));
+    // The tooltip counts the client too.
+    EXPECT_EQ(TrayTip(), u"Tavrel: COM1 to 1 port, 1 TCP client");
+}
+
+TEST_F(StatusTcpTest, ANewPortAppliedWhileRelayingIsListenedOnAtOnce)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    SetServerPort(window, FreeLoopbackPort());
+    AddOutputs(window, {2});
+    ASSERT_TRUE(StartRelaying(window));
+    const std::uint16_t moved = FreeLoopbackPort();
+    SetServerPort(window, moved);
+    EXPECT_EQ(UserNumber(u"TcpPort"), moved);
+    EXPECT_TRUE(person_.WaitUntil([&] { return TakeRelayHealth().network.tcpPort == moved; }));
+    SocketReader client(ConnectLoopback(moved));
+    EXPECT_GE(client.socket(), 0);
+}
+
+TEST_F(StatusTcpTest, APortInUseIsNamedInABoxAndTheRelayGoesOn)
+{
+    const std::uint16_t port = FreeLoopbackPort();
+    const PortHolder holder(port);
+    ASSERT_TRUE(holder.listening());
+    SetUserNumber(u"TcpPort", port);
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    AddOutputs(window, {2});
+    ASSERT_TRUE(StartRelaying(window));
+
+    const auto box = person_.WaitForMessageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->caption, u"Tavrel");
+    EXPECT_EQ(box->text.rfind(u"TCP server: ", 0), 0u) << platform::ToUtf8(box->text);
+    EXPECT_NE(box->text.find(platform::ToUtf16(std::to_string(port))), std::u16string::npos);
+    EXPECT_EQ(box->text.find(u"TCP server: TCP server"), std::u16string::npos);
+    EXPECT_TRUE(Relays(2));   // while the box waits for its answer
+    person_.Answer(*box);
+    EXPECT_EQ(RelayControl.running.load(), 1);
 }
 
 // ---- The tray icon's tooltip

@@ -111,12 +111,12 @@ TEST(StatusLines, AnOutputThatCouldNotStartSaysWhy)
 {
     RelayHealth health = Relaying();
     health.outputs.clear();
-    health.network.tcpFailure = "cannot listen on 127.0.0.1 port 10110: Address already in use";
+    health.network.tcpFailure = "TCP server: cannot listen on 127.0.0.1 port 10110: Address already in use";
     health.network.udpFailure = "no such host: nowhere.invalid";
     const auto lines = StatusLines(health, kNow);
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[3], u"TCP server failed: cannot listen on 127.0.0.1 port 10110: Address already in use");
-    EXPECT_EQ(lines[4], u"UDP output failed: no such host: nowhere.invalid");
+    EXPECT_EQ(lines[3], u"TCP server: cannot listen on 127.0.0.1 port 10110: Address already in use");
+    EXPECT_EQ(lines[4], u"UDP output: no such host: nowhere.invalid");
 }
 
 TEST(StatusLines, DurationsReadInTheUnitsThatMatter)
