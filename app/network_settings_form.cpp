@@ -74,12 +74,14 @@ void OnTcpServerClicked(HWND dialog)
     EnableNetworkBoxes(dialog);
 }
 
+// The allow list counts for every client, this computer's too, so it is
+// open whenever the server is.
 void EnableNetworkBoxes(HWND dialog)
 {
-    const bool server = Ticked(dialog, IDC_TCP_SERVER);
-    EnableWindow(GetDlgItem(dialog, IDC_TCP_PORT), server ? TRUE : FALSE);
-    EnableWindow(GetDlgItem(dialog, IDC_TCP_ANY_ADDRESS), server ? TRUE : FALSE);
-    EnableWindow(GetDlgItem(dialog, IDC_TCP_ALLOW), server && Ticked(dialog, IDC_TCP_ANY_ADDRESS) ? TRUE : FALSE);
+    const BOOL server = Ticked(dialog, IDC_TCP_SERVER) ? TRUE : FALSE;
+    for (const int id : {IDC_TCP_PORT, IDC_TCP_ANY_ADDRESS, IDC_TCP_ALLOW}) {
+        EnableWindow(GetDlgItem(dialog, id), server);
+    }
 }
 
 bool ReadNetworkSettings(HWND dialog, NetworkSettings& settings, std::string& failure)

@@ -13,8 +13,7 @@ void ShowNetworkSettings(HWND dialog, const NetworkSettings& settings);
 // The TCP server box was clicked: once ticked, an empty or zero port
 // becomes kNmeaTcpPort.
 void OnTcpServerClicked(HWND dialog);
-// Greys the server's boxes while it is off, the allow list while only this
-// computer may connect.
+// Greys the server's boxes while it is off.
 void EnableNetworkBoxes(HWND dialog);
 // What the boxes say; false with `failure` saying why when the port is not
 // a number from 1 to 65535 while the server is ticked.

@@ -132,7 +132,6 @@ void OnStatusCommand(HWND dialog, WORD id)
     case IDC_APPLY: StoreSettings(dialog); break;
     case IDCANCEL: CloseStatus(dialog); break;
     case IDC_TCP_SERVER: OnTcpServerClicked(dialog); break;
-    case IDC_TCP_ANY_ADDRESS: EnableNetworkBoxes(dialog); break;
     default: break;
     }
 }

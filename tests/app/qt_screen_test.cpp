@@ -18,6 +18,8 @@
 #include "platform/user_input.h"
 #include "qt_screen_fixture.h"
 #include "relay/relay_control.h"
+#include "relay/relay_health.h"
+#include "testkit/loopback.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -116,13 +118,13 @@ TEST_P(DialogPictures, TheAboutBoxAndAMessageBoxAreDrawnWithAllTheyHold)
     EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(box) == std::nullopt; }));
 }
 
-// A run relaying to COM2 and COM5 with a few bytes through it, and network
-// settings that fill every box.
+// A run relaying to COM2 and COM5 with a few bytes through it, and a TCP
+// server on the loopback address with one client.
 TEST_P(DialogPictures, TheStatusDialogOfARunIsDrawnWithAllItHolds)
 {
-    SetUserNumber(u"TcpAnyAddress", 1);
-    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"TcpAllow", u"192.168.1.0/24 fe80::/10");
-    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"UdpTarget", u"192.168.1.255:10110");
+    const std::uint16_t serverPort = tavrel::testing::FreeLoopbackPort();
+    SetUserNumber(u"TcpPort", serverPort);
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"TcpAllow", u"127.0.0.1 192.168.1.0/24");
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     for (const int port : {2, 5}) {
@@ -133,7 +135,9 @@ TEST_P(DialogPictures, TheStatusDialogOfARunIsDrawnWithAllItHolds)
         hands_.Click(GetDlgItem(window, IDC_ADD));
     }
     hands_.Click(GetDlgItem(window, IDC_START_STOP));
-    ASSERT_TRUE(hands_.WaitUntil([] { return RelayControl.running == 1; }));
+    ASSERT_TRUE(hands_.WaitUntil([&] { return TakeRelayHealth().network.tcpPort == serverPort; }));
+    tavrel::testing::SocketReader client(tavrel::testing::ConnectLoopback(serverPort));
+    ASSERT_TRUE(hands_.WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 1; }));
     input().Feed(std::vector<BYTE>(82, '$'));
 
     hands_.Click(GetDlgItem(window, IDC_STATUS));
@@ -141,7 +145,8 @@ TEST_P(DialogPictures, TheStatusDialogOfARunIsDrawnWithAllItHolds)
     ASSERT_NE(status, nullptr);
     ASSERT_TRUE(hands_.WaitUntil([&] {
         const auto lines = platform::input::Inspect(GetDlgItem(status, IDC_HEALTH))->entries;
-        return std::find(lines.begin(), lines.end(), u"COM5: 82 relayed, 0 dropped") != lines.end();
+        return std::find(lines.begin(), lines.end(), u"COM5: 82 relayed, 0 dropped") != lines.end() &&
+               std::find(lines.begin(), lines.end(), u"    82 sent, 0 dropped") != lines.end();
     }));
     SavePicture(status, Name("status"));
     ExpectDrawnAsLaidOut(screen(), status, Template(std::get<0>(GetParam()).status));

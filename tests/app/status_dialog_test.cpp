@@ -221,10 +221,9 @@ TEST_F(StatusDialogTest, SettingsGoToTheRegistryWithOkAndComeBackWhenReopened)
     person_.Click(status, IDC_TCP_SERVER);
     EXPECT_EQ(person_.Text(status, IDC_TCP_PORT), u"10110");   // offered when there was none
     EXPECT_TRUE(person_.Enabled(status, IDC_TCP_PORT));
-    EXPECT_FALSE(person_.Enabled(status, IDC_TCP_ALLOW));     // only this computer may connect yet
+    EXPECT_TRUE(person_.Enabled(status, IDC_TCP_ALLOW));
     person_.Type(status, IDC_TCP_PORT, u"10111");
     person_.Click(status, IDC_TCP_ANY_ADDRESS);
-    EXPECT_TRUE(person_.Enabled(status, IDC_TCP_ALLOW));
     person_.Type(status, IDC_TCP_ALLOW, u"192.168.1.0/24 10.0.0.7");
     person_.Type(status, IDC_UDP_TARGET, u"127.0.0.1:10112");
     person_.PressCaptionOk(status);
@@ -356,6 +355,7 @@ TEST_F(StatusTcpTest, AClientsBytesAndTheServersCountsShowAsTheClientGotThem)
     SetServerPort(window, port);
     AddOutputs(window, {2});
     ASSERT_TRUE(StartRelaying(window));
+    ASSERT_TRUE(person_.WaitUntil([&] { return TakeRelayHealth().network.tcpPort == port; }));   // listening
     SocketReader client(ConnectLoopback(port));
     ASSERT_GE(client.socket(), 0);
     ASSERT_TRUE(person_.WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 1; }));
