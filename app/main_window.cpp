@@ -5,6 +5,8 @@
 
 #include "app/program.h"
 #include "app/reconnect_option.h"
+#include "app/relay_health_notice.h"
+#include "app/status_dialog.h"
 #include "app/tray_and_about.h"
 #include "app/typed_port.h"
 #include "platform/kernel.h"
@@ -36,6 +38,7 @@ void InitMainDialog(HWND dialog)
     FindFreeOutputs(dialog);
     CheckDlgButton(dialog, IDC_AUTOSTART, AppSettings.autostart != 0 ? BST_CHECKED : BST_UNCHECKED);
     ShowReconnectOption(dialog);
+    ShowRelaySummary(dialog, TakeRelayHealth());
     SetForegroundWindow(dialog);
     ResumeAutostart(dialog, {AddOutput, ToggleRelay});
 }
@@ -43,6 +46,7 @@ void InitMainDialog(HWND dialog)
 // Exit and close end the dialog the same way, once relaying is over.
 void EndMainDialog(HWND dialog)
 {
+    CloseStatusDialog();
     EndRelayForExit(dialog);
     NotifyTrayIcon(dialog, NIM_DELETE, TrayIconId, LoadIconW(ProgramInstance, MAKEINTRESOURCEW(IDI_TRAY)));
     EndDialog(dialog, 1);
@@ -102,6 +106,7 @@ void OnCommand(HWND dialog, WORD id, WORD notification)
         break;
     case IDC_ABOUT: ShowAboutBox(); break;
     case IDC_RECONNECT: TakeReconnectOption(dialog); break;
+    case IDC_STATUS: ShowStatusDialog(dialog); break;
     default: break;
     }
 }
@@ -145,6 +150,7 @@ BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case TrayMessage: RestoreFromTray(dialog, wParam, lParam); return FALSE;
     case RelayEndedMessage: RelayEnded(dialog); return TRUE;
+    case RelayHealthChangedMessage: OnRelayHealthChanged(dialog, wParam); return TRUE;
     case WM_DEVICECHANGE:
         if (wParam == DBT_DEVNODES_CHANGED) {
             OnDevicesChanged(dialog);

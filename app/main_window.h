@@ -1,4 +1,4 @@
-// The main dialog: input port, baud rate and outputs, Start/Stop, About,
+// The main dialog: input port, baud rate and outputs, Start/Stop, About, Status,
 // Autostart, Exit, and the OK button in its caption that hides it to the tray.
 #pragma once
 

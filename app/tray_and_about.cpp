@@ -1,5 +1,8 @@
 #include "app/tray_and_about.h"
 
+#include <iterator>
+
+#include "app/dialog_resource.h"
 #include "app/program.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
@@ -40,9 +43,7 @@ void CloseAbout(HWND box)
 // The text window, an owned pop-up placed in screen pixels by the screen's shape.
 HWND CreateAboutText(HWND box)
 {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    const bool portrait = height > width;
+    const bool portrait = ScreenIsPortrait();
     return CreateWindowExW(0, u"STATIC", u"", WS_VISIBLE, portrait ? 25 : 10, portrait ? 50 : 10, 200,
                            portrait ? 200 : 210, box, nullptr, ProgramInstance, nullptr);
 }
@@ -93,6 +94,18 @@ BOOL NotifyTrayIcon(HWND dialog, DWORD action, UINT iconId, HICON icon)
     return Shell_NotifyIconW(action, &data);
 }
 
+void ShowTrayTip(HWND dialog, const std::u16string& tip)
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = dialog;
+    data.uID = TrayIconId;
+    data.uFlags = NIF_TIP;
+    // The record holds 63 units and the terminator; a longer tip is cut.
+    tip.copy(data.szTip, std::size(data.szTip) - 1);
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 void HideToTray(HWND dialog)
 {
     if (hiddenToTray == 0) {
@@ -116,9 +129,7 @@ void RestoreFromTray(HWND dialog, WPARAM iconId, LPARAM mouseMessage)
 
 void ShowAboutBox()
 {
-    HRSRC found = FindResourceW(ProgramInstance, MAKEINTRESOURCEW(IDD_ABOUT), RT_DIALOG);
-    HGLOBAL loaded = found != nullptr ? LoadResource(ProgramInstance, found) : nullptr;
-    const auto* dialogTemplate = static_cast<LPCDLGTEMPLATE>(loaded != nullptr ? LockResource(loaded) : nullptr);
+    const DLGTEMPLATE* dialogTemplate = FindDialogTemplate(IDD_ABOUT);
     if (dialogTemplate != nullptr) {
         DialogBoxIndirectParamW(ProgramInstance, dialogTemplate, nullptr, AboutProcedure, 0);
     }

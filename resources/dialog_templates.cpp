@@ -1,6 +1,7 @@
 // The dialog templates of the program, registered in its module before
 // WinMain runs: the main window in its portrait (105) and landscape (106)
-// layouts, and the About box (107). Places and sizes are in dialog units.
+// layouts, the About box (107), and the Status dialog in its portrait (108)
+// and landscape (109) layouts. Places and sizes are in dialog units.
 #include <initializer_list>
 
 #include "platform/kernel.h"
@@ -50,6 +51,7 @@ Item InputGroup(Place place) { return Control(IDC_STATIC, u"BUTTON", u"Input", k
 Item OutputGroup(Place place) { return Control(IDC_STATIC, u"BUTTON", u"Output", kGroupBoxStyle, place); }
 Item AutostartBox(Place place) { return Control(IDC_AUTOSTART, u"BUTTON", u"Autostart", kCheckBoxStyle, place); }
 Item ReconnectBox(Place place) { return Control(IDC_RECONNECT, u"BUTTON", u"Reconnect", kCheckBoxStyle, place); }
+Item StatusButton(Place place) { return Control(IDC_STATUS, u"BUTTON", u"Status", kPushButtonStyle, place); }
 Item StartStopButton(const char16_t* text, Place place)
 {
     return Control(IDC_START_STOP, u"BUTTON", text, kStartStopStyle, place);
@@ -68,9 +70,11 @@ std::vector<BYTE> MainWindow(short cx, short cy, const char16_t* face, std::init
     return writer.Bytes();
 }
 
-// Template order is the tab order. Reconnect comes last in both layouts, after
-// the controls that every Tavrel has, in the room that they leave: under
-// Autostart in portrait, under the outputs in landscape.
+// Template order is the tab order. Reconnect and Status come last in both
+// layouts, after the controls that every Tavrel has, in the room that they
+// leave: Reconnect under Autostart in portrait, under the outputs in
+// landscape; Status between About and Exit in portrait, beside Reconnect
+// under the button column in landscape.
 std::vector<BYTE> PortraitMainWindow()
 {
     return MainWindow(156, 165, u"MS Sans Serif",
@@ -90,6 +94,7 @@ std::vector<BYTE> PortraitMainWindow()
                           AboutButton({4, 145, 50, 14}),
                           AutostartBox({4, 123, 145, 10}),
                           ReconnectBox({4, 134, 145, 10}),
+                          StatusButton({56, 145, 44, 14}),
                       });
 }
 
@@ -111,7 +116,8 @@ std::vector<BYTE> LandscapeMainWindow()
                           ExitButton({98, 74, 50, 14}),
                           AboutButton({98, 89, 50, 14}),
                           OutputGroup({4, 48, 148, 63}),
-                          ReconnectBox({4, 114, 145, 10}),
+                          ReconnectBox({4, 114, 90, 10}),
+                          StatusButton({98, 113, 50, 14}),
                       });
 }
 
@@ -123,6 +129,49 @@ std::vector<BYTE> AboutBox()
     writer.Add(Item{IDC_STATIC, u"STATIC", u"", IDI_PROGRAM, SS_ICON | kShown, 0, 7, 7, 20, 20});
     return writer.Bytes();
 }
+
+// The Status dialog: what the relay does, in a list that refreshes itself,
+// and the network outputs' settings under it, in the main window's style.
+constexpr DWORD kTextBoxStyle = CBS_DROPDOWN | WS_VSCROLL | WS_TABSTOP | kShown;
+// The list is read, not chosen from: it takes no focus and marks no line.
+constexpr DWORD kHealthListStyle = WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | kShown;
+
+// Where the settings' rows start and how far apart they are: the list above
+// them takes what the screen's shape leaves.
+struct StatusRows {
+    short listHeight;
+    short firstRow;
+    short buttonsRow;
+};
+
+std::vector<BYTE> StatusDialog(short cy, const char16_t* face, StatusRows rows)
+{
+    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_CAPTIONOKBTN, 0, 0, 156, cy,
+                                u"Tavrel Status");
+    writer.Font(8, face);
+    const short y = rows.firstRow;
+    for (const Item& control : {
+             Control(IDC_HEALTH, u"LISTBOX", u"", kHealthListStyle, {4, 4, 148, rows.listHeight}),
+             Control(IDC_TCP_SERVER, u"BUTTON", u"TCP server", kCheckBoxStyle, {4, static_cast<short>(y + 1), 60, 10}),
+             Control(IDC_STATIC, u"STATIC", u"Port", kLabelStyle, {72, static_cast<short>(y + 2), 18, 8}),
+             Control(IDC_TCP_PORT, u"COMBOBOX", u"", kTextBoxStyle, {92, y, 60, 60}),
+             Control(IDC_TCP_ANY_ADDRESS, u"BUTTON", u"Allow other computers", kCheckBoxStyle,
+                     {4, static_cast<short>(y + 15), 148, 10}),
+             Control(IDC_STATIC, u"STATIC", u"Allow", kLabelStyle, {4, static_cast<short>(y + 30), 24, 8}),
+             Control(IDC_TCP_ALLOW, u"COMBOBOX", u"", kTextBoxStyle, {32, static_cast<short>(y + 28), 120, 60}),
+             Control(IDC_STATIC, u"STATIC", u"UDP to", kLabelStyle, {4, static_cast<short>(y + 44), 26, 8}),
+             Control(IDC_UDP_TARGET, u"COMBOBOX", u"", kTextBoxStyle, {32, static_cast<short>(y + 42), 120, 60}),
+             Control(IDC_APPLY, u"BUTTON", u"Apply", kPushButtonStyle, {4, rows.buttonsRow, 50, 14}),
+             Control(IDCANCEL, u"BUTTON", u"Cancel", kPushButtonStyle, {102, rows.buttonsRow, 50, 14}),
+         }) {
+        writer.Add(control);
+    }
+    return writer.Bytes();
+}
+
+// Taller than the main window: the list takes the room the screen has below it.
+std::vector<BYTE> PortraitStatusDialog() { return StatusDialog(205, u"MS Sans Serif", {118, 124, 185}); }
+std::vector<BYTE> LandscapeStatusDialog() { return StatusDialog(155, u"MS Shell Dlg", {72, 78, 138}); }
 
 void RegisterDialog(WORD id, const std::vector<BYTE>& dialogTemplate, const WCHAR* failure)
 {
@@ -137,6 +186,8 @@ struct DialogRegistration {
         RegisterDialog(IDD_MAIN_PORTRAIT, PortraitMainWindow(), u"Dialog 105 could not be registered\n");
         RegisterDialog(IDD_MAIN_LANDSCAPE, LandscapeMainWindow(), u"Dialog 106 could not be registered\n");
         RegisterDialog(IDD_ABOUT, AboutBox(), u"Dialog 107 could not be registered\n");
+        RegisterDialog(IDD_STATUS_PORTRAIT, PortraitStatusDialog(), u"Dialog 108 could not be registered\n");
+        RegisterDialog(IDD_STATUS_LANDSCAPE, LandscapeStatusDialog(), u"Dialog 109 could not be registered\n");
     }
 } const dialogRegistration;
 

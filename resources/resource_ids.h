@@ -1,5 +1,5 @@
-// The identifiers of the program's resources and of the main window's
-// controls, as the dialog templates and icons of this folder carry them.
+// The identifiers of the program's resources and of its dialogs' controls,
+// as the dialog templates and icons of this folder carry them.
 #pragma once
 
 #include "platform/types.h"
@@ -8,6 +8,8 @@
 inline constexpr WORD IDD_MAIN_PORTRAIT = 105;
 inline constexpr WORD IDD_MAIN_LANDSCAPE = 106;
 inline constexpr WORD IDD_ABOUT = 107;
+inline constexpr WORD IDD_STATUS_PORTRAIT = 108;
+inline constexpr WORD IDD_STATUS_LANDSCAPE = 109;
 
 // Icons (RT_GROUP_ICON).
 inline constexpr WORD IDI_PROGRAM = 101;   // 32 x 32, shown in the About box
@@ -24,7 +26,18 @@ inline constexpr WORD IDC_START_STOP = 1010;
 inline constexpr WORD IDC_ABOUT = 1016;
 inline constexpr WORD IDC_AUTOSTART = 1017;      // check box
 inline constexpr WORD IDC_RECONNECT = 1018;      // check box: a lost input is waited for, not the end of the run
+inline constexpr WORD IDC_STATUS = 1019;         // opens the Status dialog
 inline constexpr WORD IDC_EXIT = 2;              // IDCANCEL: ends the program
+
+// The Status dialog's controls. Its caption's OK stores the settings and
+// closes it; Cancel (IDCANCEL) closes it and changes nothing.
+inline constexpr WORD IDC_HEALTH = 1030;           // list box: what the relay does, a line each
+inline constexpr WORD IDC_TCP_SERVER = 1031;       // check box: the TCP server on
+inline constexpr WORD IDC_TCP_PORT = 1032;         // combo box (edited): the server's port
+inline constexpr WORD IDC_TCP_ANY_ADDRESS = 1033;  // check box: other computers may connect
+inline constexpr WORD IDC_TCP_ALLOW = 1034;        // combo box (edited): the allow list
+inline constexpr WORD IDC_UDP_TARGET = 1035;       // combo box (edited): host:port, empty for none
+inline constexpr WORD IDC_APPLY = 1036;            // stores the settings, the dialog stays
 
 // A control that is never addressed: labels, group boxes, the About icon.
 inline constexpr WORD IDC_STATIC = 0xFFFF;

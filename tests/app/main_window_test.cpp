@@ -14,11 +14,13 @@
 #include "platform/devices.h"
 #include "platform/idle_timer.h"
 #include "platform/quotas.h"
+#include "platform/strings.h"
 #include "platform/timer_clock.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
 #include "program_fixture.h"
 #include "relay/relay_control.h"
+#include "relay/relay_health.h"
 #include "relay/relay_worker.h"
 #include "resources/resource_ids.h"
 #include "state/app_settings.h"
@@ -581,7 +583,8 @@ TEST_F(MainWindowTest, OkHidesToTheTrayAndOnlyAPenDownOnTheIconBringsTheWindowBa
     EXPECT_EQ(icons[0].id, 5000u);
     EXPECT_EQ(icons[0].callbackMessage, 3025u);
     EXPECT_EQ(icons[0].icon, LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(103)));
-    EXPECT_TRUE(icons[0].tip.empty());
+    // The tooltip is the relay's summary from the start (the relay tells the window when it changes).
+    EXPECT_EQ(icons[0].tip, platform::ToUtf16(RelaySummary(TakeRelayHealth())));
 
     person_.PressCaptionOk(window);
     EXPECT_FALSE(person_.Shown(window));

@@ -1,8 +1,10 @@
 // The program's dialogs as the qt display draws them on Qt's offscreen
-// platform: the main window in both layouts and at two scales, the About box
-// and a message box, each saved as a picture in the build's picture folder
+// platform: the main window in both layouts and at two scales, the About box,
+// a message box and the Status dialog of a run, each saved as a picture in the build's picture folder
 // and checked against the layout of its template.
+#include <algorithm>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -11,9 +13,13 @@
 #include <QPushButton>
 
 #include "app/tray_and_about.h"
+#include "platform/registry.h"
 #include "platform/user.h"
 #include "platform/user_input.h"
 #include "qt_screen_fixture.h"
+#include "relay/relay_control.h"
+#include "relay/relay_health.h"
+#include "testkit/loopback.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -25,9 +31,10 @@ struct Layout {
     int width;
     int height;
     WORD dialog;
+    WORD status;
 };
-const Layout kPortrait{"portrait", 240, 320, IDD_MAIN_PORTRAIT};
-const Layout kLandscape{"landscape", 320, 240, IDD_MAIN_LANDSCAPE};
+const Layout kPortrait{"portrait", 240, 320, IDD_MAIN_PORTRAIT, IDD_STATUS_PORTRAIT};
+const Layout kLandscape{"landscape", 320, 240, IDD_MAIN_LANDSCAPE, IDD_STATUS_LANDSCAPE};
 
 const DLGTEMPLATE* Template(WORD id)
 {
@@ -109,6 +116,44 @@ TEST_P(DialogPictures, TheAboutBoxAndAMessageBoxAreDrawnWithAllTheyHold)
     ExpectDrawnAsLaidOut(screen(), box, nullptr);
     hands_.Click(GetDlgItem(box, IDOK));
     EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(box) == std::nullopt; }));
+}
+
+// A run relaying to COM2 and COM5 with a few bytes through it, and a TCP
+// server on the loopback address with one client.
+TEST_P(DialogPictures, TheStatusDialogOfARunIsDrawnWithAllItHolds)
+{
+    const std::uint16_t serverPort = tavrel::testing::FreeLoopbackPort();
+    SetUserNumber(u"TcpPort", serverPort);
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"TcpAllow", u"127.0.0.1 192.168.1.0/24");
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    for (const int port : {2, 5}) {
+        const auto free = platform::input::Inspect(GetDlgItem(window, IDC_FREE_OUTPUTS))->entries;
+        const auto entry = std::find(free.begin(), free.end(), u"COM" + std::u16string(1, static_cast<char16_t>(u'0' + port)) + u":");
+        ASSERT_NE(entry, free.end());
+        hands_.ChooseEntry(GetDlgItem(window, IDC_FREE_OUTPUTS), static_cast<int>(entry - free.begin()));
+        hands_.Click(GetDlgItem(window, IDC_ADD));
+    }
+    hands_.Click(GetDlgItem(window, IDC_START_STOP));
+    ASSERT_TRUE(hands_.WaitUntil([&] { return TakeRelayHealth().network.tcpPort == serverPort; }));
+    tavrel::testing::SocketReader client(tavrel::testing::ConnectLoopback(serverPort));
+    ASSERT_TRUE(hands_.WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 1; }));
+    input().Feed(std::vector<BYTE>(82, '$'));
+
+    hands_.Click(GetDlgItem(window, IDC_STATUS));
+    const HWND status = WaitForWindow(u"Tavrel Status");
+    ASSERT_NE(status, nullptr);
+    ASSERT_TRUE(hands_.WaitUntil([&] {
+        const auto lines = platform::input::Inspect(GetDlgItem(status, IDC_HEALTH))->entries;
+        return std::find(lines.begin(), lines.end(), u"COM5: 82 relayed, 0 dropped") != lines.end() &&
+               std::find(lines.begin(), lines.end(), u"    82 sent, 0 dropped") != lines.end();
+    }));
+    SavePicture(status, Name("status"));
+    ExpectDrawnAsLaidOut(screen(), status, Template(std::get<0>(GetParam()).status));
+    hands_.Click(GetDlgItem(status, IDCANCEL));
+    EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(status) == std::nullopt; }));
+    hands_.Click(GetDlgItem(window, IDC_START_STOP));
+    EXPECT_TRUE(hands_.WaitUntil([] { return RelayControl.running == 0; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, DialogPictures,

@@ -59,6 +59,7 @@ const std::vector<Item> kPortraitControls = Items({
     {1016, u"BUTTON", u"About", kPush, 4, 145, 50, 14},
     {1017, u"BUTTON", u"Autostart", kAutostart, 4, 123, 145, 10},
     {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 134, 145, 10},
+    {1019, u"BUTTON", u"Status", kPush, 56, 145, 44, 14},
 });
 
 const std::vector<Item> kLandscapeControls = Items({
@@ -76,7 +77,8 @@ const std::vector<Item> kLandscapeControls = Items({
     {2, u"BUTTON", u"Exit", kPush, 98, 74, 50, 14},
     {1016, u"BUTTON", u"About", kPush, 98, 89, 50, 14},
     {0xFFFF, u"BUTTON", u"Output", kGroup, 4, 48, 148, 63},
-    {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 114, 145, 10},
+    {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 114, 90, 10},
+    {1019, u"BUTTON", u"Status", kPush, 98, 113, 50, 14},
 });
 
 // The template as the program loads it, read within its resource's size.

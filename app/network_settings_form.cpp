@@ -1,0 +1,102 @@
+#include "app/network_settings_form.h"
+
+#include <vector>
+
+#include "platform/strings.h"
+#include "platform/user.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr std::size_t kPortTextSize = 12;
+constexpr unsigned long kHighestPort = 65535;
+
+std::u16string BoxText(HWND dialog, int id)
+{
+    const HWND box = GetDlgItem(dialog, id);
+    std::vector<WCHAR> text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, u'\0');
+    GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
+    return text.data();
+}
+
+std::u16string PortText(std::uint32_t port)
+{
+    WCHAR text[kPortTextSize] = {};
+    StringCchPrintfW(text, kPortTextSize, u"%u", port);
+    return text;
+}
+
+bool Ticked(HWND dialog, int id)
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+// A port as a person types it: digits only, 1 to 65535.
+bool ParsePort(const std::u16string& text, std::uint32_t& port)
+{
+    if (text.empty() || text.size() > 5) {
+        return false;
+    }
+    unsigned long value = 0;
+    for (char16_t digit : text) {
+        if (digit < u'0' || digit > u'9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned long>(digit - u'0');
+    }
+    if (value == 0 || value > kHighestPort) {
+        return false;
+    }
+    port = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+}  // namespace
+
+void ShowNetworkSettings(HWND dialog, const NetworkSettings& settings)
+{
+    const std::u16string offered = PortText(kNmeaTcpPort);
+    SendDlgItemMessageW(dialog, IDC_TCP_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(offered.c_str()));
+    CheckDlgButton(dialog, IDC_TCP_SERVER, settings.tcpPort != 0 ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextW(dialog, IDC_TCP_PORT, settings.tcpPort != 0 ? PortText(settings.tcpPort).c_str() : u"");
+    CheckDlgButton(dialog, IDC_TCP_ANY_ADDRESS, settings.tcpAnyAddress != 0 ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextW(dialog, IDC_TCP_ALLOW, settings.tcpAllow.c_str());
+    SetDlgItemTextW(dialog, IDC_UDP_TARGET, settings.udpTarget.c_str());
+    EnableNetworkBoxes(dialog);
+}
+
+void OnTcpServerClicked(HWND dialog)
+{
+    const std::u16string port = BoxText(dialog, IDC_TCP_PORT);
+    if (Ticked(dialog, IDC_TCP_SERVER) && (port.empty() || port == u"0")) {
+        SetDlgItemTextW(dialog, IDC_TCP_PORT, PortText(kNmeaTcpPort).c_str());
+    }
+    EnableNetworkBoxes(dialog);
+}
+
+// The allow list counts for every client, this computer's too, so it is
+// open whenever the server is.
+void EnableNetworkBoxes(HWND dialog)
+{
+    const BOOL server = Ticked(dialog, IDC_TCP_SERVER) ? TRUE : FALSE;
+    for (const int id : {IDC_TCP_PORT, IDC_TCP_ANY_ADDRESS, IDC_TCP_ALLOW}) {
+        EnableWindow(GetDlgItem(dialog, id), server);
+    }
+}
+
+bool ReadNetworkSettings(HWND dialog, NetworkSettings& settings, std::string& failure)
+{
+    NetworkSettings read;
+    if (Ticked(dialog, IDC_TCP_SERVER)) {
+        const std::u16string port = BoxText(dialog, IDC_TCP_PORT);
+        if (!ParsePort(port, read.tcpPort)) {
+            failure = "TCP server port \"" + platform::ToUtf8(port) + "\": enter a number from 1 to 65535";
+            return false;
+        }
+    }
+    read.tcpAnyAddress = Ticked(dialog, IDC_TCP_ANY_ADDRESS) ? 1 : 0;
+    read.tcpAllow = BoxText(dialog, IDC_TCP_ALLOW);
+    read.udpTarget = BoxText(dialog, IDC_UDP_TARGET);
+    settings = read;
+    return true;
+}

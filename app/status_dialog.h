@@ -1,0 +1,14 @@
+// The Status dialog: what the relay does, refreshed once a second while the
+// dialog is open (no timer runs while it is closed), and the network outputs'
+// settings, stored with the caption's OK or Apply and put to use at once.
+// One at a time: asking for it again brings the open one to the front.
+#pragma once
+
+#include "platform/types.h"
+
+// Runs the dialog in the layout of the screen's shape; returns when it closes.
+// `mainDialog` is the main window, whose tray icon's tooltip the dialog keeps
+// up to date while it refreshes.
+void ShowStatusDialog(HWND mainDialog);
+// Closes the dialog when it is open (the program is ending).
+void CloseStatusDialog();

@@ -1,0 +1,124 @@
+#include "app/status_lines.h"
+
+#include "platform/strings.h"
+
+namespace {
+
+using std::chrono::duration_cast;
+using std::chrono::seconds;
+
+constexpr std::size_t kLineSize = 160;   // a line longer than the list is wide is cut anyway
+
+template <typename... Args>
+std::u16string Formatted(const WCHAR* format, const Args&... args)
+{
+    WCHAR text[kLineSize] = {};
+    StringCchPrintfW(text, kLineSize, format, args...);
+    return text;
+}
+
+// "1 client", "2 clients".
+std::u16string Counted(unsigned long long count, const WCHAR* one, const WCHAR* many)
+{
+    return Formatted(u"%llu %s", count, count == 1 ? one : many);
+}
+
+std::u16string Wide(const std::string& text)
+{
+    return platform::ToUtf16(text);
+}
+
+void AddInput(const InputHealth& input, std::vector<std::u16string>& lines)
+{
+    lines.push_back(Formatted(u"Input COM%d: at %u baud", input.port, input.baudRate));
+    lines.push_back(u"  " + Counted(input.bytesRead, u"byte", u"bytes") + u" read, " +
+                    Counted(input.readFailures, u"read failure", u"read failures"));
+    if (input.waitingForReceiver) {
+        lines.push_back(u"  waiting for the receiver");
+    }
+    if (!input.sinceLastByte) {
+        lines.push_back(u"  no byte yet");
+    } else if (*input.sinceLastByte < seconds(1)) {
+        lines.push_back(u"  last byte just now");
+    } else {
+        lines.push_back(u"  last byte " + DurationText(duration_cast<seconds>(*input.sinceLastByte)) + u" ago");
+    }
+}
+
+void AddOutput(const OutputHealth& output, std::vector<std::u16string>& lines)
+{
+    lines.push_back(Formatted(u"COM%u: %llu relayed, %llu dropped", static_cast<unsigned>(output.port),
+                              output.bytesRelayed, output.bytesDropped));
+    lines.push_back(output.programHasItOpen ? u"  a program has it open" : u"  no program has it open");
+}
+
+void AddTcpServer(const NetworkHealth& network, std::chrono::system_clock::time_point now,
+                  std::vector<std::u16string>& lines)
+{
+    if (!network.tcpFailure.empty()) {
+        lines.push_back(FailureText(u"TCP server", network.tcpFailure));
+        return;
+    }
+    if (network.tcpPort == 0) {
+        lines.push_back(u"TCP server off");
+        return;
+    }
+    lines.push_back(Formatted(u"TCP port %u, %s", static_cast<unsigned>(network.tcpPort),
+                              network.tcpAnyAddress ? u"all addresses" : u"this computer only"));
+    lines.push_back(u"  " + Counted(network.tcp.clients.size(), u"client", u"clients") +
+                    Formatted(u", %llu refused, %llu cut off", network.tcp.clientsRefused, network.tcp.clientsCutOff));
+    for (const network::ClientHealth& client : network.tcp.clients) {
+        const auto connected = duration_cast<seconds>(now - client.connectedSince);
+        lines.push_back(u"  " + Wide(client.address) + u" for " + DurationText(connected));
+        lines.push_back(Formatted(u"    %llu sent, %llu dropped", client.bytesSent, client.bytesDropped));
+    }
+}
+
+void AddUdpOutput(const NetworkHealth& network, std::vector<std::u16string>& lines)
+{
+    if (!network.udpFailure.empty()) {
+        lines.push_back(FailureText(u"UDP output", network.udpFailure));
+    } else if (network.udpTarget.empty()) {
+        lines.push_back(u"UDP output off");
+    } else {
+        lines.push_back(u"UDP to " + Wide(network.udpTarget));
+        lines.push_back(u"  " + Counted(network.udpDatagramsSent, u"datagram", u"datagrams") + u", " +
+                        Counted(network.udpSendFailures, u"failure", u"failures"));
+    }
+}
+
+}  // namespace
+
+std::vector<std::u16string> StatusLines(const RelayHealth& health, std::chrono::system_clock::time_point now)
+{
+    if (!health.input.relaying) {
+        return {u"Idle: not relaying"};
+    }
+    std::vector<std::u16string> lines;
+    AddInput(health.input, lines);
+    for (const OutputHealth& output : health.outputs) {
+        AddOutput(output, lines);
+    }
+    AddTcpServer(health.network, now, lines);
+    AddUdpOutput(health.network, lines);
+    return lines;
+}
+
+std::u16string FailureText(const char16_t* output, const std::string& failure)
+{
+    const std::u16string text = Wide(failure);
+    const std::u16string named = std::u16string(output) + u": ";
+    return text.rfind(named, 0) == 0 ? text : named + text;
+}
+
+std::u16string DurationText(std::chrono::seconds duration)
+{
+    const long long total = duration.count() < 0 ? 0 : duration.count();
+    if (total < 60) {
+        return Formatted(u"%lld s", total);
+    }
+    if (total < 3600) {
+        return Formatted(u"%lld min %lld s", total / 60, total % 60);
+    }
+    return Formatted(u"%lld h %02lld min", total / 3600, (total % 3600) / 60);
+}
