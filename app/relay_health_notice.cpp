@@ -18,7 +18,10 @@ std::u16string NetworkFailureText(const NetworkHealth& network)
         text += FailureText(u"TCP server", network.tcpFailure);
     }
     if (!network.udpFailure.empty()) {
-        text += (text.empty() ? u"" : u"\n") + FailureText(u"UDP output", network.udpFailure);
+        if (!text.empty()) {
+            text += u"\n";
+        }
+        text += FailureText(u"UDP output", network.udpFailure);
     }
     return text;
 }

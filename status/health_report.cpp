@@ -257,7 +257,9 @@ std::string OutputsTable(const std::vector<OutputHealth>& outputs)
                         std::to_string(output.bytesRelayed), std::to_string(output.bytesDropped),
                         output.path.empty() ? "-" : Printable(output.path)});
     }
-    return "\n" + Columns(rows);
+    std::string table = "\n";
+    table += Columns(rows);
+    return table;
 }
 
 std::string TcpTable(const NetworkHealth& network)
