@@ -30,7 +30,7 @@ std::u16string Wide(const std::string& text)
 
 void AddInput(const InputHealth& input, std::vector<std::u16string>& lines)
 {
-    lines.push_back(Formatted(u"Input COM%d: at %u baud", input.port, input.baudRate));
+    lines.push_back(Formatted(u"Input COM%d at %u baud", input.port, input.baudRate));
     lines.push_back(u"  " + Counted(input.bytesRead, u"byte", u"bytes") + u" read, " +
                     Counted(input.readFailures, u"read failure", u"read failures"));
     if (input.waitingForReceiver) {

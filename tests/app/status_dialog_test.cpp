@@ -201,7 +201,7 @@ TEST_F(StatusDialogTest, ARelayingRunShowsTheBytesTheInputGotOnEveryPort)
     }));
     const auto lines = Lines(status);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front().rfind(u"Input COM1: at ", 0), 0u);
+    EXPECT_EQ(lines.front().rfind(u"Input COM1 at ", 0), 0u);
     EXPECT_TRUE(HasLine(lines, u"  last byte just now") || HasLine(lines, u"  last byte 1 s ago"));
 }
 

@@ -39,7 +39,7 @@ TEST(StatusLines, ARunShowsItsInputAndEveryPortWithItsCounts)
 {
     const auto lines = StatusLines(Relaying(), kNow);
     const std::vector<std::u16string> expected{
-        u"Input COM1: at 115200 baud",
+        u"Input COM1 at 115200 baud",
         u"  123456789012 bytes read, 2 read failures",
         u"  last byte 2 s ago",
         u"COM2: 4000 relayed, 0 dropped",

@@ -19,6 +19,7 @@
 #include "network/tcp_server.h"
 #include "network_test_support.h"
 #include "platform/host/unique_fd.h"
+#include "testkit/loopback.h"
 #include "testkit/network_namespace.h"
 #include "testkit/proc_stats.h"
 
@@ -110,49 +111,15 @@ std::optional<network::ClientHealth> HealthOf(const TcpServerHealth& health, con
     return found == health.clients.end() ? std::nullopt : std::optional(*found);
 }
 
-// A client that reads everything it is sent, on a thread of its own.
-class Reader {
+// A client that reads everything it is sent, on a thread of its own, known
+// by the address the server sees it at.
+class Reader : public tavrel::testing::SocketReader {
 public:
-    explicit Reader(std::uint16_t port) : socket_(Connect(port)), address_(LocalAddress(socket_.get()))
-    {
-        thread_ = std::thread([this] { ReadUntilEnd(); });
-    }
-    ~Reader()
-    {
-        ::shutdown(socket_.get(), SHUT_RDWR);
-        thread_.join();
-    }
-    std::size_t count() const { return count_; }
-    Bytes bytes() const
-    {
-        const std::lock_guard guard(lock_);
-        return bytes_;
-    }
+    explicit Reader(std::uint16_t port) : SocketReader(Connect(port).release()), address_(LocalAddress(socket())) {}
     const std::string& address() const { return address_; }
 
 private:
-    void ReadUntilEnd()
-    {
-        Bytes buffer(16 * 1024);
-        for (;;) {
-            const ssize_t got = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
-            if (got <= 0 && !(got < 0 && errno == EINTR)) {
-                return;
-            }
-            if (got > 0) {
-                const std::lock_guard guard(lock_);
-                bytes_.insert(bytes_.end(), buffer.begin(), buffer.begin() + got);
-                count_ = bytes_.size();
-            }
-        }
-    }
-
-    UniqueFd socket_;
     std::string address_;
-    mutable std::mutex lock_;
-    Bytes bytes_;
-    std::atomic<std::size_t> count_{0};
-    std::thread thread_;
 };
 
 // The stream that the tests relay: NMEA-like sentences, numbered, so that a
