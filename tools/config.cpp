@@ -5,6 +5,9 @@
 // relay); one that runs meanwhile saves what its window shows (Reconnect) when
 // it ends.
 //
+// The window's own choices (input, baud, outputs, autostart) are here too, so
+// that a machine without a desktop can be set up from a shell.
+//
 //   tavrel-config                 every setting and its value
 //   tavrel-config NAME            one setting's value
 //   tavrel-config NAME VALUE      changes one
@@ -20,12 +23,16 @@
 #include "platform/registry_key.h"
 #include "platform/strings.h"
 #include "settings/registry_values.h"
+#include "settings/settings_store.h"
+#include "tools/relay_choices.h"
 
 namespace {
 
 // Switch: on or off, a DWORD 1 or 0. Port: a TCP port or off, a DWORD. Path:
 // a local socket's path. Addresses: an allow list. Target: "host:port".
-enum class Kind { Switch, Port, Path, Addresses, Target };
+// Input: a COM number or a host serial device. Baud: a rate, stored as the
+// baud box's index. Outputs: COM numbers, stored as the "Split" mask.
+enum class Kind { Switch, Port, Path, Addresses, Target, Input, Baud, Outputs };
 
 struct Setting {
     const char* name;           // on the command line
@@ -36,6 +43,13 @@ struct Setting {
 };
 
 const Setting kSettings[] = {
+    {"input", u"Port", Kind::Input, "COM1",
+     "the port to read: a COM port (COM1) or a serial device (/dev/ttyUSB0), which becomes a built-in port"},
+    {"baud", u"Baud", Kind::Baud, "110", "the input's baud rate (4800, 9600, ... 256000)"},
+    {"outputs", u"Split", Kind::Outputs, "none",
+     "the virtual ports to relay to, COM0 to COM9 (\"COM2,COM3\"), or none"},
+    {"autostart", u"Autostart", Kind::Switch, "off",
+     "relay as soon as Tavrel starts, and start it at login (on|off); also a box in the window"},
     {"reconnect", u"Reconnect", Kind::Switch, "off",
      "keep the outputs and wait for an input that fails or is missing (on|off); also a box in the window"},
     {"gpsd", u"GpsdHandoff", Kind::Switch, "off",
@@ -64,8 +78,26 @@ const Setting* Find(const std::string& name)
     return found == std::end(kSettings) ? nullptr : found;
 }
 
+std::string ShownChoice(const std::optional<DWORD>& number, const Setting& setting)
+{
+    if (!number) {
+        return setting.fallback;
+    }
+    switch (setting.kind) {
+    case Kind::Input:
+        return "COM" + std::to_string(*number);
+    case Kind::Baud:
+        return tavrel::tools::RateOfBaudIndex(*number);
+    default:
+        return tavrel::tools::OutputsText(*number);
+    }
+}
+
 std::string Shown(const platform::RegistryKey& key, const Setting& setting)
 {
+    if (setting.kind == Kind::Input || setting.kind == Kind::Baud || setting.kind == Kind::Outputs) {
+        return ShownChoice(key.Number(setting.value), setting);
+    }
     if (setting.kind == Kind::Switch || setting.kind == Kind::Port) {
         const std::optional<DWORD> number = key.Number(setting.value);
         if (!number || *number == 0) {
@@ -109,6 +141,11 @@ bool FitsOneLine(const std::string& typed, std::size_t longest)
     return typed.size() <= longest && typed.find('\n') == std::string::npos;
 }
 
+std::optional<Stored> Numbered(const std::optional<DWORD>& number)
+{
+    return number ? std::optional(Stored{number, {}}) : std::nullopt;
+}
+
 // The stored form of a value typed for a setting; nothing, with `reason`
 // when there is more to say than the setting's meaning, when it is not one.
 std::optional<Stored> Checked(const Setting& setting, const std::string& typed, std::string& reason)
@@ -139,6 +176,12 @@ std::optional<Stored> Checked(const Setting& setting, const std::string& typed, 
             return std::nullopt;
         }
         break;
+    case Kind::Input:
+        return Numbered(tavrel::tools::ChooseInput(typed, reason));
+    case Kind::Baud:
+        return Numbered(tavrel::tools::BaudIndexOfRate(typed));
+    case Kind::Outputs:
+        return Numbered(tavrel::tools::OutputsMask(typed));
     }
     return Stored{std::nullopt, platform::ToUtf16(typed)};
 }
@@ -158,6 +201,9 @@ int Change(const Setting& setting, const std::string& typed)
     if (!written) {
         std::fprintf(stderr, "tavrel-config: cannot change %s in the device's registry\n", setting.name);
         return 1;
+    }
+    if (setting.kind == Kind::Switch && std::u16string_view(setting.value) == u"Autostart") {
+        UpdateStartupShortcut(*value->number != 0);   // what the window's Autostart box does at exit
     }
     std::printf("%-16s %s (from Tavrel's next start)\n", setting.name, Shown(key, setting).c_str());
     return 0;

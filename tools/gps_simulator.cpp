@@ -65,10 +65,13 @@ int main()
     while (stopped == 0) {
         char sentence[128];
         const int length = Sentence(sentence, sizeof sentence);
-        // Nobody reading yet is fine: the pty keeps what fits, like a line's buffer.
+        // Nobody reading yet is fine: the pty keeps what fits, like a line's
+        // buffer, and a sentence that cannot be written is lost as on a real
+        // line; the next one is tried all the same.
         const int flags = ::fcntl(master, F_GETFL);
         ::fcntl(master, F_SETFL, flags | O_NONBLOCK);
-        (void)::write(master, sentence, static_cast<std::size_t>(length));
+        const ssize_t written = ::write(master, sentence, static_cast<std::size_t>(length));
+        static_cast<void>(written);
         for (int tick = 0; tick < 10 && stopped == 0; ++tick) {
             ::usleep(100000);
         }

@@ -29,6 +29,10 @@ protected:
 };
 
 const char kFreshDevice[] =
+    "input            COM1\n"
+    "baud             110\n"
+    "outputs          none\n"
+    "autostart        off\n"
     "reconnect        off\n"
     "gpsd             off\n"
     "gpsd-socket      /run/gpsd.sock\n"
@@ -86,6 +90,14 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
                                                {"tcp-allow", "192.168.1.0/24 nonsense"},
                                                {"udp-target", "192.168.1.255"},
                                                {"udp-target", "fe80::1:10110"},
+                                               {"input", "COM100"},
+                                               {"input", "/dev/no-such-receiver"},
+                                               {"input", "ttyUSB0"},
+                                               {"baud", "4801"},
+                                               {"baud", "5"},
+                                               {"outputs", "COM10"},
+                                               {"outputs", "COM2,printer"},
+                                               {"outputs", ""},
                                                {"colour", "blue"},
                                                {"gpsd", "on", "now"}}) {
         const Result refused = Config(wrong);
@@ -94,8 +106,38 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
     }
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), std::nullopt);
     EXPECT_EQ(SavedNumber(u"TcpPort"), std::nullopt);
+    EXPECT_EQ(SavedNumber(u"Port"), std::nullopt);
+    EXPECT_EQ(SavedNumber(u"Split"), std::nullopt);
     EXPECT_NE(Config({"tcp-allow", "10.0.0.0/8 nonsense"}).errors.find("nonsense"), std::string::npos);
     EXPECT_EQ(Config({}).output, kFreshDevice);
+}
+
+// A machine without a desktop is set up from the shell alone: the input (a
+// serial device becomes a built-in port, the same one each time), its rate,
+// the outputs and Autostart, stored as the window stores them.
+TEST_F(ConfigToolTest, TheWindowsOwnChoicesAreSetFromTheShell)
+{
+    const Result input = Config({"input", gps().slavePath()});
+    ASSERT_EQ(input.exitCode, 0) << input.errors;
+    const std::optional<DWORD> port = SavedNumber(u"Port");
+    ASSERT_TRUE(port);
+    EXPECT_LE(*port, 9u);
+    EXPECT_EQ(Config({"input", gps().slavePath()}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Port"), port) << "the same device keeps its port";
+    EXPECT_EQ(Config({"input"}).output, "input            COM" + std::to_string(*port) + "\n");
+
+    EXPECT_EQ(Config({"baud", "4800"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Baud"), 5u);
+    EXPECT_EQ(Config({"outputs", "com2, COM3:"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Split"), 24u);
+    EXPECT_EQ(Config({"outputs"}).output, "outputs          COM2 COM3\n");
+    EXPECT_EQ(Config({"autostart", "on"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Autostart"), 1u);
+
+    EXPECT_EQ(Config({"input", "COM7"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Port"), 7u);
+    EXPECT_EQ(Config({"outputs", "none"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Split"), 0u);
 }
 
 }  // namespace
