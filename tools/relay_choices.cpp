@@ -109,7 +109,7 @@ std::optional<DWORD> OutputsMask(const std::string& typed)
         if (!number || *number > kHighestOutput) {
             return std::nullopt;
         }
-        outputs.push_back(static_cast<int>(*number));
+        outputs.push_back(static_cast<PortList::value_type>(*number));
     }
     return outputs.empty() ? std::nullopt : std::optional(EncodeSplit(outputs));
 }
