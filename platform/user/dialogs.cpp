@@ -215,6 +215,9 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG message)
     if (message == nullptr || message->hwnd == nullptr || !IsWithin(message->hwnd, dialog)) {
         return FALSE;
     }
+    if (message->message == WM_KEYDOWN && HandleDialogKey(dialog, *message)) {
+        return TRUE;
+    }
     TranslateMessage(message);
     DispatchMessageW(message);
     return TRUE;
