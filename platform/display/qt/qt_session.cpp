@@ -169,8 +169,12 @@ int QtSession::Run(const std::function<int()>& program, const std::function<void
     const std::shared_ptr<Display> previous = CurrentDisplay();
     SetDisplay(state.display);
     {
-        DeviceScreen screen(state.display, MakeScreenMetrics(state.options.width, state.options.height,
-                                                             state.options.scale));
+        std::string note;
+        const int scale = HostScale(state.options.width, state.options.height, state.options.scale, note);
+        if (!note.empty()) {
+            std::fprintf(stderr, "platform: %s\n", note.c_str());
+        }
+        DeviceScreen screen(state.display, MakeScreenMetrics(state.options.width, state.options.height, scale));
         const auto changes = state.display->Changes();
         state.program = std::make_unique<ProgramThread>(program, [changes] { changes->Raise(); });
         WatchForQtEndingTheProcess(state);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include <QApplication>
+#include <QImage>
 #include <QString>
 
 #include "display/qt/device_screen.h"
@@ -49,6 +50,12 @@ private:
     std::shared_ptr<platform::Display> previous_;
     std::unique_ptr<platform::qt::DeviceScreen> screen_;
 };
+
+// A part of the screen as a person sees it: what lies over it (the focus
+// cue) included.
+QImage PictureOf(QWidget& screen, const QWidget& part);
+// How many pixels two pictures of one part differ in.
+int DifferingPixels(const QImage& before, const QImage& after);
 
 class QtPerson {
 public:
