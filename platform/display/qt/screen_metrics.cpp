@@ -21,6 +21,11 @@ double AverageCharacterWidth(const QFont& font)
     return QFontMetricsF(font).horizontalAdvance(letters) / static_cast<double>(letters.size());
 }
 
+std::string SizeText(QSize pixels)
+{
+    return std::to_string(pixels.width()) + "x" + std::to_string(pixels.height());
+}
+
 }  // namespace
 
 QRect ScreenMetrics::Host(const RECT& place) const
@@ -66,14 +71,13 @@ int HostScale(int width, int height, int wanted, std::string& note)
     const QSize available = host->availableGeometry().size();
     const int scale = wanted > 0 ? FittingScale(window, wanted, available)
                                  : ComfortableScale(window, host->geometry().size(), available);
-    const auto size = [](QSize pixels) { return std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()); };
-    const std::string free = "the host screen's free " + size(available);
     if (!FitsAt(window, scale, available)) {
-        note = "the device's screen (" + size(window) + " pixels with its bars) does not fit " + free +
-               " even at scale 1";
+        note = "the device's screen (" + SizeText(window) + " pixels with its bars) does not fit the host screen's free " +
+               SizeText(available) + " even at scale 1";
     } else if (wanted > 0 && scale < wanted) {
-        note = "the device's screen at scale " + std::to_string(wanted) + " (" + size(window * wanted) +
-               " pixels with its bars) would not fit " + free + "; it is drawn at scale " + std::to_string(scale);
+        note = "the device's screen at scale " + std::to_string(wanted) + " (" + SizeText(window * wanted) +
+               " pixels with its bars) would not fit the host screen's free " + SizeText(available) +
+               "; it is drawn at scale " + std::to_string(scale);
     }
     return scale;
 }
