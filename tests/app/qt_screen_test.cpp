@@ -230,6 +230,25 @@ TEST_F(MainWindowOnQtScreen, ItsClassAndApplicationIdAreThoseOfTheMenuEntry)
     EXPECT_EQ(QGuiApplication::desktopFileName().toStdString() + ".desktop", entry.filename().string());
 }
 
+// The About box has no control to take the focus: it takes it itself, so
+// that Esc closes it, and the focus goes back to About when it has gone.
+TEST_F(MainWindowOnQtScreen, EscClosesTheAboutBoxAndTheFocusComesBack)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    hands_.Click(GetDlgItem(window, IDC_ABOUT));
+    HWND about = nullptr;
+    ASSERT_TRUE(hands_.WaitUntil([&] {
+        about = platform::input::Foreground();
+        return about != window && about != nullptr && hands_.Find(about) != nullptr;
+    }));
+    EXPECT_TRUE(platform::input::Inspect(about)->focused);
+    hands_.PressKeyWhereTheFocusIs(about, Qt::Key_Escape);
+    ASSERT_TRUE(hands_.WaitUntil([&] { return !platform::input::Inspect(about).has_value(); }));
+    EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(GetDlgItem(window, IDC_ABOUT))->focused; }));
+    EXPECT_TRUE(platform::input::Inspect(window).has_value());
+}
+
 // Exit is the main window's Cancel button, which relaying disables: Esc ends
 // an idle Tavrel as Exit does, and never a relay. Enter is the caption's OK.
 TEST_F(MainWindowOnQtScreen, EnterHidesItToTheTrayAndEscEndsItOnlyWhileNothingIsRelayed)

@@ -48,6 +48,13 @@ void WindowView::Sync(const input::WindowState& state, const ScreenMetrics& metr
     }
     SyncMessageBoxIcon(state, metrics);
     frame_.setVisible(state.visible);
+    if (state.focused && state.visible) {
+        // The dialog itself has the keyboard focus: no control keeps Qt's,
+        // so keys go to the screen, which hands them to the window in front.
+        if (QWidget* held = frame_.window()->focusWidget(); held != nullptr && held != frame_.window()) {
+            held->clearFocus();
+        }
+    }
 }
 
 QWidget* WindowView::WidgetOf(HWND window)

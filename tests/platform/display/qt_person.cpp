@@ -116,6 +116,14 @@ void QtPerson::PressKey(HWND control, Qt::Key key, Qt::KeyboardModifiers modifie
     Settle(control);
 }
 
+void QtPerson::PressKeyWhereTheFocusIs(HWND window, Qt::Key key)
+{
+    QCoreApplication::processEvents();
+    QWidget* focused = screen_.focusWidget();
+    QTest::keyClick(focused != nullptr ? focused : &screen_, key);
+    Settle(window);
+}
+
 void QtPerson::PressCaptionOk(HWND window)
 {
     Find(window);

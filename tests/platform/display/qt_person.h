@@ -77,6 +77,9 @@ public:
     // Key presses on the control's widget.
     void Type(HWND control, const QString& text);
     void PressKey(HWND control, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // A key press as the keyboard makes it: to the widget with Qt's focus,
+    // else to the screen; then waits until `window` has handled it.
+    void PressKeyWhereTheFocusIs(HWND window, Qt::Key key);
     // The caption bar's OK button and close box.
     void PressCaptionOk(HWND window);
     void PressCloseBox(HWND window);
