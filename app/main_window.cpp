@@ -9,6 +9,7 @@
 #include "app/status_dialog.h"
 #include "app/tray_and_about.h"
 #include "app/typed_port.h"
+#include "platform/display.h"
 #include "platform/kernel.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
@@ -28,8 +29,16 @@ namespace {
 constexpr std::size_t kBaudTextSize = 11;   // any DWORD in decimal, and the terminator
 constexpr std::size_t kEntrySize = 10;
 
+// How the desktop names the window that shows the device: Tavrel, in the menu
+// entry tavrel.desktop (packaging/), whatever the device's caption reads.
+void NameTheProgramOnTheDesktop()
+{
+    platform::SetHostIdentity({u"Tavrel", "tavrel"});
+}
+
 void InitMainDialog(HWND dialog)
 {
+    NameTheProgramOnTheDesktop();
     SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
     SHInitDialog(&info);
     NotifyTrayIcon(dialog, NIM_ADD, TrayIconId, LoadIconW(ProgramInstance, MAKEINTRESOURCEW(IDI_TRAY)));

@@ -98,26 +98,30 @@ std::vector<BYTE> PortraitMainWindow()
                       });
 }
 
+// The button column is wider than the portrait's buttons: Start/Stop is one
+// line high here, and after the first stop it reads "START SPLITTER", which
+// needs some 60 dialog units on one line. The landscape screen has the room
+// on the right, so the column and the group boxes around it grow that way.
 std::vector<BYTE> LandscapeMainWindow()
 {
-    return MainWindow(156, 129, u"MS Shell Dlg",
+    return MainWindow(172, 129, u"MS Shell Dlg",
                       {
                           InputPortBox({30, 11, 109, 100}),
                           BaudBox({30, 26, 69, 102}),
                           PortLabel({10, 13, 14, 8}),
                           BaudLabel({10, 28, 18, 8}),
                           AutostartBox({102, 28, 47, 10}),
-                          InputGroup({4, 0, 148, 45}),
+                          InputGroup({4, 0, 164, 45}),
                           FreeOutputBox({10, 59, 47, 90}),
                           OutputList({61, 59, 33, 44}),
                           AddButton({10, 75, 47, 12}),
                           DeleteButton({10, 91, 47, 12}),
-                          StartStopButton(u"START", {98, 59, 50, 14}),
-                          ExitButton({98, 74, 50, 14}),
-                          AboutButton({98, 89, 50, 14}),
-                          OutputGroup({4, 48, 148, 63}),
+                          StartStopButton(u"START", {98, 59, 66, 14}),
+                          ExitButton({98, 74, 66, 14}),
+                          AboutButton({98, 89, 66, 14}),
+                          OutputGroup({4, 48, 164, 63}),
                           ReconnectBox({4, 114, 90, 10}),
-                          StatusButton({98, 113, 50, 14}),
+                          StatusButton({98, 113, 66, 14}),
                       });
 }
 

@@ -84,6 +84,11 @@ void Focus(HWND control)
     PostInput(control, user::WM_INPUT_FOCUS);
 }
 
+void PressKey(HWND window, WPARAM virtualKey)
+{
+    PostInput(window, WM_KEYDOWN, virtualKey);
+}
+
 void PressCaptionOk(HWND window)
 {
     const auto hasButton = user::ReadWindow<bool>(window, [](const Window& w) { return w.captionOk && w.enabled; });

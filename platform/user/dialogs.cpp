@@ -126,9 +126,12 @@ HWND CreateDialogWindow(const DialogTemplateContent& content, HINSTANCE instance
 
 INT_PTR RunModalDialog(HWND dialog, LPARAM initParameter)
 {
+    const HWND focusBefore = GetFocus();
     const HWND first = FirstTabStop(dialog);
-    if (CallWindowProcedure(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), initParameter) && first) {
-        SetFocus(first);
+    if (CallWindowProcedure(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), initParameter)) {
+        // A dialog without a control to take the focus takes it itself, so
+        // that its keys (Enter, Esc) reach it rather than the window under it.
+        SetFocus(first != nullptr ? first : dialog);
     }
     if (!Ended(dialog)) {
         ShowWindow(dialog, SW_SHOW);
@@ -147,6 +150,11 @@ INT_PTR RunModalDialog(HWND dialog, LPARAM initParameter)
     }
     const INT_PTR result = ReadWindow<INT_PTR>(dialog, [](const Window& w) { return w.dialogResult; }).value_or(0);
     DestroyWindow(dialog);
+    // The focus that went with the dialog comes back to where it was, as when
+    // the window under it is active again.
+    if (GetFocus() == nullptr && focusBefore != nullptr && IsWindow(focusBefore)) {
+        SetFocus(focusBefore);
+    }
     return result;
 }
 
@@ -214,6 +222,9 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG message)
 {
     if (message == nullptr || message->hwnd == nullptr || !IsWithin(message->hwnd, dialog)) {
         return FALSE;
+    }
+    if (message->message == WM_KEYDOWN && HandleDialogKey(dialog, *message)) {
+        return TRUE;
     }
     TranslateMessage(message);
     DispatchMessageW(message);

@@ -13,4 +13,8 @@ HWND CreateDialogWindow(const DialogTemplateContent& content, HINSTANCE instance
 // the calling thread until EndDialog; then destroys it and returns the result.
 INT_PTR RunModalDialog(HWND dialog, LPARAM initParameter);
 
+// Enter and Esc pressed in the dialog (WM_KEYDOWN to it or to one of its
+// controls): true when the key was one of them and has been acted on.
+bool HandleDialogKey(HWND dialog, const MSG& message);
+
 }  // namespace platform::user

@@ -10,6 +10,7 @@ namespace {
 struct Current {
     std::mutex lock;
     std::shared_ptr<Display> display;
+    HostIdentity identity;
 };
 
 Current& TheCurrent()
@@ -35,6 +36,23 @@ std::shared_ptr<Display> CurrentDisplay()
         current.display = std::make_shared<HeadlessDisplay>();
     }
     return current.display;
+}
+
+void SetHostIdentity(HostIdentity identity)
+{
+    Current& current = TheCurrent();
+    {
+        std::lock_guard guard(current.lock);
+        current.identity = std::move(identity);
+    }
+    CurrentDisplay()->IdentityChanged();
+}
+
+HostIdentity CurrentHostIdentity()
+{
+    Current& current = TheCurrent();
+    std::lock_guard guard(current.lock);
+    return current.identity;
 }
 
 }  // namespace platform

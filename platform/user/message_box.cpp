@@ -52,6 +52,11 @@ BOOL MessageBoxProcedure(HWND box, UINT message, WPARAM wParam, LPARAM)
                 return TRUE;
             }
         }
+        // Esc: a box with only OK answers OK; one without Cancel or OK stays.
+        if (LOWORD(wParam) == IDCANCEL && (type & MB_TYPEMASK) == MB_OK) {
+            EndDialog(box, IDOK);
+            return TRUE;
+        }
         return FALSE;
     case WM_CLOSE: EndDialog(box, CloseAnswer(type)); return TRUE;
     default: return FALSE;
@@ -72,8 +77,10 @@ DialogTemplateContent BoxContent(LPCWSTR text, LPCWSTR caption, UINT type)
     const std::vector<Button> buttons = ButtonsOf(type);
     short x = static_cast<short>(75 - 24 * static_cast<short>(buttons.size()));
     for (const Button& button : buttons) {
+        // The first button is the default one, which Enter presses.
+        const DWORD buttonType = &button == &buttons.front() ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
         content.items.push_back({static_cast<WORD>(button.id), u"BUTTON", button.text, std::nullopt,
-                                 BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, 0, x, 60, 44, 14});
+                                 buttonType | WS_TABSTOP | WS_VISIBLE, 0, x, 60, 44, 14});
         x = static_cast<short>(x + 48);
     }
     return content;

@@ -70,6 +70,27 @@ TEST_F(QtDisplayProcess, OnTheQtDisplayTheProgramEndsOnSigtermAsWhenItsWindowIsC
     ExpectEndedAsIfClosed(tavrel);
 }
 
+// On an 800x600 screen (Qt's offscreen one, configured so) the window would
+// not fit at scale 8: it is drawn at 1, and one line says so.
+TEST_F(QtDisplayProcess, AScaleTooLargeForTheScreenIsBroughtDownWithOneLineSayingSo)
+{
+    PrepareDemoDevice();
+    const std::filesystem::path screens = scratch() / "screens.json";
+    WriteWholeFile(screens, R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 800, "height": 600,)"
+                            R"( "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    ChildProcess tavrel = RunTavrel("tavrel", {{"TAVREL_DISPLAY", "qt"},
+                                               {"QT_QPA_PLATFORM", "offscreen:configfile=" + screens.string()},
+                                               {"TAVREL_SCREEN_SCALE", "8"}});
+    ASSERT_TRUE(WaitForLinks(DemoLinks(), 90s)) << tavrel.Errors();
+    tavrel.Signal(SIGTERM);
+    ExpectEndedAsIfClosed(tavrel);
+    const std::string said = tavrel.Errors();
+    const std::string line = "platform: the device's screen at scale 8 (1920x2976 pixels with its bars) would not "
+                             "fit the host screen's free 800x600; it is drawn at scale 1\n";
+    EXPECT_NE(said.find(line), std::string::npos) << said;
+    EXPECT_EQ(said.find(line), said.rfind(line)) << said;
+}
+
 // An unattended start on the qt display that shows a box nobody answers:
 // the receiver is not plugged in (the worker's box, while the window waits for
 // the start), or the saved input port has a number that names no port (a box

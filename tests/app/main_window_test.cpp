@@ -553,8 +553,8 @@ TEST_P(LayoutTest, TheScreenShapeChoosesTheTemplate)
 
 INSTANTIATE_TEST_SUITE_P(Screens, LayoutTest,
                          ::testing::Values(Layout{240, 320, u"START SPLITTER", {101, 62, 145, 106}},
-                                           Layout{320, 240, u"START", {98, 59, 148, 73}},
-                                           Layout{480, 480, u"START", {98, 59, 148, 73}}),
+                                           Layout{320, 240, u"START", {98, 59, 164, 73}},
+                                           Layout{480, 480, u"START", {98, 59, 164, 73}}),
                          [](const auto& named) {
                              return std::to_string(named.param.width) + "x" + std::to_string(named.param.height);
                          });

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 
@@ -21,6 +23,8 @@
 #include "relay/relay_health.h"
 #include "testkit/loopback.h"
 #include "resources/resource_ids.h"
+#include "state/app_settings.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 
@@ -82,7 +86,7 @@ TEST_P(DialogPictures, TheMainWindowIsDrawnAsItsTemplateLaysItOut)
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     SavePicture(window, Name("main"));
-    EXPECT_EQ(screen().windowTitle(), QStringLiteral("Tavrel V1.20"));
+    EXPECT_EQ(screen().windowTitle(), QStringLiteral("Tavrel \u2014 Tavrel V1.20"));
     ExpectDrawnAsLaidOut(screen(), window, Template(std::get<0>(GetParam()).dialog));
 }
 
@@ -156,11 +160,120 @@ TEST_P(DialogPictures, TheStatusDialogOfARunIsDrawnWithAllItHolds)
     EXPECT_TRUE(hands_.WaitUntil([] { return RelayControl.running == 0; }));
 }
 
+// The Start/Stop button reads "STOP SPLITTER" while relaying and "START
+// SPLITTER" after a stop, in both layouts.
+TEST_P(DialogPictures, TheStartStopButtonsTextsFitItWhileRelayingAndAfterAStop)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    AddOutputs(window, {2});
+    ASSERT_TRUE(StartRelaying(window));
+    SavePicture(window, Name("main-relaying"));
+    ExpectDrawnAsLaidOut(screen(), window, nullptr);
+    hands_.Click(GetDlgItem(window, IDC_START_STOP));
+    ASSERT_TRUE(hands_.WaitUntil([] { return RelayControl.running == 0; }));
+    SavePicture(window, Name("main-stopped"));
+    EXPECT_EQ(platform::input::Inspect(GetDlgItem(window, IDC_START_STOP))->text, u"START SPLITTER");
+    ExpectDrawnAsLaidOut(screen(), window, nullptr);
+}
+
+// The control of the dialog that has the keyboard focus; null when none has.
+HWND FocusedControl(HWND dialog)
+{
+    for (HWND child : platform::input::Children(dialog)) {
+        if (platform::input::Inspect(child)->focused) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+TEST_P(DialogPictures, TabDrawsTheFocusOnTheButtonItReaches)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    const HWND add = GetDlgItem(window, IDC_ADD);
+    const QWidget* button = hands_.Find(add);
+    ASSERT_NE(button, nullptr);
+    const QImage before = PictureOf(screen(), *button);
+    for (int presses = 0; presses < 8 && FocusedControl(window) != add; ++presses) {
+        hands_.PressKey(FocusedControl(window), Qt::Key_Tab);
+    }
+    ASSERT_EQ(FocusedControl(window), add);
+    SavePicture(window, Name("focus"));
+    EXPECT_GE(DifferingPixels(before, PictureOf(screen(), *button)), std::min(button->width(), button->height()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, DialogPictures,
                          ::testing::Combine(::testing::Values(kPortrait, kLandscape), ::testing::Values(1, 2)),
                          [](const auto& layout) {
                              return std::string(std::get<0>(layout.param).name) + "_x" +
                                     std::to_string(std::get<1>(layout.param));
                          });
+
+class MainWindowOnQtScreen : public ProgramOnQtScreen {
+protected:
+    MainWindowOnQtScreen() : ProgramOnQtScreen(240, 320, 1) {}
+};
+
+// Docks group a window with the menu entry whose StartupWMClass is the
+// window's class (X11) or whose file is named after its application id (Wayland).
+TEST_F(MainWindowOnQtScreen, ItsClassAndApplicationIdAreThoseOfTheMenuEntry)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    hands_.Settle(window);   // the screen has read what the program told it
+    const std::filesystem::path entry = TAVREL_DESKTOP_ENTRY;
+    const std::string text = tavrel::testing::ReadWholeFile(entry);
+    const std::string wmClass = "\nStartupWMClass=" + QCoreApplication::applicationName().toStdString() + "\n";
+    EXPECT_NE(text.find(wmClass), std::string::npos) << text;
+    EXPECT_EQ(QGuiApplication::desktopFileName().toStdString() + ".desktop", entry.filename().string());
+}
+
+// The About box has no control to take the focus: it takes it itself, so
+// that Esc closes it, and the focus goes back to About when it has gone.
+TEST_F(MainWindowOnQtScreen, EscClosesTheAboutBoxAndTheFocusComesBack)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    hands_.Click(GetDlgItem(window, IDC_ABOUT));
+    HWND about = nullptr;
+    ASSERT_TRUE(hands_.WaitUntil([&] {
+        about = platform::input::Foreground();
+        return about != window && about != nullptr && hands_.Find(about) != nullptr;
+    }));
+    EXPECT_TRUE(platform::input::Inspect(about)->focused);
+    hands_.PressKeyWhereTheFocusIs(about, Qt::Key_Escape);
+    ASSERT_TRUE(hands_.WaitUntil([&] { return !platform::input::Inspect(about).has_value(); }));
+    EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(GetDlgItem(window, IDC_ABOUT))->focused; }));
+    EXPECT_TRUE(platform::input::Inspect(window).has_value());
+}
+
+// Exit is the main window's Cancel button, which relaying disables: Esc ends
+// an idle Tavrel as Exit does, and never a relay. Enter is the caption's OK.
+TEST_F(MainWindowOnQtScreen, EnterHidesItToTheTrayAndEscEndsItOnlyWhileNothingIsRelayed)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    AddOutputs(window, {2});
+    ASSERT_TRUE(StartRelaying(window));
+    hands_.PressKey(GetDlgItem(window, IDC_AUTOSTART), Qt::Key_Escape);
+    EXPECT_TRUE(platform::input::Inspect(window).has_value());
+    EXPECT_EQ(RelayControl.running, 1);
+    hands_.Click(GetDlgItem(window, IDC_START_STOP));
+    ASSERT_TRUE(hands_.WaitUntil([] { return RelayControl.running == 0; }));
+
+    hands_.Click(GetDlgItem(window, IDC_INPUT_PORT));
+    hands_.PressKey(GetDlgItem(window, IDC_INPUT_PORT), Qt::Key_Return);
+    ASSERT_TRUE(hands_.WaitUntil([&] { return !platform::input::Inspect(window)->visible; }));
+    EXPECT_EQ(RelayControl.running, 0);
+    hands_.TapTrayIcon(window, TrayIconId);
+    ASSERT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(window)->visible; }));
+    person_.Click(window, IDC_AUTOSTART);   // Exit takes the box's tick
+    ASSERT_TRUE(person_.Checked(window, IDC_AUTOSTART));
+    hands_.PressKey(GetDlgItem(window, IDC_AUTOSTART), Qt::Key_Escape);
+    EXPECT_EQ(WaitForExit(), 1);
+    EXPECT_EQ(AppSettings.autostart, 1);
+}
 
 }  // namespace

@@ -62,23 +62,25 @@ const std::vector<Item> kPortraitControls = Items({
     {1019, u"BUTTON", u"Status", kPush, 56, 145, 44, 14},
 });
 
+// The button column is 66 units wide (and the group boxes around it 164), so
+// that "START SPLITTER" fits Start/Stop on one line.
 const std::vector<Item> kLandscapeControls = Items({
     {1002, u"COMBOBOX", u"", kInputPort, 30, 11, 109, 100},
     {1004, u"COMBOBOX", u"", kBaud, 30, 26, 69, 102},
     {0xFFFF, u"STATIC", u"Port", kLabel, 10, 13, 14, 8},
     {0xFFFF, u"STATIC", u"Baud", kLabel, 10, 28, 18, 8},
     {1017, u"BUTTON", u"Autostart", kAutostart, 102, 28, 47, 10},
-    {0xFFFF, u"BUTTON", u"Input", kGroup, 4, 0, 148, 45},
+    {0xFFFF, u"BUTTON", u"Input", kGroup, 4, 0, 164, 45},
     {1007, u"COMBOBOX", u"", kFreeOutputs, 10, 59, 47, 90},
     {1006, u"LISTBOX", u"", kOutputList, 61, 59, 33, 44},
     {1008, u"BUTTON", u"Add", kPush, 10, 75, 47, 12},
     {1009, u"BUTTON", u"Delete", kPush, 10, 91, 47, 12},
-    {1010, u"BUTTON", u"START", kStartStop, 98, 59, 50, 14},
-    {2, u"BUTTON", u"Exit", kPush, 98, 74, 50, 14},
-    {1016, u"BUTTON", u"About", kPush, 98, 89, 50, 14},
-    {0xFFFF, u"BUTTON", u"Output", kGroup, 4, 48, 148, 63},
+    {1010, u"BUTTON", u"START", kStartStop, 98, 59, 66, 14},
+    {2, u"BUTTON", u"Exit", kPush, 98, 74, 66, 14},
+    {1016, u"BUTTON", u"About", kPush, 98, 89, 66, 14},
+    {0xFFFF, u"BUTTON", u"Output", kGroup, 4, 48, 164, 63},
     {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 114, 90, 10},
-    {1019, u"BUTTON", u"Status", kPush, 98, 113, 50, 14},
+    {1019, u"BUTTON", u"Status", kPush, 98, 113, 66, 14},
 });
 
 // The template as the program loads it, read within its resource's size.
@@ -94,14 +96,14 @@ platform::DialogTemplateContent DialogResource(WORD id)
     return content.value_or(platform::DialogTemplateContent{});
 }
 
-void ExpectMainWindowFrame(const platform::DialogTemplateContent& dialog, short cy, const char16_t* face)
+void ExpectMainWindowFrame(const platform::DialogTemplateContent& dialog, short cx, short cy, const char16_t* face)
 {
     EXPECT_EQ(dialog.style, WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT);
     EXPECT_EQ(dialog.exStyle, WS_EX_CAPTIONOKBTN);
     EXPECT_EQ(dialog.caption, u"Tavrel V1.20");
     EXPECT_EQ(dialog.x, 0);
     EXPECT_EQ(dialog.y, 0);
-    EXPECT_EQ(dialog.cx, 156);
+    EXPECT_EQ(dialog.cx, cx);
     EXPECT_EQ(dialog.cy, cy);
     EXPECT_EQ(dialog.pointSize, 8);
     EXPECT_EQ(dialog.face, face);
@@ -118,14 +120,14 @@ void ExpectControls(const std::vector<Item>& actual, const std::vector<Item>& ex
 TEST(ProgramDialogs, PortraitMainWindowHasEveryControlInTemplateOrder)
 {
     const auto dialog = DialogResource(IDD_MAIN_PORTRAIT);
-    ExpectMainWindowFrame(dialog, 165, u"MS Sans Serif");
+    ExpectMainWindowFrame(dialog, 156, 165, u"MS Sans Serif");
     ExpectControls(dialog.items, kPortraitControls);
 }
 
 TEST(ProgramDialogs, LandscapeMainWindowHasEveryControlInTemplateOrder)
 {
     const auto dialog = DialogResource(IDD_MAIN_LANDSCAPE);
-    ExpectMainWindowFrame(dialog, 129, u"MS Shell Dlg");
+    ExpectMainWindowFrame(dialog, 172, 129, u"MS Shell Dlg");
     ExpectControls(dialog.items, kLandscapeControls);
 }
 

@@ -133,6 +133,12 @@ void UserDriver::Focus(HWND dialog, int id) const
     Settle(dialog);
 }
 
+void UserDriver::PressKey(HWND window, WPARAM key) const
+{
+    platform::input::PressKey(window, key);
+    Settle(window);
+}
+
 void UserDriver::PressCaptionOk(HWND window) const
 {
     platform::input::PressCaptionOk(window);

@@ -44,6 +44,8 @@ public:
     void Type(HWND dialog, int id, const std::u16string& text) const;
     void Focus(HWND dialog, int id) const;
     void PressCaptionOk(HWND window) const;
+    // A key (VK_RETURN, VK_ESCAPE) pressed while `window` has the focus.
+    void PressKey(HWND window, WPARAM key) const;
     void Close(HWND window) const;
     void TapTrayIcon(HWND owner, UINT id) const;
 

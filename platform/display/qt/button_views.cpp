@@ -37,6 +37,13 @@ public:
     QWidget& Widget() override { return *this; }
     bool Shows(const input::WindowState& state) const override { return TypeOf(state.style) == ButtonType::Push; }
 
+    QRect FocusPlace(const ScreenMetrics&) override
+    {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        return style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+    }
+
 protected:
     void SyncContent(const input::WindowState& state, const ScreenMetrics&) override
     {
@@ -80,6 +87,13 @@ public:
     bool Shows(const input::WindowState& state) const override
     {
         return TypeOf(state.style) == ButtonType::CheckBox;
+    }
+    // Around the text, as the device draws it.
+    QRect FocusPlace(const ScreenMetrics&) override
+    {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        return style()->subElementRect(QStyle::SE_CheckBoxFocusRect, &option, this);
     }
 
 protected:

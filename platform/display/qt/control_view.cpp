@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QKeyEvent>
 
 #include "display/qt/control_kinds.h"
 #include "platform/user.h"
@@ -10,18 +11,28 @@
 namespace platform::qt {
 namespace {
 
+constexpr int kFocusInset = 2;   // device pixels
+
 // A person's click that gives a widget the focus moves the control's focus
 // too; focus that the display itself sets, or that comes back with the
 // window's activation, is only a mirror of the window layer and moves nothing.
-class FocusFeed final : public QObject {
+// Enter and Esc on the widget go to the window layer, whose dialog manager
+// decides what they press, instead of to the widget.
+class InputFeed final : public QObject {
 public:
-    explicit FocusFeed(HWND control) : control_(control) {}
+    explicit InputFeed(HWND control) : control_(control) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::FocusIn &&
             static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) {
             input::Focus(control_);
+        }
+        if (event->type() == QEvent::KeyPress) {
+            if (const auto key = DialogKeyOf(*static_cast<QKeyEvent*>(event))) {
+                input::PressKey(control_, *key);
+                return true;
+            }
         }
         return QObject::eventFilter(watched, event);
     }
@@ -48,6 +59,12 @@ void ControlView::Sync(const input::WindowState& state, const ScreenMetrics& met
     }
 }
 
+QRect ControlView::FocusPlace(const ScreenMetrics& metrics)
+{
+    const int inset = metrics.Host(kFocusInset);
+    return Widget().rect().adjusted(inset, inset, -inset, -inset);
+}
+
 QRect ControlView::DrawnPlace(const input::WindowState& state, const ScreenMetrics& metrics) const
 {
     return metrics.Host(state.place);
@@ -57,10 +74,10 @@ void ControlView::Attach(QWidget* alsoWatched)
 {
     QWidget& widget = Widget();
     widget.setProperty(kHandleProperty, QVariant::fromValue(reinterpret_cast<quintptr>(handle_)));
-    focusFeed_ = std::make_unique<FocusFeed>(handle_);
-    widget.installEventFilter(focusFeed_.get());
+    inputFeed_ = std::make_unique<InputFeed>(handle_);
+    widget.installEventFilter(inputFeed_.get());
     if (alsoWatched != nullptr) {
-        alsoWatched->installEventFilter(focusFeed_.get());
+        alsoWatched->installEventFilter(inputFeed_.get());
     }
 }
 
@@ -71,6 +88,20 @@ std::unique_ptr<ControlView> MakeControlView(const input::WindowState& state, QW
     case input::WindowKind::ComboBox: return MakeComboBoxView(state, window);
     case input::WindowKind::ListBox: return MakeListBoxView(state, window);
     default: return MakeStaticView(state, window);
+    }
+}
+
+std::optional<WPARAM> DialogKeyOf(const QKeyEvent& event)
+{
+    const Qt::KeyboardModifiers others = event.modifiers() & ~Qt::KeypadModifier;
+    if (others != Qt::NoModifier) {
+        return std::nullopt;
+    }
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Escape: return VK_ESCAPE;
+    default: return std::nullopt;
     }
 }
 

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include <QKeyEvent>
 #include <QObject>
 #include <QRect>
 #include <QWidget>
@@ -32,23 +34,31 @@ public:
     virtual bool Shows(const input::WindowState& state) const = 0;
     // Place, font, enabled and shown, then what the control holds.
     void Sync(const input::WindowState& state, const ScreenMetrics& metrics);
+    // Where the focus is drawn while the control has it, in the widget's own
+    // coordinates: where the host's style puts its focus frame, or by
+    // default two device pixels inside the widget.
+    virtual QRect FocusPlace(const ScreenMetrics& metrics);
 
 protected:
     virtual void SyncContent(const input::WindowState& state, const ScreenMetrics& metrics) = 0;
     // Where the widget goes in its window, in host pixels; the control's place by default.
     virtual QRect DrawnPlace(const input::WindowState& state, const ScreenMetrics& metrics) const;
     // Makes the widget known by the handle, and a person's mouse focus on it
-    // (or on `alsoWatched`, a part of it) move the control's focus.
+    // (or on `alsoWatched`, a part of it) move the control's focus; Enter and
+    // Esc on it are pressed in the window layer.
     void Attach(QWidget* alsoWatched = nullptr);
 
 private:
     HWND handle_;
-    std::unique_ptr<QObject> focusFeed_;
+    std::unique_ptr<QObject> inputFeed_;
 };
 
 // The view for a control of this class and style, a child of `window`. A
 // class that the display does not know shows as a static text.
 std::unique_ptr<ControlView> MakeControlView(const input::WindowState& state, QWidget& window);
+
+// The virtual key of Enter or Esc pressed alone; nothing for any other key.
+std::optional<WPARAM> DialogKeyOf(const QKeyEvent& event);
 
 // The handle that a widget shows, or null.
 HWND HandleOfWidget(const QWidget& widget);

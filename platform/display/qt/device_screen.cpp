@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include <QApplication>
 #include <QCloseEvent>
 
 #include "display/qt/control_kinds.h"
@@ -76,6 +77,7 @@ DeviceScreen::~DeviceScreen()
 void DeviceScreen::Refresh()
 {
     display_->Changes()->Take();
+    SyncIdentity();
     std::vector<HWND> oldestFirst = input::TopLevelWindows();
     std::reverse(oldestFirst.begin(), oldestFirst.end());
     const std::set<HWND> shown = SyncWindows(oldestFirst);
@@ -130,12 +132,29 @@ void DeviceScreen::Stack(const std::vector<HWND>& oldestFirst, HWND foreground)
     }
 }
 
+void DeviceScreen::SyncIdentity()
+{
+    const HostIdentity identity = CurrentHostIdentity();
+    if (identity == identity_) {
+        return;
+    }
+    identity_ = identity;
+    // Qt gives a window the application's name as its X11 class when it first
+    // shows it, and the desktop file's name as its Wayland application id.
+    if (!identity.name.empty()) {
+        QCoreApplication::setApplicationName(ToQString(identity.name));
+    }
+    if (!identity.desktopEntry.empty()) {
+        QGuiApplication::setDesktopFileName(QString::fromStdString(identity.desktopEntry));
+    }
+}
+
 void DeviceScreen::SyncForeground(HWND foreground, const std::set<HWND>& shown)
 {
     std::optional<input::WindowState> state = shown.count(foreground) != 0 ? input::Inspect(foreground) : std::nullopt;
     caption_.Sync(state, metrics_);
-    if (state) {
-        setWindowTitle(ToQString(state->text));
+    if (state || !identity_.name.empty()) {
+        setWindowTitle(HostWindowTitle(identity_.name, state ? state->text : std::u16string()));
     }
     if (state && shown_.count(foreground) == 0 && isVisible()) {
         // A window that the device has just shown (a message box, the program
@@ -200,6 +219,16 @@ void DeviceScreen::closeEvent(QCloseEvent* event)
     }
 }
 
+void DeviceScreen::keyPressEvent(QKeyEvent* event)
+{
+    const auto key = DialogKeyOf(*event);
+    if (key && foreground_ != nullptr) {
+        input::PressKey(foreground_, *key);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 bool DeviceScreen::focusNextPrevChild(bool next)
 {
     const std::vector<input::WindowState> stops = foreground_ != nullptr ? TabStops(foreground_)
@@ -213,6 +242,14 @@ bool DeviceScreen::focusNextPrevChild(bool next)
     index = ((index + (next ? 1 : -1)) % count + count) % count;
     input::Focus(stops[static_cast<std::size_t>(index)].handle);
     return true;
+}
+
+QString HostWindowTitle(const std::u16string& name, const std::u16string& caption)
+{
+    if (name.empty() || caption.empty() || caption == name) {
+        return ToQString(name.empty() ? caption : name);
+    }
+    return ToQString(name) + QStringLiteral(" \u2014 ") + ToQString(caption);
 }
 
 }  // namespace platform::qt

@@ -3,7 +3,9 @@
 // its z-order (the foreground window and what it owns on top), and the task
 // bar strip with the tray icons, which are also real icons in the host's
 // notification area where it has one. The window is titled after the
-// foreground window. It reads the windows anew on the Qt thread whenever the
+// foreground window, after the program's name when the program gave one
+// (platform::SetHostIdentity), which also names the desktop entry that the
+// window belongs to. It reads the windows anew on the Qt thread whenever the
 // display's change signal rises. Where the host has a tray, the window hides
 // while the device shows no window and comes back when one is shown; where it
 // has none, the task bar strip stays on screen so the program can be brought
@@ -51,8 +53,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // Tab and Shift+Tab move the focus among the foreground dialog's tab stops.
     bool focusNextPrevChild(bool next) override;
+    // Enter and Esc while no control has the focus go to the foreground window.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Applies the program's name and desktop entry before any window is shown.
+    void SyncIdentity();
     // Syncs every top-level window; the ones shown.
     std::set<HWND> SyncWindows(const std::vector<HWND>& oldestFirst);
     void Stack(const std::vector<HWND>& oldestFirst, HWND foreground);
@@ -77,6 +83,12 @@ private:
     HWND foreground_ = nullptr;
     std::set<HWND> shown_;   // the device's windows shown at the last refresh
     std::function<void()> afterRefresh_;
+    HostIdentity identity_;
 };
+
+// The desktop window's title: the program's name, followed by the caption of
+// the device window in front when that says more; the caption alone while
+// the program has not named itself.
+QString HostWindowTitle(const std::u16string& name, const std::u16string& caption);
 
 }  // namespace platform::qt

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 #include "display/qt/control_kinds.h"
 #include "display/qt/edit_feed.h"
@@ -56,6 +58,12 @@ public:
 
     QWidget& Widget() override { return *this; }
     bool Shows(const input::WindowState& state) const override { return IsEditable(state) == isEditable(); }
+    QRect FocusPlace(const ScreenMetrics&) override
+    {
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        return style()->subElementRect(QStyle::SE_ComboBoxFocusRect, &option, this);
+    }
 
 protected:
     void SyncContent(const input::WindowState& state, const ScreenMetrics& metrics) override

@@ -19,4 +19,9 @@ void QtDisplay::TrayChanged()
     changes_->Raise();
 }
 
+void QtDisplay::IdentityChanged()
+{
+    changes_->Raise();
+}
+
 }  // namespace platform::qt

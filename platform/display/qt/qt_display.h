@@ -22,6 +22,7 @@ public:
     void WindowChanged(HWND window) override;
     void WindowDestroyed(HWND window) override;
     void TrayChanged() override;
+    void IdentityChanged() override;
 
     const std::shared_ptr<ChangeSignal>& Changes() const { return changes_; }
 

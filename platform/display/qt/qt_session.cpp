@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -59,6 +60,15 @@ QStringList RequestedPlatforms()
     const QByteArray named = qgetenv("QT_QPA_PLATFORM");
     return QString::fromLocal8Bit(named.isEmpty() ? QByteArray(kDefaultPlatforms) : named)
         .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
+// Whether Qt opened one of the platforms asked for; a platform may be asked
+// for with options ("offscreen:configfile=screens.json").
+bool OpenedOneOf(const QStringList& requested)
+{
+    return std::any_of(requested.begin(), requested.end(), [](const QString& platform) {
+        return platform.section(QLatin1Char(':'), 0, 0).compare(QGuiApplication::platformName(), Qt::CaseInsensitive) == 0;
+    });
 }
 
 void SetArguments(QtSession::State& state, std::vector<std::string> arguments)
@@ -146,7 +156,7 @@ std::unique_ptr<QtSession> QtSession::Open(const SessionOptions& options, std::s
     qInstallMessageHandler(previous);
     openingMessages = nullptr;
 
-    if (!requested.contains(QGuiApplication::platformName(), Qt::CaseInsensitive)) {
+    if (!OpenedOneOf(requested)) {
         whyNot = "no Qt platform of '" + requested.join(QLatin1Char(';')).toStdString() + "' could be opened";
         if (!messages.isEmpty()) {
             whyNot += " (" + messages.join(QLatin1String("; ")).toStdString() + ")";
@@ -169,8 +179,12 @@ int QtSession::Run(const std::function<int()>& program, const std::function<void
     const std::shared_ptr<Display> previous = CurrentDisplay();
     SetDisplay(state.display);
     {
-        DeviceScreen screen(state.display, MakeScreenMetrics(state.options.width, state.options.height,
-                                                             state.options.scale));
+        std::string note;
+        const int scale = HostScale(state.options.width, state.options.height, state.options.scale, note);
+        if (!note.empty()) {
+            std::fprintf(stderr, "platform: %s\n", note.c_str());
+        }
+        DeviceScreen screen(state.display, MakeScreenMetrics(state.options.width, state.options.height, scale));
         const auto changes = state.display->Changes();
         state.program = std::make_unique<ProgramThread>(program, [changes] { changes->Raise(); });
         WatchForQtEndingTheProcess(state);

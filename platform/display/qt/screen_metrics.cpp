@@ -12,11 +12,18 @@ namespace {
 constexpr double kAverageCharacterWidth = 6.0;
 constexpr int kHostLinesPerStep = 540;
 constexpr int kSmallestFontPixels = 6;
+// Room around the window for the host's title bar and borders, host pixels.
+const QSize kHostFrame(8, 40);
 
 double AverageCharacterWidth(const QFont& font)
 {
     const QString letters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
     return QFontMetricsF(font).horizontalAdvance(letters) / static_cast<double>(letters.size());
+}
+
+std::string SizeText(QSize pixels)
+{
+    return std::to_string(pixels.width()) + "x" + std::to_string(pixels.height());
 }
 
 }  // namespace
@@ -33,10 +40,44 @@ QSize ScreenMetrics::WindowSize() const
 
 int ComfortableScale(QSize deviceWindow, QSize hostScreen, QSize hostAvailable)
 {
-    int scale = std::max(1, hostScreen.height() / kHostLinesPerStep);
-    while (scale > 1 && (deviceWindow.width() * scale > hostAvailable.width() ||
-                         deviceWindow.height() * scale > hostAvailable.height())) {
+    return FittingScale(deviceWindow, hostScreen.height() / kHostLinesPerStep, hostAvailable);
+}
+
+bool FitsAt(QSize deviceWindow, int scale, QSize available)
+{
+    const QSize room = available - kHostFrame;
+    return deviceWindow.width() * scale <= room.width() && deviceWindow.height() * scale <= room.height();
+}
+
+int FittingScale(QSize deviceWindow, int wanted, QSize available)
+{
+    int scale = std::max(1, wanted);
+    while (scale > 1 && !FitsAt(deviceWindow, scale, available)) {
         --scale;
+    }
+    return scale;
+}
+
+int HostScale(int width, int height, int wanted, std::string& note)
+{
+    const QScreen* host = QGuiApplication::primaryScreen();
+    if (host == nullptr) {
+        return std::max(1, wanted);
+    }
+    ScreenMetrics unscaled;
+    unscaled.width = width;
+    unscaled.height = height;
+    const QSize window = unscaled.WindowSize();
+    const QSize available = host->availableGeometry().size();
+    const int scale = wanted > 0 ? FittingScale(window, wanted, available)
+                                 : ComfortableScale(window, host->geometry().size(), available);
+    if (!FitsAt(window, scale, available)) {
+        note = "the device's screen (" + SizeText(window) + " pixels with its bars) does not fit the host screen's free " +
+               SizeText(available) + " even at scale 1";
+    } else if (wanted > 0 && scale < wanted) {
+        note = "the device's screen at scale " + std::to_string(wanted) + " (" + SizeText(window * wanted) +
+               " pixels with its bars) would not fit the host screen's free " + SizeText(available) +
+               "; it is drawn at scale " + std::to_string(scale);
     }
     return scale;
 }
@@ -62,10 +103,8 @@ ScreenMetrics MakeScreenMetrics(int width, int height, int scale)
     metrics.width = width;
     metrics.height = height;
     if (scale <= 0) {
-        const QScreen* host = QGuiApplication::primaryScreen();
-        const QSize unscaled = metrics.WindowSize();
-        scale = host != nullptr ? ComfortableScale(unscaled, host->geometry().size(), host->availableGeometry().size())
-                                : 1;
+        std::string unused;
+        scale = HostScale(width, height, 0, unused);
     }
     metrics.scale = scale;
     metrics.font = DialogFont(scale);

@@ -25,7 +25,8 @@ bool CoversTheScreen(const input::WindowState& state, const ScreenMetrics& metri
 
 }  // namespace
 
-WindowView::WindowView(HWND handle, QWidget& screen) : handle_(handle), frame_(&screen), messageIcon_(&frame_)
+WindowView::WindowView(HWND handle, QWidget& screen)
+    : handle_(handle), frame_(&screen), messageIcon_(&frame_), focusCue_(frame_)
 {
     frame_.setProperty(kHandleProperty, QVariant::fromValue(reinterpret_cast<quintptr>(handle)));
     // A window has the colours of a window, not of the desktop under it.
@@ -47,6 +48,13 @@ void WindowView::Sync(const input::WindowState& state, const ScreenMetrics& metr
     }
     SyncMessageBoxIcon(state, metrics);
     frame_.setVisible(state.visible);
+    if (state.focused && state.visible) {
+        // The dialog itself has the keyboard focus: no control keeps Qt's,
+        // so keys go to the screen, which hands them to the window in front.
+        if (QWidget* held = frame_.window()->focusWidget(); held != nullptr && held != frame_.window()) {
+            held->clearFocus();
+        }
+    }
 }
 
 QWidget* WindowView::WidgetOf(HWND window)
@@ -71,22 +79,28 @@ void WindowView::SyncFrame(const input::WindowState& state, const ScreenMetrics&
 void WindowView::SyncControls(const ScreenMetrics& metrics)
 {
     std::set<HWND> present;
+    QRect focusPlace;
     for (HWND child : input::Children(handle_)) {
         if (const auto state = input::Inspect(child)) {
             present.insert(child);
-            SyncControl(*state, metrics);
+            ControlView& view = SyncControl(*state, metrics);
+            if (state->focused && state->visible) {
+                focusPlace = view.FocusPlace(metrics).translated(view.Widget().pos());
+            }
         }
     }
     std::erase_if(controls_, [&](const auto& entry) { return present.count(entry.first) == 0; });
+    focusCue_.Follow(focusPlace, metrics.scale);
 }
 
-void WindowView::SyncControl(const input::WindowState& state, const ScreenMetrics& metrics)
+ControlView& WindowView::SyncControl(const input::WindowState& state, const ScreenMetrics& metrics)
 {
     auto& view = controls_[state.handle];
     if (view == nullptr || !view->Shows(state)) {
         view = MakeControlView(state, frame_);
     }
     view->Sync(state, metrics);
+    return *view;
 }
 
 void WindowView::SyncMessageBoxIcon(const input::WindowState& state, const ScreenMetrics& metrics)

@@ -1,6 +1,7 @@
 // A top-level window of the device drawn at its place on the screen: a
 // dialog with its controls (a message box also with the icon its style
-// names), or a lone control such as the static text that a dialog owns.
+// names), or a lone control such as the static text that a dialog owns. The
+// dialog's control that has the keyboard focus shows it (focus_cue.h).
 #pragma once
 
 #include <map>
@@ -10,6 +11,7 @@
 #include <QLabel>
 
 #include "display/qt/control_view.h"
+#include "display/qt/focus_cue.h"
 #include "display/qt/screen_metrics.h"
 #include "platform/user_input.h"
 
@@ -28,7 +30,7 @@ public:
 
 private:
     void SyncControls(const ScreenMetrics& metrics);
-    void SyncControl(const input::WindowState& state, const ScreenMetrics& metrics);
+    ControlView& SyncControl(const input::WindowState& state, const ScreenMetrics& metrics);
     void SyncFrame(const input::WindowState& state, const ScreenMetrics& metrics);
     void SyncMessageBoxIcon(const input::WindowState& state, const ScreenMetrics& metrics);
 
@@ -36,6 +38,7 @@ private:
     QFrame frame_;
     QLabel messageIcon_;
     std::map<HWND, std::unique_ptr<ControlView>> controls_;
+    FocusCue focusCue_;
 };
 
 }  // namespace platform::qt

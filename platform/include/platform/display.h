@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "platform/types.h"
 
@@ -34,6 +35,8 @@ public:
     virtual void WindowChanged(HWND window) = 0;
     virtual void WindowDestroyed(HWND window) = 0;
     virtual void TrayChanged() = 0;
+    // The program named itself anew (SetHostIdentity).
+    virtual void IdentityChanged() {}
 
 protected:
     // Whether a person (or a test driver playing one) is in front of the screen.
@@ -42,6 +45,23 @@ protected:
 private:
     std::atomic<bool> nobodyWillAnswer_{false};
 };
+
+// How the program is known on the host's desktop: the name that a person
+// reads (the title of its desktop window) and the desktop entry that its
+// windows belong to (their X11 class and Wayland application id follow it),
+// so that docks and task bars group and pin them with the entry.
+struct HostIdentity {
+    std::u16string name;        // e.g. u"Tavrel"
+    std::string desktopEntry;   // the entry's file name without ".desktop", e.g. "tavrel"
+
+    bool operator==(const HostIdentity&) const = default;
+};
+
+// The program names itself, best before its first window is shown (a desktop
+// reads a window's class once, when it appears). A display without a desktop
+// has no use for it. Empty until the program calls this.
+void SetHostIdentity(HostIdentity identity);
+HostIdentity CurrentHostIdentity();
 
 // The display in use; a headless one with nobody in front of it until one is set.
 void SetDisplay(std::shared_ptr<Display> display);

@@ -83,6 +83,10 @@ inline constexpr WPARAM DBT_DEVNODES_CHANGED = 0x0007;
 inline constexpr UINT WM_USER = 0x0400;
 inline constexpr UINT WM_APP = 0x8000;
 
+// Virtual keys (WM_KEYDOWN's first parameter).
+inline constexpr WPARAM VK_RETURN = 0x0D;
+inline constexpr WPARAM VK_ESCAPE = 0x1B;
+
 // Window styles.
 inline constexpr DWORD WS_OVERLAPPED = 0x00000000;
 inline constexpr DWORD WS_POPUP = 0x80000000;

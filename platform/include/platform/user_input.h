@@ -25,6 +25,11 @@ void ChooseEntry(HWND control, int index);
 void Type(HWND control, const std::u16string& text, bool replace = true);
 // Moves the keyboard focus to the control (the old one hears it is left).
 void Focus(HWND control);
+// A key pressed while `window` has the focus (a control, or a dialog none of
+// whose controls has it): WM_KEYDOWN with the virtual key. In a dialog,
+// Enter (VK_RETURN) presses the push button with the focus, else the default
+// push button, else OK; Esc (VK_ESCAPE) is Cancel (platform/user.h).
+void PressKey(HWND window, WPARAM virtualKey);
 // The OK button in a window's caption (a dialog with WS_EX_CAPTIONOKBTN or a
 // Done button from SHInitDialog): WM_COMMAND IDOK.
 void PressCaptionOk(HWND window);

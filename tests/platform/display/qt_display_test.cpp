@@ -19,6 +19,7 @@
 
 #include "dialog_thread.h"
 #include "ico_builder.h"
+#include "platform/display.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
 #include "platform/user.h"
@@ -240,6 +241,59 @@ TEST_F(QtDisplayTest, TabMovesTheFocusAmongTheTabStopsAndADisabledControlTakesNo
     person_.Click(Control(10));
     const auto commands = Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), std::pair<int, int>{10, BN_CLICKED}), 0);
+}
+
+TEST_F(QtDisplayTest, TheControlWithTheFocusIsDrawnSoAndTheCueMovesWithTab)
+{
+    platform::qt::DeviceScreen& screen = screen_.screen();
+    QWidget* press = person_.Find(Control(10));
+    QWidget* check = person_.Find(Control(11));
+    ASSERT_TRUE(press != nullptr && check != nullptr);
+    ASSERT_TRUE(State(10).focused);
+    const QImage pressFocused = PictureOf(screen, *press);
+    const QImage checkAlone = PictureOf(screen, *check);
+    person_.PressKey(Control(10), Qt::Key_Tab);
+    ASSERT_TRUE(State(11).focused);
+    // A dotted frame is half dots: at least a quarter of the frame's length
+    // (the smaller side counted four times) must have changed, on both.
+    const auto enough = [](const QWidget& widget) { return std::min(widget.width(), widget.height()); };
+    EXPECT_GE(DifferingPixels(checkAlone, PictureOf(screen, *check)), enough(*check));
+    EXPECT_GE(DifferingPixels(pressFocused, PictureOf(screen, *press)), enough(*press));
+    person_.PressKey(Control(11), Qt::Key_Backtab);
+    EXPECT_EQ(DifferingPixels(pressFocused, PictureOf(screen, *press)), 0) << "the cue comes back as it was";
+    EXPECT_EQ(DifferingPixels(checkAlone, PictureOf(screen, *check)), 0);
+}
+
+TEST_F(QtDisplayTest, EnterAndEscOnTheWidgetsPressWhatTheDialogManagerSays)
+{
+    person_.PressKey(Control(10), Qt::Key_Return);   // the push button with the focus
+    person_.PressKey(Control(10), Qt::Key_Tab);
+    person_.PressKey(Control(11), Qt::Key_Enter, Qt::KeypadModifier);   // a check box: OK, in the caption
+    EXPECT_FALSE(State(11).checked);
+    person_.PressKey(Control(11), Qt::Key_Tab);
+    person_.Type(Control(12), QStringLiteral("COM4"));
+    person_.PressKey(Control(12), Qt::Key_Return);   // in the edit field
+    const auto commands = Commands();
+    for (const auto& pressed : {std::pair<int, int>{10, BN_CLICKED}, {IDOK, BN_CLICKED}}) {
+        EXPECT_NE(std::find(commands.begin(), commands.end(), pressed), commands.end()) << pressed.first;
+    }
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), std::pair<int, int>{IDOK, BN_CLICKED}), 2);
+    EXPECT_EQ(State(12).text, u"COM4");
+    person_.PressKey(Control(12), Qt::Key_Escape);
+    EXPECT_EQ(dialog_->Result(), IDCANCEL);
+}
+
+TEST_F(QtDisplayTest, TheProgramsNameTitlesTheWindowAndNamesItsDesktopEntry)
+{
+    platform::qt::DeviceScreen& screen = screen_.screen();
+    platform::SetHostIdentity({u"Sampler", "sampler"});
+    EXPECT_TRUE(person_.WaitUntil([&] { return screen.windowTitle() == QStringLiteral("Sampler \u2014 Sample dialog"); }))
+        << screen.windowTitle().toStdString();
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Sampler"));
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("sampler"));
+    PostMessageW(window_, kHideYourself, 0, 0);   // nothing in front: the name alone
+    EXPECT_TRUE(person_.WaitUntil([&] { return screen.windowTitle() == QStringLiteral("Sampler"); }));
+    platform::SetHostIdentity({});
 }
 
 TEST_F(QtDisplayTest, TheCaptionBarsOkAndCloseBoxAnswerTheDialog)

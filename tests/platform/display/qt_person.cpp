@@ -1,5 +1,6 @@
 #include "qt_person.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <QAbstractItemView>
@@ -37,6 +38,22 @@ QtScreenInPlace::~QtScreenInPlace()
 {
     platform::SetDisplay(previous_);
     screen_.reset();
+}
+
+QImage PictureOf(QWidget& screen, const QWidget& part)
+{
+    return screen.grab(QRect(part.mapTo(&screen, QPoint(0, 0)), part.size())).toImage();
+}
+
+int DifferingPixels(const QImage& before, const QImage& after)
+{
+    int differing = std::abs(before.width() * before.height() - after.width() * after.height());
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y) {
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x) {
+            differing += before.pixel(x, y) != after.pixel(x, y) ? 1 : 0;
+        }
+    }
+    return differing;
 }
 
 QWidget* QtPerson::Find(HWND window)
@@ -97,6 +114,14 @@ void QtPerson::PressKey(HWND control, Qt::Key key, Qt::KeyboardModifiers modifie
         QTest::keyClick(widget, key, modifiers);
     }
     Settle(control);
+}
+
+void QtPerson::PressKeyWhereTheFocusIs(HWND window, Qt::Key key)
+{
+    QCoreApplication::processEvents();
+    QWidget* focused = screen_.focusWidget();
+    QTest::keyClick(focused != nullptr ? focused : &screen_, key);
+    Settle(window);
 }
 
 void QtPerson::PressCaptionOk(HWND window)

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include <QApplication>
+#include <QImage>
 #include <QString>
 
 #include "display/qt/device_screen.h"
@@ -50,6 +51,12 @@ private:
     std::unique_ptr<platform::qt::DeviceScreen> screen_;
 };
 
+// A part of the screen as a person sees it: what lies over it (the focus
+// cue) included.
+QImage PictureOf(QWidget& screen, const QWidget& part);
+// How many pixels two pictures of one part differ in.
+int DifferingPixels(const QImage& before, const QImage& after);
+
 class QtPerson {
 public:
     explicit QtPerson(platform::qt::DeviceScreen& screen) : screen_(screen) {}
@@ -70,6 +77,9 @@ public:
     // Key presses on the control's widget.
     void Type(HWND control, const QString& text);
     void PressKey(HWND control, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // A key press as the keyboard makes it: to the widget with Qt's focus,
+    // else to the screen; then waits until `window` has handled it.
+    void PressKeyWhereTheFocusIs(HWND window, Qt::Key key);
     // The caption bar's OK button and close box.
     void PressCaptionOk(HWND window);
     void PressCloseBox(HWND window);

@@ -1,6 +1,6 @@
 // The parts of the qt display that decide without a window: the change
-// signal that wakes the Qt thread, the scale for a host screen, and the
-// dialog font.
+// signal that wakes the Qt thread, the scale for a host screen (brought
+// down until the window fits it), the dialog font, and the window's title.
 #include <poll.h>
 
 #include <thread>
@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "display/qt/change_signal.h"
+#include "display/qt/device_screen.h"
 #include "display/qt/screen_metrics.h"
 #include "qt_person.h"
 
@@ -18,6 +21,7 @@ namespace {
 
 using platform::qt::ChangeSignal;
 using platform::qt::ComfortableScale;
+using platform::qt::FittingScale;
 
 bool Readable(const ChangeSignal& signal)
 {
@@ -57,6 +61,48 @@ TEST(ScreenScale, TwoOnA1080LineScreenAndOnlyAsLargeAsFits)
     // A tall device on a wide, low host: smaller until it fits, never below one.
     EXPECT_EQ(ComfortableScale(QSize(480, 692), QSize(3840, 2160), QSize(3840, 1200)), 1);
     EXPECT_EQ(ComfortableScale(QSize(480, 692), QSize(800, 600), QSize(800, 560)), 1);
+}
+
+TEST(ScreenScale, AScaleAskedForIsBroughtDownToTheLargestThatLeavesRoomForTheHostsFrame)
+{
+    const QSize portrait(240, 26 + 320 + 26);
+    const QSize landscape(320, 26 + 240 + 26);
+    EXPECT_EQ(FittingScale(portrait, 8, QSize(800, 600)), 1);
+    EXPECT_EQ(FittingScale(landscape, 8, QSize(1024, 768)), 2);
+    // 584 lines at 2 would fill an 800x600 screen and leave no room for a title bar.
+    EXPECT_EQ(FittingScale(landscape, 2, QSize(800, 600)), 1);
+    EXPECT_EQ(FittingScale(portrait, 3, QSize(3840, 2100)), 3);   // fits: as asked
+    EXPECT_EQ(FittingScale(QSize(4096, 4148), 2, QSize(800, 600)), 1);   // never below one
+}
+
+TEST(ScreenScale, TheHostScreenBringsAScaleDownWithOneLineSayingSo)
+{
+    tavrel::testing::QtTestApplication application;
+    const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
+    const QSize window(240, 26 + 320 + 26);
+    std::string note;
+    const int scale = platform::qt::HostScale(240, 320, 8, note);
+    ASSERT_LT(scale, 8) << "the test's screen is " << available.width() << "x" << available.height();
+    EXPECT_LE(window.height() * scale, available.height());
+    EXPECT_GT(window.height() * (scale + 1), available.height() - 40);
+    EXPECT_NE(note.find("at scale 8"), std::string::npos) << note;
+    EXPECT_NE(note.find("drawn at scale " + std::to_string(scale)), std::string::npos) << note;
+    EXPECT_EQ(note.find('\n'), std::string::npos);
+
+    note.clear();
+    EXPECT_EQ(platform::qt::HostScale(240, 320, 1, note), 1);
+    EXPECT_EQ(note, "");
+    EXPECT_EQ(platform::qt::HostScale(4096, 4096, 3, note), 1);
+    EXPECT_NE(note.find("does not fit"), std::string::npos) << note;
+}
+
+TEST(WindowTitle, TheProgramsNameLeadsAndTheCaptionInFrontFollowsWhenItSaysMore)
+{
+    using platform::qt::HostWindowTitle;
+    EXPECT_EQ(HostWindowTitle(u"Tavrel", u"Tavrel V1.20"), QStringLiteral("Tavrel \u2014 Tavrel V1.20"));
+    EXPECT_EQ(HostWindowTitle(u"Tavrel", u"Tavrel"), QStringLiteral("Tavrel"));
+    EXPECT_EQ(HostWindowTitle(u"Tavrel", u""), QStringLiteral("Tavrel"));
+    EXPECT_EQ(HostWindowTitle(u"", u"Sample dialog"), QStringLiteral("Sample dialog"));
 }
 
 TEST(DialogFont, ItsAverageCharacterIsAsWideAsTheDialogUnitsAssume)
