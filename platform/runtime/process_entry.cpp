@@ -1,4 +1,5 @@
-// The process entry: reads the configuration, picks the display, boots the
+// The process entry: lets the program answer its command line first (see
+// ProgramStart), reads the configuration, picks the display, boots the
 // device, runs the program's WinMain and exits with its code. On the headless
 // display WinMain runs on this thread; on the qt display Qt keeps this thread
 // and WinMain runs on a user-interface thread of its own. SIGTERM, SIGINT,
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,8 +74,11 @@ platform::DeviceSettings ProgramDeviceSettings()
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (const std::optional<int> ended = ProgramStart(argc, argv)) {
+        return *ended;
+    }
     const platform::DisplayChoice display = platform::DisplayChoiceFromEnvironment();
     Report(display.problems);
     int exitCode = 0;

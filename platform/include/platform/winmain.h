@@ -2,6 +2,15 @@
 // user-interface thread once the device is up. The program defines it.
 #pragma once
 
+#include <optional>
+
 #include "platform/types.h"
 
 int WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int show);
+
+// The program's word on its host command line, which the process entry asks
+// first, before it opens a display or boots the device: an exit code to end
+// the process with at once (it answered --help, say, or the command line is
+// wrong), or nothing to go on. The program defines it; it may prepare its
+// device meanwhile (booting and shutting it down itself).
+std::optional<int> ProgramStart(int argc, char** argv);
