@@ -23,18 +23,6 @@ const tavrel::commands::Command kTavrel{
     "set up at the first start. TAVREL_DISPLAY: auto, qt or headless. TAVREL_DEBUG=1: the\n"
     "debug lines on stderr.\n"};
 
-void SetUpDeviceWhenNeeded()
-{
-    const platform::DeviceSettings settings = tavrel::tools::AbsoluteDeviceSettings();
-    const tavrel::tools::DeviceSetUp setUp = tavrel::tools::SetUpDevice(settings, tavrel::tools::FindShippedFiles());
-    for (const std::string& problem : setUp.problems) {
-        std::fprintf(stderr, "tavrel: %s\n", problem.c_str());
-    }
-    if (const std::string line = tavrel::tools::SetUpLine(setUp, settings.deviceRoot); !line.empty()) {
-        std::fprintf(stderr, "%s\n", line.c_str());
-    }
-}
-
 }  // namespace
 
 std::optional<int> ProgramStart(int argc, char** argv)
@@ -45,6 +33,18 @@ std::optional<int> ProgramStart(int argc, char** argv)
     if (argc > 1) {
         return tavrel::commands::WrongUsage(kTavrel);
     }
-    SetUpDeviceWhenNeeded();
     return std::nullopt;
+}
+
+// Once the window can be shown: a display that cannot be opened leaves the device untouched.
+void ProgramBeforeBoot()
+{
+    const platform::DeviceSettings settings = tavrel::tools::AbsoluteDeviceSettings();
+    const tavrel::tools::DeviceSetUp setUp = tavrel::tools::SetUpDevice(settings, tavrel::tools::FindShippedFiles());
+    for (const std::string& problem : setUp.problems) {
+        std::fprintf(stderr, "tavrel: %s\n", problem.c_str());
+    }
+    if (const std::string line = tavrel::tools::SetUpLine(setUp, settings.deviceRoot); !line.empty()) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
 }
