@@ -5,7 +5,7 @@
 
 #include "platform/boot.h"
 #include "platform/registry.h"
-#include "tools/builtin_port_keys.h"
+#include "setup/builtin_port_keys.h"
 
 namespace tavrel::bench {
 namespace {

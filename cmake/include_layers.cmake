@@ -37,6 +37,7 @@ set(LAYERS
   platform/display/qt
   platform/runtime           # process start: configuration, boot, display, WinMain
   drivers/quorvel
+  commands                   # what every command answers: --help and --version
   serial
   state                      # the program's shared records and the baud table
   resources
@@ -46,6 +47,7 @@ set(LAYERS
   settings
   relay
   status                     # the running program answers tavrel-status: its health as JSON or a table
+  setup                      # installing into a device: module, install path, shortcuts, login entry
   app
   tools
   tools/compat               # tavrel-compat and the library it preloads into other programs

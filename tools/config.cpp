@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_options.h"
 #include "network/address_allow_list.h"
 #include "network/udp_target.h"
 #include "platform/boot.h"
@@ -209,13 +210,25 @@ int Change(const Setting& setting, const std::string& typed)
     return 0;
 }
 
+// What --help and a wrong command line show: the command lines and every setting.
+std::string Description()
+{
+    std::string text = "Shows and changes Tavrel's settings, for a shell or a machine without a desktop. Settings:\n";
+    for (const Setting& setting : kSettings) {
+        char line[256];
+        std::snprintf(line, sizeof line, "  %-16s %s; %s when not set\n", setting.name, setting.meaning,
+                      setting.fallback);
+        text += line;
+    }
+    return text;
+}
+
+const std::string kDescription = Description();
+const tavrel::commands::Command kConfig{"tavrel-config", "tavrel-config [NAME [VALUE]]\n", kDescription};
+
 int Usage()
 {
-    std::fputs("usage: tavrel-config [NAME [VALUE]]\nsettings:\n", stderr);
-    for (const Setting& setting : kSettings) {
-        std::fprintf(stderr, "  %-16s %s; %s when not set\n", setting.name, setting.meaning, setting.fallback);
-    }
-    return 2;
+    return tavrel::commands::WrongUsage(kConfig);
 }
 
 int Run(const std::vector<std::string>& arguments)
@@ -238,10 +251,10 @@ int Run(const std::vector<std::string>& arguments)
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (!arguments.empty() && (arguments[0] == "--help" || arguments[0] == "-h")) {
-        return Usage();
+    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kConfig, argc, argv)) {
+        return *answered;
     }
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
     const platform::DeviceSettings settings = platform::DeviceSettingsFromEnvironment();
     const platform::BootResult booted = platform::BootDevice(settings);
     for (const std::string& problem : booted.problems) {

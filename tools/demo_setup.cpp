@@ -20,10 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_options.h"
 #include "platform/boot.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
-#include "tools/device_setup.h"
+#include "setup/device_setup.h"
 
 namespace {
 
@@ -74,24 +75,32 @@ std::optional<DWORD> BaudIndex(const std::string& text)
                                                                                   : std::nullopt;
 }
 
+const tavrel::commands::Command kDemoSetup{
+    "tavrel-demo-setup", "tavrel-demo-setup [--attended] HOST_TTY [BAUD_INDEX]\ntavrel-demo-setup --remove\n",
+    "Prepares the device for trying Tavrel with HOST_TTY as the built-in port COM9: unattended,\n"
+    "Tavrel relays it to COM2 and COM3 as soon as it starts; --attended preselects it in the\n"
+    "window; --remove takes the demo's port and Autostart away again.\n"};
+
 int Usage()
 {
-    std::fputs("usage: tavrel-demo-setup [--attended] HOST_TTY [BAUD_INDEX]\n       tavrel-demo-setup --remove\n",
-               stderr);
-    return 2;
+    return tavrel::commands::WrongUsage(kDemoSetup);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kDemoSetup, argc, argv)) {
+        return *answered;
+    }
     std::vector<std::string> arguments(argv + 1, argv + argc);
     const bool remove = arguments.size() == 1 && arguments[0] == "--remove";
     const bool attended = !arguments.empty() && arguments[0] == "--attended";
     if (attended) {
         arguments.erase(arguments.begin());
     }
-    if (!remove && (arguments.empty() || arguments.size() > 2)) {
+    const bool unknownOption = !remove && !arguments.empty() && arguments[0].starts_with('-');
+    if (unknownOption || (!remove && (arguments.empty() || arguments.size() > 2))) {
         return Usage();
     }
     const std::optional<DWORD> baudIndex = BaudIndex(arguments.size() == 2 ? arguments[1] : "5");

@@ -10,7 +10,16 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <optional>
+
+#include "commands/command_options.h"
+
 namespace {
+
+const tavrel::commands::Command kSimulator{
+    "tavrel-gps-simulator", "tavrel-gps-simulator\n",
+    "Sends an NMEA sentence ($GPRMC) every second on a new pseudo-terminal, as a GPS receiver\n"
+    "on a serial port would; prints the port's path and runs until SIGINT or SIGTERM.\n"};
 
 volatile std::sig_atomic_t stopped = 0;
 
@@ -50,8 +59,14 @@ int Sentence(char* out, std::size_t size)
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kSimulator, argc, argv)) {
+        return *answered;
+    }
+    if (argc > 1) {
+        return tavrel::commands::WrongUsage(kSimulator);
+    }
     std::signal(SIGINT, Stop);
     std::signal(SIGTERM, Stop);
     char name[128] = {};

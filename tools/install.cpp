@@ -9,6 +9,11 @@
 // it again changes nothing more; installing for another device root moves the
 // autostart entry to that device.
 //
+// The module and the launcher are those that come with this program: beside
+// it or in ../lib/<multiarch>/tavrel where a package installed it (the
+// entry then runs /usr/bin/tavrel-startup), else the build's (see
+// setup/installed_files.h); --module names another module.
+//
 // --uninstall takes away exactly those four things, each only when it is
 // what install made: the module that install recorded (and the install
 // folder when it is left empty), "InstallPath" (and its key when it is left
@@ -30,49 +35,30 @@
 //   tavrel-install [--uninstall] --system
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "commands/command_options.h"
 #include "platform/boot.h"
-#include "platform/registry.h"
-#include "platform/strings.h"
-#include "tools/autostart_entry.h"
-#include "tools/device_setup.h"
-#include "tools/durable_file.h"
-#include "tools/shortcut_text.h"
+#include "setup/autostart_entry.h"
+#include "setup/device_install.h"
+#include "setup/device_setup.h"
+#include "setup/installed_files.h"
 #include "tools/system_folder.h"
 #include "tools/uninstall.h"
 
 namespace {
 
-using tavrel::tools::kInstallFolder;
-using tavrel::tools::kProductKey;
-using tavrel::tools::kProgram;
-using tavrel::tools::kProgramsShortcut;
-
-bool WriteInstallPath()
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    const std::u16string path = kInstallFolder;
-    const LONG written = RegSetValueExW(key, u"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                                        static_cast<DWORD>((path.size() + 1) * sizeof(char16_t)));
-    RegCloseKey(key);
-    return written == ERROR_SUCCESS;
-}
-
-bool WriteShortcut()
-{
-    const std::string problem = tavrel::tools::WriteFileDurably(platform::HostPathOf(kProgramsShortcut),
-                                                                tavrel::tools::ShortcutText(kProgram), 0644);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "tavrel-install: %s\n", problem.c_str());
-    }
-    return problem.empty();
-}
+const tavrel::commands::Command kInstall{
+    "tavrel-install",
+    "tavrel-install [--module PATH]\n"
+    "tavrel-install --uninstall\n"
+    "tavrel-install [--uninstall] --system\n",
+    "Installs Tavrel into the device (TAVREL_DEVICE_ROOT's, or the default one): the virtual port\n"
+    "module (PATH, or the one that comes with this program), the Programs shortcut and the login\n"
+    "entry that starts Tavrel when its Autostart option is ticked. --uninstall takes them away and\n"
+    "keeps the settings. --system (as root): the machine's folder for every user's ports, /run/tavrel.\n"};
 
 bool BootForInstall(const platform::DeviceSettings& settings)
 {
@@ -83,18 +69,23 @@ bool BootForInstall(const platform::DeviceSettings& settings)
     return boot.ok;
 }
 
-int Install(const platform::DeviceSettings& settings, const std::filesystem::path& module)
+int Install(const platform::DeviceSettings& settings, const tavrel::tools::ShippedFiles& shipped)
 {
-    const bool installed = BootForInstall(settings) && tavrel::tools::InstallVirtualPortDriver(module) &&
-                           WriteInstallPath() && WriteShortcut();
+    std::vector<std::string> problems;
+    const bool installed = BootForInstall(settings) && tavrel::tools::InstallIntoDevice(shipped.module, problems);
     platform::ShutdownDevice();
+    for (const std::string& problem : problems) {
+        std::fprintf(stderr, "tavrel-install: %s\n", problem.c_str());
+    }
     if (!installed) {
         std::fprintf(stderr, "tavrel-install: could not install into %s\n", settings.deviceRoot.c_str());
         return 1;
     }
     std::printf("Tavrel installed into the device at %s\n", settings.deviceRoot.c_str());
     const std::string problem =
-        tavrel::tools::WriteAutostartEntry(TAVREL_STARTUP_PATH, settings.deviceRoot, settings.portFolder);
+        shipped.launcher.empty()
+            ? tavrel::tools::NotFound(tavrel::tools::RunningProgramFolder(), tavrel::tools::kStartupLauncherFile)
+            : tavrel::tools::WriteAutostartEntry(shipped.launcher, settings.deviceRoot, settings.portFolder);
     if (!problem.empty()) {
         std::fprintf(stderr, "tavrel-install: no start at login: %s\n", problem.c_str());
         return 1;
@@ -103,7 +94,7 @@ int Install(const platform::DeviceSettings& settings, const std::filesystem::pat
     return 0;
 }
 
-int Uninstall(platform::DeviceSettings settings)
+int Uninstall(platform::DeviceSettings settings, const tavrel::tools::ShippedFiles& shipped)
 {
     const bool entryGone = tavrel::tools::UninstallEntry(settings.deviceRoot);
     std::error_code error;
@@ -113,7 +104,7 @@ int Uninstall(platform::DeviceSettings settings)
     }
     settings.syncHostSerialPorts = false;   // leave the built-in port keys as they are
     const bool booted = BootForInstall(settings);
-    const bool deviceDone = booted && tavrel::tools::UninstallFromDevice(QUORVEL_MODULE_PATH);
+    const bool deviceDone = booted && tavrel::tools::UninstallFromDevice(shipped.module);
     platform::ShutdownDevice();
     if (!booted) {
         std::fprintf(stderr, "tavrel-install: could not uninstall from %s\n", settings.deviceRoot.c_str());
@@ -141,6 +132,9 @@ tavrel::tools::SystemRoot SystemRootFromEnvironment()
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kInstall, argc, argv)) {
+        return *answered;
+    }
     const std::vector<std::string> options(argv + 1, argv + argc);
     using Options = std::vector<std::string>;
     if (options == Options{"--system"}) {
@@ -152,16 +146,22 @@ int main(int argc, char** argv)
     const bool uninstall = options == Options{"--uninstall"};
     const bool withModule = options.size() == 2 && options[0] == "--module";
     if (!options.empty() && !uninstall && !withModule) {
-        std::fputs("usage: tavrel-install [--module PATH]\n"
-                   "       tavrel-install --uninstall\n"
-                   "       tavrel-install [--uninstall] --system     (as root: the folder for every user's ports)\n",
-                   stderr);
-        return 2;
+        return tavrel::commands::WrongUsage(kInstall);
+    }
+    tavrel::tools::ShippedFiles shipped = tavrel::tools::FindShippedFiles();
+    if (withModule) {
+        shipped.module = options[1];
     }
     // The autostart entry runs from another working folder: it names absolute paths.
     const platform::DeviceSettings settings = tavrel::tools::AbsoluteDeviceSettings();
     if (uninstall) {
-        return Uninstall(settings);
+        return Uninstall(settings, shipped);
     }
-    return Install(settings, withModule ? std::filesystem::path(options[1]) : std::filesystem::path(QUORVEL_MODULE_PATH));
+    if (shipped.module.empty()) {
+        std::fprintf(stderr, "tavrel-install: %s\n",
+                     tavrel::tools::NotFound(tavrel::tools::RunningProgramFolder(),
+                                             tavrel::tools::kVirtualPortModuleFile).c_str());
+        return 1;
+    }
+    return Install(settings, shipped);
 }

@@ -7,8 +7,8 @@
 
 #include "settings/split_mask.h"
 #include "state/baud_rates.h"
-#include "tools/builtin_port_keys.h"
-#include "tools/device_setup.h"
+#include "setup/builtin_port_keys.h"
+#include "setup/device_setup.h"
 
 namespace tavrel::tools {
 namespace {

@@ -8,7 +8,7 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
-#include "tools/shortcut_text.h"
+#include "setup/shortcut_text.h"
 
 namespace tavrel::tools {
 namespace {

@@ -28,15 +28,22 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_options.h"
 #include "platform/boot.h"
 #include "platform/strings.h"
-#include "tools/device_setup.h"
-#include "tools/shortcut_text.h"
+#include "setup/installed_files.h"
+#include "setup/device_setup.h"
+#include "setup/shortcut_text.h"
 #include "tools/startup_folder.h"
 
 extern char** environ;
 
 namespace {
+
+const tavrel::commands::Command kStartup{
+    "tavrel-startup", "tavrel-startup\n",
+    "Starts the tavrel beside it when the device's StartUp folder holds Tavrel's shortcut, i.e.\n"
+    "while Autostart is ticked. The device is TAVREL_DEVICE_ROOT's, or the default one.\n"};
 
 // What to start: the shortcuts that name Tavrel.exe (one start is enough:
 // a second copy would only bring the first back to the foreground).
@@ -102,17 +109,18 @@ bool StartDetached(const std::filesystem::path& program, const std::u16string& s
 
 std::filesystem::path ProgramBesideThisOne()
 {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "tavrel";
+    return tavrel::tools::RunningProgramFolder() / "tavrel";
 }
 
 }  // namespace
 
-int main(int argc, char**)
+int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kStartup, argc, argv)) {
+        return *answered;
+    }
     if (argc != 1) {
-        std::fputs("usage: tavrel-startup   (the device is TAVREL_DEVICE_ROOT's, or the default one)\n", stderr);
-        return 2;
+        return tavrel::commands::WrongUsage(kStartup);
     }
     std::signal(SIGPIPE, SIG_IGN);
     const platform::DeviceSettings settings = tavrel::tools::AbsoluteDeviceSettings();

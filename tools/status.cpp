@@ -12,22 +12,20 @@
 #include <optional>
 #include <string>
 
+#include "commands/command_options.h"
 #include "platform/answer_socket.h"
 #include "platform/boot.h"
 #include "status/status_service.h"
 
 namespace {
 
-void PrintUsage(std::FILE* to)
-{
-    std::fputs("usage: tavrel-status [--json]\n"
-               "Shows what the running Tavrel of this device is doing: the input, each virtual\n"
-               "port (bytes relayed and dropped, whether a program has it open, its path) and\n"
-               "the network outputs. --json prints the same as one JSON object.\n"
-               "Exits 1 when no Tavrel runs on this device.\n"
-               "Settings are changed with tavrel-config.\n",
-               to);
-}
+const tavrel::commands::Command kStatus{
+    "tavrel-status", "tavrel-status [--json]\n",
+    "Shows what the running Tavrel of this device is doing: the input, each virtual\n"
+    "port (bytes relayed and dropped, whether a program has it open, its path) and\n"
+    "the network outputs. --json prints the same as one JSON object.\n"
+    "Exits 1 when no Tavrel runs on this device.\n"
+    "Settings are changed with tavrel-config.\n"};
 
 int Ask(const char* request)
 {
@@ -46,14 +44,12 @@ int Ask(const char* request)
 
 int main(int argc, char** argv)
 {
-    const std::string argument = argc > 1 ? argv[1] : "";
-    if (argc > 2 || (argc == 2 && argument != "--json" && argument != "--help" && argument != "-h")) {
-        PrintUsage(stderr);
-        return 2;
+    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kStatus, argc, argv)) {
+        return *answered;
     }
-    if (argument == "--help" || argument == "-h") {
-        PrintUsage(stdout);
-        return 0;
+    const std::string argument = argc > 1 ? argv[1] : "";
+    if (argc > 2 || (argc == 2 && argument != "--json")) {
+        return tavrel::commands::WrongUsage(kStatus);
     }
     return Ask(argument == "--json" ? "json" : "table");
 }

@@ -15,7 +15,7 @@
 
 #include "platform/host/file_calls.h"
 #include "platform/host/unique_fd.h"
-#include "tools/durable_file.h"
+#include "setup/durable_file.h"
 
 extern char** environ;
 

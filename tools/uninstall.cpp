@@ -11,11 +11,11 @@
 #include "platform/host/file_calls.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
-#include "tools/autostart_entry.h"
-#include "tools/device_setup.h"
-#include "tools/durable_file.h"
-#include "tools/module_record.h"
-#include "tools/shortcut_text.h"
+#include "setup/autostart_entry.h"
+#include "setup/device_setup.h"
+#include "setup/durable_file.h"
+#include "setup/module_record.h"
+#include "setup/shortcut_text.h"
 
 namespace tavrel::tools {
 namespace {

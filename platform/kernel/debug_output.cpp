@@ -1,5 +1,7 @@
-// The debug output stream: stderr, and the capture that tests read.
+// The debug output stream: the capture that tests read, and stderr when asked.
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unistd.h>
 
@@ -23,7 +25,18 @@ Capture& TheCapture()
     return capture;
 }
 
+bool DebugLinesToStderr()
+{
+    static const bool asked = DebugLinesAskedFor(std::getenv("TAVREL_DEBUG"));
+    return asked;
+}
+
 }  // namespace
+
+bool DebugLinesAskedFor(const char* value)
+{
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
 
 DebugOutputCapture::DebugOutputCapture()
 {
@@ -71,7 +84,9 @@ void OutputDebugStringW(LPCWSTR text)
         return;
     }
     // Best effort: when stderr is gone, the capture still gets the line.
-    platform::host::WriteAll(STDERR_FILENO, platform::ToUtf8(text));
+    if (platform::DebugLinesToStderr()) {
+        platform::host::WriteAll(STDERR_FILENO, platform::ToUtf8(text));
+    }
     platform::Capture& capture = platform::TheCapture();
     std::lock_guard guard(capture.lock);
     if (capture.active > 0) {

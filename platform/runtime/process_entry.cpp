@@ -1,4 +1,6 @@
-// The process entry: reads the configuration, picks the display, boots the
+// The process entry: lets the program answer its command line first (see
+// ProgramStart), reads the configuration, picks the display, lets the program
+// prepare its device (ProgramBeforeBoot), boots the
 // device, runs the program's WinMain and exits with its code. On the headless
 // display WinMain runs on this thread; on the qt display Qt keeps this thread
 // and WinMain runs on a user-interface thread of its own. SIGTERM, SIGINT,
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,18 +75,22 @@ platform::DeviceSettings ProgramDeviceSettings()
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    const platform::DisplayChoice display = platform::DisplayChoiceFromEnvironment();
-    Report(display.problems);
     int exitCode = 0;
     {
         // Before any other thread starts (Qt's included), so that only the watch receives the signals.
         platform::TerminationWatch watch;
+        if (const std::optional<int> ended = ProgramStart(argc, argv)) {
+            return *ended;
+        }
+        const platform::DisplayChoice display = platform::DisplayChoiceFromEnvironment();
+        Report(display.problems);
         std::unique_ptr<platform::qt::QtSession> qt = OpenQt(display);
         if (qt == nullptr && display.kind == platform::DisplayKind::Qt) {
             return EXIT_FAILURE;
         }
+        ProgramBeforeBoot();
         Report(platform::BootDevice(ProgramDeviceSettings()).problems);
         if (const auto signal = watch.BootEnded()) {
             exitCode = platform::ExitCodeOfSignal(*signal);

@@ -171,9 +171,12 @@ std::vector<std::string> SetprivArguments(const OtherUser& user, const std::stri
 std::map<std::string, std::string> DeviceEnvironment(const std::filesystem::path& deviceRoot,
                                                      const std::filesystem::path& portFolder)
 {
+    // The program sets up its device at its first start, login entry
+    // included: that goes beside the device, never into the person's session.
     return {{"TAVREL_DEVICE_ROOT", deviceRoot.string()},
             {"TAVREL_PORT_DIR", portFolder.string()},
-            {"TAVREL_DISPLAY", "headless"}};
+            {"TAVREL_DISPLAY", "headless"},
+            {"XDG_CONFIG_HOME", (deviceRoot.parent_path() / "config").string()}};
 }
 
 }  // namespace tavrel::testing

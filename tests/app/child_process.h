@@ -89,7 +89,8 @@ std::vector<std::string> SetprivArguments(const OtherUser& user, const std::stri
                                           const std::vector<std::string>& arguments = {});
 
 // The environment that runs the program on the device at `deviceRoot`,
-// headless, with its virtual ports linked in `portFolder`.
+// headless, with its virtual ports linked in `portFolder` and its login
+// entries (XDG_CONFIG_HOME) in config/ beside the device root.
 std::map<std::string, std::string> DeviceEnvironment(const std::filesystem::path& deviceRoot,
                                                      const std::filesystem::path& portFolder);
 

@@ -7,8 +7,8 @@
 #include "platform/user.h"
 #include "program_harness.h"
 #include "settings/split_mask.h"
-#include "tools/builtin_port_keys.h"
-#include "tools/device_setup.h"
+#include "setup/builtin_port_keys.h"
+#include "setup/device_setup.h"
 
 namespace tavrel::testing {
 namespace {

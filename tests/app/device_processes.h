@@ -28,6 +28,10 @@ inline constexpr DWORD kSavedInput = 1;
 inline const std::vector<int> kSavedOutputs = {2, 5};
 inline constexpr DWORD kSavedSplit = 72;
 
+// What a run adds to its environment to have the program's debug lines on
+// its standard error, where a test reads them.
+inline const std::map<std::string, std::string> kDebugLines = {{"TAVREL_DEBUG", "1"}};
+
 // Waits until `condition` holds, looking again every 20 ms.
 template <typename Condition>
 bool WaitForCondition(Condition condition, std::chrono::seconds timeout = std::chrono::seconds(30))

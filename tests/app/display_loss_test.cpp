@@ -18,7 +18,7 @@
 #include "program_harness.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
-#include "tools/builtin_port_keys.h"
+#include "setup/builtin_port_keys.h"
 
 namespace {
 

@@ -91,7 +91,7 @@ TEST_P(GpsdHandOffProcessTest, GpsdReportsPositionsSoonAfterEachStart)
     for (int start = 1; start <= 3; ++start) {
         watcher_.Forget();
         const auto started = std::chrono::steady_clock::now();
-        ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program" + std::to_string(start));
+        ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program" + std::to_string(start), {}, nullptr, kDebugLines);
         const std::optional<double> seconds = AwaitFix(program, started);
         ASSERT_TRUE(seconds.has_value());
         RecordProperty("start" + std::to_string(start) + "_seconds_to_fix", std::to_string(*seconds));

@@ -128,6 +128,7 @@ protected:
 TEST_P(PortOwnerTest, GivesThePortsToDialoutOnlyWhenInIt)
 {
     std::map<std::string, std::string> environment = Environment();
+    environment.insert(kDebugLines.begin(), kDebugLines.end());
     ChildProcess program(kSetpriv, SetprivArguments(Owner(), TAVREL_PROGRAM_PATH), environment,
                          scratch() / "program");
     ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();

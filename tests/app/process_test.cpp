@@ -31,7 +31,7 @@
 #include "support/test_device.h"
 #include "support/user_driver.h"
 #include "testkit/proc_stats.h"
-#include "tools/builtin_port_keys.h"
+#include "setup/builtin_port_keys.h"
 
 namespace {
 
@@ -93,8 +93,9 @@ TEST(SingleInstance, ASecondCopyEndsWithZeroAndBringsTheHiddenFirstBack)
     ASSERT_FALSE(person.Shown(window));
 
     TempFolder scratch;
-    ChildProcess second(TAVREL_PROGRAM_PATH, {}, DeviceEnvironment(device.root(), device.portFolder()),
-                        scratch.path() / "second");
+    std::map<std::string, std::string> environment = DeviceEnvironment(device.root(), device.portFolder());
+    environment.insert(kDebugLines.begin(), kDebugLines.end());
+    ChildProcess second(TAVREL_PROGRAM_PATH, {}, environment, scratch.path() / "second");
     ASSERT_TRUE(second.started());
     EXPECT_EQ(second.WaitExit(60s), 0) << second.Errors();
     EXPECT_NE(second.Errors().find(kAlreadyRunning), std::string::npos) << second.Errors();
@@ -136,7 +137,7 @@ TEST_F(BootRunTest, AutostartRelaysEveryByteToTheSavedOutputsAndSavesWhenTermina
     }
 
     {
-        ChildProcess second = Run(TAVREL_PROGRAM_PATH, "second");
+        ChildProcess second = Run(TAVREL_PROGRAM_PATH, "second", {}, nullptr, kDebugLines);
         EXPECT_EQ(second.WaitExit(60s), 0) << second.Errors();
         EXPECT_NE(second.Errors().find(kAlreadyRunning), std::string::npos) << second.Errors();
     }
@@ -234,7 +235,7 @@ TEST_F(DeviceRunTest, WithReconnectTheStartAtBootWaitsForAnUnpluggedReceiver)
     PrepareLastRun(1, link.string());
     SaveNumber(u"Reconnect", 1);
     PlaceStartupShortcut();
-    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program", {}, nullptr, kDebugLines);
     ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
     EXPECT_TRUE(WaitForError(program, "Input port not found; trying to open it every second\n")) << program.Errors();
     std::vector<int> readers;
@@ -379,8 +380,8 @@ TEST_F(DeviceRunTest, AListedReceiverUnpluggedAtTheStartIsRelayedOncePluggedIn)
     }
     host.PullOut(receiver);
 
-    ChildProcess program =
-        Run(TAVREL_PROGRAM_PATH, "program", {}, nullptr, {{"TAVREL_HOST_ROOT", host.root().string()}});
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program", {}, nullptr,
+                               {{"TAVREL_HOST_ROOT", host.root().string()}, {"TAVREL_DEBUG", "1"}});
     ASSERT_TRUE(WaitForLinks(outputLinks)) << program.Errors();
     EXPECT_TRUE(WaitForError(program, "Input port not found; trying to open it every second\n")) << program.Errors();
     EXPECT_NE(ReadWholeFile(SystemHive()).find("\\Drivers\\Detached\\ttyACM0]"), std::string::npos)

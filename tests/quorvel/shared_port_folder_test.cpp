@@ -35,7 +35,8 @@ protected:
     // The second device, with its links in the first device's port folder.
     ChildProcess RunSecond(const std::string& name) const
     {
-        return second_.Run(TAVREL_PROGRAM_PATH, name, {}, nullptr, {{"TAVREL_PORT_DIR", ports().string()}});
+        return second_.Run(TAVREL_PROGRAM_PATH, name, {}, nullptr,
+                           {{"TAVREL_PORT_DIR", ports().string()}, {"TAVREL_DEBUG", "1"}});
     }
 
     std::string InUseLine(int number) const

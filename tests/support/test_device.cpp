@@ -6,7 +6,7 @@
 #include "platform/devices.h"
 #include "platform/registry_key.h"
 #include "platform/strings.h"
-#include "tools/device_setup.h"
+#include "setup/device_setup.h"
 
 namespace tavrel::testing {
 

@@ -10,7 +10,7 @@
 #include "platform/kernel.h"
 #include "support/test_device.h"
 #include "testkit/pty_pair.h"
-#include "tools/builtin_port_keys.h"
+#include "setup/builtin_port_keys.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/strings.h"
-#include "tools/shortcut_text.h"
+#include "setup/shortcut_text.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "relay/relay_run.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
-#include "tools/shortcut_text.h"
+#include "setup/shortcut_text.h"
 
 namespace {
 

@@ -16,39 +16,33 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <optional>
+
+#include "commands/command_options.h"
 #include "compat_contract.h"
 #include "launch_setup.h"
 #include "platform/boot.h"
+#include "setup/installed_files.h"
 
 namespace {
 
-constexpr int kUsageError = 2;
 constexpr int kOwnFailure = 125;
 constexpr int kCannotRun = 126;
 constexpr int kNotFound = 127;
 
-void PrintUsage()
-{
-    std::fprintf(stderr,
-                 "usage: tavrel-compat PROGRAM [ARGUMENTS...]\n"
-                 "Runs PROGRAM so that it finds modem lines (DTR, RTS, CTS, DSR, CD) on Tavrel's\n"
-                 "virtual ports, as QSerialPort programs such as cutecom insist on.\n");
-}
-
-std::filesystem::path LauncherFolder()
-{
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
-}
+const tavrel::commands::Command kCompat{
+    "tavrel-compat", "tavrel-compat PROGRAM [ARGUMENTS...]\n",
+    "Runs PROGRAM so that it finds modem lines (DTR, RTS, CTS, DSR, CD) on Tavrel's\n"
+    "virtual ports, as QSerialPort programs such as cutecom insist on.\n"};
 
 // Sets LD_PRELOAD; false (with a line on stderr) when the library cannot be found or preloaded.
 bool PreloadLibrary()
 {
-    const std::filesystem::path folder = LauncherFolder();
-    const std::filesystem::path library = tavrel::compat::FindPreloadLibrary(folder);
+    const std::filesystem::path folder = tavrel::tools::RunningProgramFolder();
+    const std::filesystem::path library = tavrel::tools::FindShippedFile(folder, tavrel::compat::kPreloadLibraryName);
     if (library.empty()) {
-        std::fprintf(stderr, "tavrel-compat: %s is neither beside %s nor in ../lib/tavrel\n",
-                     tavrel::compat::kPreloadLibraryName, folder.c_str());
+        std::fprintf(stderr, "tavrel-compat: %s\n",
+                     tavrel::tools::NotFound(folder, tavrel::compat::kPreloadLibraryName).c_str());
         return false;
     }
     if (!tavrel::compat::PreloadablePath(library)) {
@@ -81,9 +75,11 @@ void PassPortFolders()
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kCompat, argc, argv)) {
+        return *answered;
+    }
     if (argc < 2) {
-        PrintUsage();
-        return kUsageError;
+        return tavrel::commands::WrongUsage(kCompat);
     }
     if (!PreloadLibrary()) {
         return kOwnFailure;

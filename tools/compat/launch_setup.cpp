@@ -6,32 +6,6 @@
 
 namespace tavrel::compat {
 
-std::vector<std::filesystem::path> PreloadCandidates(const std::filesystem::path& launcherFolder)
-{
-    std::vector<std::filesystem::path> folders{launcherFolder};
-    const std::filesystem::path lib = launcherFolder.parent_path() / "lib";
-    const std::string multiarch = TAVREL_MULTIARCH;
-    if (!multiarch.empty()) {
-        folders.push_back(lib / multiarch / "tavrel");
-    }
-    folders.push_back(lib / "tavrel");
-    for (std::filesystem::path& folder : folders) {
-        folder /= kPreloadLibraryName;
-    }
-    return folders;
-}
-
-std::filesystem::path FindPreloadLibrary(const std::filesystem::path& launcherFolder)
-{
-    for (const std::filesystem::path& candidate : PreloadCandidates(launcherFolder)) {
-        std::error_code error;
-        if (std::filesystem::is_regular_file(candidate, error)) {
-            return candidate;
-        }
-    }
-    return {};
-}
-
 std::string PreloadList(const std::filesystem::path& library, const char* existing)
 {
     std::string list = library.string();

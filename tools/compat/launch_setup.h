@@ -1,6 +1,6 @@
 // What tavrel-compat puts into the environment of the program it runs: the
-// library to preload, found relative to the launcher itself, and the folders
-// in which Tavrel's port links lie.
+// library to preload (found as setup/installed_files.h finds what comes with
+// Tavrel) and the folders in which Tavrel's port links lie.
 #pragma once
 
 #include <filesystem>
@@ -8,14 +8,6 @@
 #include <vector>
 
 namespace tavrel::compat {
-
-// Where the library may lie, in this order: beside the launcher (the build
-// tree), then ../lib/<multiarch>/tavrel and ../lib/tavrel from the
-// launcher's folder (an installed launcher in bin/).
-std::vector<std::filesystem::path> PreloadCandidates(const std::filesystem::path& launcherFolder);
-
-// The first candidate that is a regular file; empty when there is none.
-std::filesystem::path FindPreloadLibrary(const std::filesystem::path& launcherFolder);
 
 // LD_PRELOAD with `library` in front of what the caller had (`existing`,
 // null or empty when nothing).

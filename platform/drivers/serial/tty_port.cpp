@@ -13,6 +13,7 @@
 #include "drivers/serial/device_wait.h"
 #include "drivers/serial/line_settings.h"
 #include "drivers/serial/own_port_check.h"
+#include "drivers/serial/permission_advice.h"
 #include "platform/serial_rules/dcb.h"
 #include "platform/serial_rules/host_errors.h"
 
@@ -74,7 +75,9 @@ std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error
     }
     host::UniqueFd fd(OpenDevice(hostPath));
     if (!fd.valid()) {
-        error = serial_rules::OpenErrorFromErrno(errno);
+        const int refusal = errno;
+        SayPermissionAdvice(hostPath, refusal);
+        error = serial_rules::OpenErrorFromErrno(refusal);
         return nullptr;
     }
     if (error = RefuseOwnEndpoint(fd.get()); error != ERROR_SUCCESS) {

@@ -7,6 +7,9 @@
 
 namespace platform {
 
+// Whether a value of TAVREL_DEBUG (null when unset) asks for the debug lines on stderr.
+bool DebugLinesAskedFor(const char* value);
+
 class DebugOutputCapture {
 public:
     DebugOutputCapture();

@@ -34,8 +34,10 @@ DWORD GetCurrentThreadId();
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 
-// Writes the text exactly as given (no line end is added) to stderr as UTF-8,
-// and to the capture when one is active (platform/debug_capture.h).
+// Writes the text exactly as given (no line end is added) to the capture when
+// one is active (platform/debug_capture.h), and to stderr as UTF-8 when the
+// environment's TAVREL_DEBUG holds anything but nothing or "0" (read once):
+// a person sees the lines only when asking for them.
 void OutputDebugStringW(LPCWSTR text);
 
 // A breakpoint trap for a debugger. With no debugger attached it would end the

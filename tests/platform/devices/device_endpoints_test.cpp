@@ -16,7 +16,7 @@
 #include "platform/kernel.h"
 #include "support/test_device.h"
 #include "testkit/pty_pair.h"
-#include "tools/device_setup.h"
+#include "setup/device_setup.h"
 
 namespace {
 

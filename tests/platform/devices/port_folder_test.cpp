@@ -16,7 +16,7 @@
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "testkit/temp_folder.h"
-#include "tools/device_setup.h"
+#include "setup/device_setup.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "registry_test_util.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
-#include "tools/device_setup.h"
+#include "setup/device_setup.h"
 
 namespace {
 

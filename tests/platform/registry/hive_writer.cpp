@@ -22,7 +22,7 @@
 #include "platform/strings.h"
 #include "registry/hives.h"
 #include "ready_barrier.h"
-#include "tools/device_setup.h"
+#include "setup/device_setup.h"
 
 namespace {
 

@@ -1,14 +1,16 @@
-#include "tools/autostart_entry.h"
+#include "setup/autostart_entry.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "platform/host/file_calls.h"
 #include "platform/host/home_folder.h"
-#include "tools/durable_file.h"
+#include "setup/durable_file.h"
 
 namespace tavrel::tools {
 namespace {
@@ -60,14 +62,89 @@ bool HasControlCharacter(const std::filesystem::path& path)
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; });
 }
 
-std::filesystem::path SamePlace(const std::filesystem::path& path)
+std::filesystem::path Place(const std::filesystem::path& path)
 {
     std::error_code error;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
     return error ? path.lexically_normal() : canonical;
 }
 
+// The value of the line that starts with `key`; nothing when there is none.
+std::optional<std::string> EntryValue(std::string_view entryText, std::string_view key)
+{
+    std::istringstream lines{std::string(entryText)};
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(key, 0) == 0) {
+            return UnescapeValue(std::string_view(line).substr(key.size()));
+        }
+    }
+    return std::nullopt;
+}
+
+// The arguments of an Exec line as ExecArgument quoted them, the bare words
+// (env) as they are; nothing when a quote is left open.
+std::optional<std::vector<std::string>> ExecArguments(std::string_view exec)
+{
+    std::vector<std::string> arguments;
+    std::size_t i = 0;
+    while (i < exec.size()) {
+        if (exec[i] == ' ') {
+            ++i;
+            continue;
+        }
+        std::string argument;
+        if (exec[i] != '"') {
+            const std::size_t end = std::min(exec.find(' ', i), exec.size());
+            arguments.emplace_back(exec.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        for (++i; i < exec.size() && exec[i] != '"'; ++i) {
+            const bool escaped = exec[i] == '\\' && i + 1 < exec.size();
+            const bool percent = exec[i] == '%' && i + 1 < exec.size() && exec[i + 1] == '%';
+            i += escaped || percent ? 1 : 0;
+            argument += exec[i];
+        }
+        if (i >= exec.size()) {
+            return std::nullopt;
+        }
+        ++i;
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}
+
+// The value of "NAME=value" when `argument` is one for `name`.
+std::optional<std::string> Assignment(const std::string& argument, std::string_view name)
+{
+    if (argument.size() <= name.size() || argument.compare(0, name.size(), name) != 0 || argument[name.size()] != '=') {
+        return std::nullopt;
+    }
+    return argument.substr(name.size() + 1);
+}
+
 }  // namespace
+
+bool SamePlace(const std::filesystem::path& left, const std::filesystem::path& right)
+{
+    return Place(left) == Place(right);
+}
+
+std::optional<EntryCommand> ReadEntryCommand(std::string_view entryText)
+{
+    const std::optional<std::string> exec = EntryValue(entryText, "Exec=");
+    const std::optional<std::vector<std::string>> arguments = exec ? ExecArguments(*exec) : std::nullopt;
+    if (!arguments || arguments->size() < 3 || arguments->size() > 4 || arguments->front() != "env") {
+        return std::nullopt;
+    }
+    const std::optional<std::string> root = Assignment((*arguments)[1], "TAVREL_DEVICE_ROOT");
+    const std::optional<std::string> ports =
+        arguments->size() == 4 ? Assignment((*arguments)[2], "TAVREL_PORT_DIR") : std::string();
+    if (!root || !ports) {
+        return std::nullopt;
+    }
+    return EntryCommand{*root, *ports, arguments->back()};
+}
 
 std::filesystem::path AutostartEntryFile()
 {
@@ -94,13 +171,7 @@ std::string AutostartEntryText(const std::filesystem::path& launcher, const std:
 
 std::filesystem::path EntryDeviceRoot(std::string_view entryText)
 {
-    std::istringstream lines{std::string(entryText)};
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(kDeviceRootKey, 0) == 0) {
-            return UnescapeValue(std::string_view(line).substr(sizeof(kDeviceRootKey) - 1));
-        }
-    }
-    return {};
+    return EntryValue(entryText, kDeviceRootKey).value_or(std::string());
 }
 
 std::string WriteAutostartEntry(const std::filesystem::path& launcher, const std::filesystem::path& deviceRoot,
@@ -128,7 +199,7 @@ RemovedEntry RemoveAutostartEntry(const std::filesystem::path& deviceRoot)
     if (recorded.empty()) {
         return {EntryRemoval::NotMadeByInstall, {}};
     }
-    if (SamePlace(recorded) != SamePlace(deviceRoot)) {
+    if (!SamePlace(recorded, deviceRoot)) {
         return {EntryRemoval::ForAnotherDevice, {}};
     }
     if (::unlink(file.c_str()) != 0) {

@@ -1,4 +1,4 @@
-#include "tools/builtin_port_keys.h"
+#include "setup/builtin_port_keys.h"
 
 #include <algorithm>
 

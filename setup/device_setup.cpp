@@ -1,4 +1,4 @@
-#include "tools/device_setup.h"
+#include "setup/device_setup.h"
 
 #include <system_error>
 
@@ -6,7 +6,7 @@
 #include "platform/registry.h"
 #include "platform/registry_key.h"
 #include "platform/strings.h"
-#include "tools/module_record.h"
+#include "setup/module_record.h"
 
 namespace tavrel::tools {
 namespace {

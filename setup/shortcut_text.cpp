@@ -1,4 +1,4 @@
-#include "tools/shortcut_text.h"
+#include "setup/shortcut_text.h"
 
 #include <algorithm>
 #include <charconv>

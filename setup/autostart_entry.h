@@ -8,6 +8,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,19 @@ std::string AutostartEntryText(const std::filesystem::path& launcher, const std:
                                const std::filesystem::path& portFolder);
 // The device root that an entry's text records; empty when it records none.
 std::filesystem::path EntryDeviceRoot(std::string_view entryText);
+
+// What an entry written by WriteAutostartEntry runs: its device root, port
+// folder (empty when it names none) and launcher. Nothing for an entry that
+// this installer did not write.
+struct EntryCommand {
+    std::filesystem::path deviceRoot;
+    std::filesystem::path portFolder;
+    std::filesystem::path launcher;
+};
+std::optional<EntryCommand> ReadEntryCommand(std::string_view entryText);
+
+// Whether two paths name the same place (links and ".." followed where they exist).
+bool SamePlace(const std::filesystem::path& left, const std::filesystem::path& right);
 
 // Writes the entry whole (a session never sees half of it). Returns what went
 // wrong, or an empty text.

@@ -30,4 +30,11 @@ struct ModuleCheck {
 // installer would put there.
 ModuleCheck CheckInstalledModule(const std::filesystem::path& module, const std::filesystem::path& shipped);
 
+// Whether the module differs from what its record says was installed: a
+// person or another installer changed it since. False without a record (an
+// install older than the record) and when either cannot be read.
+bool ChangedSinceInstalled(const std::filesystem::path& module);
+// Whether two files hold the same bytes; false when either cannot be read.
+bool SameBytes(const std::filesystem::path& left, const std::filesystem::path& right);
+
 }  // namespace tavrel::tools

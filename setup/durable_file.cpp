@@ -1,4 +1,4 @@
-#include "tools/durable_file.h"
+#include "setup/durable_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

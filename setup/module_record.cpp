@@ -1,4 +1,4 @@
-#include "tools/module_record.h"
+#include "setup/module_record.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "platform/host/file_calls.h"
-#include "tools/durable_file.h"
+#include "setup/durable_file.h"
 
 namespace tavrel::tools {
 namespace {
@@ -85,6 +85,19 @@ ModuleCheck CheckInstalledModule(const std::filesystem::path& module, const std:
         return {ModuleState::Unreadable, Unreadable(module, errno)};
     }
     return {*fingerprint == *record ? ModuleState::Installed : ModuleState::NotInstalled, {}};
+}
+
+bool ChangedSinceInstalled(const std::filesystem::path& module)
+{
+    const std::optional<std::string> record = platform::host::ReadSmallFile(ModuleRecordFile(module), 4096);
+    const std::optional<std::string> fingerprint = record ? Fingerprint(module) : std::nullopt;
+    return fingerprint && *fingerprint != *record;
+}
+
+bool SameBytes(const std::filesystem::path& left, const std::filesystem::path& right)
+{
+    const std::optional<std::string> leftPrint = Fingerprint(left);
+    return leftPrint && leftPrint == Fingerprint(right);
 }
 
 }  // namespace tavrel::tools
