@@ -149,7 +149,8 @@ std::optional<Stored> Numbered(const std::optional<DWORD>& number)
 
 // The stored form of a value typed for a setting; nothing, with `reason`
 // when there is more to say than the setting's meaning, when it is not one.
-std::optional<Stored> Checked(const Setting& setting, const std::string& typed, std::string& reason)
+std::optional<Stored> Checked(const Setting& setting, const std::string& typed, const platform::RegistryKey& stored,
+                              std::string& reason)
 {
     switch (setting.kind) {
     case Kind::Switch:
@@ -177,26 +178,29 @@ std::optional<Stored> Checked(const Setting& setting, const std::string& typed, 
             return std::nullopt;
         }
         break;
-    case Kind::Input:
-        return Numbered(tavrel::tools::ChooseInput(typed, reason));
+    case Kind::Input:   // a serial device is mapped as a built-in port here
+        return Numbered(tavrel::tools::ChooseInput(typed, stored.Number(u"Split").value_or(0), reason));
     case Kind::Baud:
         return Numbered(tavrel::tools::BaudIndexOfRate(typed));
     case Kind::Outputs:
-        return Numbered(tavrel::tools::OutputsMask(typed));
+        if (const std::optional<DWORD> outputs = tavrel::tools::OutputsMask(typed)) {
+            return Numbered(tavrel::tools::OutputsBeside(*outputs, stored.Number(u"Port").value_or(1), reason));
+        }
+        return std::nullopt;
     }
     return Stored{std::nullopt, platform::ToUtf16(typed)};
 }
 
 int Change(const Setting& setting, const std::string& typed)
 {
+    const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::OrCreate);
     std::string reason;
-    const std::optional<Stored> value = Checked(setting, typed, reason);
+    const std::optional<Stored> value = Checked(setting, typed, key, reason);
     if (!value) {
         std::fprintf(stderr, "tavrel-config: '%s' is not a value for %s: %s\n", typed.c_str(), setting.name,
                      reason.empty() ? setting.meaning : reason.c_str());
         return 2;
     }
-    const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::OrCreate);
     const bool written = value->number ? key.SetNumber(setting.value, *value->number)
                                        : key.SetText(setting.value, value->text);
     if (!written) {

@@ -35,7 +35,7 @@ std::vector<std::string> Words(const std::string& typed)
 {
     std::vector<std::string> words;
     std::string word;
-    for (const char c : typed + ' ') {
+    for (const char c : typed + ' ') {   // the space ends the last word
         if (c == ' ' || c == ',' || c == '\t') {
             if (!word.empty()) {
                 words.push_back(word);
@@ -55,19 +55,30 @@ std::string Canonical(const std::string& path)
     return error ? path : resolved.string();
 }
 
-// The lowest number 1 to 9, then 0, that no built-in port other than
-// `keyName` holds.
-std::optional<DWORD> FreeNumber(const std::vector<BuiltInPortKey>& ports, const std::u16string& keyName)
+bool IsOutput(DWORD outputs, DWORD number)
 {
-    for (DWORD candidate : {1U, 2U, 3U, 4U, 5U, 6U, 7U, 8U, 9U, 0U}) {
+    const PortList chosen = DecodeSplit(outputs);
+    return std::find(chosen.begin(), chosen.end(), number) != chosen.end();
+}
+
+// The highest number from 9 down that no built-in port other than `keyName`
+// holds and that is not one of `outputs`.
+std::optional<DWORD> FreeNumber(const std::vector<BuiltInPortKey>& ports, const std::u16string& keyName, DWORD outputs)
+{
+    for (DWORD candidate = kHighestOutput + 1; candidate-- > 0;) {
         const bool held = std::any_of(ports.begin(), ports.end(), [&](const BuiltInPortKey& port) {
             return port.keyName != keyName && port.index == candidate;
         });
-        if (!held) {
+        if (!held && !IsOutput(outputs, candidate)) {
             return candidate;
         }
     }
     return std::nullopt;
+}
+
+std::string ComName(DWORD number)
+{
+    return "COM" + std::to_string(number);
 }
 
 }  // namespace
@@ -123,9 +134,22 @@ std::string OutputsText(DWORD mask)
     return text.empty() ? "none" : text;
 }
 
-std::optional<DWORD> ChooseInput(const std::string& typed, std::string& reason)
+std::optional<DWORD> OutputsBeside(DWORD outputs, DWORD input, std::string& reason)
+{
+    if (IsOutput(outputs, input)) {
+        reason = ComName(input) + " is the input";
+        return std::nullopt;
+    }
+    return outputs;
+}
+
+std::optional<DWORD> ChooseInput(const std::string& typed, DWORD outputs, std::string& reason)
 {
     if (const std::optional<DWORD> number = ComNumber(typed)) {
+        if (IsOutput(outputs, *number)) {
+            reason = ComName(*number) + " is one of the outputs";
+            return std::nullopt;
+        }
         return number;
     }
     std::error_code error;
@@ -137,12 +161,16 @@ std::optional<DWORD> ChooseInput(const std::string& typed, std::string& reason)
     const std::vector<BuiltInPortKey> ports = BuiltInPortKeys();
     for (const BuiltInPortKey& port : ports) {
         if (port.index && !port.hostDevice.empty() && Canonical(port.hostDevice) == device) {
+            if (IsOutput(outputs, *port.index)) {
+                reason = "it is the built-in port " + ComName(*port.index) + ", one of the outputs";
+                return std::nullopt;
+            }
             return port.index;
         }
     }
-    const std::optional<DWORD> free = FreeNumber(ports, kSerialInputKey);
+    const std::optional<DWORD> free = FreeNumber(ports, kSerialInputKey, outputs);
     if (!free) {
-        reason = "every COM number from 0 to 9 is taken by a built-in port";
+        reason = "every COM number from 0 to 9 is a built-in port or an output";
         return std::nullopt;
     }
     if (!MapBuiltInPort(kSerialInputKey, static_cast<int>(*free), typed)) {

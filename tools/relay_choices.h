@@ -26,9 +26,15 @@ std::string OutputsText(DWORD mask);
 // device (/dev/ttyUSB0, a link to one, a pseudo-terminal). A device that a
 // built-in port already names keeps that port's number; another one becomes
 // the built-in port "Serial input" (made, or pointed at the device) on the
-// lowest number 1 to 9, then 0, that no other built-in port holds. Needs a
-// booted device; nothing, with `reason`, when the device does not exist or
-// no number is free.
-std::optional<DWORD> ChooseInput(const std::string& typed, std::string& reason);
+// highest number from 9 down that no other built-in port holds and that is
+// not one of the chosen `outputs` (a "Split" mask): the host's own ports take
+// the low numbers, and people pick outputs from COM2 up. Needs a booted
+// device; nothing, with `reason`, for an input that is one of the outputs,
+// when the device does not exist or when no number is free.
+std::optional<DWORD> ChooseInput(const std::string& typed, DWORD outputs, std::string& reason);
+
+// `outputs` (a "Split" mask) as the outputs beside the input `input`; nothing,
+// with `reason`, when one of them is the input.
+std::optional<DWORD> OutputsBeside(DWORD outputs, DWORD input, std::string& reason);
 
 }  // namespace tavrel::tools

@@ -114,7 +114,8 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
 
 // A machine without a desktop is set up from the shell alone: the input (a
 // serial device becomes a built-in port, the same one each time), its rate,
-// the outputs and Autostart, stored as the window stores them.
+// the outputs and Autostart, stored as the window stores them; an output that
+// is the input is refused either way round.
 TEST_F(ConfigToolTest, TheWindowsOwnChoicesAreSetFromTheShell)
 {
     const Result input = Config({"input", gps().slavePath()});
@@ -133,6 +134,15 @@ TEST_F(ConfigToolTest, TheWindowsOwnChoicesAreSetFromTheShell)
     EXPECT_EQ(Config({"outputs"}).output, "outputs          COM2 COM3\n");
     EXPECT_EQ(Config({"autostart", "on"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"Autostart"), 1u);
+
+    const Result overlap = Config({"outputs", "COM" + std::to_string(*port)});
+    EXPECT_EQ(overlap.exitCode, 2);
+    EXPECT_NE(overlap.errors.find("is the input"), std::string::npos) << overlap.errors;
+    const Result onAnOutput = Config({"input", "COM3"});
+    EXPECT_EQ(onAnOutput.exitCode, 2);
+    EXPECT_NE(onAnOutput.errors.find("is one of the outputs"), std::string::npos) << onAnOutput.errors;
+    EXPECT_EQ(SavedNumber(u"Split"), 24u);
+    EXPECT_EQ(SavedNumber(u"Port"), port);
 
     EXPECT_EQ(Config({"input", "COM7"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"Port"), 7u);
