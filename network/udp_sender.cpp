@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -88,18 +89,25 @@ UdpSender::UdpSender(const sockaddr_storage& address, socklen_t length, UniqueFd
 
 void UdpSender::Send(std::span<const unsigned char> chunk)
 {
-    if (chunk.empty()) {
-        return;   // an empty datagram would tell a reader nothing
+    while (!chunk.empty()) {
+        const std::size_t size = std::min(chunk.size(), kLargestDatagram);
+        SendOne(chunk.first(size));
+        chunk = chunk.subspan(size);
     }
-    int error = SendDatagram(chunk);
+}
+
+// An empty chunk sends nothing: an empty datagram would tell a reader nothing.
+void UdpSender::SendOne(std::span<const unsigned char> datagram)
+{
+    int error = SendDatagram(datagram);
     if (NetworkGone(error) && RemakeWhenDue()) {
-        error = SendDatagram(chunk);
+        error = SendDatagram(datagram);
     }
     // EAGAIN, ENOBUFS and the rest: this datagram is lost; the next one is tried all the same.
     if (error == 0) {
         nextRemake_ = {};   // the network works: when it goes, the socket is made afresh at once
         datagramsSent_.fetch_add(1, std::memory_order_relaxed);
-        bytesSent_.fetch_add(chunk.size(), std::memory_order_relaxed);
+        bytesSent_.fetch_add(datagram.size(), std::memory_order_relaxed);
     } else {
         sendFailures_.fetch_add(1, std::memory_order_relaxed);
     }

@@ -1,5 +1,7 @@
 // Sends the relayed stream as UDP datagrams: each chunk the relay reads goes
-// out as one datagram to one address and port (a broadcast address too). It
+// out as one datagram to one address and port (a broadcast address too); a
+// chunk larger than one Ethernet frame carries goes out as several, so that
+// no datagram is split into IP fragments, which one lost frame would all lose. It
 // never waits: a datagram the host cannot take at once is lost and counted.
 // A network that goes away (a cable pulled, Wi-Fi gone, an interface taken
 // down) does not end it: sending fails meanwhile, the socket is made afresh
@@ -40,8 +42,12 @@ public:
     UdpSender(const UdpSender&) = delete;
     UdpSender& operator=(const UdpSender&) = delete;
 
-    // Sends `chunk` as one datagram, without waiting. One thread sends; it
-    // allocates nothing.
+    // The most one datagram carries: what fits one 1500-byte frame over IPv6
+    // (and so over IPv4).
+    static constexpr std::size_t kLargestDatagram = 1452;
+
+    // Sends `chunk` as one datagram, or several of kLargestDatagram bytes and
+    // the rest, without waiting. One thread sends; it allocates nothing.
     void Send(std::span<const unsigned char> chunk);
 
     // Safe from any thread.
@@ -51,6 +57,7 @@ public:
 
 private:
     UdpSender(const sockaddr_storage& address, socklen_t length, platform::host::UniqueFd socket);
+    void SendOne(std::span<const unsigned char> datagram);
     // 0, or the errno of the failed send.
     int SendDatagram(std::span<const unsigned char> chunk) const;
     // Makes the socket afresh unless that was done less than kRemakeInterval

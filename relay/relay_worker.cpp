@@ -25,7 +25,9 @@
 
 namespace {
 
-constexpr DWORD kChunkSize = 100;
+// Each output gets one write per chunk, so a burst read in few, large chunks
+// costs few writes. A tty hands over about 4 KiB per read.
+constexpr DWORD kReadSize = kRelayReadSize;
 constexpr DWORD kStopPollMilliseconds = 100;
 // While full chunks keep coming, the stop event is looked at this often.
 constexpr DWORD kStopLookMilliseconds = 100;
@@ -52,7 +54,7 @@ struct OutputPort {
 struct Worker {
     std::vector<OutputPort> outputs;
     CSerial input;
-    BYTE readBuffer[kChunkSize] = {};   // written out by its count: no terminator follows a chunk
+    BYTE readBuffer[kReadSize] = {};   // written out by its count: no terminator follows a chunk
     WCHAR text[kTextSize] = {};
     WCHAR inputName[kDeviceNameSize] = {};
     // Taken at start-up, so that a reopened input gets the settings it started with.
@@ -334,19 +336,19 @@ RelayEnd Relay(Worker& worker)
         DWORD count = 0;
         do {
             count = 0;
-            if (worker.input.Read(worker.readBuffer, kChunkSize, &count, nullptr, INFINITE) != 0) {
+            if (worker.input.Read(worker.readBuffer, kReadSize, &count, nullptr, INFINITE) != 0) {
                 CountAdd(RelayCounters.readFailures, 1);
                 return RelayEnd::ReadFailed;
             }
             if (count != 0) {
                 WriteChunk(worker, count);
             }
-            if (count == kChunkSize) {
+            if (count == kReadSize) {
                 if (const Wake wake = LookForStopDuringBurst(lastLook); wake != Wake::GoOn) {
                     return EndOf(wake);
                 }
             }
-        } while (count == kChunkSize);
+        } while (count == kReadSize);
     }
 }
 

@@ -9,6 +9,10 @@
 #include "platform/types.h"
 #include "state/baud_rates.h"
 
+// The most one read of the input takes: what a burst has delivered goes out
+// in chunks of up to this size, a lone byte at once.
+inline constexpr DWORD kRelayReadSize = 4096;
+
 // The thread entry; its parameter is not used. Exit code 0 after a normal
 // stop, 1 after a failure: of its start-up, of a read, or of a wait (a wait
 // that fails is never taken for the stop).

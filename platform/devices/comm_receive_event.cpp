@@ -1,8 +1,10 @@
 // CreateCommReceiveEvent: a waitable object over a port's received data. The
-// driver hands out a descriptor that polls readable while data waits, which
-// a wait polls (kernel/descriptor_waits.h); whether the object is signalled
-// the driver says itself. A closed port is signalled, so that no wait on it
-// sleeps for ever: closing the file notifies the waiters.
+// driver hands out a descriptor that polls readable exactly while a read would
+// return at once, which a wait polls (kernel/descriptor_waits.h), so a wait
+// learns the state from its poll alone; asked apart from a wait, the driver
+// says itself. A closed port is signalled, so that no wait on it sleeps for
+// ever: closing the file notifies the waiters, and from then on the
+// descriptor, which the driver no longer serves, tells nothing.
 #include "devices/device.h"
 #include "platform/comm.h"
 #include "platform/host/unique_fd.h"
@@ -20,6 +22,7 @@ public:
 
     bool IsWaitable() const override { return true; }
     int ReadinessDescriptor() const override { return watch_.get(); }
+    bool ReadinessIsExact() const override { return !file_->ShuttingDown(); }
 
     // Asks the driver. A wait leaves the thread's last error as it was.
     bool IsSignalled() const override

@@ -163,6 +163,12 @@ void DeviceFile::Shutdown()
     kernel::NotifyWaiters();
 }
 
+bool DeviceFile::ShuttingDown()
+{
+    std::lock_guard guard(lock_);
+    return closing_;
+}
+
 bool DeviceFile::Enter()
 {
     std::lock_guard guard(lock_);

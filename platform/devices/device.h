@@ -72,6 +72,8 @@ public:
 
     // A driver call on this file: Enter() is false once the file is shut down.
     bool Enter();
+    // Whether the file is being shut down or was; asks the driver nothing.
+    bool ShuttingDown();
     void Leave();
     // How many driver calls have entered and not yet left.
     int CallsInFlight();

@@ -77,7 +77,7 @@ DescriptorWaiter::~DescriptorWaiter()
     }
 }
 
-bool DescriptorWaiter::Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline)
+SleepOutcome DescriptorWaiter::Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline)
 {
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS + 1> polled{};
     polled[0] = {wake_, POLLIN, 0};   // poll() passes over a negative descriptor
@@ -89,16 +89,24 @@ bool DescriptorWaiter::Sleep(const WatchedDescriptors& watched, const WaitDeadli
         const int slice = static_cast<int>(kUnwakeableSlice.count());
         timeout = timeout < 0 ? slice : std::min(timeout, slice);
     }
-    // An interrupted poll returns too: the caller looks again.
+    SleepOutcome outcome;
+    // A thread that cannot be woken never knows whether it was meant to be.
+    outcome.notified = wake_ < 0;
     const int ready = ::poll(polled.data(), static_cast<nfds_t>(watched.count + 1), timeout);
-    if (ready <= 0) {
-        return true;
+    if (ready < 0) {
+        outcome.notified = true;   // interrupted: the caller looks again at everything
+        return outcome;
     }
     if ((polled[0].revents & POLLIN) != 0) {
         Drain(wake_);
+        outcome.notified = true;
     }
-    return std::none_of(polled.begin() + 1, polled.begin() + 1 + static_cast<std::ptrdiff_t>(watched.count),
-                        [](const pollfd& watch) { return (watch.revents & (POLLERR | POLLNVAL)) != 0; });
+    for (std::size_t i = 0; i < watched.count; ++i) {
+        const short revents = polled[i + 1].revents;
+        outcome.readable[i] = (revents & (POLLIN | POLLHUP)) != 0;
+        outcome.sound = outcome.sound && (revents & (POLLERR | POLLNVAL)) == 0;
+    }
+    return outcome;
 }
 
 void NotifyDescriptorWaiters()

@@ -25,6 +25,19 @@ struct WatchedDescriptors {
     std::size_t count = 0;
 };
 
+// What one sleep saw.
+struct SleepOutcome {
+    // False when one of the descriptors is in error (POLLERR, or POLLNVAL for
+    // one that is not open): it no longer tells when its object changes, and
+    // it would end every sleep at once.
+    bool sound = true;
+    // Woken by NotifyWaiters, interrupted, or unable to tell: any object may
+    // have changed, so the caller asks every one.
+    bool notified = false;
+    // Which of the watched descriptors polled readable, by their place.
+    std::array<bool, MAXIMUM_WAIT_OBJECTS> readable{};
+};
+
 // One descriptor wait of the calling thread. Construct it with the wait lock
 // held, right after a look found no object signalled: every NotifyWaiters
 // from then on reaches it, so no change between that look and the sleep is
@@ -38,11 +51,8 @@ public:
 
     // With the wait lock released: sleeps until one of the descriptors is
     // readable, the waiters are notified, or the deadline passed. It may also
-    // return early; the caller looks at the objects again either way. False
-    // when one of the descriptors is in error (POLLERR, or POLLNVAL for one
-    // that is not open): it no longer tells when its object changes, and it
-    // would end every sleep at once.
-    [[nodiscard]] bool Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline);
+    // return early; the caller looks at the objects again either way.
+    [[nodiscard]] SleepOutcome Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline);
 
 private:
     const int wake_;   // the thread's wake-up descriptor; -1 when the host had none to give

@@ -31,6 +31,11 @@ public:
     // become signalled without a call that notifies the waiters; -1 for the
     // objects that change only through such calls. Fixed for the object's life.
     virtual int ReadinessDescriptor() const { return -1; }
+    // True when that descriptor polls readable exactly while the object is
+    // signalled, any other change of the object notifying the waiters: a wait
+    // for any object then learns the object's state from its own poll, with
+    // no look before the sleep or after it (which may cost host calls).
+    virtual bool ReadinessIsExact() const { return false; }
     // Called when a handle to the object is closed, before the reference goes.
     virtual void OnHandleClosed() {}
 

@@ -90,6 +90,61 @@ WatchedDescriptors DescriptorsToWatch(const Objects& objects, bool waitAll)
     return watched;
 }
 
+bool Exact(const KernelObject& object)
+{
+    return object.ReadinessDescriptor() >= 0 && object.ReadinessIsExact();
+}
+
+// A wait for any object, before its first sleep: the first signalled object,
+// asking only those whose state their descriptor does not tell exactly, since
+// the sleep's poll tells the others at once. An exact object before the one
+// found is asked after all, so that the lowest signalled index still wins.
+// Wait lock held.
+std::optional<DWORD> TrySatisfyAnyBeforeSleep(const Objects& objects)
+{
+    std::size_t found = 0;
+    while (found < objects.size() && (Exact(*objects[found]) || !objects[found]->IsSignalled())) {
+        ++found;
+    }
+    if (found == objects.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < found; ++i) {
+        if (Exact(*objects[i]) && objects[i]->IsSignalled()) {
+            found = i;
+            break;
+        }
+    }
+    objects[found]->Satisfy();
+    return static_cast<DWORD>(found);
+}
+
+// A wait for any object, after a sleep that nothing notified: an exact object
+// is signalled when its descriptor polled readable; the others are asked.
+// Watched descriptors are in the order of the objects that have one. Wait lock held.
+std::optional<DWORD> TrySatisfyAnyAfterPoll(const Objects& objects, const SleepOutcome& outcome)
+{
+    std::size_t place = 0;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        KernelObject& object = *objects[i];
+        const bool watched = object.ReadinessDescriptor() >= 0;
+        const bool readable = watched && outcome.readable[place];
+        place += watched ? 1 : 0;
+        if (Exact(object) ? readable : object.IsSignalled()) {
+            object.Satisfy();
+            return static_cast<DWORD>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+// What a look after a sleep finds: everything is asked unless this is a wait
+// for any object and nothing but the descriptors changed. Wait lock held.
+std::optional<DWORD> TrySatisfyAfterSleep(const Objects& objects, bool waitAll, const SleepOutcome& outcome)
+{
+    return waitAll || outcome.notified ? TrySatisfy(objects, waitAll) : TrySatisfyAnyAfterPoll(objects, outcome);
+}
+
 bool Passed(const WaitDeadline& deadline)
 {
     return deadline && WaitClock::now() >= *deadline;
@@ -133,12 +188,12 @@ DWORD PollUntilSatisfied(std::unique_lock<std::mutex>& lock, const Objects& obje
     for (;;) {
         const WatchedDescriptors watched = DescriptorsToWatch(objects, waitAll);
         lock.unlock();
-        const bool sound = waiter.Sleep(watched, deadline);
+        const SleepOutcome outcome = waiter.Sleep(watched, deadline);
         lock.lock();
-        if (const auto index = TrySatisfy(objects, waitAll)) {
+        if (const auto index = TrySatisfyAfterSleep(objects, waitAll, outcome)) {
             return ResultOf(index);
         }
-        if (!sound) {
+        if (!outcome.sound) {
             return Fail(ERROR_INVALID_HANDLE);
         }
         if (Passed(deadline)) {
@@ -177,11 +232,14 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     const WaitDeadline deadline =
         milliseconds == INFINITE ? WaitDeadline() : WaitClock::now() + std::chrono::milliseconds(milliseconds);
     std::unique_lock lock(WaitLock());
-    const std::optional<DWORD> index = TrySatisfy(objects, all);
-    // A zero time-out only looks: it never sleeps, not even for an instant.
-    if (index || milliseconds == 0) {
-        return ResultOf(index);
+    // A zero time-out only looks: it never sleeps, not even for an instant, so it asks every object.
+    if (milliseconds == 0) {
+        return ResultOf(TrySatisfy(objects, all));
     }
-    return HasReadinessDescriptors(objects) ? PollUntilSatisfied(lock, objects, all, deadline)
-                                            : ResultOf(SleepUntilSatisfied(lock, objects, all, deadline));
+    if (!HasReadinessDescriptors(objects)) {
+        const std::optional<DWORD> index = TrySatisfy(objects, all);
+        return index ? ResultOf(index) : ResultOf(SleepUntilSatisfied(lock, objects, all, deadline));
+    }
+    const std::optional<DWORD> index = all ? TrySatisfy(objects, all) : TrySatisfyAnyBeforeSleep(objects);
+    return index ? ResultOf(index) : PollUntilSatisfied(lock, objects, all, deadline);
 }

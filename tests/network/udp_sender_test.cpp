@@ -100,7 +100,7 @@ Bytes Chunk(std::size_t size, unsigned char seed)
     return chunk;
 }
 
-TEST(UdpSender, SendsEveryChunkAsOneDatagramAndCountsWhatItSent)
+TEST(UdpSender, SendsEveryChunkThatFitsAFrameAsOneDatagramAndCountsWhatItSent)
 {
     const Receiver receiver;
     const auto sender = StartedTo("127.0.0.1:" + std::to_string(receiver.port()));
@@ -112,7 +112,7 @@ TEST(UdpSender, SendsEveryChunkAsOneDatagramAndCountsWhatItSent)
     std::thread watcher([&] { counted = WaitUntil([&] { return sender->Counters().datagramsSent == 40; }); });
     std::uint64_t received = 0;
     for (std::size_t i = 0; i < 40; ++i) {
-        const Bytes chunk = Chunk(1 + i * 301, static_cast<unsigned char>(i));
+        const Bytes chunk = Chunk(1 + i * 37, static_cast<unsigned char>(i));   // up to 1444 bytes
         sender->Send(chunk);
         const Bytes datagram = receiver.Next();
         EXPECT_EQ(datagram, chunk) << "chunk " << i;
@@ -125,6 +125,25 @@ TEST(UdpSender, SendsEveryChunkAsOneDatagramAndCountsWhatItSent)
     EXPECT_EQ(counters.bytesSent, received);
     EXPECT_EQ(counters.sendFailures, 0U);
     EXPECT_EQ(counters.socketsRemade, 0U);
+}
+
+TEST(UdpSender, ALargerChunkGoesOutAsFrameSizedDatagramsInOrder)
+{
+    const Receiver receiver;
+    const auto sender = StartedTo("127.0.0.1:" + std::to_string(receiver.port()));
+    ASSERT_TRUE(sender);
+    constexpr std::size_t largest = UdpSender::kLargestDatagram;
+    const Bytes chunk = Chunk(2 * largest + 100, 9);
+    sender->Send(chunk);
+    Bytes joined;
+    for (const std::size_t size : {largest, largest, std::size_t{100}}) {
+        const Bytes datagram = receiver.Next();
+        EXPECT_EQ(datagram.size(), size);
+        joined.insert(joined.end(), datagram.begin(), datagram.end());
+    }
+    EXPECT_EQ(joined, chunk);
+    EXPECT_EQ(sender->Counters().datagramsSent, 3U);
+    EXPECT_EQ(sender->Counters().bytesSent, chunk.size());
 }
 
 TEST(UdpSender, SendsToAnIPv6Address)

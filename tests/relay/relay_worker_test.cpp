@@ -1,5 +1,8 @@
+#include <unistd.h>
+
 #include <algorithm>
 #include <numeric>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +19,7 @@
 #include "state/port_lists.h"
 #include "support/message_box_recorder.h"
 #include "support/scripted_serial_device.h"
+#include "testkit/proc_stats.h"
 
 namespace {
 
@@ -53,6 +57,9 @@ protected:
         AppSettings.inputPort = kInput;
         AppSettings.baudIndex = 12;
         SplitOutputs = {2, 3, 5};
+        for (const auto& thread : tavrel::testing::SampleThreads(std::vector<pid_t>{::getpid()})) {
+            threadsBefore_.insert(thread.thread);
+        }
     }
     void TearDown() override
     {
@@ -94,15 +101,18 @@ protected:
         return calls;
     }
 
-    // With an input that offers its receive event: true once the worker's
-    // wait has asked whether the input has data and heard that it has none,
-    // so it sleeps or is about to.
+    // With an input that offers its receive event: true once a thread that
+    // the run started (the worker) sleeps in poll() with no time-out, as it
+    // does only in its wait for data or the stop.
     bool WaitUntilTheWorkerWaits()
     {
-        return WaitUntil([this] {
-            const auto calls = CallsSincePurge();
-            return std::any_of(calls.begin(), calls.end(),
-                               [](const auto& call) { return call.call == SerialCall::ReceiveReady; });
+        const pid_t process = ::getpid();
+        return WaitUntil([&] {
+            const auto threads = tavrel::testing::SampleThreads(std::vector<pid_t>{process});
+            return std::any_of(threads.begin(), threads.end(), [&](const auto& thread) {
+                return !threadsBefore_.contains(thread.thread) &&
+                       tavrel::testing::PollSleepOf(process, thread.thread) == tavrel::testing::PollSleep::Untimed;
+            });
         });
     }
 
@@ -121,6 +131,7 @@ protected:
     }
 
     ScriptedSerialDevices devices_;
+    std::set<pid_t> threadsBefore_;   // of the test process, before the run
     HANDLE input_ = nullptr;
     platform::DebugOutputCapture debug_;
 };
@@ -198,16 +209,10 @@ TEST_F(RelayWorkerTest, DataThatArrivesWhileTheWorkerWaitsEndsTheWait)
     ASSERT_TRUE(WaitUntil([this] { return port(5).Writes().size() == 1; }));
     EXPECT_EQ(port(2).Writes(), (std::vector<Bytes>{{'$', 'G', 'P'}}));
 
-    // The input said "no data" until the bytes came, then "data", and the
-    // read followed that answer: the wait was ended by the data. No read came
-    // back empty, as one after a time-out would.
-    const auto story = Story(CallsSincePurge());
-    const auto read = std::find_if(story.begin(), story.end(), [](const auto& step) { return step.first == 'R'; });
-    ASSERT_NE(read, story.end());
-    ASSERT_GE(read - story.begin(), 2);
-    EXPECT_EQ(*read, std::make_pair(int{'R'}, std::size_t{3}));
-    EXPECT_EQ(*(read - 1), std::make_pair(1, std::size_t{0}));
-    EXPECT_TRUE(std::all_of(story.begin(), read - 1, [](const auto& step) { return step.first == 0; }));
+    // The data ended the wait: one read took the bytes, no read came back
+    // empty as one after a time-out would, and the wait asked the input
+    // nothing around its sleep (its descriptor told it all).
+    EXPECT_EQ(Story(CallsSincePurge()), (std::vector<std::pair<int, std::size_t>>{{'R', 3}}));
     StopAndCheck(run);
 }
 
@@ -218,9 +223,8 @@ TEST_F(RelayWorkerTest, AStopWhileTheInputIsIdleEndsTheRun)
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitUntilTheWorkerWaits());
     StopAndCheck(run);
-    // It never read: an idle input costs it nothing, and the stop ended its wait.
-    const auto story = Story(CallsSincePurge());
-    EXPECT_TRUE(std::all_of(story.begin(), story.end(), [](const auto& step) { return step.first == 0; }));
+    // It never read nor asked: an idle input costs it nothing, and the stop ended its wait.
+    EXPECT_TRUE(Story(CallsSincePurge()).empty());
 }
 
 TEST_F(RelayWorkerTest, ABacklogIsReadInFullChunksBackToBack)
@@ -229,25 +233,22 @@ TEST_F(RelayWorkerTest, ABacklogIsReadInFullChunksBackToBack)
     RelayRun run;
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitUntilTheWorkerWaits());
-    input().Feed(Sequence(250));
+    constexpr std::size_t full = kRelayReadSize;
+    input().Feed(Sequence(2 * full + 50));
     ASSERT_TRUE(WaitUntil([this] { return port(5).Writes().size() == 3; }));
     StopAndCheck(run);
 
-    // One "data" answer, then three reads with no question, so no wait, between them.
-    auto story = Story(CallsSincePurge());
-    const auto first = std::find(story.begin(), story.end(), std::make_pair(int{'R'}, std::size_t{100}));
-    ASSERT_NE(first, story.begin());
-    ASSERT_NE(first, story.end());
-    EXPECT_EQ(std::vector(first - 1, std::min(first + 3, story.end())),
-              (std::vector<std::pair<int, std::size_t>>{{1, 0}, {'R', 100}, {'R', 100}, {'R', 50}}));
+    // Three reads with no wait, so no question, between them.
+    EXPECT_EQ(Story(CallsSincePurge()),
+              (std::vector<std::pair<int, std::size_t>>{{'R', full}, {'R', full}, {'R', 50}}));
 
-    const Bytes all = Sequence(250);
+    const Bytes all = Sequence(2 * full + 50);
     for (PortNumber n : SplitOutputs) {
         const auto writes = port(n).Writes();
         ASSERT_EQ(writes.size(), 3u) << "COM" << int(n);
-        EXPECT_EQ(writes[0], Bytes(all.begin(), all.begin() + 100));
-        EXPECT_EQ(writes[1], Bytes(all.begin() + 100, all.begin() + 200));
-        EXPECT_EQ(writes[2], Bytes(all.begin() + 200, all.end()));
+        EXPECT_EQ(writes[0], Bytes(all.begin(), all.begin() + full));
+        EXPECT_EQ(writes[1], Bytes(all.begin() + full, all.begin() + 2 * full));
+        EXPECT_EQ(writes[2], Bytes(all.begin() + 2 * full, all.end()));
     }
     // Each chunk goes to every output, in list order, before the next chunk.
     std::vector<std::pair<std::uint64_t, DWORD>> order;
@@ -275,14 +276,14 @@ TEST_P(RelayWakeTest, AStopEndsTheRunWhileTheInputKeepsDeliveringFullChunks)
     RelayRun run;
     ASSERT_TRUE(run.Start());
     // An input faster than the relay: every read finds a full chunk waiting.
-    input().OnRead([this] { input().Feed(Sequence(100)); });
-    input().Feed(Sequence(100));
+    input().OnRead([this] { input().Feed(Sequence(kRelayReadSize)); });
+    input().Feed(Sequence(kRelayReadSize));
     ASSERT_TRUE(WaitUntil([this] { return input().Count(SerialCall::ReadFile) >= 20; }));
     StopAndCheck(run);
     input().OnRead(nullptr);
     // The stop was seen within the burst: every read still came back full.
     for (const auto& read : input().Calls(SerialCall::ReadFile)) {
-        ASSERT_EQ(read.data.size(), 100u);
+        ASSERT_EQ(read.data.size(), kRelayReadSize);
     }
 }
 
