@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "display/qt/qt_session.h"
 #include "platform/boot.h"
 #include "platform/display.h"
 #include "platform/user.h"
 #include "platform/winmain.h"
 #include "runtime/display_choice.h"
+#include "runtime/qt_display_module.h"
 #include "runtime/termination_watch.h"
 
 namespace {
@@ -55,7 +55,7 @@ std::unique_ptr<platform::qt::QtSession> OpenQt(const platform::DisplayChoice& c
         return nullptr;
     }
     std::string whyNot;
-    auto session = platform::qt::QtSession::Open({choice.screen.width, choice.screen.height, choice.scale}, whyNot);
+    auto session = platform::OpenQtSession({choice.screen.width, choice.screen.height, choice.scale}, whyNot);
     if (session == nullptr && choice.kind == DisplayKind::Qt) {
         std::fprintf(stderr, "platform: TAVREL_DISPLAY=qt, but %s\n", whyNot.c_str());
     } else if (session == nullptr) {
