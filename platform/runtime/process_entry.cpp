@@ -2,8 +2,9 @@
 // ProgramStart), reads the configuration, picks the display, lets the program
 // prepare its device (ProgramBeforeBoot), boots the
 // device, runs the program's WinMain and exits with its code. On the headless
-// display WinMain runs on this thread; on the qt display Qt keeps this thread
-// and WinMain runs on a user-interface thread of its own. SIGTERM, SIGINT,
+// display WinMain runs on this thread; on the qt display (a module loaded only
+// then, see qt_display_module.h) Qt keeps this thread and WinMain runs on a
+// user-interface thread of its own. SIGTERM, SIGINT,
 // SIGHUP and SIGQUIT end the program as when a person closes its window, its
 // message boxes answered and its dialogs closed first; one that comes while
 // the device boots ends the process without starting the program.
