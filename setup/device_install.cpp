@@ -96,7 +96,8 @@ void BringEntryUpToDate(const platform::DeviceSettings& settings, const std::fil
         portFolder = command->portFolder;
     }
     if (launcher.empty()) {
-        setUp.problems.push_back(NotFound(RunningProgramFolder(), kStartupLauncherFile) + "; no start at login");
+        setUp.problems.push_back(platform::CompanionNotFound(platform::RunningProgramFolder(), kStartupLauncherFile) +
+                                 "; no start at login");
         return;
     }
     const std::string problem = WriteAutostartEntry(launcher, settings.deviceRoot, portFolder);
@@ -140,7 +141,8 @@ DeviceSetUp SetUpDevice(platform::DeviceSettings settings, const ShippedFiles& s
         setUp.created = !InstallPathInPlace() &&
                         !std::filesystem::exists(platform::HostPathOf(kVirtualPortModule), error);
         if (shipped.module.empty()) {
-            setUp.problems.push_back(NotFound(RunningProgramFolder(), kVirtualPortModuleFile));
+            setUp.problems.push_back(
+                platform::CompanionNotFound(platform::RunningProgramFolder(), kVirtualPortModuleFile));
         } else {
             BringModuleUpToDate(shipped.module, setUp);
         }

@@ -84,7 +84,7 @@ int Install(const platform::DeviceSettings& settings, const tavrel::tools::Shipp
     std::printf("Tavrel installed into the device at %s\n", settings.deviceRoot.c_str());
     const std::string problem =
         shipped.launcher.empty()
-            ? tavrel::tools::NotFound(tavrel::tools::RunningProgramFolder(), tavrel::tools::kStartupLauncherFile)
+            ? platform::CompanionNotFound(platform::RunningProgramFolder(), tavrel::tools::kStartupLauncherFile)
             : tavrel::tools::WriteAutostartEntry(shipped.launcher, settings.deviceRoot, settings.portFolder);
     if (!problem.empty()) {
         std::fprintf(stderr, "tavrel-install: no start at login: %s\n", problem.c_str());
@@ -159,8 +159,8 @@ int main(int argc, char** argv)
     }
     if (shipped.module.empty()) {
         std::fprintf(stderr, "tavrel-install: %s\n",
-                     tavrel::tools::NotFound(tavrel::tools::RunningProgramFolder(),
-                                             tavrel::tools::kVirtualPortModuleFile).c_str());
+                     platform::CompanionNotFound(platform::RunningProgramFolder(),
+                                                 tavrel::tools::kVirtualPortModuleFile).c_str());
         return 1;
     }
     return Install(settings, shipped);

@@ -30,6 +30,7 @@
 
 #include "commands/command_options.h"
 #include "platform/boot.h"
+#include "platform/companion_files.h"
 #include "platform/strings.h"
 #include "setup/installed_files.h"
 #include "setup/device_setup.h"
@@ -109,7 +110,7 @@ bool StartDetached(const std::filesystem::path& program, const std::u16string& s
 
 std::filesystem::path ProgramBesideThisOne()
 {
-    return tavrel::tools::RunningProgramFolder() / "tavrel";
+    return platform::RunningProgramFolder() / "tavrel";
 }
 
 }  // namespace

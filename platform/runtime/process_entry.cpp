@@ -2,8 +2,9 @@
 // ProgramStart), reads the configuration, picks the display, lets the program
 // prepare its device (ProgramBeforeBoot), boots the
 // device, runs the program's WinMain and exits with its code. On the headless
-// display WinMain runs on this thread; on the qt display Qt keeps this thread
-// and WinMain runs on a user-interface thread of its own. SIGTERM, SIGINT,
+// display WinMain runs on this thread; on the qt display (a module loaded only
+// then, see qt_display_module.h) Qt keeps this thread and WinMain runs on a
+// user-interface thread of its own. SIGTERM, SIGINT,
 // SIGHUP and SIGQUIT end the program as when a person closes its window, its
 // message boxes answered and its dialogs closed first; one that comes while
 // the device boots ends the process without starting the program.
@@ -14,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "display/qt/qt_session.h"
 #include "platform/boot.h"
 #include "platform/display.h"
 #include "platform/user.h"
 #include "platform/winmain.h"
 #include "runtime/display_choice.h"
+#include "runtime/qt_display_module.h"
 #include "runtime/termination_watch.h"
 
 namespace {
@@ -55,7 +56,7 @@ std::unique_ptr<platform::qt::QtSession> OpenQt(const platform::DisplayChoice& c
         return nullptr;
     }
     std::string whyNot;
-    auto session = platform::qt::QtSession::Open({choice.screen.width, choice.screen.height, choice.scale}, whyNot);
+    auto session = platform::OpenQtSession({choice.screen.width, choice.screen.height, choice.scale}, whyNot);
     if (session == nullptr && choice.kind == DisplayKind::Qt) {
         std::fprintf(stderr, "platform: TAVREL_DISPLAY=qt, but %s\n", whyNot.c_str());
     } else if (session == nullptr) {

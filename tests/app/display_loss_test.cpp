@@ -1,7 +1,8 @@
-// The program as a process on the qt display: a signal, even while a box that
-// nobody answers is up, and the display going away end it as a closed window
-// ends it (its settings saved, its virtual ports removed); a display that
-// cannot be opened is said so on stderr, leaving the device as it was.
+// The program as a process on the qt display, which it loads as a module of
+// its own: a signal, even while a box that nobody answers is up, and the
+// display going away end it as a closed window ends it (its settings saved,
+// its virtual ports removed); a display that cannot be opened, or a module
+// that cannot be loaded, is said so on stderr, leaving the device as it was.
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "platform/boot.h"
 #include "platform/user_input.h"
 #include "program_harness.h"
+#include "testkit/proc_stats.h"
 #include "testkit/pty_pair.h"
 #include "testkit/temp_folder.h"
 #include "setup/builtin_port_keys.h"
@@ -66,6 +68,10 @@ TEST_F(QtDisplayProcess, OnTheQtDisplayTheProgramEndsOnSigtermAsWhenItsWindowIsC
     PrepareDemoDevice();
     ChildProcess tavrel = RunTavrel("tavrel", {{"TAVREL_DISPLAY", "qt"}, {"QT_QPA_PLATFORM", "offscreen"}});
     ASSERT_TRUE(WaitForLinks(DemoLinks(), 90s)) << tavrel.Errors();  // generous: sanitizer builds start slowly
+    // The build's module, and Qt with it.
+    const std::string maps = ReadProcText("/proc/" + std::to_string(tavrel.pid()) + "/maps");
+    EXPECT_NE(maps.find(std::filesystem::path(TAVREL_QT_MODULE_PATH).string()), std::string::npos) << maps;
+    EXPECT_NE(maps.find("libQt6Widgets"), std::string::npos) << maps;
     tavrel.Signal(SIGTERM);
     ExpectEndedAsIfClosed(tavrel);
 }
@@ -154,6 +160,37 @@ TEST_F(QtDisplayProcess, ADisplayThatCannotBeOpenedIsNamedAndQtInsistingEndsBefo
     headless.Signal(SIGTERM);
     EXPECT_EQ(headless.WaitExit(60s), 1) << headless.Errors();
     EXPECT_NE(headless.Errors().find("; running headless\n"), std::string::npos) << headless.Errors();
+}
+
+// A copy of the program beside a module file that is none: the module beside
+// the program is the one loaded, and the loader's words say why it cannot be.
+// Insisting on qt ends before the device; auto runs headless with one line.
+TEST_F(QtDisplayProcess, AModuleThatCannotBeLoadedIsNamedWithTheLoadersWords)
+{
+    const std::filesystem::path bin = scratch() / "bin";
+    std::filesystem::create_directories(bin);
+    std::filesystem::copy_file(TAVREL_PROGRAM_PATH, bin / "tavrel");
+    WriteWholeFile(bin / "display-qt.so", "not a module\n");
+    const std::map<std::string, std::string> named{{"DISPLAY", ":4093"}, {"QT_QPA_PLATFORM", "offscreen"}};
+    const std::string why = "the qt display's module could not be loaded (" + (bin / "display-qt.so").string() + ": ";
+
+    std::map<std::string, std::string> insisting = named;
+    insisting["TAVREL_DISPLAY"] = "qt";
+    ChildProcess refused = Run((bin / "tavrel").string(), "refused", {}, nullptr, insisting);
+    EXPECT_EQ(refused.WaitExit(60s), 1);
+    EXPECT_NE(refused.Errors().find("platform: TAVREL_DISPLAY=qt, but " + why), std::string::npos)
+        << refused.Errors();
+    EXPECT_FALSE(Exists(root())) << "the device was touched";
+
+    std::map<std::string, std::string> automatic = named;
+    automatic["TAVREL_DISPLAY"] = "auto";
+    ChildProcess headless = Run((bin / "tavrel").string(), "headless", {}, nullptr, automatic);
+    ASSERT_TRUE(WaitForMainWindow(90s)) << headless.Errors();
+    headless.Signal(SIGTERM);
+    EXPECT_EQ(headless.WaitExit(60s), 1) << headless.Errors();
+    const std::string said = headless.Errors();
+    EXPECT_NE(said.find("platform: " + why), std::string::npos) << said;
+    EXPECT_NE(said.find("; running headless\n"), std::string::npos) << said;
 }
 
 // Xvfb, when it is installed: a display number of its own choosing.

@@ -306,6 +306,23 @@ TEST_F(DeviceRunTest, TheSignalWatchDoesNotWakeUntilASignalComes)
     EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
 }
 
+// A headless run maps no Qt library, even with a display server named: the qt
+// display's module, and Qt with it, is loaded only when the device is shown
+// on the desktop.
+TEST_F(DeviceRunTest, AHeadlessRunMapsNoQtLibrary)
+{
+    Install();
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program", {}, nullptr, {{"DISPLAY", ":4093"}});
+    ASSERT_TRUE(WaitForMainWindow()) << program.Errors();
+    const std::string maps = ReadProcText("/proc/" + std::to_string(program.pid()) + "/maps");
+    ASSERT_NE(maps.find("libc.so"), std::string::npos) << "the maps were not read";
+    EXPECT_EQ(maps.find("libQt6"), std::string::npos) << maps;
+    EXPECT_EQ(maps.find("display-qt"), std::string::npos) << maps;
+
+    program.Signal(SIGINT);
+    EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
+}
+
 // The program's device follows the host's serial devices, here those of a
 // made-up host named by TAVREL_HOST_ROOT: its watch sleeps until a receiver
 // is plugged in, which then gets its port in the device's registry.

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh folder (prefix /usr) and checks what a
 # person, a desktop, a service manager and a package builder meet there:
-# every program a person runs in bin/ with its man page, the module and the
-# preload library under lib/<multiarch>/tavrel/ where the programs look, a
+# every program a person runs in bin/ with its man page, the modules (the
+# virtual ports' and, in a build with Qt, the qt display's) and the preload
+# library under lib/<multiarch>/tavrel/ where the programs look, a
 # valid menu entry whose program and icon are installed, valid AppStream
 # metainfo, a systemd user unit that starts the installed launcher, the
 # tmpfiles.d rule that tavrel-install --system writes, and nothing in etc/.
 #
-#   install_layout_test.sh BUILD_DIR
+#   install_layout_test.sh BUILD_DIR [qt]
+#
+# "qt": the build has the qt display.
 set -uo pipefail
 build="$1"
+with_qt="${2:-}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -30,15 +34,20 @@ installed=$(ls "$root/usr/bin" | sort | tr '\n' ' ')
 expected=$(printf '%s\n' "${programs[@]}" | sort | tr '\n' ' ')
 [ "$installed" = "$expected" ] || fail "usr/bin holds '$installed', not '$expected'"
 
-# The module and the preload library in lib/<multiarch>/tavrel/.
+# The modules and the preload library in lib/<multiarch>/tavrel/.
 libdir=$(find "$root/usr/lib" -mindepth 2 -maxdepth 2 -type d -name tavrel)
 case "$libdir" in
   "$root"/usr/lib/*-linux-*/tavrel) ;;
   *) fail "no lib/<multiarch>/tavrel folder (found '$libdir')" ;;
 esac
-for file in quorvel.dll libtavrel-compat.so; do
+shipped=(quorvel.dll libtavrel-compat.so)
+[ "$with_qt" != qt ] || shipped+=(display-qt.so)
+for file in "${shipped[@]}"; do
   [ -f "$libdir/$file" ] || fail "$file is not in lib/<multiarch>/tavrel"
 done
+in_libdir=$(ls "$libdir" | sort | tr '\n' ' ')
+shipped_list=$(printf '%s\n' "${shipped[@]}" | sort | tr '\n' ' ')
+[ "$in_libdir" = "$shipped_list" ] || fail "lib/<multiarch>/tavrel holds '$in_libdir', not '$shipped_list'"
 # The launcher finds its library from usr/bin: a program it runs succeeds.
 "$root/usr/bin/tavrel-compat" true || fail "the installed tavrel-compat does not find its library (exit $?)"
 

@@ -22,7 +22,7 @@
 #include "compat_contract.h"
 #include "launch_setup.h"
 #include "platform/boot.h"
-#include "setup/installed_files.h"
+#include "platform/companion_files.h"
 
 namespace {
 
@@ -38,11 +38,11 @@ const tavrel::commands::Command kCompat{
 // Sets LD_PRELOAD; false (with a line on stderr) when the library cannot be found or preloaded.
 bool PreloadLibrary()
 {
-    const std::filesystem::path folder = tavrel::tools::RunningProgramFolder();
-    const std::filesystem::path library = tavrel::tools::FindShippedFile(folder, tavrel::compat::kPreloadLibraryName);
+    const std::filesystem::path folder = platform::RunningProgramFolder();
+    const std::filesystem::path library = platform::FindCompanion(folder, tavrel::compat::kPreloadLibraryName);
     if (library.empty()) {
         std::fprintf(stderr, "tavrel-compat: %s\n",
-                     tavrel::tools::NotFound(folder, tavrel::compat::kPreloadLibraryName).c_str());
+                     platform::CompanionNotFound(folder, tavrel::compat::kPreloadLibraryName).c_str());
         return false;
     }
     if (!tavrel::compat::PreloadablePath(library)) {

@@ -1,5 +1,5 @@
 // What tavrel-compat puts into the environment of the program it runs: the
-// library to preload (found as setup/installed_files.h finds what comes with
+// library to preload (found as platform/companion_files.h finds what comes with
 // Tavrel) and the folders in which Tavrel's port links lie.
 #pragma once
 

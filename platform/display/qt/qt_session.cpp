@@ -1,5 +1,5 @@
 // Opening Qt, running the program beside it, and ending the program as if it
-// were closed when the display goes away under it.
+// were closed when the display goes away under it: the module's session.
 #include "display/qt/qt_session.h"
 
 #include <unistd.h>
@@ -23,7 +23,9 @@
 
 namespace platform::qt {
 
-struct QtSession::State {
+namespace {
+
+struct State {
     SessionOptions options;
     std::vector<std::string> arguments;
     std::vector<char*> argv;
@@ -35,8 +37,6 @@ struct QtSession::State {
     std::function<void()> finish;
     std::unique_ptr<ProgramThread> program;
 };
-
-namespace {
 
 constexpr const char* kDefaultPlatforms = "xcb;wayland";
 // Tried last, so that a display that cannot be opened is a result rather
@@ -71,7 +71,7 @@ bool OpenedOneOf(const QStringList& requested)
     });
 }
 
-void SetArguments(QtSession::State& state, std::vector<std::string> arguments)
+void SetArguments(State& state, std::vector<std::string> arguments)
 {
     state.arguments = std::move(arguments);
     for (std::string& argument : state.arguments) {
@@ -82,7 +82,7 @@ void SetArguments(QtSession::State& state, std::vector<std::string> arguments)
 }
 
 // The session whose program the process is running; exit() looks here.
-std::atomic<QtSession::State*> runningSession{nullptr};
+std::atomic<State*> runningSession{nullptr};
 
 // Qt calls exit() on its thread when the connection to the X server breaks.
 // The program must still end as when it is closed: its windows are closed,
@@ -91,7 +91,7 @@ std::atomic<QtSession::State*> runningSession{nullptr};
 // program's threads still use.
 void WhenQtEndsTheProcess()
 {
-    QtSession::State* state = runningSession.load();
+    State* state = runningSession.load();
     if (state == nullptr || state->program == nullptr || std::this_thread::get_id() != state->qtThread) {
         return;   // an ordinary exit
     }
@@ -119,22 +119,26 @@ struct ExitGuard {
     ~ExitGuard() { WhenQtEndsTheProcess(); }
 };
 
-void WatchForQtEndingTheProcess(QtSession::State& state)
+void WatchForQtEndingTheProcess(State& state)
 {
     thread_local ExitGuard guard;
     runningSession = &state;
 }
 
-}  // namespace
+class OpenedSession final : public QtSession {
+public:
+    explicit OpenedSession(std::unique_ptr<State> state) : state_(std::move(state)) {}
+    ~OpenedSession() override { runningSession = nullptr; }
+    OpenedSession(const OpenedSession&) = delete;
+    OpenedSession& operator=(const OpenedSession&) = delete;
 
-QtSession::QtSession(std::unique_ptr<State> state) : state_(std::move(state)) {}
+    int Run(const std::function<int()>& program, const std::function<void()>& finish) override;
 
-QtSession::~QtSession()
-{
-    runningSession = nullptr;
-}
+private:
+    std::unique_ptr<State> state_;
+};
 
-std::unique_ptr<QtSession> QtSession::Open(const SessionOptions& options, std::string& whyNot)
+std::unique_ptr<QtSession> Open(const SessionOptions& options, std::string& whyNot)
 {
     if (::gettid() != ::getpid()) {
         whyNot = "Qt must be opened on the process's main thread";
@@ -164,10 +168,10 @@ std::unique_ptr<QtSession> QtSession::Open(const SessionOptions& options, std::s
         return nullptr;
     }
     state->application->setQuitOnLastWindowClosed(false);
-    return std::make_unique<QtSession>(std::move(state));
+    return std::make_unique<OpenedSession>(std::move(state));
 }
 
-int QtSession::Run(const std::function<int()>& program, const std::function<void()>& finish)
+int OpenedSession::Run(const std::function<int()>& program, const std::function<void()>& finish)
 {
     State& state = *state_;
     // A broken display connection is an error that Qt reports, not a signal
@@ -201,4 +205,11 @@ int QtSession::Run(const std::function<int()>& program, const std::function<void
     return state.program->Result();
 }
 
+}  // namespace
 }  // namespace platform::qt
+
+extern "C" void platform_open_qt_session(const platform::qt::SessionOptions& options,
+                                         std::unique_ptr<platform::qt::QtSession>& session, std::string& whyNot)
+{
+    session = platform::qt::Open(options, whyNot);
+}

@@ -8,7 +8,6 @@
 
 #include "compat_port_fixture.h"
 #include "testkit/temp_folder.h"
-#include "setup/installed_files.h"
 #include "tools/compat/launch_setup.h"
 
 namespace {
@@ -86,32 +85,6 @@ TEST(CompatPortFolders, TheOwnFolderAndEveryRealFolderOfTheSystemFolder)
     const auto joined = tavrel::compat::JoinFolders({"/a", "/b:c", "/d"});
     EXPECT_EQ(joined.text, "/a:/d");
     EXPECT_EQ(joined.leftOut, std::vector<std::filesystem::path>{"/b:c"});
-}
-
-// Where every file that comes with Tavrel is looked for from a program's
-// folder: beside it, then ../lib/<multiarch>/tavrel, then ../lib/tavrel, then
-// where the build put it; a folder or a file elsewhere does not count.
-TEST(ShippedFileLookup, BesideTheProgramFirstThenItsLibFoldersThenTheBuilds)
-{
-    TempFolder install;
-    const std::filesystem::path bin = install.path() / "bin";
-    const std::filesystem::path lib = install.path() / "lib";
-    const std::filesystem::path built = install.path() / "build" / "libtavrel-compat.so";
-    const std::string name = "libtavrel-compat.so";
-    for (const auto& folder : {bin, lib / "tavrel", lib / TAVREL_MULTIARCH / "tavrel", built.parent_path()}) {
-        std::filesystem::create_directories(folder);
-    }
-    EXPECT_EQ(tavrel::tools::FindShippedFile(bin, name, built), std::filesystem::path());
-    std::filesystem::create_directories(bin / name);   // a folder of that name is not the file
-    tavrel::testing::WriteWholeFile(built, "");
-    EXPECT_EQ(tavrel::tools::FindShippedFile(bin, name, built), built);
-    tavrel::testing::WriteWholeFile(lib / "tavrel" / name, "");
-    EXPECT_EQ(tavrel::tools::FindShippedFile(bin, name, built), lib / "tavrel" / name);
-    tavrel::testing::WriteWholeFile(lib / TAVREL_MULTIARCH / "tavrel" / name, "");
-    EXPECT_EQ(tavrel::tools::FindShippedFile(bin, name, built), lib / TAVREL_MULTIARCH / "tavrel" / name);
-    std::filesystem::remove(bin / name);
-    tavrel::testing::WriteWholeFile(bin / name, "");
-    EXPECT_EQ(tavrel::tools::FindShippedFile(bin, name, built), bin / name);
 }
 
 // pyserial's modem-line properties on the port, and a sentence read after them.
