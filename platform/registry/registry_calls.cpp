@@ -222,6 +222,11 @@ LONG RegSetValuesW(HKEY key, const REGVALUEW* values, DWORD count)
         opened.key->SetValue({std::u16string(TextOrEmpty(entry.name)), entry.type,
                               std::vector<BYTE>(entry.data, entry.data + entry.dataSize)});
     }
+    // Values set again as they are (keys that a program writes anew at every
+    // start) change nothing, so the file is not written again.
+    if (opened.key->values() == saved) {
+        return ERROR_SUCCESS;
+    }
     return registry.Persist([&] { opened.key->RestoreValues(std::move(saved)); });
 }
 

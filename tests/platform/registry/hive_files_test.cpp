@@ -435,3 +435,39 @@ TEST_F(HiveFiles, WriterKilledMidWayLeavesAWholeFileWithEveryFinishedCall)
 }
 
 }  // namespace
+
+// Keys that a program writes anew at every start are written to the file
+// only when something in them changed.
+TEST_F(HiveFiles, ValuesSetAgainAsTheyAreLeaveTheFileAlone)
+{
+    ASSERT_TRUE(MountHives(folder).ok);
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+    const DWORD three = 3;
+    const std::vector<BYTE> prefix = TextBytes(u"COM");
+    const REGVALUEW values[] = {{u"Prefix", REG_SZ, prefix.data(), static_cast<DWORD>(prefix.size())},
+                                {u"Index", REG_DWORD, reinterpret_cast<const BYTE*>(&three), sizeof three}};
+    ASSERT_EQ(RegSetValuesW(key, values, 2), ERROR_SUCCESS);
+    FileReplacements writes(SystemFile());
+
+    ASSERT_EQ(RegSetValuesW(key, values, 2), ERROR_SUCCESS);
+    ASSERT_EQ(SetValue(key, u"INDEX", REG_DWORD, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);   // names ignore case
+    HKEY again = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+    EXPECT_EQ(writes.Count(), 0);
+    EXPECT_EQ(ValueNames(again), (std::vector<std::u16string>{u"Prefix", u"Index"}));
+
+    // The same bytes as another type, other bytes, or one new value among old ones: a change.
+    ASSERT_EQ(SetValue(key, u"Index", REG_BINARY, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);
+    EXPECT_EQ(writes.Count(), 1);
+    ASSERT_EQ(SetValue(key, u"Index", REG_BINARY, Bytes({4, 0, 0, 0})), ERROR_SUCCESS);
+    EXPECT_EQ(writes.Count(), 2);
+    const REGVALUEW oldAndNew[] = {values[0], {u"Extra", REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4}};
+    ASSERT_EQ(RegSetValuesW(key, oldAndNew, 2), ERROR_SUCCESS);
+    EXPECT_EQ(writes.Count(), 3);
+
+    UnmountHives();
+    ASSERT_TRUE(MountHives(folder).ok);
+    key = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+    EXPECT_EQ(QueryValue(key, u"Index").type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(QueryValue(key, u"Index").data, Bytes({4, 0, 0, 0}));
+    EXPECT_EQ(QueryValue(key, u"Extra").data, Bytes({3, 0, 0, 0}));
+}
