@@ -5,6 +5,7 @@
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/registry_batch.h"
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "resources/resource_ids.h"
@@ -78,6 +79,9 @@ bool ProbeVirtualPort(int port)
 
 void FindFreeOutputs(HWND dialog)
 {
+    // The drivers' keys are written anew at every start, before the relay
+    // can run: one write of the file for all of them.
+    platform::RegistryBatch driverKeys(HKEY_LOCAL_MACHINE);
     for (int n = 0; n <= 9; ++n) {
         if (std::find(DetectedPorts.begin(), DetectedPorts.end(), n) != DetectedPorts.end()) {
             continue;   // a built-in driver owns that number
