@@ -136,14 +136,14 @@ LONG LockedRegistry::CloseHandle(HKEY key)
 
 void LockedRegistry::CloseAllHandles() { TheState().handles.clear(); }
 
-LONG LockedRegistry::Persist(const std::function<void()>& undo)
+LONG LockedRegistry::Persist(const std::function<void()>& undo, bool changed)
 {
     Hive& hive = *changing_;
     if (hive.file.empty()) {
         return ERROR_SUCCESS;
     }
     if (hive.batches > 0) {
-        hive.unwritten = true;
+        hive.unwritten = hive.unwritten || changed;
         return ERROR_SUCCESS;
     }
     const WriteOutcome outcome = WriteTree(hive);

@@ -71,8 +71,10 @@ public:
     // Writes the hive that ResolveForChange succeeded for, after a change.
     // When that fails, `undo` takes the change back so that memory and file
     // agree, and the caller gets ERROR_REGISTRY_IO_FAILED.
-    // Inside a batch, the change is only marked for the batch's write.
-    LONG Persist(const std::function<void()>& undo);
+    // Inside a batch, the change is only marked for the batch's write, and
+    // not even that when the call changed nothing. Outside one, the file is
+    // written either way: a save that a program makes reaches the file.
+    LONG Persist(const std::function<void()>& undo, bool changed = true);
     // Writes what the hive's batches changed. When that fails, the hive goes
     // back to what its file holds, and ERROR_REGISTRY_IO_FAILED.
     static LONG WriteBatch(Hive& hive);

@@ -455,9 +455,9 @@ TEST_F(HiveFiles, WriterKilledMidWayLeavesAWholeFileWithEveryFinishedCall)
 
 }  // namespace
 
-// Keys that a program writes anew at every start are written to the file
-// only when something in them changed.
-TEST_F(HiveFiles, ValuesSetAgainAsTheyAreLeaveTheFileAlone)
+// Keys that a program writes anew at every start do not make a batch write
+// the file when nothing in them changed; outside a batch every call writes.
+TEST_F(HiveFiles, ValuesSetAgainAsTheyAreDoNotMakeABatchWrite)
 {
     ASSERT_TRUE(MountHives(folder).ok);
     HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
@@ -467,21 +467,31 @@ TEST_F(HiveFiles, ValuesSetAgainAsTheyAreLeaveTheFileAlone)
                                 {u"Index", REG_DWORD, reinterpret_cast<const BYTE*>(&three), sizeof three}};
     ASSERT_EQ(RegSetValuesW(key, values, 2), ERROR_SUCCESS);
     FileReplacements writes(SystemFile());
-
-    ASSERT_EQ(RegSetValuesW(key, values, 2), ERROR_SUCCESS);
-    ASSERT_EQ(SetValue(key, u"INDEX", REG_DWORD, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);   // names ignore case
-    HKEY again = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+    {
+        platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+        ASSERT_EQ(RegSetValuesW(key, values, 2), ERROR_SUCCESS);
+        ASSERT_EQ(SetValue(key, u"INDEX", REG_DWORD, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);   // names ignore case
+        HKEY again = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+        EXPECT_EQ(ValueNames(again), (std::vector<std::u16string>{u"Prefix", u"Index"}));
+    }
     EXPECT_EQ(writes.Count(), 0);
-    EXPECT_EQ(ValueNames(again), (std::vector<std::u16string>{u"Prefix", u"Index"}));
 
     // The same bytes as another type, other bytes, or one new value among old ones: a change.
-    ASSERT_EQ(SetValue(key, u"Index", REG_BINARY, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);
-    EXPECT_EQ(writes.Count(), 1);
-    ASSERT_EQ(SetValue(key, u"Index", REG_BINARY, Bytes({4, 0, 0, 0})), ERROR_SUCCESS);
-    EXPECT_EQ(writes.Count(), 2);
     const REGVALUEW oldAndNew[] = {values[0], {u"Extra", REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4}};
+    for (const auto& change : std::vector<std::function<LONG()>>{
+             [&] { return SetValue(key, u"Index", REG_BINARY, Bytes({3, 0, 0, 0})); },
+             [&] { return SetValue(key, u"Index", REG_BINARY, Bytes({4, 0, 0, 0})); },
+             [&] { return RegSetValuesW(key, oldAndNew, 2); }}) {
+        const int before = writes.Count();
+        {
+            platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+            ASSERT_EQ(change(), ERROR_SUCCESS);
+        }
+        EXPECT_EQ(writes.Count(), before + 1);
+    }
+    // Outside a batch, a value set again as it is still writes the file.
     ASSERT_EQ(RegSetValuesW(key, oldAndNew, 2), ERROR_SUCCESS);
-    EXPECT_EQ(writes.Count(), 3);
+    EXPECT_EQ(writes.Count(), 4);
 
     UnmountHives();
     ASSERT_TRUE(MountHives(folder).ok);
