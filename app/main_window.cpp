@@ -44,12 +44,17 @@ void InitMainDialog(HWND dialog)
     NotifyTrayIcon(dialog, NIM_ADD, TrayIconId, LoadIconW(ProgramInstance, MAKEINTRESOURCEW(IDI_TRAY)));
     FillInputPortList(dialog);
     FillBaudList(dialog);
-    FindFreeOutputs(dialog);
+    // An autostart relays before anything else: it needs only the outputs
+    // that it chooses again, so the other free outputs are looked for (their
+    // ports made and removed one by one) once the relay runs.
+    const PortList resumed = OutputsToResume();
+    FindFreeOutputs(dialog, resumed, ScanPart::Only);
     CheckDlgButton(dialog, IDC_AUTOSTART, AppSettings.autostart != 0 ? BST_CHECKED : BST_UNCHECKED);
     ShowReconnectOption(dialog);
     ShowRelaySummary(dialog, TakeRelayHealth());
     SetForegroundWindow(dialog);
     ResumeAutostart(dialog, {AddOutput, ToggleRelay});
+    FindFreeOutputs(dialog, resumed, ScanPart::AllBut);
 }
 
 // Exit and close end the dialog the same way, once relaying is over.

@@ -5,6 +5,7 @@
 #include "platform/devices.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "platform/registry_batch.h"
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "resources/resource_ids.h"
@@ -78,7 +79,19 @@ bool ProbeVirtualPort(int port)
 
 void FindFreeOutputs(HWND dialog)
 {
+    FindFreeOutputs(dialog, {}, ScanPart::AllBut);
+}
+
+void FindFreeOutputs(HWND dialog, const PortList& numbers, ScanPart part)
+{
+    // The drivers' keys are written anew at every start: one write of the
+    // file for all that this scan registers.
+    platform::RegistryBatch driverKeys(HKEY_LOCAL_MACHINE);
     for (int n = 0; n <= 9; ++n) {
+        const bool listed = std::find(numbers.begin(), numbers.end(), n) != numbers.end();
+        if (listed != (part == ScanPart::Only)) {
+            continue;
+        }
         if (std::find(DetectedPorts.begin(), DetectedPorts.end(), n) != DetectedPorts.end()) {
             continue;   // a built-in driver owns that number
         }
@@ -86,8 +99,11 @@ void FindFreeOutputs(HWND dialog)
         StringCchPrintfW(entry, 10, u"COM%d:", n);
         RegisterVirtualPort(n);
         if (ProbeVirtualPort(n)) {
-            SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
-            FreeOutputs.push_back(static_cast<PortNumber>(n));
+            const auto place = std::find_if(FreeOutputs.begin(), FreeOutputs.end(),
+                                            [n](PortNumber free) { return free > n; });
+            SendDlgItemMessageW(dialog, IDC_FREE_OUTPUTS, CB_INSERTSTRING,
+                                static_cast<WPARAM>(place - FreeOutputs.begin()), reinterpret_cast<LPARAM>(entry));
+            FreeOutputs.insert(place, static_cast<PortNumber>(n));
         }
     }
 }

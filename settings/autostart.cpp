@@ -36,16 +36,37 @@ void RestoreOutputs(HWND dialog, DWORD mask, const MainWindowCommands& commands)
     }
 }
 
-}  // namespace
-
-void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
+// The settings key when an autostart is to run; null when it is not.
+HKEY OpenKeyToResume()
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return;
+        return nullptr;
     }
     if (AppSettings.autostart == 0) {
         RegCloseKey(key);
+        return nullptr;
+    }
+    return key;
+}
+
+}  // namespace
+
+PortList OutputsToResume()
+{
+    HKEY key = OpenKeyToResume();
+    if (key == nullptr) {
+        return {};
+    }
+    const PortList saved = DecodeSplit(ReadSplit(key));
+    RegCloseKey(key);
+    return saved;
+}
+
+void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
+{
+    HKEY key = OpenKeyToResume();
+    if (key == nullptr) {
         return;
     }
     // A saved port whose name does not fit leaves the box as discovery left it.

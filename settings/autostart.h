@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/types.h"
+#include "state/port_lists.h"
 
 // The main window's commands that the replay runs, each with the dialog.
 struct MainWindowCommands {
@@ -15,3 +16,6 @@ struct MainWindowCommands {
 // The hide needs no procedure: it is the dialog's OK command, posted so that
 // it runs once the dialog's initialisation has returned.
 void ResumeAutostart(HWND dialog, const MainWindowCommands& commands);
+// The saved outputs that ResumeAutostart will choose again, in ascending
+// order; none when Autostart will not run.
+PortList OutputsToResume();

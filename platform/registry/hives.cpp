@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/registry.h"
+#include "platform/registry_batch.h"
 #include "registry/hive_file.h"
 #include "registry/hive_sync.h"
 #include "registry/registry_state.h"
@@ -21,6 +22,9 @@ void ResetHive(Hive& hive, std::filesystem::path file)
     hive.unusable = false;
     hive.seen = FileVersion();
     hive.lock.SetFile(hive.file);
+    hive.batches = 0;
+    hive.unwritten = false;
+    ++hive.mounted;
 }
 
 // A hive whose file could not be read stays empty and is never written (its
@@ -98,3 +102,36 @@ HeldHive::~HeldHive()
 }
 
 }  // namespace platform::registry
+
+namespace platform {
+
+RegistryBatch::RegistryBatch(HKEY root) : root_(root)
+{
+    registry::LockedRegistry registry;
+    registry::Hive& hive = registry::RootHive(registry, root_);
+    if (hive.lock.Take()) {
+        ++hive.batches;
+        mounted_ = hive.mounted;
+        open_ = true;
+    }
+}
+
+RegistryBatch::~RegistryBatch() { Finish(); }
+
+LONG RegistryBatch::Finish()
+{
+    registry::LockedRegistry registry;
+    registry::Hive& hive = registry::RootHive(registry, root_);
+    if (!open_ || hive.mounted != mounted_) {
+        open_ = false;
+        return result_;
+    }
+    open_ = false;
+    if (--hive.batches == 0 && hive.unwritten) {
+        result_ = registry::LockedRegistry::WriteBatch(hive);
+    }
+    hive.lock.Give();
+    return result_;
+}
+
+}  // namespace platform

@@ -17,6 +17,8 @@ struct Value {
     std::u16string name;   // empty: the key's default value
     DWORD type = 0;
     std::vector<BYTE> data;
+
+    bool operator==(const Value&) const = default;
 };
 
 class Key {

@@ -222,7 +222,10 @@ LONG RegSetValuesW(HKEY key, const REGVALUEW* values, DWORD count)
         opened.key->SetValue({std::u16string(TextOrEmpty(entry.name)), entry.type,
                               std::vector<BYTE>(entry.data, entry.data + entry.dataSize)});
     }
-    return registry.Persist([&] { opened.key->RestoreValues(std::move(saved)); });
+    // Inside a batch, values set again as they are (keys that a program
+    // writes anew at every start) do not make the batch write the file.
+    const bool changed = opened.key->values() != saved;
+    return registry.Persist([&] { opened.key->RestoreValues(std::move(saved)); }, changed);
 }
 
 // ---- RegEnumKeyExW: subkeys in the order of their creation. Keys have no

@@ -63,6 +63,16 @@ LONG Usable(const OpenKey& opened)
     return opened.key->deleted() ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
+// Writes the tree to the hive's file; once written, that is the version seen.
+WriteOutcome WriteTree(Hive& hive)
+{
+    FileWrite written = WriteHiveFile(hive.file, FormatHive(*hive.root, hive.rootName));
+    if (written.outcome == WriteOutcome::Written) {
+        hive.seen = std::move(written.version);
+    }
+    return written.outcome;
+}
+
 }  // namespace
 
 LockedRegistry::LockedRegistry() : guard_(TheState().lock) {}
@@ -126,24 +136,38 @@ LONG LockedRegistry::CloseHandle(HKEY key)
 
 void LockedRegistry::CloseAllHandles() { TheState().handles.clear(); }
 
-LONG LockedRegistry::Persist(const std::function<void()>& undo)
+LONG LockedRegistry::Persist(const std::function<void()>& undo, bool changed)
 {
     Hive& hive = *changing_;
     if (hive.file.empty()) {
         return ERROR_SUCCESS;
     }
-    FileWrite written = WriteHiveFile(hive.file, FormatHive(*hive.root, hive.rootName));
-    if (written.outcome == WriteOutcome::Written) {
-        hive.seen = std::move(written.version);
+    if (hive.batches > 0) {
+        hive.unwritten = hive.unwritten || changed;
+        return ERROR_SUCCESS;
+    }
+    const WriteOutcome outcome = WriteTree(hive);
+    if (outcome == WriteOutcome::Written) {
         return ERROR_SUCCESS;
     }
     undo();
-    if (written.outcome == WriteOutcome::FailedFileReplaced) {
+    if (outcome == WriteOutcome::FailedFileReplaced) {
         // The file may already hold the change: put back what memory holds
         // again, as far as the disk lets us, and read the file again next time.
-        WriteHiveFile(hive.file, FormatHive(*hive.root, hive.rootName));
+        WriteTree(hive);
         hive.seen = FileVersion();
     }
+    return ERROR_REGISTRY_IO_FAILED;
+}
+
+LONG LockedRegistry::WriteBatch(Hive& hive)
+{
+    hive.unwritten = false;
+    if (hive.file.empty() || WriteTree(hive) == WriteOutcome::Written) {
+        return ERROR_SUCCESS;
+    }
+    // The changes cannot be taken back one by one: the next call reads the file again.
+    hive.seen = FileVersion();
     return ERROR_REGISTRY_IO_FAILED;
 }
 

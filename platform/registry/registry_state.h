@@ -34,6 +34,9 @@ struct Hive {
     bool unusable = false;        // its file is no hive: every call fails with ERROR_BADDB
     FileVersion seen;             // the version of the file that root holds
     HiveLock lock;
+    int batches = 0;          // open RegistryBatch objects: changes wait for the last one to finish
+    bool unwritten = false;   // a batch has changed the tree since the file was written
+    unsigned mounted = 0;     // counts the mounts, so that a batch from before a mount ends nothing after it
 };
 
 // What a key handle stands for.
@@ -68,7 +71,13 @@ public:
     // Writes the hive that ResolveForChange succeeded for, after a change.
     // When that fails, `undo` takes the change back so that memory and file
     // agree, and the caller gets ERROR_REGISTRY_IO_FAILED.
-    LONG Persist(const std::function<void()>& undo);
+    // Inside a batch, the change is only marked for the batch's write, and
+    // not even that when the call changed nothing. Outside one, the file is
+    // written either way: a save that a program makes reaches the file.
+    LONG Persist(const std::function<void()>& undo, bool changed = true);
+    // Writes what the hive's batches changed. When that fails, the hive goes
+    // back to what its file holds, and ERROR_REGISTRY_IO_FAILED.
+    static LONG WriteBatch(Hive& hive);
 
     // HKEY_LOCAL_MACHINE first, then HKEY_CURRENT_USER.
     std::array<Hive, 2>& hives();

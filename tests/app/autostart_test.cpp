@@ -1,11 +1,14 @@
 // The start at boot: with Autostart on, the saved outputs come back, relaying
 // starts and the window hides to the tray, without anybody's help.
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
 #include <gtest/gtest.h>
 
 #include "app/tray_and_about.h"
+#include "platform/debug_capture.h"
+#include "platform/devices.h"
 #include "platform/registry.h"
 #include "platform/user_input.h"
 #include "program_fixture.h"
@@ -38,6 +41,29 @@ protected:
         EXPECT_EQ(platform::input::TrayIcons().size(), 1u);
     }
 };
+
+// Relaying starts before the free outputs that it does not take are looked
+// for; once they are, the lists are what a scan of all of them gives.
+TEST_F(AutostartTest, RelayingStartsBeforeTheOtherFreeOutputsAreProbed)
+{
+    ScriptedSerialDevices::WriteDriverKey(u"Drivers\\Other", 4);   // number 4's probe fails
+    ASSERT_NE(ActivateDeviceEx(u"Drivers\\Other", nullptr, 0, nullptr), nullptr);
+    platform::DebugOutputCapture debug;
+    SaveAutostart(8);   // COM2
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+
+    EXPECT_EQ(RelayControl.running.load(), 1);
+    EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{2}));
+    EXPECT_EQ(person_.Entries(window, 1007), PortEntries({0, 3, 5, 6, 7, 8, 9}));
+    ExpectListsInStep(window);
+    const std::vector<std::u16string> lines = debug.Lines();
+    const auto started = std::find(lines.begin(), lines.end(), u"ThreadGPSProxy started\n");
+    const auto failedProbe = std::find(lines.begin(), lines.end(), u"Fallo ActivateDeviceEx\n");
+    ASSERT_NE(failedProbe, lines.end());
+    EXPECT_LT(started, failedProbe);
+    EXPECT_EQ(debug.Count(u"Fallo ActivateDeviceEx\n"), 1u);
+}
 
 TEST_F(AutostartTest, TheSavedOutputsComeBackInOrderRelayingStartsAndTheWindowHides)
 {

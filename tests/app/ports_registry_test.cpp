@@ -12,6 +12,8 @@
 #include "platform/registry.h"
 #include "ports/virtual_ports.h"
 #include "program_fixture.h"
+#include "support/file_replacements.h"
+#include "testkit/temp_folder.h"
 #include "settings/settings_store.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
@@ -93,6 +95,31 @@ TEST_F(VirtualPortKeysTest, TheScanWritesTheKeyOfEveryNumberThatNoBuiltInPortHol
               (std::set<std::u16string>{u"Dll", u"Prefix", u"FriendlyName", u"Index"}));
     EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, DriverKey(3)).size(), 5u);
     EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, DriverKey(3), u"Extra")->data, TextBytes(u"kept"));
+}
+
+// The scan writes every driver key in one write of the machine hive, done
+// before the window (and an autostarted relay) goes on; a scan that finds the
+// keys as they are writes nothing.
+TEST_F(VirtualPortKeysTest, TheScanWritesTheDriverKeysToTheFileInOneWrite)
+{
+    const std::filesystem::path hive = device_.root() / "registry" / "system.reg";
+    FileReplacements writes(hive);
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(writes.Count(), 1);
+    const std::string text = ReadWholeFile(hive);
+    for (int n : {0, 2, 3, 4, 5, 6, 7, 8, 9}) {
+        EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Drivers\\quorvel" + std::to_string(n) + "]"), std::string::npos)
+            << n;
+    }
+    person_.Close(window);
+    ASSERT_EQ(WaitForExit(), 1);
+
+    FileReplacements again(hive);
+    FindFreeOutputs(nullptr);
+    EXPECT_EQ(again.Count(), 0);
+    EXPECT_EQ(ReadWholeFile(hive), text);
+    ExpectDriverKey(9);
 }
 
 TEST_F(VirtualPortKeysTest, ANumberTakenByAnotherDeviceFailsItsProbeOnceAndIsNotOffered)

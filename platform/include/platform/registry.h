@@ -1,7 +1,8 @@
 // The registry: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, with the Win32 calls
 // and their documented results. Paths may start with a backslash, as on the
 // device. Names are case-insensitive and keep their case; subkeys enumerate in
-// the order of their creation. Every change is on disk when its call returns.
+// the order of their creation. Every change is on disk when its call returns
+// (inside a RegistryBatch, registry_batch.h: when the batch finishes).
 #pragma once
 
 #include "platform/errors.h"

@@ -2,6 +2,7 @@
 // cannot be parsed or is no regular file is reported and left alone, a failed
 // write changes nothing, and the file on disk is whole whenever a writer stops.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/registry_batch.h"
 #include "platform/strings.h"
 #include "registry/hives.h"
 #include "registry/reg_text.h"
@@ -47,6 +49,23 @@ protected:
     TempFolder temp;
     const std::filesystem::path folder = temp.path() / "device" / "registry";
 };
+
+// Whether another process could take the hive's lock now: flock() locks
+// belong to one open of the file, so a second open here stands for another
+// process.
+bool OtherProcessCanLock(const std::filesystem::path& hiveFile)
+{
+    std::filesystem::path lockFile = hiveFile;
+    lockFile += ".lock";
+    const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        ADD_FAILURE() << "cannot open " << lockFile;
+        return false;
+    }
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+}
 
 struct Sample {
     std::u16string name;
@@ -435,3 +454,136 @@ TEST_F(HiveFiles, WriterKilledMidWayLeavesAWholeFileWithEveryFinishedCall)
 }
 
 }  // namespace
+
+// Keys that a program writes anew at every start do not make a batch write
+// the file when nothing in them changed; outside a batch every call writes.
+TEST_F(HiveFiles, ValuesSetAgainAsTheyAreDoNotMakeABatchWrite)
+{
+    ASSERT_TRUE(MountHives(folder).ok);
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+    const DWORD three = 3;
+    const std::vector<BYTE> prefix = TextBytes(u"COM");
+    const REGVALUEW values[] = {{u"Prefix", REG_SZ, prefix.data(), static_cast<DWORD>(prefix.size())},
+                                {u"Index", REG_DWORD, reinterpret_cast<const BYTE*>(&three), sizeof three}};
+    ASSERT_EQ(RegSetValuesW(key, values, 2), ERROR_SUCCESS);
+    FileReplacements writes(SystemFile());
+    {
+        platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+        ASSERT_EQ(RegSetValuesW(key, values, 2), ERROR_SUCCESS);
+        ASSERT_EQ(SetValue(key, u"INDEX", REG_DWORD, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);   // names ignore case
+        HKEY again = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+        EXPECT_EQ(ValueNames(again), (std::vector<std::u16string>{u"Prefix", u"Index"}));
+    }
+    EXPECT_EQ(writes.Count(), 0);
+
+    // The same bytes as another type, other bytes, or one new value among old ones: a change.
+    const REGVALUEW oldAndNew[] = {values[0], {u"Extra", REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4}};
+    for (const auto& change : std::vector<std::function<LONG()>>{
+             [&] { return SetValue(key, u"Index", REG_BINARY, Bytes({3, 0, 0, 0})); },
+             [&] { return SetValue(key, u"Index", REG_BINARY, Bytes({4, 0, 0, 0})); },
+             [&] { return RegSetValuesW(key, oldAndNew, 2); }}) {
+        const int before = writes.Count();
+        {
+            platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+            ASSERT_EQ(change(), ERROR_SUCCESS);
+        }
+        EXPECT_EQ(writes.Count(), before + 1);
+    }
+    // Outside a batch, a value set again as it is still writes the file.
+    ASSERT_EQ(RegSetValuesW(key, oldAndNew, 2), ERROR_SUCCESS);
+    EXPECT_EQ(writes.Count(), 4);
+
+    UnmountHives();
+    ASSERT_TRUE(MountHives(folder).ok);
+    key = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\Port3");
+    EXPECT_EQ(QueryValue(key, u"Index").type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(QueryValue(key, u"Index").data, Bytes({4, 0, 0, 0}));
+    EXPECT_EQ(QueryValue(key, u"Extra").data, Bytes({3, 0, 0, 0}));
+}
+
+// A batch: the process sees its changes at once, the other processes of the
+// device cannot change the hive meanwhile, and the file gets every change in
+// one write when the batch finishes (also when it just ends).
+TEST_F(HiveFiles, ABatchWritesItsHiveOnceWhenItFinishes)
+{
+    ASSERT_TRUE(MountHives(folder).ok);
+    CreateKey(HKEY_LOCAL_MACHINE, u"Drivers");
+    const std::string before = ReadWholeFile(SystemFile());
+    FileReplacements writes(SystemFile());
+    FileReplacements userWrites(UserFile());
+    {
+        platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+        EXPECT_FALSE(OtherProcessCanLock(SystemFile()));
+        EXPECT_TRUE(OtherProcessCanLock(UserFile()));
+        for (unsigned n = 0; n < 10; ++n) {
+            HKEY port = CreateKey(HKEY_LOCAL_MACHINE, Numbered(u"Drivers\\quorvel", n).c_str());
+            ASSERT_EQ(SetValue(port, u"Index", REG_DWORD, Bytes({static_cast<int>(n), 0, 0, 0})), ERROR_SUCCESS);
+            ASSERT_EQ(SetValue(port, u"Prefix", REG_SZ, TextBytes(u"COM")), ERROR_SUCCESS);
+        }
+        {
+            platform::RegistryBatch inner(HKEY_LOCAL_MACHINE);   // batches nest: the outer one writes
+            ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Drivers\\quorvel0"), ERROR_SUCCESS);
+            EXPECT_EQ(inner.Finish(), ERROR_SUCCESS);
+        }
+        // The other hive is written at each call as ever.
+        ASSERT_EQ(SetValue(CreateKey(HKEY_CURRENT_USER, u"Settings"), u"Saved", REG_DWORD, Bytes({1, 0, 0, 0})),
+                  ERROR_SUCCESS);
+        EXPECT_GE(userWrites.Count(), 1);
+
+        EXPECT_EQ(SubkeyNames(CreateKey(HKEY_LOCAL_MACHINE, u"Drivers")).size(), 9u);
+        EXPECT_EQ(writes.Count(), 0);
+        EXPECT_EQ(ReadWholeFile(SystemFile()), before);
+        EXPECT_EQ(batch.Finish(), ERROR_SUCCESS);
+        EXPECT_EQ(writes.Count(), 1);
+        EXPECT_TRUE(OtherProcessCanLock(SystemFile()));
+        EXPECT_EQ(batch.Finish(), ERROR_SUCCESS);   // once only
+    }
+    EXPECT_EQ(writes.Count(), 1);
+    ExpectWholeFile(SystemFile(), u"HKEY_LOCAL_MACHINE");
+
+    // A batch that ends without Finish() writes too; one that changed nothing does not write.
+    {
+        platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+        ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Drivers\\quorvel9"), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(writes.Count(), 2);
+    {
+        platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+        HKEY port = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\quorvel5");
+        ASSERT_EQ(SetValue(port, u"Prefix", REG_SZ, TextBytes(u"COM")), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(writes.Count(), 2);
+
+    UnmountHives();
+    ASSERT_TRUE(MountHives(folder).ok);
+    HKEY drivers = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers");
+    EXPECT_EQ(SubkeyNames(drivers).size(), 8u);
+    EXPECT_EQ(QueryValue(CreateKey(drivers, u"quorvel8"), u"Index").data, Bytes({8, 0, 0, 0}));
+}
+
+// A batch whose write fails says so, and the hive holds what its file holds.
+TEST_F(HiveFiles, ABatchThatCannotBeWrittenLeavesTheHiveAsItsFile)
+{
+    ASSERT_TRUE(MountHives(folder).ok);
+    HKEY drivers = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers");
+    ASSERT_EQ(SetValue(drivers, u"Kept", REG_DWORD, Bytes({1, 0, 0, 0})), ERROR_SUCCESS);
+    const std::string before = ReadWholeFile(SystemFile());
+    {
+        platform::RegistryBatch batch(HKEY_LOCAL_MACHINE);
+        ASSERT_EQ(SetValue(drivers, u"Kept", REG_DWORD, Bytes({2, 0, 0, 0})), ERROR_SUCCESS);
+        CreateKey(drivers, u"quorvel2");
+
+        // With a plain file where the folder was, no file can be written there.
+        const std::filesystem::path moved = temp.path() / "moved";
+        std::filesystem::rename(folder, moved);
+        WriteWholeFile(folder, "not a folder");
+        EXPECT_EQ(batch.Finish(), ERROR_REGISTRY_IO_FAILED);
+        std::filesystem::remove(folder);
+        std::filesystem::rename(moved, folder);
+    }
+    EXPECT_EQ(ReadWholeFile(SystemFile()), before);
+    EXPECT_EQ(QueryValue(drivers, u"Kept").data, Bytes({1, 0, 0, 0}));
+    EXPECT_TRUE(SubkeyNames(drivers).empty());
+    ASSERT_EQ(SetValue(drivers, u"After", REG_DWORD, Bytes({3, 0, 0, 0})), ERROR_SUCCESS);
+    EXPECT_NE(ReadWholeFile(SystemFile()).find("\"After\""), std::string::npos);
+}
