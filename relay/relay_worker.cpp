@@ -16,6 +16,7 @@
 #include "platform/strings.h"
 #include "relay/network_outputs.h"
 #include "relay/owned_handles.h"
+#include "relay/reader_pacing.h"
 #include "relay/relay_control.h"
 #include "relay/relay_counters.h"
 #include "serial/serial_port.h"
@@ -53,6 +54,8 @@ struct OutputPort {
 // What the worker owns for its whole life.
 struct Worker {
     std::vector<OutputPort> outputs;
+    // The open outputs, for waiting on their readers; made once all are open.
+    std::vector<PacedOutput> paced;
     CSerial input;
     BYTE readBuffer[kReadSize] = {};   // written out by its count: no terminator follows a chunk
     WCHAR text[kTextSize] = {};
@@ -108,6 +111,9 @@ bool OpenOutputs(Worker& worker)
             ShowPortMessage(worker, u"Unable to setup COM%d:\nPlease, choose another", output.portNumber);
             return false;
         }
+    }
+    for (OutputPort& output : worker.outputs) {
+        worker.paced.push_back(PacedOutput{&output.port});
     }
     return true;
 }
@@ -219,6 +225,7 @@ void CloseAll(Worker& worker)
     // gpsd lets go of the outputs before they close, instead of finding them hung up.
     worker.gpsd.reset();
     CloseInput(worker);
+    worker.paced.clear();
     for (OutputPort& output : worker.outputs) {
         output.port.Close();
         DeactivateDevice(output.activationHandle);
@@ -342,6 +349,10 @@ RelayEnd Relay(Worker& worker)
             }
             if (count != 0) {
                 WriteChunk(worker, count);
+                const DWORD paced = WaitForLaggingReaders(worker.paced, RelayControl.stopEvent.get());
+                if (const Wake wake = WakeOf(paced, WAIT_TIMEOUT); wake != Wake::GoOn) {
+                    return EndOf(wake);
+                }
             }
             if (count == kReadSize) {
                 if (const Wake wake = LookForStopDuringBurst(lastLook); wake != Wake::GoOn) {

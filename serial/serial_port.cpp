@@ -335,6 +335,25 @@ LONG CSerial::CreateReceiveEvent(HANDLE* event)
     return *event != nullptr ? lastError : TakePlatformError();
 }
 
+LONG CSerial::GetOutQueue(DWORD* count)
+{
+    lastError = 0;
+    if (count == nullptr) {
+        lastError = kInvalidArgument;
+        return lastError;
+    }
+    *count = 0;
+    if (IsClosed(nullptr)) {
+        return lastError;
+    }
+    COMSTAT stat{};
+    if (!::ClearCommError(portHandle, nullptr, &stat)) {
+        return TakePlatformError();
+    }
+    *count = stat.cbOutQue;
+    return lastError;
+}
+
 void CSerial::CheckSynchronousUse(LPOVERLAPPED overlapped, DWORD timeout)
 {
     if (overlapped != nullptr || timeout != INFINITE) {

@@ -46,6 +46,12 @@ public:
     // not open; or the platform's error when its driver cannot tell when data
     // arrives. Writes no line: a caller without it polls instead.
     LONG CreateReceiveEvent(HANDLE* event);
+    // An addition, so that a writer can tell how far the program at the other
+    // end of the port lags: in *count the bytes written that wait in the
+    // port's driver to be sent (ClearCommError's cbOutQue). 0; 6 when the
+    // port is not open; or the platform's error when its driver cannot tell.
+    // Writes no line.
+    LONG GetOutQueue(DWORD* count);
 
     LONG lastError = 0;
     HANDLE portHandle = nullptr;

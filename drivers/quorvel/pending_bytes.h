@@ -23,6 +23,7 @@ public:
     void Consume(std::size_t count);
     void Clear();
     bool empty() const { return start_ == bytes_.size(); }
+    std::size_t size() const { return bytes_.size() - start_; }
 
 private:
     std::size_t capacity_;

@@ -74,6 +74,8 @@ DWORD HandleSerialControl(VirtualPort& port, DWORD code, const ControlBuffers& b
         return AcceptInput<DWORD>(buffers, [&port](DWORD flags) { return Purge(port, flags); });
     case IOCTL_SERIAL_GET_NODE_PATH:
         return ReportNodePath(port, buffers);
+    case IOCTL_SERIAL_GET_COMMSTATUS:
+        return ReportOutput(buffers, port.CommStatus());
     case IOCTL_SERIAL_GET_LINE_HEALTH:
         return ReportOutput(buffers, port.LineHealth());
     case IOCTL_SERIAL_WAIT_ON_MASK:

@@ -65,6 +65,14 @@ SERIAL_LINE_HEALTH VirtualPort::LineHealth()
     return SERIAL_LINE_HEALTH{bytesDropped_, pty_.Look().consumerPresent ? TRUE : FALSE, 0};
 }
 
+SERIAL_DEV_STATUS VirtualPort::CommStatus()
+{
+    std::lock_guard lock(mutex_);
+    SERIAL_DEV_STATUS status{};
+    status.ComStat.cbOutQue = static_cast<DWORD>(pending_.size());
+    return status;
+}
+
 // The pty has its group before a program can find it.
 void VirtualPort::PublishLocked()
 {

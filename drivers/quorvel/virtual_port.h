@@ -69,6 +69,11 @@ public:
     // left unread when it closed the port, nor what PurgeComm took away.
     SERIAL_LINE_HEALTH LineHealth();
 
+    // ClearCommError's view: in cbOutQue the bytes that wait in the driver
+    // for room in the pty, so that a writer can tell how far the program on
+    // the port lags. A virtual output reports no line errors and no input.
+    SERIAL_DEV_STATUS CommStatus();
+
     // Hands the bytes to the line; ERROR_SUCCESS once they are sent (which
     // includes "dropped because nobody listens" and "pushed older bytes out").
     DWORD Write(std::span<const unsigned char> bytes);

@@ -90,3 +90,18 @@ BOOL PurgeComm(HANDLE file, DWORD flags)
 {
     return ControlIn(file, IOCTL_SERIAL_PURGE, &flags);
 }
+
+BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat)
+{
+    SERIAL_DEV_STATUS status{};
+    if (!ControlOut(file, IOCTL_SERIAL_GET_COMMSTATUS, &status)) {
+        return FALSE;
+    }
+    if (errors != nullptr) {
+        *errors = status.Errors;
+    }
+    if (stat != nullptr) {
+        *stat = status.ComStat;
+    }
+    return TRUE;
+}

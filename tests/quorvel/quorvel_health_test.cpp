@@ -33,6 +33,19 @@ protected:
         return health;
     }
 
+    // ClearCommError's count of what waits in the driver for the reader.
+    DWORD OutQueue()
+    {
+        SERIAL_DEV_STATUS status{};
+        DWORD actual = 0;
+        EXPECT_EQ(port_.entries().IOControl(port_.open(), IOCTL_SERIAL_GET_COMMSTATUS, nullptr, 0,
+                                            reinterpret_cast<BYTE*>(&status), sizeof status, &actual),
+                  TRUE);
+        EXPECT_EQ(actual, sizeof status);
+        EXPECT_EQ(status.Errors, 0u);
+        return status.ComStat.cbOutQue;
+    }
+
     // The driver's own thread opens the slave for a moment after a consumer
     // closed it, so "nobody has it open" is waited for.
     bool BecomesUnopened()
@@ -75,6 +88,24 @@ TEST_F(VirtualPortHealth, BytesSentWhileNobodyListensOrReadInTimeAreNotDropped)
     EXPECT_TRUE(port_.WriteInChunks(stream));
     EXPECT_EQ(ReadFor(reader.fd(), stream.size()).size(), stream.size());
     EXPECT_EQ(Health().bytesDropped, 0u);
+}
+
+// What does not fit into the pty is counted as waiting until the reader has
+// taken it; what nobody listens to never waits.
+TEST_F(VirtualPortHealth, TellsHowMuchWaitsForTheReader)
+{
+    EXPECT_TRUE(port_.WriteInChunks(CountingStream(200 * 1024)));
+    EXPECT_EQ(OutQueue(), 0u) << "nobody has the port open";
+
+    Consumer reader(OpenRaw(port_.linkPath()));
+    ASSERT_TRUE(reader.valid());
+    const auto stream = CountingStream(60 * 1024);
+    EXPECT_TRUE(port_.WriteInChunks(stream));
+    const DWORD waiting = OutQueue();
+    EXPECT_GT(waiting, 0u);
+    EXPECT_LT(waiting, stream.size()) << "the pty holds the first part";
+    EXPECT_EQ(ReadFor(reader.fd(), stream.size()), stream);
+    EXPECT_EQ(OutQueue(), 0u);
 }
 
 TEST_F(VirtualPortHealth, BytesLostByASlowReaderAreCounted)

@@ -133,6 +133,41 @@ TEST_F(RelayEndToEndTest, AnUnopenedPortAndAStalledReaderDoNotHoldUpTheOthers)
     ASSERT_TRUE(run.Stop());
 }
 
+// A burst at memory speed, far more than a port holds: the relay waits for
+// the readers that read, so each gets every byte, while one that never reads
+// holds it up only once.
+TEST_F(RelayEndToEndTest, ReadersThatReadGetEveryByteOfABurstBesideOneThatDoesNot)
+{
+    SplitOutputs = {2, 3, 5};   // COM5's reader does not read
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    const int readers[] = {OpenReader(2), OpenReader(3)};
+    const int stalled = OpenReader(5);
+    ASSERT_GE(stalled, 0);
+    for (int fd : readers) {
+        ASSERT_GE(fd, 0);
+    }
+    ASSERT_TRUE(WaitUntilRelaying(gps_, {readers[0], readers[1], stalled}));
+    Bytes stream(2 * 1024 * 1024);
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        stream[i] = static_cast<unsigned char>((i * 13 + i / 251) & 0xFF);
+    }
+    std::vector<Bytes> received(2);
+    std::vector<std::thread> consumers;
+    for (std::size_t i = 0; i < 2; ++i) {
+        consumers.emplace_back([&, i] { received[i] = ReadFor(readers[i], stream.size(), std::chrono::seconds(120)); });
+    }
+    gps_.Write(stream);
+    for (auto& consumer : consumers) {
+        consumer.join();
+    }
+    for (const Bytes& got : received) {
+        ASSERT_EQ(got.size(), stream.size());
+        EXPECT_TRUE(got == stream);
+    }
+    ASSERT_TRUE(run.Stop());
+}
+
 TEST_F(RelayEndToEndTest, AnInputThatGoesAwayEndsTheRunWithItsMessage)
 {
     SplitOutputs = {2};

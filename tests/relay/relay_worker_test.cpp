@@ -582,6 +582,71 @@ TEST_F(RelayWorkerTest, AFailingOutputStopsNeitherTheOthersNorTheLoop)
     EXPECT_EQ(debug_.Count(u"CSerial::Write - Unable to write the data\n"), 2u);
 }
 
+using OutputStory = std::vector<std::pair<char, DWORD>>;
+
+// What an output saw of the relay: 'W' for a write, or 'Q' with the count
+// answered when the relay asked how much waits for the output's reader.
+OutputStory WritesAndQuestions(const ScriptedPort& output)
+{
+    OutputStory story;
+    for (const auto& call : output.Calls()) {
+        if (call.call == SerialCall::WriteFile) {
+            story.emplace_back('W', 0);
+        } else if (call.call == SerialCall::ClearCommError) {
+            story.emplace_back('Q', call.argument);
+        }
+    }
+    return story;
+}
+
+constexpr DWORD kFarBehind = 40 * 1024;
+constexpr DWORD kHeld = 64 * 1024;
+
+// After each chunk the relay asks every output how far its reader lags; a
+// reader far behind holds the next chunk until it has caught up. An output
+// whose driver keeps no count (COM5) is never waited for.
+TEST_F(RelayWorkerTest, AReaderFarBehindHoldsTheNextChunkUntilItHasCaughtUp)
+{
+    port(2).AnswerOutQueue({0});
+    port(3).AnswerOutQueue({kFarBehind, 0});
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(FeedAndDrain({'a'}));
+    ASSERT_TRUE(FeedAndDrain({'b'}));
+    StopAndCheck(run);
+    EXPECT_EQ(WritesAndQuestions(port(3)), (OutputStory{{'W', 0}, {'Q', kFarBehind}, {'Q', 0}, {'W', 0}, {'Q', 0}}));
+    EXPECT_EQ(port(2).Count(SerialCall::ClearCommError), 3u) << "asked as often while the relay waited";
+    EXPECT_EQ(port(5).Writes(), (std::vector<Bytes>{{'a'}, {'b'}}));
+}
+
+// A reader that does not catch up is waited for once, for a while, and then
+// not until it has taken everything; from then on it is waited for again.
+TEST_F(RelayWorkerTest, AReaderThatDoesNotCatchUpIsGivenUpUntilItHasTakenEverything)
+{
+    port(3).AnswerOutQueue({kHeld});
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(FeedAndDrain({'a'}));
+    ASSERT_TRUE(FeedAndDrain({'b'}));
+    // The question after the second chunk, before anything else changes.
+    ASSERT_TRUE(WaitUntil([this] {
+        return port(3).Writes().size() == 2 && WritesAndQuestions(port(3)).back().first == 'Q';
+    }));
+    OutputStory story = WritesAndQuestions(port(3));
+    const auto second = std::find(story.begin() + 1, story.end(), OutputStory::value_type{'W', 0});
+    ASSERT_NE(second, story.end());
+    EXPECT_GE(second - story.begin(), 4) << "it looked again and again before it gave up";
+    EXPECT_EQ(story.end() - second, 2) << "given up: one question per chunk";
+
+    port(3).AnswerOutQueue({0, kFarBehind, 0});
+    ASSERT_TRUE(FeedAndDrain({'c'}));
+    ASSERT_TRUE(FeedAndDrain({'d'}));
+    StopAndCheck(run);
+    story = WritesAndQuestions(port(3));
+    EXPECT_EQ(OutputStory(story.end() - 5, story.end()), (OutputStory{{'W', 0}, {'Q', 0}, {'W', 0}, {'Q', kFarBehind}, {'Q', 0}}));
+    EXPECT_EQ(port(3).Writes().size(), 4u);
+}
+
 TEST_F(RelayWorkerTest, StartAndStopTwiceEachRunWithItsOwnPorts)
 {
     for (int round = 0; round < 2; ++round) {

@@ -453,6 +453,20 @@ TEST_F(SerialPortTest, TheReceiveEventComesFromAPortWhoseDriverCanTell)
     EXPECT_EQ(CloseHandle(event), TRUE);
 }
 
+TEST_F(SerialPortTest, TheOutQueueIsAskedOfAnOpenPortOnly)
+{
+    DWORD count = 7;
+    EXPECT_EQ(serial_.GetOutQueue(&count), kNotOpen);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(serial_.GetOutQueue(nullptr), static_cast<LONG>(E_INVALIDARG));
+    OpenPort();
+    count = 7;
+    // A driver that keeps no count: its error, nothing counted, and no line.
+    EXPECT_EQ(serial_.GetOutQueue(&count), static_cast<LONG>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(debug_.Lines().empty());
+}
+
 TEST_F(SerialPortTest, DestroyingAnOpenObjectClosesIt)
 {
     {

@@ -79,6 +79,7 @@ SerialCall CallOf(DWORD code)
     case IOCTL_SERIAL_WAIT_ON_MASK: return SerialCall::WaitCommEvent;
     case IOCTL_SERIAL_GET_RECEIVE_WATCH: return SerialCall::ReceiveWatch;
     case IOCTL_SERIAL_GET_RECEIVE_READY: return SerialCall::ReceiveReady;
+    case IOCTL_SERIAL_GET_COMMSTATUS: return SerialCall::ClearCommError;
     default: return SerialCall::PurgeComm;
     }
 }
@@ -187,6 +188,12 @@ void ScriptedPort::OfferReceiveEvent()
 {
     std::lock_guard guard(lock_);
     offersReceiveEvent_ = true;
+}
+
+void ScriptedPort::AnswerOutQueue(std::vector<DWORD> counts)
+{
+    std::lock_guard guard(lock_);
+    outQueues_ = std::move(counts);
 }
 
 void ScriptedPort::BreakReceiveWatch()
@@ -379,6 +386,9 @@ bool ScriptedPort::ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, 
     if (call == SerialCall::ReceiveWatch || call == SerialCall::ReceiveReady) {
         return ReceiveControl(call, out, outSize, error);
     }
+    if (call == SerialCall::ClearCommError) {
+        return CommStatusControl(out, outSize, error);
+    }
     Record(record);
     if (Failing(call, error)) {
         return false;
@@ -396,6 +406,23 @@ bool ScriptedPort::ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, 
     case SerialCall::WaitCommEvent: return CopyOut(mask_ & EV_RXCHAR, out, outSize);
     default: return wellFormed;
     }
+}
+
+bool ScriptedPort::CommStatusControl(BYTE* out, DWORD outSize, DWORD& error)
+{
+    const DWORD count = outQueues_.empty() ? 0 : outQueues_.front();
+    if (outQueues_.size() > 1) {
+        outQueues_.erase(outQueues_.begin());
+    }
+    Record({SerialCall::ClearCommError, 0, {}, count});
+    error = ERROR_INVALID_FUNCTION;
+    if (outQueues_.empty() || Failing(SerialCall::ClearCommError, error)) {
+        return false;
+    }
+    SERIAL_DEV_STATUS status{};
+    status.ComStat.cbOutQue = count;
+    error = ERROR_INVALID_PARAMETER;
+    return CopyOut(status, out, outSize);
 }
 
 bool ScriptedPort::ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWORD& error)

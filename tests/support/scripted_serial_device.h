@@ -40,6 +40,7 @@ enum class SerialCall {
     WriteFile,
     ReceiveWatch,   // the receive event's descriptor was asked for
     ReceiveReady,   // whether a read would return at once; argument: the answer, 0 or 1
+    ClearCommError, // argument: the out-queue count answered
 };
 
 struct RecordedCall {
@@ -69,6 +70,10 @@ public:
     // faulty driver's would be: a descriptor in error (the write end of a pipe
     // that nobody reads), so that a wait on a receive event made from it fails.
     void BreakReceiveWatch();
+    // From now on ClearCommError answers these counts of bytes waiting to be
+    // sent, one per call and then the last one for good; until then the port
+    // keeps no count and the call fails with ERROR_INVALID_FUNCTION.
+    void AnswerOutQueue(std::vector<DWORD> counts);
     // What GetCommState reports until the next SetCommState.
     void SetState(const DCB& dcb);
     void SetTimeouts(const COMMTIMEOUTS& timeouts);
@@ -98,6 +103,7 @@ private:
     void Record(RecordedCall call);                     // lock held
     bool ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& error);
     bool ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWORD& error);   // lock held
+    bool CommStatusControl(BYTE* out, DWORD outSize, DWORD& error);                 // lock held
     // A new descriptor for a receive watch, which the caller owns; -1 on failure. Lock held.
     int NewReceiveWatch() const;
     // Whether a read would return at once: bytes fed, or a read failure armed. Lock held.
@@ -125,6 +131,7 @@ private:
     bool receiveWatchBroken_ = false;
     platform::host::UniqueFd dataSignal_;   // an eventfd; the receive event's descriptors are copies
     bool signalled_ = false;
+    std::vector<DWORD> outQueues_;
 };
 
 // Registers "scripted.dll" for its lifetime; ports are made on first use.

@@ -103,6 +103,23 @@ struct COMMTIMEOUTS {
 };
 using LPCOMMTIMEOUTS = COMMTIMEOUTS*;
 
+// The state of a port's queues, as ClearCommError reports it. The hold flags
+// tell why transmission waits; a driver that keeps none reports them 0.
+struct COMSTAT {
+    DWORD fCtsHold : 1;
+    DWORD fDsrHold : 1;
+    DWORD fRlsdHold : 1;
+    DWORD fXoffHold : 1;
+    DWORD fXoffSent : 1;
+    DWORD fEof : 1;
+    DWORD fTxim : 1;
+    DWORD fReserved : 25;
+    DWORD cbInQue;    // bytes received and not yet read
+    DWORD cbOutQue;   // bytes written and not yet sent on the line
+};
+static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep its published size");
+using LPCOMSTAT = COMSTAT*;
+
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
@@ -125,3 +142,7 @@ BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
 // ERROR_NOT_SUPPORTED), or for a handle that is no port.
 HANDLE CreateCommReceiveEvent(HANDLE file);
 BOOL PurgeComm(HANDLE file, DWORD flags);
+// The line errors (CE_ flags) since the last call, which clears them, and the
+// queues' state; either pointer may be null. Fails with ERROR_INVALID_FUNCTION
+// or ERROR_NOT_SUPPORTED when the port's driver cannot tell.
+BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 
+#include "platform/comm.h"
 #include "platform/types.h"
 
 extern "C" {
@@ -85,11 +86,20 @@ inline constexpr DWORD IOCTL_SERIAL_GET_WAIT_MASK = SerialControl(16);
 inline constexpr DWORD IOCTL_SERIAL_SET_WAIT_MASK = SerialControl(17);
 // out: the DWORD of events that ended the wait
 inline constexpr DWORD IOCTL_SERIAL_WAIT_ON_MASK = SerialControl(18);
+// out: SERIAL_DEV_STATUS
+inline constexpr DWORD IOCTL_SERIAL_GET_COMMSTATUS = SerialControl(27);
 // in: one DWORD of PURGE_ flags
 inline constexpr DWORD IOCTL_SERIAL_PURGE = SerialControl(19);
 // in / out: DCB
 inline constexpr DWORD IOCTL_SERIAL_GET_DCB = SerialControl(30);
 inline constexpr DWORD IOCTL_SERIAL_SET_DCB = SerialControl(31);
+
+// What IOCTL_SERIAL_GET_COMMSTATUS reports: the line errors since the last
+// time it was asked (asking clears them) and the queues.
+struct SERIAL_DEV_STATUS {
+    DWORD Errors;
+    COMSTAT ComStat;
+};
 
 // The platform's own serial controls (functions from 0x800 up are free for
 // vendors), behind CreateCommReceiveEvent. A driver offers both or neither.
