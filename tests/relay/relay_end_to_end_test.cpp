@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -60,6 +61,55 @@ protected:
         }
     }
 
+    // Readers on COM2 and COM3 that read, and one on COM5 that does not.
+    struct Readers {
+        int reading[2] = {-1, -1};
+        int stalled = -1;
+    };
+
+    // Opens the readers and waits until the relay reaches all three.
+    ::testing::AssertionResult OpenReadersBesideAStalledOne(Readers& readers)
+    {
+        readers = Readers{{OpenReader(2), OpenReader(3)}, OpenReader(5)};
+        if (readers.reading[0] < 0 || readers.reading[1] < 0 || readers.stalled < 0) {
+            return ::testing::AssertionFailure() << "a port link could not be opened";
+        }
+        if (!WaitUntilRelaying(gps_, {readers.reading[0], readers.reading[1], readers.stalled})) {
+            return ::testing::AssertionFailure() << "the relay did not reach every reader";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // A stream whose bytes do not repeat with the period of any buffer.
+    static Bytes Pattern(std::size_t size, std::size_t factor, std::size_t period)
+    {
+        Bytes stream(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            stream[i] = static_cast<unsigned char>((i * factor + i / period) & 0xFF);
+        }
+        return stream;
+    }
+
+    // Sends the stream with `send` while each reading reader reads on a thread
+    // of its own; each must get all of it, in order.
+    static void ExpectEachReaderGetsAll(const Readers& readers, const Bytes& stream, const std::function<void()>& send)
+    {
+        std::vector<Bytes> received(2);
+        std::vector<std::thread> consumers;
+        for (std::size_t i = 0; i < 2; ++i) {
+            consumers.emplace_back(
+                [&, i] { received[i] = ReadFor(readers.reading[i], stream.size(), std::chrono::seconds(120)); });
+        }
+        send();
+        for (auto& consumer : consumers) {
+            consumer.join();
+        }
+        for (const Bytes& got : received) {
+            ASSERT_EQ(got.size(), stream.size());
+            EXPECT_TRUE(got == stream);
+        }
+    }
+
     PtyPair gps_;
     TestDevice device_;
     std::vector<int> readers_;
@@ -93,38 +143,20 @@ TEST_F(RelayEndToEndTest, AnUnopenedPortAndAStalledReaderDoNotHoldUpTheOthers)
     SplitOutputs = {2, 3, 4, 5};   // nobody opens COM4; COM5's reader does not read until the end
     RelayRun run;
     ASSERT_TRUE(run.Start());
-    const int fast[] = {OpenReader(2), OpenReader(3)};
-    const int stalled = OpenReader(5);
-    ASSERT_GE(stalled, 0);
-    for (int fd : fast) {
-        ASSERT_GE(fd, 0);
-    }
-    ASSERT_TRUE(WaitUntilRelaying(gps_, {fast[0], fast[1], stalled}));
+    Readers readers;
+    ASSERT_TRUE(OpenReadersBesideAStalledOne(readers));
+    const int stalled = readers.stalled;
     // Several times what a pseudo-terminal holds, so the stalled port overflows;
-    // sent at a pace that readers which do read keep up with, as a fast serial
-    // line would (a burst at memory speed may overflow any reader).
-    Bytes stream(96 * 1024);
-    for (std::size_t i = 0; i < stream.size(); ++i) {
-        stream[i] = static_cast<unsigned char>((i * 7 + i / 256) & 0xFF);
-    }
-    std::vector<Bytes> received(2);
-    std::vector<std::thread> consumers;
-    for (std::size_t i = 0; i < 2; ++i) {
-        consumers.emplace_back([&, i] { received[i] = ReadFor(fast[i], stream.size(), std::chrono::seconds(60)); });
-    }
-    constexpr std::size_t kPiece = 1024;
-    for (std::size_t at = 0; at < stream.size(); at += kPiece) {
-        gps_.Write(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
-                         stream.begin() + static_cast<std::ptrdiff_t>(at + kPiece)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(8));
-    }
-    for (auto& consumer : consumers) {
-        consumer.join();
-    }
-    for (const Bytes& got : received) {
-        ASSERT_EQ(got.size(), stream.size());
-        EXPECT_TRUE(got == stream);
-    }
+    // sent at the pace of a fast serial line.
+    const Bytes stream = Pattern(96 * 1024, 7, 256);
+    ExpectEachReaderGetsAll(readers, stream, [&] {
+        constexpr std::size_t kPiece = 1024;
+        for (std::size_t at = 0; at < stream.size(); at += kPiece) {
+            gps_.Write(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                             stream.begin() + static_cast<std::ptrdiff_t>(at + kPiece)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+        }
+    });
     // The stalled reader finds the newest data: an unbroken tail of the stream.
     const Bytes tail = ReadFor(stalled, stream.size(), std::chrono::seconds(2));
     ASSERT_FALSE(tail.empty());
@@ -141,30 +173,10 @@ TEST_F(RelayEndToEndTest, ReadersThatReadGetEveryByteOfABurstBesideOneThatDoesNo
     SplitOutputs = {2, 3, 5};   // COM5's reader does not read
     RelayRun run;
     ASSERT_TRUE(run.Start());
-    const int readers[] = {OpenReader(2), OpenReader(3)};
-    const int stalled = OpenReader(5);
-    ASSERT_GE(stalled, 0);
-    for (int fd : readers) {
-        ASSERT_GE(fd, 0);
-    }
-    ASSERT_TRUE(WaitUntilRelaying(gps_, {readers[0], readers[1], stalled}));
-    Bytes stream(2 * 1024 * 1024);
-    for (std::size_t i = 0; i < stream.size(); ++i) {
-        stream[i] = static_cast<unsigned char>((i * 13 + i / 251) & 0xFF);
-    }
-    std::vector<Bytes> received(2);
-    std::vector<std::thread> consumers;
-    for (std::size_t i = 0; i < 2; ++i) {
-        consumers.emplace_back([&, i] { received[i] = ReadFor(readers[i], stream.size(), std::chrono::seconds(120)); });
-    }
-    gps_.Write(stream);
-    for (auto& consumer : consumers) {
-        consumer.join();
-    }
-    for (const Bytes& got : received) {
-        ASSERT_EQ(got.size(), stream.size());
-        EXPECT_TRUE(got == stream);
-    }
+    Readers readers;
+    ASSERT_TRUE(OpenReadersBesideAStalledOne(readers));
+    const Bytes stream = Pattern(2 * 1024 * 1024, 13, 251);
+    ExpectEachReaderGetsAll(readers, stream, [&] { gps_.Write(stream); });
     ASSERT_TRUE(run.Stop());
 }
 
