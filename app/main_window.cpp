@@ -28,6 +28,7 @@ namespace {
 
 constexpr std::size_t kBaudTextSize = 11;   // any DWORD in decimal, and the terminator
 constexpr std::size_t kEntrySize = 10;
+constexpr std::size_t kLabelledEntrySize = 16;   // "COM9: gpsd" and the terminator, with room
 
 // How the desktop names the window that shows the device: Tavrel, in the menu
 // entry tavrel.desktop (packaging/), whatever the device's caption reads.
@@ -84,6 +85,7 @@ void OnDevicesChanged(HWND dialog)
     DropBuiltInNumbersFromFreeOutputs(dialog);
     if (RelayControl.running != 1) {
         DropBuiltInNumbersFromSplitOutputs(dialog);
+        ShowGpsdOutput(dialog);
     }
 }
 
@@ -216,6 +218,21 @@ void ErasePort(PortList& ports, std::size_t position)
 
 }  // namespace
 
+void ShowGpsdOutput(HWND dialog)
+{
+    if (AppSettings.gpsdHandoff == 0) {
+        return;
+    }
+    // An entry cannot be renamed: the list is written anew, in the same order.
+    const std::optional<PortNumber> gpsd = GpsdPortAmong(SplitOutputs);
+    SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_RESETCONTENT, 0, 0);
+    for (const PortNumber port : SplitOutputs) {
+        WCHAR entry[kLabelledEntrySize] = {};
+        StringCchPrintfW(entry, kLabelledEntrySize, port == gpsd ? u"COM%d: gpsd" : u"COM%d:", port);
+        SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+    }
+}
+
 void AddOutput(HWND dialog)
 {
     const auto position = ChosenEntry(dialog, IDC_FREE_OUTPUTS, CB_GETCOUNT, CB_GETCURSEL, FreeOutputs.size());
@@ -231,6 +248,7 @@ void AddOutput(HWND dialog)
     SplitOutputs.push_back(port);
     AppendPortEntry(dialog, IDC_OUTPUT_LIST, LB_ADDSTRING, port);
     ErasePort(FreeOutputs, *position);
+    ShowGpsdOutput(dialog);
 }
 
 void DeleteOutput(HWND dialog)
@@ -244,6 +262,7 @@ void DeleteOutput(HWND dialog)
     FreeOutputs.push_back(port);
     AppendPortEntry(dialog, IDC_FREE_OUTPUTS, CB_ADDSTRING, port);
     ErasePort(SplitOutputs, *position);
+    ShowGpsdOutput(dialog);
 }
 
 void ToggleRelay(HWND dialog)

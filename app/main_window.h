@@ -11,5 +11,7 @@ void FillBaudList(HWND dialog);
 void AddOutput(HWND dialog);
 // Moves the chosen output back to the end of the free ports.
 void DeleteOutput(HWND dialog);
+// With the gpsd hand-off on, marks the output that gpsd is given ("COM2: gpsd").
+void ShowGpsdOutput(HWND dialog);
 // Starts relaying with the window's choices, or stops it.
 void ToggleRelay(HWND dialog);

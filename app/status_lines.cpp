@@ -36,6 +36,9 @@ void AddInput(const InputHealth& input, std::vector<std::u16string>& lines)
     if (input.waitingForReceiver) {
         lines.push_back(u"  waiting for the receiver");
     }
+    if (!input.notTakenBecause.empty()) {
+        lines.push_back(u"  not taken: " + Wide(input.notTakenBecause));
+    }
     if (!input.sinceLastByte) {
         lines.push_back(u"  no byte yet");
     } else if (*input.sinceLastByte < seconds(1)) {
@@ -49,6 +52,9 @@ void AddOutput(const OutputHealth& output, std::vector<std::u16string>& lines)
 {
     lines.push_back(Formatted(u"COM%u: %llu relayed, %llu dropped", static_cast<unsigned>(output.port),
                               output.bytesRelayed, output.bytesDropped));
+    if (output.gpsd) {
+        lines.push_back(u"  handed to gpsd");
+    }
     lines.push_back(output.programHasItOpen ? u"  a program has it open" : u"  no program has it open");
 }
 

@@ -14,6 +14,9 @@
 // The most outputs a run has: the virtual ports COM0 to COM9.
 inline constexpr std::size_t kMostOutputs = 10;
 
+// RelayCountersRecord::gpsdPort while no output is handed to gpsd.
+inline constexpr std::int32_t kNoGpsdPort = -1;
+
 struct RelayCountersRecord {
     std::atomic<bool> relaying{false};
     std::atomic<std::int32_t> inputPort{0};
@@ -23,10 +26,15 @@ struct RelayCountersRecord {
     // When the last byte arrived, on the steady clock; 0 while none has.
     std::atomic<std::int64_t> lastByteAt{0};
     std::atomic<bool> waitingForReceiver{false};
+    // Why the device that has the input's name is not taken (a COMM_DEVICE_
+    // verdict); COMM_DEVICE_SAME while nothing is refused.
+    std::atomic<std::uint32_t> inputRefusal{0};
     // The outputs of the run, in list order: the first outputCount entries.
     std::atomic<std::size_t> outputCount{0};
     std::array<std::atomic<PortNumber>, kMostOutputs> outputPorts{};
     std::array<std::atomic<std::uint64_t>, kMostOutputs> bytesRelayed{};
+    // The output handed to gpsd, or kNoGpsdPort.
+    std::atomic<std::int32_t> gpsdPort{kNoGpsdPort};
 };
 
 extern RelayCountersRecord RelayCounters;

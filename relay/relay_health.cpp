@@ -4,6 +4,7 @@
 
 #include "platform/devices.h"
 #include "platform/strings.h"
+#include "relay/input_identity.h"
 #include "relay/network_outputs.h"
 #include "relay/relay_counters.h"
 
@@ -23,6 +24,9 @@ InputHealth TakeInputHealth()
     input.bytesRead = RelayCounters.bytesRead.load();
     input.readFailures = RelayCounters.readFailures.load();
     input.waitingForReceiver = input.relaying && RelayCounters.waitingForReceiver.load();
+    if (input.waitingForReceiver) {
+        input.notTakenBecause = InputRefusalReason(RelayCounters.inputRefusal.load());
+    }
     if (const std::int64_t last = RelayCounters.lastByteAt.load(); last != 0) {
         const std::chrono::steady_clock::duration since(SteadyNow() - last);
         input.sinceLastByte = std::chrono::duration_cast<std::chrono::milliseconds>(since);
@@ -55,6 +59,7 @@ std::vector<OutputHealth> TakeOutputHealth()
         OutputHealth& output = outputs.emplace_back();
         output.port = RelayCounters.outputPorts[i].load();
         output.bytesRelayed = RelayCounters.bytesRelayed[i].load();
+        output.gpsd = RelayCounters.gpsdPort.load() == output.port;
         AskThePort(output);
     }
     return outputs;

@@ -22,6 +22,7 @@ struct InputHealth {
     // Since the last byte arrived; nothing when none has in this run.
     std::optional<std::chrono::milliseconds> sinceLastByte;
     bool waitingForReceiver = false;    // Reconnect waits for the input to come back
+    std::string notTakenBecause;        // why what has the input's name now is not taken; empty if nothing is refused
 };
 
 struct OutputHealth {
@@ -30,6 +31,7 @@ struct OutputHealth {
     std::uint64_t bytesDropped = 0;     // lost by a program that read too slowly
     bool programHasItOpen = false;
     std::string path;                   // the link programs open; empty while none
+    bool gpsd = false;                  // handed to gpsd
 };
 
 struct NetworkHealth {

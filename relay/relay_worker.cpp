@@ -14,6 +14,7 @@
 #include "platform/kernel.h"
 #include "platform/message_box.h"
 #include "platform/strings.h"
+#include "relay/input_identity.h"
 #include "relay/network_outputs.h"
 #include "relay/owned_handles.h"
 #include "relay/reader_pacing.h"
@@ -64,6 +65,8 @@ struct Worker {
     DWORD inputBaudRate = 0;
     // Signalled while the input has data; none when its driver cannot tell.
     OwnedHandle inputReceived;
+    // Who the input is, so that Reconnect takes back only that receiver.
+    InputIdentity inputIdentity;
     // The outputs in gpsd's hands, while the hand-off is on: taken back
     // before the ports close.
     std::optional<handoff::GpsdHandOff> gpsd;
@@ -193,20 +196,33 @@ void CloseInput(Worker& worker)
     worker.input.Close();
 }
 
-// With the hand-off on, tells gpsd of every output that is open, so that it
-// reads them from now on. That happens beside the relay: a gpsd that cannot
-// be told costs a debug line, never a byte.
-void HandOutputsToGpsd(Worker& worker)
+// With the hand-off on, tells gpsd of its output, so that it reads it from
+// now on: one port only, since the readers of one port share what arrives,
+// and gpsd would see the same receiver on each. That happens beside the
+// relay: a gpsd that cannot be told costs a debug line, never a byte.
+void HandOutputToGpsd(Worker& worker)
 {
     if (AppSettings.gpsdHandoff == 0) {
         return;
     }
-    std::vector<std::string> paths;
+    PortList outputs;
     for (const OutputPort& output : worker.outputs) {
-        char path[kNodePathSize];
-        if (GetDeviceNodePath(output.deviceName, path, sizeof path) == ERROR_SUCCESS) {
-            paths.emplace_back(path);
-        }
+        outputs.push_back(output.portNumber);
+    }
+    const std::optional<PortNumber> port = GpsdPortAmong(outputs);
+    if (!port) {
+        StringCchPrintfW(worker.text, kTextSize, u"gpsd hand-off: COM%d is not an output; gpsd gets no port\n",
+                         AppSettings.gpsdPort);
+        OutputDebugStringW(worker.text);
+        return;
+    }
+    RelayCounters.gpsdPort = *port;
+    std::vector<std::string> paths;
+    WCHAR name[kDeviceNameSize] = {};
+    StringCchPrintfW(name, kDeviceNameSize, u"COM%d:", *port);
+    char path[kNodePathSize];
+    if (GetDeviceNodePath(name, path, sizeof path) == ERROR_SUCCESS) {
+        paths.emplace_back(path);
     }
     try {
         worker.gpsd.emplace(platform::ToUtf8(AppSettings.gpsdSocket), std::move(paths));
@@ -258,6 +274,8 @@ void StartCounting(const Worker& worker)
     RelayCounters.readFailures = 0;
     RelayCounters.lastByteAt = 0;
     RelayCounters.waitingForReceiver = false;
+    RelayCounters.inputRefusal = COMM_DEVICE_SAME;
+    RelayCounters.gpsdPort = kNoGpsdPort;
     const std::size_t count = std::min(worker.outputs.size(), kMostOutputs);
     for (std::size_t i = 0; i < count; ++i) {
         RelayCounters.outputPorts[i] = worker.outputs[i].portNumber;
@@ -268,9 +286,12 @@ void StartCounting(const Worker& worker)
 }
 
 // The input is lost or back: counted, and the window told.
-void SetWaitingForReceiver(bool waiting)
+void SetWaitingForReceiver(Worker& worker, bool waiting)
 {
     RelayCounters.waitingForReceiver = waiting;
+    if (!waiting) {
+        ForgetRefusal(worker.inputIdentity);
+    }
     NotifyRelayHealthChanged();
 }
 
@@ -363,13 +384,28 @@ RelayEnd Relay(Worker& worker)
     }
 }
 
-// Waits for a lost input: tries to open it and set it up again, from the same
-// device name, once a second, sleeping on the stop event in between, so that
-// a stop ends the wait at once. The outputs stay open and get nothing
-// meanwhile. A device that comes back as something other than a serial port
-// fails to open at every try, and the wait goes on. Nothing once the input is
-// back; otherwise how relaying ends: stopped, a failed wait, or ReadFailed
-// when Reconnect has been turned off since.
+// Opens the input again and sets it up, when what has its name now is the
+// receiver that the run had: another device that took the name (another
+// program's terminal, a second adapter) is left alone, and unopened.
+bool TakeInputBack(Worker& worker)
+{
+    if (!MayTakeInput(worker.inputIdentity, worker.inputName)) {
+        return false;
+    }
+    if (SetUpInput(worker) == InputStep::Ready && TookSameInput(worker.inputIdentity, worker.input)) {
+        return true;
+    }
+    CloseInput(worker);
+    return false;
+}
+
+// Waits for a lost input: tries to take it back, from the same device name,
+// once a second, sleeping on the stop event in between, so that a stop ends
+// the wait at once. The outputs stay open and get nothing meanwhile. A device
+// that comes back as something other than a serial port fails to open at
+// every try, and the wait goes on. Nothing once the input is back; otherwise
+// how relaying ends: stopped, a failed wait, or ReadFailed when Reconnect has
+// been turned off since.
 std::optional<RelayEnd> WaitForInput(Worker& worker)
 {
     for (;;) {
@@ -380,10 +416,9 @@ std::optional<RelayEnd> WaitForInput(Worker& worker)
         if (!ReconnectOn()) {
             return RelayEnd::ReadFailed;
         }
-        if (SetUpInput(worker) == InputStep::Ready) {
+        if (TakeInputBack(worker)) {
             return std::nullopt;
         }
-        CloseInput(worker);
     }
 }
 
@@ -395,11 +430,11 @@ RelayEnd RelayAndReconnect(Worker& worker, bool inputReady)
 {
     for (;;) {
         if (!inputReady) {
-            SetWaitingForReceiver(true);
+            SetWaitingForReceiver(worker, true);
             if (const auto end = WaitForInput(worker)) {
                 return *end;
             }
-            SetWaitingForReceiver(false);
+            SetWaitingForReceiver(worker, false);
             OutputDebugStringW(kInputBackLine);
         }
         const RelayEnd end = Relay(worker);
@@ -461,9 +496,10 @@ DWORD ThreadGPSProxy(LPVOID)
     NotifyRelayHealthChanged();
     const bool inputReady = input == InputAtStart::Ready;
     if (inputReady) {
+        RememberInput(worker.inputIdentity, worker.input);
         worker.input.Purge();
     }
-    HandOutputsToGpsd(worker);
+    HandOutputToGpsd(worker);
 
     const RelayEnd end = RelayAndReconnect(worker, inputReady);
     if (end != RelayEnd::Stopped) {

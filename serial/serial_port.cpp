@@ -320,15 +320,21 @@ LONG CSerial::Purge()
     return 0;
 }
 
-LONG CSerial::CreateReceiveEvent(HANDLE* event)
+template <typename T>
+bool CSerial::ReadyToAnswer(T* out)
 {
     lastError = 0;
-    if (event == nullptr) {
+    if (out == nullptr) {
         lastError = kInvalidArgument;
-        return lastError;
+        return false;
     }
-    *event = nullptr;
-    if (IsClosed(nullptr)) {
+    *out = T{};
+    return !IsClosed(nullptr);
+}
+
+LONG CSerial::CreateReceiveEvent(HANDLE* event)
+{
+    if (!ReadyToAnswer(event)) {
         return lastError;
     }
     *event = ::CreateCommReceiveEvent(portHandle);
@@ -337,13 +343,7 @@ LONG CSerial::CreateReceiveEvent(HANDLE* event)
 
 LONG CSerial::GetOutQueue(DWORD* count)
 {
-    lastError = 0;
-    if (count == nullptr) {
-        lastError = kInvalidArgument;
-        return lastError;
-    }
-    *count = 0;
-    if (IsClosed(nullptr)) {
+    if (!ReadyToAnswer(count)) {
         return lastError;
     }
     COMSTAT stat{};
@@ -352,6 +352,22 @@ LONG CSerial::GetOutQueue(DWORD* count)
     }
     *count = stat.cbOutQue;
     return lastError;
+}
+
+LONG CSerial::GetDeviceIdentity(COMM_DEVICE_IDENTITY* identity)
+{
+    if (!ReadyToAnswer(identity)) {
+        return lastError;
+    }
+    return ::GetCommDeviceIdentity(portHandle, identity) ? lastError : TakePlatformError();
+}
+
+LONG CSerial::CompareDeviceIdentity(const COMM_DEVICE_IDENTITY& remembered, DWORD* verdict)
+{
+    if (!ReadyToAnswer(verdict)) {
+        return lastError;
+    }
+    return ::CompareCommDeviceIdentity(portHandle, &remembered, verdict) ? lastError : TakePlatformError();
 }
 
 void CSerial::CheckSynchronousUse(LPOVERLAPPED overlapped, DWORD timeout)

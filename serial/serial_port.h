@@ -52,6 +52,14 @@ public:
     // port is not open; or the platform's error when its driver cannot tell.
     // Writes no line.
     LONG GetOutQueue(DWORD* count);
+    // Additions, so that a caller that loses the port can tell whether a
+    // device that later has the port's name is the one it had: the identity
+    // of the device that the port holds (GetCommDeviceIdentity), and its
+    // COMM_DEVICE_ verdict against one remembered (CompareCommDeviceIdentity).
+    // 0; 6 when the port is not open; or the platform's error when its driver
+    // cannot tell. Write no line.
+    LONG GetDeviceIdentity(COMM_DEVICE_IDENTITY* identity);
+    LONG CompareDeviceIdentity(const COMM_DEVICE_IDENTITY& remembered, DWORD* verdict);
 
     LONG lastError = 0;
     HANDLE portHandle = nullptr;
@@ -59,6 +67,11 @@ public:
     DWORD eventMask = 0;
 
 private:
+    // The start of an addition that answers in *out: lastError cleared and
+    // *out emptied; false, with lastError set, for a missing `out` or a port
+    // that is not open.
+    template <typename T>
+    bool ReadyToAnswer(T* out);
     // Takes lastError from the platform, right after a call failed.
     LONG TakePlatformError();
     // Reads the port's DCB into dcb; on failure sets lastError and returns false.

@@ -105,6 +105,7 @@ void LoadSettings()
         ReadReconnect(key);
         // Set with tavrel-config, not in the window, so they are only read here.
         ReadNumber(key, u"GpsdHandoff", AppSettings.gpsdHandoff);
+        ReadNumber(key, u"GpsdPort", AppSettings.gpsdPort);
         ReadText(key, u"GpsdSocket", AppSettings.gpsdSocket, kGpsdSocketSize);
         RegCloseKey(key);
     }

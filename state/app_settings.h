@@ -3,9 +3,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "platform/types.h"
 #include "state/baud_rates.h"
+#include "state/port_lists.h"
+
+// "GpsdPort" when it is not set: gpsd gets the first output.
+inline constexpr std::int32_t kGpsdFirstOutput = -1;
 
 // Room for a local socket's path (108 bytes on Linux) as UTF-16.
 inline constexpr std::size_t kGpsdSocketSize = 108;
@@ -38,9 +43,17 @@ struct Settings {
     // run waits for the input to come back and relays again. The Reconnect
     // box changes it at once, also while relaying runs.
     SharedNumber reconnect;
-    // Hand the virtual ports to gpsd as they appear: 0 off, anything else on.
+    // Hand a virtual port to gpsd as it appears: 0 off, anything else on.
     std::uint32_t gpsdHandoff = 0;
+    // The output that gpsd is given: its COM number, or kGpsdFirstOutput.
+    // gpsd gets one port only: the readers of one port share what arrives.
+    std::int32_t gpsdPort = kGpsdFirstOutput;
     WCHAR gpsdSocket[kGpsdSocketSize] = u"/run/gpsd.sock";   // gpsd's control socket
 };
 
 extern Settings AppSettings;
+
+// The output among `outputs` (in list order) that the hand-off gives gpsd:
+// nothing while the hand-off is off, or when "GpsdPort" names a port that is
+// not among them.
+std::optional<PortNumber> GpsdPortAmong(const PortList& outputs);

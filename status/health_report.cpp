@@ -131,6 +131,7 @@ std::string InputJson(const InputHealth& input)
         .Raw("msSinceLastByte", input.sinceLastByte ? std::to_string(std::max<std::int64_t>(input.sinceLastByte->count(), 0))
                                                     : "null")
         .Bool("waitingForReceiver", input.waitingForReceiver)
+        .TextOrNull("notTakenBecause", input.notTakenBecause)
         .Done();
 }
 
@@ -142,6 +143,7 @@ std::string OutputJson(const OutputHealth& output)
         .Number("bytesDropped", output.bytesDropped)
         .Bool("programHasItOpen", output.programHasItOpen)
         .TextOrNull("path", output.path)
+        .Bool("gpsd", output.gpsd)
         .Done();
 }
 
@@ -241,6 +243,9 @@ std::string InputTable(const InputHealth& input)
     }
     std::string text = "Input   " + PortName(input.port) + " at " + std::to_string(input.baudRate) + " baud";
     text += input.waitingForReceiver ? ", waiting for the receiver\n" : "\n";
+    if (!input.notTakenBecause.empty()) {
+        text += "        not taken: " + input.notTakenBecause + "\n";
+    }
     text += "        " + Count(input.bytesRead, "byte", "bytes") + " read, " +
             Count(input.readFailures, "read failure", "read failures") + ", " + SinceLastByte(input) + "\n";
     return text;
@@ -253,7 +258,7 @@ std::string OutputsTable(const std::vector<OutputHealth>& outputs)
     }
     std::vector<Row> rows{{"Output", "Read by", "Relayed", "Dropped", "Path"}};
     for (const OutputHealth& output : outputs) {
-        rows.push_back({PortName(output.port), output.programHasItOpen ? "a program" : "nobody",
+        rows.push_back({PortName(output.port) + (output.gpsd ? " (gpsd)" : ""), output.programHasItOpen ? "a program" : "nobody",
                         std::to_string(output.bytesRelayed), std::to_string(output.bytesDropped),
                         output.path.empty() ? "-" : Printable(output.path)});
     }

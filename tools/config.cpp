@@ -33,7 +33,8 @@ namespace {
 // a local socket's path. Addresses: an allow list. Target: "host:port".
 // Input: a COM number or a host serial device. Baud: a rate, stored as the
 // baud box's index. Outputs: COM numbers, stored as the "Split" mask.
-enum class Kind { Switch, Port, Path, Addresses, Target, Input, Baud, Outputs };
+// Output: one of COM0 to COM9, or "first" (the first output), stored as no value.
+enum class Kind { Switch, Port, Path, Addresses, Target, Input, Baud, Outputs, Output };
 
 struct Setting {
     const char* name;           // on the command line
@@ -54,7 +55,9 @@ const Setting kSettings[] = {
     {"reconnect", u"Reconnect", Kind::Switch, "off",
      "keep the outputs and wait for an input that fails or is missing (on|off); also a box in the window"},
     {"gpsd", u"GpsdHandoff", Kind::Switch, "off",
-     "hand every virtual port to gpsd as it appears (on|off)"},
+     "hand one virtual port to gpsd as it appears, gpsd-port (on|off)"},
+    {"gpsd-port", u"GpsdPort", Kind::Output, "first",
+     "the output that gpsd gets (COM2 ... COM9), or first: the first output"},
     {"gpsd-socket", u"GpsdSocket", Kind::Path, "/run/gpsd.sock", "gpsd's control socket"},
     {"tcp-port", u"TcpPort", Kind::Port, "off",
      "serve the stream over TCP on this port (1-65535; 10110 is NMEA's) or off"},
@@ -86,6 +89,7 @@ std::string ShownChoice(const std::optional<DWORD>& number, const Setting& setti
     }
     switch (setting.kind) {
     case Kind::Input:
+    case Kind::Output:
         return "COM" + std::to_string(*number);
     case Kind::Baud:
         return tavrel::tools::RateOfBaudIndex(*number);
@@ -96,7 +100,8 @@ std::string ShownChoice(const std::optional<DWORD>& number, const Setting& setti
 
 std::string Shown(const platform::RegistryKey& key, const Setting& setting)
 {
-    if (setting.kind == Kind::Input || setting.kind == Kind::Baud || setting.kind == Kind::Outputs) {
+    if (setting.kind == Kind::Input || setting.kind == Kind::Baud || setting.kind == Kind::Outputs ||
+        setting.kind == Kind::Output) {
         return ShownChoice(key.Number(setting.value), setting);
     }
     if (setting.kind == Kind::Switch || setting.kind == Kind::Port) {
@@ -119,10 +124,12 @@ int Show(const std::vector<const Setting*>& settings)
     return 0;
 }
 
-// What a typed value stores: a number, or a text.
+// What a typed value stores: a number, or a text; or the value goes, so
+// that Tavrel uses its fallback.
 struct Stored {
     std::optional<DWORD> number;
     std::u16string text;
+    bool removed = false;
 };
 
 std::optional<DWORD> PortNumber(const std::string& typed)
@@ -187,6 +194,14 @@ std::optional<Stored> Checked(const Setting& setting, const std::string& typed, 
             return Numbered(tavrel::tools::OutputsBeside(*outputs, stored.Number(u"Port").value_or(1), reason));
         }
         return std::nullopt;
+    case Kind::Output:
+        if (typed == setting.fallback) {
+            return Stored{std::nullopt, {}, true};
+        }
+        if (const std::optional<DWORD> number = tavrel::tools::ComNumber(typed); number && *number <= 9) {
+            return Stored{number, {}};
+        }
+        return std::nullopt;
     }
     return Stored{std::nullopt, platform::ToUtf16(typed)};
 }
@@ -201,8 +216,9 @@ int Change(const Setting& setting, const std::string& typed)
                      reason.empty() ? setting.meaning : reason.c_str());
         return 2;
     }
-    const bool written = value->number ? key.SetNumber(setting.value, *value->number)
-                                       : key.SetText(setting.value, value->text);
+    const bool written = value->removed  ? key.Remove(setting.value)
+                         : value->number ? key.SetNumber(setting.value, *value->number)
+                                         : key.SetText(setting.value, value->text);
     if (!written) {
         std::fprintf(stderr, "tavrel-config: cannot change %s in the device's registry\n", setting.name);
         return 1;

@@ -105,3 +105,17 @@ BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat)
     }
     return TRUE;
 }
+
+BOOL GetCommDeviceIdentity(HANDLE file, LPCOMM_DEVICE_IDENTITY identity)
+{
+    return ControlOut(file, IOCTL_SERIAL_GET_DEVICE_IDENTITY, identity);
+}
+
+BOOL CompareCommDeviceIdentity(HANDLE file, const COMM_DEVICE_IDENTITY* remembered, LPDWORD verdict)
+{
+    if (verdict == nullptr) {
+        return platform::devices::Fail(ERROR_INVALID_PARAMETER);
+    }
+    const DWORD size = remembered != nullptr ? sizeof *remembered : 0;
+    return Control(file, IOCTL_SERIAL_COMPARE_DEVICE_IDENTITY, remembered, size, verdict, sizeof *verdict);
+}

@@ -7,11 +7,17 @@
 
 namespace {
 
+// What a control sends along: nothing, or `size` bytes at `data`.
+struct ControlInput {
+    const void* data = nullptr;
+    DWORD size = 0;
+};
+
 // Sends `code` on a query-only open of the active device; ERROR_SUCCESS with
 // `out` filled, ERROR_FILE_NOT_FOUND when no such device is active,
 // ERROR_NOT_SUPPORTED when its driver knows no such control, or the driver's
 // error.
-DWORD QueryActiveDevice(LPCWSTR deviceName, DWORD code, void* out, DWORD size)
+DWORD QueryActiveDevice(LPCWSTR deviceName, DWORD code, void* out, DWORD size, ControlInput in = {})
 {
     const auto device = platform::devices::FindActiveDevice(deviceName);
     if (device == nullptr) {
@@ -22,7 +28,7 @@ DWORD QueryActiveDevice(LPCWSTR deviceName, DWORD code, void* out, DWORD size)
         // Deactivated since it was found: it is no longer active.
         return GetLastError() == ERROR_DEVICE_REMOVED ? ERROR_FILE_NOT_FOUND : GetLastError();
     }
-    if (file->IoControl(code, nullptr, 0, out, size)) {
+    if (file->IoControl(code, in.data, in.size, out, size)) {
         return ERROR_SUCCESS;
     }
     const DWORD error = GetLastError();
@@ -64,4 +70,13 @@ DWORD GetDeviceLineHealth(LPCWSTR deviceName, SERIAL_LINE_HEALTH* health)
         *health = answer;
     }
     return error;
+}
+
+DWORD CompareDeviceIdentity(LPCWSTR deviceName, const COMM_DEVICE_IDENTITY* remembered, DWORD* verdict)
+{
+    if (deviceName == nullptr || verdict == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const ControlInput in{remembered, remembered != nullptr ? static_cast<DWORD>(sizeof *remembered) : 0};
+    return QueryActiveDevice(deviceName, IOCTL_SERIAL_COMPARE_DEVICE_IDENTITY, verdict, sizeof *verdict, in);
 }

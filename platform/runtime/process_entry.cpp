@@ -5,7 +5,7 @@
 // display WinMain runs on this thread; on the qt display (a module loaded only
 // then, see qt_display_module.h) Qt keeps this thread and WinMain runs on a
 // user-interface thread of its own. SIGTERM, SIGINT,
-// SIGHUP and SIGQUIT end the program as when a person closes its window, its
+// SIGHUP, SIGQUIT, SIGUSR1 and SIGUSR2 end the program as when a person closes its window, its
 // message boxes answered and its dialogs closed first; one that comes while
 // the device boots ends the process without starting the program.
 #include <cstdio>

@@ -63,7 +63,10 @@ sigset_t TerminationSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    // SIGUSR1 and SIGUSR2 too: scripts send them to daemons (to rotate logs),
+    // and left to their default action they would end the process at once,
+    // with nothing saved and the ports' links left behind.
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) {
         sigaddset(&signals, signal);
     }
     return signals;

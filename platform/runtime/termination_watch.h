@@ -1,5 +1,6 @@
 // Turns the signals that ask a process to end (SIGTERM, SIGINT, SIGHUP,
-// SIGQUIT) into the program's own way of ending, as when a person closes its
+// SIGQUIT, and SIGUSR1 and SIGUSR2, whose default action ends a process just
+// as abruptly) into the program's own way of ending, as when a person closes its
 // window: its message boxes answered and its dialogs closed first, so that
 // nothing waits for a person (platform/program_ending.h).
 //

@@ -1,7 +1,8 @@
-// Tavrel handing its ports to a real gpsd (Debian's, started with a control
+// Tavrel handing a port to a real gpsd (Debian's, started with a control
 // socket and no device, as the gpsd service waits for devices): gpsd reports
-// positions from a port soon after each start of Tavrel, also when Tavrel was
-// ended and started again at once.
+// positions from its port soon after each start of Tavrel, also when Tavrel
+// was ended and started again at once; and it gets that one port only, so
+// that the programs on the others read every byte.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "device_processes.h"
 #include "platform/strings.h"
+#include "relay/relay_run.h"
 #include "support/gpsd_server.h"
 
 namespace {
@@ -45,12 +47,16 @@ protected:
             }
         });
     }
-    void TearDown() override
+    void TearDown() override { StopTheReceiver(); }
+
+    // From then on the test writes to the receiver's port itself, waiting for room.
+    void StopTheReceiver()
     {
         stop_ = true;
         if (receiver_.joinable()) {
             receiver_.join();
         }
+        ::fcntl(gps().master(), F_SETFL, 0);
     }
 
     // The seconds from `started` until gpsd reported a position from the
@@ -100,6 +106,62 @@ TEST_P(GpsdHandOffProcessTest, GpsdReportsPositionsSoonAfterEachStart)
         End(program);
     }
 }
+
+// The stream of a receiver that sends a fix and a numbered sentence of its
+// own in turn, so that a reader that misses any of it is found out.
+std::vector<unsigned char> NumberedFixes(int count)
+{
+    std::vector<unsigned char> stream;
+    for (int i = 0; i < count; ++i) {
+        const std::vector<unsigned char> fix = FixSentence();
+        const std::string numbered = "$PTVRL," + std::to_string(i) + "*00\r\n";
+        stream.insert(stream.end(), fix.begin(), fix.end());
+        stream.insert(stream.end(), numbered.begin(), numbered.end());
+    }
+    return stream;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+using GpsdOnePortTest = GpsdHandOffProcessTest;
+
+TEST_P(GpsdOnePortTest, GpsdIsToldOfItsPortOnlyAndAReaderOfAnotherGetsEveryByte)
+{
+    PrepareLastRun(1, std::nullopt, {2, 3, 4, 5, 6});
+    SaveNumber(u"GpsdPort", 4);
+    const std::string gpsdPort = PortLink(4).string();
+    ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program", {}, nullptr, kDebugLines);
+    ASSERT_TRUE(watcher_.SawFixFrom(gpsdPort, 30s)) << program.Errors() << gpsd_.Log();
+
+    // A program on COM3 reads while gpsd reads COM4.
+    StopTheReceiver();
+    const int reader = ::open(PortLink(3).c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(WaitUntilRelaying(gps(), {reader}));
+    watcher_.Forget();
+    const std::vector<unsigned char> stream = NumberedFixes(300);
+    gps().Write(stream);
+    // The reader looks only once gpsd has read its port: gpsd sharing COM3
+    // would have taken some of it by then.
+    EXPECT_TRUE(watcher_.SawFixFrom(gpsdPort, 30s)) << gpsd_.Log();
+    EXPECT_TRUE(ReadFor(reader, stream.size(), 30s) == stream);
+    ::close(reader);
+
+    program.Signal(SIGTERM);
+    ASSERT_TRUE(program.WaitExit(30s).has_value()) << program.Errors();
+    EXPECT_EQ(Occurrences(program.Errors(), "gpsd takes "), 1u) << program.Errors();
+    EXPECT_EQ(Occurrences(program.Errors(), "gpsd takes " + gpsdPort + "\n"), 1u) << program.Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(GpsdOpensAtOnce, GpsdOnePortTest, ::testing::Values(GpsdServer::Opens::AtOnce),
+                         [](const auto&) { return "AtOnce"; });
 
 INSTANTIATE_TEST_SUITE_P(GpsdOpens, GpsdHandOffProcessTest,
                          ::testing::Values(GpsdServer::Opens::AtOnce, GpsdServer::Opens::OnWatch),

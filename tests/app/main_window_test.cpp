@@ -131,6 +131,22 @@ TEST_F(MainWindowTest, DeleteOfTheMiddleOutputAppendsItToTheFreePorts)
     ExpectListsInStep(window);
 }
 
+// With the gpsd hand-off on, the output that gpsd gets says so, also when
+// the first output, which it is by default, changes.
+TEST_F(MainWindowTest, TheOutputThatGpsdGetsIsMarkedInTheOutputs)
+{
+    SetUserNumber(u"GpsdHandoff", 1);
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    AddOutputs(window, {3, 6});
+    EXPECT_EQ(person_.Entries(window, IDC_OUTPUT_LIST), (std::vector<std::u16string>{u"COM3: gpsd", u"COM6:"}));
+
+    person_.Choose(window, IDC_OUTPUT_LIST, 0);
+    person_.Click(window, IDC_DELETE);
+    EXPECT_EQ(person_.Entries(window, IDC_OUTPUT_LIST), (std::vector<std::u16string>{u"COM6: gpsd"}));
+    EXPECT_EQ(Numbers(SplitOutputs), (std::vector<int>{6}));
+}
+
 TEST_F(MainWindowTest, ADeletedPortComesBackAfterTheScannedOnes)
 {
     const HWND window = Launch();

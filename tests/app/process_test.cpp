@@ -151,8 +151,9 @@ TEST_F(BootRunTest, AutostartRelaysEveryByteToTheSavedOutputsAndSavesWhenTermina
               ReadWholeFile(root() / "fs" / "Windows" / "Start Menu" / "Programs" / "Tavrel.lnk"));
 }
 
-// The signals of a terminal that closes, of Ctrl-C and Ctrl-\, and of a
-// shutdown all end the program as closing its window does.
+// The signals of a terminal that closes, of Ctrl-C and Ctrl-\, of a
+// shutdown, and the two that scripts send to daemons, all end the program as
+// closing its window does.
 class EndingSignalTest : public BootRunTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(EndingSignalTest, EndsARelayingRunAsClosingTheWindowDoes)
@@ -164,7 +165,7 @@ TEST_P(EndingSignalTest, EndsARelayingRunAsClosingTheWindowDoes)
     ExpectEndedAsClosingTheWindow(program);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, EndingSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
+INSTANTIATE_TEST_SUITE_P(Signals, EndingSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2),
                          [](const auto& named) { return std::string(sigabbrev_np(named.param)); });
 
 // The input's exclusive mode goes with the program: a pseudo-terminal, whose

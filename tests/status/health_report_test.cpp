@@ -7,14 +7,14 @@ namespace {
 
 using namespace std::chrono;
 
-// A run of COM1 at 4800 baud to two ports, one read by a program, with a
-// TCP server of two clients and a UDP output.
+// A run of COM1 at 4800 baud to two ports, one handed to gpsd, with a TCP
+// server of two clients and a UDP output.
 RelayHealth BusyRun()
 {
     RelayHealth health;
-    health.input = InputHealth{true, 1, 4800, 123456, 2, milliseconds(300), false};
-    health.outputs = {OutputHealth{2, 123456, 0, true, "/home/me/.local/share/tavrel/ports/COM2"},
-                      OutputHealth{10, 120000, 3456, false, ""}};
+    health.input = InputHealth{true, 1, 4800, 123456, 2, milliseconds(300), false, ""};
+    health.outputs = {OutputHealth{2, 123456, 0, true, "/home/me/.local/share/tavrel/ports/COM2", true},
+                      OutputHealth{10, 120000, 3456, false, "", false}};
     const auto since = sys_days(year(2026) / 12 / 8) + hours(21) + minutes(59) + seconds(24);
     health.network.tcpPort = 10110;
     health.network.tcp.clients = {network::ClientHealth{"127.0.0.1:40112", since, 1000, 0},
@@ -30,10 +30,11 @@ TEST(HealthJson, NamesEveryFieldAndGivesNumbersAsNumbers)
 {
     EXPECT_EQ(HealthJson(BusyRun()),
               R"({"input":{"relaying":true,"port":1,"baudRate":4800,"bytesRead":123456,"readFailures":2,)"
-              R"("msSinceLastByte":300,"waitingForReceiver":false},)"
+              R"("msSinceLastByte":300,"waitingForReceiver":false,"notTakenBecause":null},)"
               R"("outputs":[{"port":2,"bytesRelayed":123456,"bytesDropped":0,"programHasItOpen":true,)"
-              R"("path":"/home/me/.local/share/tavrel/ports/COM2"},)"
-              R"({"port":10,"bytesRelayed":120000,"bytesDropped":3456,"programHasItOpen":false,"path":null}],)"
+              R"("path":"/home/me/.local/share/tavrel/ports/COM2","gpsd":true},)"
+              R"({"port":10,"bytesRelayed":120000,"bytesDropped":3456,"programHasItOpen":false,"path":null,)"
+              R"("gpsd":false}],)"
               R"("network":{"tcp":{"port":10110,"anyAddress":false,"failure":null,"clients":[)"
               R"({"address":"127.0.0.1:40112","connectedSince":"2026-12-08T21:59:24Z","bytesSent":1000,"bytesDropped":0},)"
               R"({"address":"[::1]:40200","connectedSince":"2026-12-08T22:00:25Z","bytesSent":999,"bytesDropped":17}],)"
@@ -46,7 +47,7 @@ TEST(HealthJson, AnIdleTavrelHasNoOutputsAndNullsForWhatItHasNot)
 {
     EXPECT_EQ(HealthJson(RelayHealth{}),
               R"({"input":{"relaying":false,"port":0,"baudRate":0,"bytesRead":0,"readFailures":0,)"
-              R"("msSinceLastByte":null,"waitingForReceiver":false},"outputs":[],)"
+              R"("msSinceLastByte":null,"waitingForReceiver":false,"notTakenBecause":null},"outputs":[],)"
               R"("network":{"tcp":{"port":null,"anyAddress":false,"failure":null,"clients":[],"clientsRefused":0,)"
               R"("clientsCutOff":0},"udp":{"target":null,"failure":null,"datagramsSent":0,"bytesSent":0,"sendFailures":0}}})"
               "\n");
@@ -60,12 +61,13 @@ TEST(HealthJson, TextsAreEscapedAndAlwaysValidUtf8)
     // Quote, backslash, line end, tab, a control byte, UTF-8 kept as it is
     // (é, a 4-byte emoji), and bytes that are no UTF-8 (a lone 0xFF, a cut
     // sequence, an overlong '/').
-    health.outputs = {OutputHealth{3, 0, 0, false, "a\"b\\c\nd\te\x01 \xC3\xA9 \xF0\x9F\x98\x80 \xFF \xE2\x82 \xC0\xAF"}};
+    health.outputs = {
+        OutputHealth{3, 0, 0, false, "a\"b\\c\nd\te\x01 \xC3\xA9 \xF0\x9F\x98\x80 \xFF \xE2\x82 \xC0\xAF", false}};
     health.network.tcpFailure = "port 10110 is in use";
     const std::string json = HealthJson(health);
     EXPECT_NE(json.find(R"("path":"a\"b\\c\nd\te\u0001 )"
                         "\xC3\xA9 \xF0\x9F\x98\x80"
-                        R"( \ufffd \ufffd\ufffd \ufffd\ufffd"})"),
+                        R"( \ufffd \ufffd\ufffd \ufffd\ufffd","gpsd":false})"),
               std::string::npos)
         << json;
     EXPECT_NE(json.find(R"("bytesRead":18446744073709551615,)"), std::string::npos) << json;
@@ -78,9 +80,9 @@ TEST(HealthTable, ShowsTheInputThePortsAndTheNetworkInAlignedColumns)
               "Input   COM1 at 4800 baud\n"
               "        123456 bytes read, 2 read failures, last byte 0.3 s ago\n"
               "\n"
-              "Output  Read by    Relayed  Dropped  Path\n"
-              "COM2    a program  123456   0        /home/me/.local/share/tavrel/ports/COM2\n"
-              "COM10   nobody     120000   3456     -\n"
+              "Output       Read by    Relayed  Dropped  Path\n"
+              "COM2 (gpsd)  a program  123456   0        /home/me/.local/share/tavrel/ports/COM2\n"
+              "COM10        nobody     120000   3456     -\n"
               "\n"
               "TCP     port 10110 for this computer only, 2 clients, 1 refused, 0 cut off\n"
               "Client           Connected since (UTC)  Sent  Dropped\n"
@@ -95,12 +97,13 @@ TEST(HealthTable, SaysWhatIsNotRunningAndWhy)
     EXPECT_EQ(HealthTable(RelayHealth{}), "Input   not relaying\n");
 
     RelayHealth waiting;
-    waiting.input = InputHealth{true, 4, 9600, 1, 1, std::nullopt, true};
+    waiting.input = InputHealth{true, 4, 9600, 1, 1, std::nullopt, true, "another USB device has its name"};
     waiting.network.tcpFailure = "port 10110 is in use";
     waiting.network.udpTarget = "nowhere:1";
     waiting.network.udpFailure = "cannot resolve \"nowhere\"";
     EXPECT_EQ(HealthTable(waiting),
               "Input   COM4 at 9600 baud, waiting for the receiver\n"
+              "        not taken: another USB device has its name\n"
               "        1 byte read, 1 read failure, no byte yet\n"
               "\n"
               "TCP     not serving: port 10110 is in use\n"
@@ -112,7 +115,7 @@ TEST(HealthTable, ControlCharactersInAPathCannotBreakTheLines)
 {
     RelayHealth health;
     health.input.relaying = true;
-    health.outputs = {OutputHealth{2, 1, 0, true, "/tmp/a\nb\x1b[2Jc"}};
+    health.outputs = {OutputHealth{2, 1, 0, true, "/tmp/a\nb\x1b[2Jc", false}};
     const std::string table = HealthTable(health);
     EXPECT_NE(table.find("/tmp/a?b?[2Jc\n"), std::string::npos) << table;
     EXPECT_EQ(table.find('\x1b'), std::string::npos);

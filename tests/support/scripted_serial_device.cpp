@@ -41,9 +41,12 @@ ScriptedPort& PortAt(DWORD index)
     return *port;
 }
 
+// A query-only open's context carries this bit beside the port's.
+constexpr DRIVER_CONTEXT kQueryOnly = DRIVER_CONTEXT{1} << 24;
+
 ScriptedPort& PortOf(DRIVER_CONTEXT context)
 {
-    return PortAt(static_cast<DWORD>(context - 1));
+    return PortAt(static_cast<DWORD>((context & ~kQueryOnly) - 1));
 }
 
 template <typename T>
@@ -101,8 +104,12 @@ BOOL Deinit(DRIVER_CONTEXT device)
     return TRUE;
 }
 
-DRIVER_CONTEXT Open(DRIVER_CONTEXT device, DWORD, DWORD)
+DRIVER_CONTEXT Open(DRIVER_CONTEXT device, DWORD access, DWORD)
 {
+    if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
+        PortOf(device).QueryOpen();
+        return device | kQueryOnly;
+    }
     DWORD error = 0;
     if (!PortOf(device).Open(error)) {
         SetLastError(error);
@@ -113,7 +120,9 @@ DRIVER_CONTEXT Open(DRIVER_CONTEXT device, DWORD, DWORD)
 
 BOOL Close(DRIVER_CONTEXT open)
 {
-    PortOf(open).Close();
+    if ((open & kQueryOnly) == 0) {
+        PortOf(open).Close();
+    }
     return TRUE;
 }
 
@@ -194,6 +203,12 @@ void ScriptedPort::AnswerOutQueue(std::vector<DWORD> counts)
 {
     std::lock_guard guard(lock_);
     outQueues_ = std::move(counts);
+}
+
+void ScriptedPort::AnswerIdentity(std::vector<DWORD> verdicts)
+{
+    std::lock_guard guard(lock_);
+    verdicts_ = std::move(verdicts);
 }
 
 void ScriptedPort::BreakReceiveWatch()
@@ -354,6 +369,12 @@ bool ScriptedPort::Open(DWORD& error)
     return true;
 }
 
+void ScriptedPort::QueryOpen()
+{
+    std::lock_guard guard(lock_);
+    Record({SerialCall::QueryOpen, 0, {}});
+}
+
 void ScriptedPort::Close()
 {
     std::lock_guard guard(lock_);
@@ -364,6 +385,9 @@ void ScriptedPort::Close()
 bool ScriptedPort::Control(DWORD code, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& error)
 {
     std::lock_guard guard(lock_);
+    if (code == IOCTL_SERIAL_GET_DEVICE_IDENTITY || code == IOCTL_SERIAL_COMPARE_DEVICE_IDENTITY) {
+        return IdentityControl(code, out, outSize, error);
+    }
     return ControlLocked(CallOf(code), in, inSize, out, outSize, error);
 }
 
@@ -423,6 +447,22 @@ bool ScriptedPort::CommStatusControl(BYTE* out, DWORD outSize, DWORD& error)
     status.ComStat.cbOutQue = count;
     error = ERROR_INVALID_PARAMETER;
     return CopyOut(status, out, outSize);
+}
+
+bool ScriptedPort::IdentityControl(DWORD code, BYTE* out, DWORD outSize, DWORD& error)
+{
+    const bool comparing = code == IOCTL_SERIAL_COMPARE_DEVICE_IDENTITY;
+    const DWORD verdict = verdicts_.empty() ? COMM_DEVICE_SAME : verdicts_.front();
+    if (comparing && verdicts_.size() > 1) {
+        verdicts_.erase(verdicts_.begin());
+    }
+    Record({SerialCall::DeviceIdentity, 0, {}, comparing ? verdict : 0});
+    error = ERROR_INVALID_FUNCTION;
+    if (verdicts_.empty() || Failing(SerialCall::DeviceIdentity, error)) {
+        return false;
+    }
+    error = ERROR_INVALID_PARAMETER;
+    return comparing ? CopyOut(verdict, out, outSize) : CopyOut(COMM_DEVICE_IDENTITY{}, out, outSize);
 }
 
 bool ScriptedPort::ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWORD& error)

@@ -41,6 +41,8 @@ enum class SerialCall {
     ReceiveWatch,   // the receive event's descriptor was asked for
     ReceiveReady,   // whether a read would return at once; argument: the answer, 0 or 1
     ClearCommError, // argument: the out-queue count answered
+    QueryOpen,      // CreateFileW with no access, beside an open for data or none
+    DeviceIdentity, // asked or compared; argument: the verdict answered to a comparison
 };
 
 struct RecordedCall {
@@ -74,6 +76,11 @@ public:
     // sent, one per call and then the last one for good; until then the port
     // keeps no count and the call fails with ERROR_INVALID_FUNCTION.
     void AnswerOutQueue(std::vector<DWORD> counts);
+    // From now on the port tells who its device is: each comparison of its
+    // identity (on a query-only open or on the data open) answers these
+    // COMM_DEVICE_ verdicts, one per call and then the last one for good;
+    // until then those controls fail with ERROR_INVALID_FUNCTION.
+    void AnswerIdentity(std::vector<DWORD> verdicts);
     // What GetCommState reports until the next SetCommState.
     void SetState(const DCB& dcb);
     void SetTimeouts(const COMMTIMEOUTS& timeouts);
@@ -94,6 +101,7 @@ public:
     void Deactivate();
     bool Open(DWORD& error);
     void Close();
+    void QueryOpen();
     bool Control(DWORD code, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& error);
     DWORD Read(void* buffer, DWORD count, DWORD& error);
     DWORD Write(const void* data, DWORD count, DWORD& error);
@@ -104,6 +112,7 @@ private:
     bool ControlLocked(SerialCall call, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& error);
     bool ReceiveControl(SerialCall call, BYTE* out, DWORD outSize, DWORD& error);   // lock held
     bool CommStatusControl(BYTE* out, DWORD outSize, DWORD& error);                 // lock held
+    bool IdentityControl(DWORD code, BYTE* out, DWORD outSize, DWORD& error);       // lock held
     // A new descriptor for a receive watch, which the caller owns; -1 on failure. Lock held.
     int NewReceiveWatch() const;
     // Whether a read would return at once: bytes fed, or a read failure armed. Lock held.
@@ -132,6 +141,7 @@ private:
     platform::host::UniqueFd dataSignal_;   // an eventfd; the receive event's descriptors are copies
     bool signalled_ = false;
     std::vector<DWORD> outQueues_;
+    std::vector<DWORD> verdicts_;
 };
 
 // Registers "scripted.dll" for its lifetime; ports are made on first use.

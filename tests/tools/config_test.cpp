@@ -35,6 +35,7 @@ const char kFreshDevice[] =
     "autostart        off\n"
     "reconnect        off\n"
     "gpsd             off\n"
+    "gpsd-port        first\n"
     "gpsd-socket      /run/gpsd.sock\n"
     "tcp-port         off\n"
     "tcp-any-address  off\n"
@@ -73,6 +74,13 @@ TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
 
     EXPECT_EQ(Config({"gpsd", "off"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), 0u);
+
+    // gpsd's port: a COM number, or the first output again (no value at all).
+    EXPECT_EQ(Config({"gpsd-port", "com4"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"GpsdPort"), 4u);
+    EXPECT_EQ(Config({"gpsd-port"}).output, "gpsd-port        COM4\n");
+    EXPECT_EQ(Config({"gpsd-port", "first"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"GpsdPort"), std::nullopt);
 }
 
 TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
@@ -98,6 +106,8 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
                                                {"outputs", "COM10"},
                                                {"outputs", "COM2,printer"},
                                                {"outputs", ""},
+                                               {"gpsd-port", "COM10"},
+                                               {"gpsd-port", "last"},
                                                {"colour", "blue"},
                                                {"gpsd", "on", "now"}}) {
         const Result refused = Config(wrong);

@@ -3,35 +3,18 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <system_error>
+
+#include "drivers/serial/sysfs_usb.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-// How far up from a tty's device a USB device may sit (interface, port, device).
-constexpr int deepestUsbAncestor = 8;
 constexpr std::size_t longestFriendlyName = 60;   // characters
-constexpr std::size_t longestAttribute = 256;     // bytes read of a sysfs attribute
-
-// The first line of a small sysfs attribute, without surrounding blanks;
-// empty when it cannot be read.
-std::string ReadAttribute(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::string text(longestAttribute, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-    text = text.substr(0, text.find('\n'));
-    const auto isBlank = [](unsigned char c) { return std::isspace(c) != 0; };
-    const auto first = std::find_if_not(text.begin(), text.end(), isBlank);
-    const auto last = std::find_if_not(text.rbegin(), text.rend(), isBlank).base();
-    return first < last ? std::string(first, last) : std::string();
-}
 
 bool HasDevice(const fs::path& ttyEntry)
 {
@@ -43,7 +26,7 @@ bool HasDevice(const fs::path& ttyEntry)
 // no chip answered: its port type is 0, PORT_UNKNOWN. Opening it fails.
 bool IsPhantomUart(const fs::path& ttyEntry)
 {
-    return ReadAttribute(ttyEntry / "type") == "0";
+    return ReadSysfsAttribute(ttyEntry / "type") == "0";
 }
 
 std::optional<fs::path> Resolved(const fs::path& path)
@@ -103,23 +86,11 @@ std::string Printable(const std::string& text, std::size_t maxCharacters)
     return result;
 }
 
-// The product name of the USB device that the tty belongs to, found by
-// walking up from the tty's device to the first folder that is a USB device.
+// The product name of the USB device that the tty belongs to.
 std::string UsbProductName(const fs::path& ttyEntry, const fs::path& sysRoot)
 {
-    auto folder = Resolved(ttyEntry / "device");
-    const auto top = Resolved(sysRoot);
-    for (int level = 0; folder && level < deepestUsbAncestor && folder != top; ++level) {
-        std::error_code error;
-        if (fs::exists(*folder / "idVendor", error)) {
-            return Printable(ReadAttribute(*folder / "product"), longestFriendlyName);
-        }
-        if (!folder->has_parent_path() || folder->parent_path() == *folder) {
-            break;
-        }
-        folder = folder->parent_path();
-    }
-    return {};
+    const auto usbDevice = UsbDeviceFolder(ttyEntry / "device", sysRoot);
+    return usbDevice ? Printable(ReadSysfsAttribute(*usbDevice / "product"), longestFriendlyName) : std::string();
 }
 
 std::string FriendlyName(const fs::path& ttyEntry, const fs::path& sysRoot, const std::string& kernelName)

@@ -1,5 +1,8 @@
 #include "drivers/serial/serial_controls.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/streamdriver.h"
 
 namespace platform::serial {
@@ -68,6 +71,12 @@ constexpr Control controls[] = {
 };
 
 }  // namespace
+
+bool IsSerialControl(DWORD code)
+{
+    return std::any_of(std::begin(controls), std::end(controls),
+                       [code](const Control& control) { return control.code == code; });
+}
 
 DWORD CarryOutControl(TtyPort& port, DWORD code, const ControlBuffers& buffers)
 {

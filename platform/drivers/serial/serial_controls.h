@@ -13,4 +13,7 @@ using serial_rules::ControlBuffers;
 // the control itself.
 DWORD CarryOutControl(TtyPort& port, DWORD code, const ControlBuffers& buffers);
 
+// Whether CarryOutControl knows `code`.
+bool IsSerialControl(DWORD code);
+
 }  // namespace platform::serial

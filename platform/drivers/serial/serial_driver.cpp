@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "drivers/serial/context_table.h"
+#include "drivers/serial/device_identity.h"
 #include "drivers/serial/serial_controls.h"
 #include "drivers/serial/tty_port.h"
 #include "platform/registry.h"
@@ -26,8 +27,11 @@ struct SerialDevice {
     ErrorSink setLastError;
 };
 
+// A data open holds the tty; a query-only open (no access) leaves the device
+// alone and only tells who it is.
 struct SerialOpen {
-    std::shared_ptr<TtyPort> port;
+    std::shared_ptr<TtyPort> port;   // null on a query-only open
+    std::string hostPath;
     ErrorSink setLastError;
 };
 
@@ -110,20 +114,30 @@ BOOL Deinit(DRIVER_CONTEXT device)
     return TRUE;
 }
 
-DRIVER_CONTEXT Open(DRIVER_CONTEXT device)
+DRIVER_CONTEXT Open(DRIVER_CONTEXT device, DWORD access)
 {
     const std::shared_ptr<SerialDevice> found = devices.Find(device);
     if (found == nullptr) {
         Report(anyHostSink.load(), ERROR_INVALID_HANDLE);
         return 0;
     }
-    DWORD error = ERROR_SUCCESS;
-    std::shared_ptr<TtyPort> port = TtyPort::Open(found->hostPath, error);
-    if (port == nullptr) {
-        Report(found->setLastError, error);
-        return 0;
+    std::shared_ptr<TtyPort> port;
+    if ((access & (GENERIC_READ | GENERIC_WRITE)) != 0) {
+        DWORD error = ERROR_SUCCESS;
+        port = TtyPort::Open(found->hostPath, error);
+        if (port == nullptr) {
+            Report(found->setLastError, error);
+            return 0;
+        }
     }
-    return opens.Insert(std::make_shared<SerialOpen>(SerialOpen{std::move(port), found->setLastError}));
+    return opens.Insert(std::make_shared<SerialOpen>(SerialOpen{std::move(port), found->hostPath, found->setLastError}));
+}
+
+void PrepareToClose(const SerialOpen& open)
+{
+    if (open.port != nullptr) {
+        open.port->PrepareToClose();
+    }
 }
 
 // The descriptor closes when the last reference goes, normally right here.
@@ -134,7 +148,7 @@ BOOL Close(DRIVER_CONTEXT open)
         Report(anyHostSink.load(), ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    removed->port->PrepareToClose();
+    PrepareToClose(*removed);
     return TRUE;
 }
 
@@ -144,7 +158,7 @@ BOOL PreClose(DRIVER_CONTEXT open)
     if (found == nullptr) {
         return FALSE;
     }
-    found->port->PrepareToClose();
+    PrepareToClose(*found);
     return TRUE;
 }
 
@@ -156,8 +170,8 @@ DWORD Transfer(DRIVER_CONTEXT open, Bytes* bytes, DWORD count)
     if (found == nullptr) {
         return DRIVER_TRANSFER_FAILED;
     }
-    if (bytes == nullptr && count != 0) {
-        Report(found->setLastError, ERROR_INVALID_PARAMETER);
+    if (found->port == nullptr || (bytes == nullptr && count != 0)) {
+        Report(found->setLastError, found->port == nullptr ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
         return DRIVER_TRANSFER_FAILED;
     }
     const IoResult result = ((*found->port).*Move)(bytes, std::min(count, largestTransfer));
@@ -178,14 +192,47 @@ DWORD Write(DRIVER_CONTEXT open, const void* data, DWORD count)
     return Transfer<&TtyPort::Write>(open, static_cast<const BYTE*>(data), count);
 }
 
+// Who the device is: the one a data open holds, or on a query-only open the
+// one that the host path leads to now, looked at without opening it.
+DWORD IdentityControl(const SerialOpen& open, DWORD code, const ControlBuffers& buffers)
+{
+    serial_rules::ClearOutActual(buffers);
+    COMM_DEVICE_IDENTITY found{};
+    if (open.port != nullptr) {
+        found = open.port->identity();
+    } else if (const DWORD error = IdentifyDeviceAt(open.hostPath, found); error != ERROR_SUCCESS) {
+        return error;
+    }
+    if (code == IOCTL_SERIAL_GET_DEVICE_IDENTITY) {
+        return serial_rules::ReportOutput(buffers, found);
+    }
+    COMM_DEVICE_IDENTITY remembered{};
+    if (buffers.inSize != 0 && !serial_rules::ReadInput(buffers, remembered)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return serial_rules::ReportOutput<DWORD>(
+        buffers, CompareDeviceIdentities(buffers.inSize != 0 ? &remembered : nullptr, found));
+}
+
+DWORD CarryOut(const SerialOpen& open, DWORD code, const ControlBuffers& buffers)
+{
+    if (code == IOCTL_SERIAL_GET_DEVICE_IDENTITY || code == IOCTL_SERIAL_COMPARE_DEVICE_IDENTITY) {
+        return IdentityControl(open, code, buffers);
+    }
+    if (open.port == nullptr) {
+        // Nothing but who the device is can be asked without opening it.
+        return IsSerialControl(code) ? ERROR_ACCESS_DENIED : ERROR_INVALID_FUNCTION;
+    }
+    return open.port->IsUsable() ? CarryOutControl(*open.port, code, buffers) : ERROR_OPERATION_ABORTED;
+}
+
 BOOL IoControl(DRIVER_CONTEXT open, DWORD code, const ControlBuffers& buffers)
 {
     const std::shared_ptr<SerialOpen> found = FindOpen(open);
     if (found == nullptr) {
         return FALSE;
     }
-    const DWORD error =
-        found->port->IsUsable() ? CarryOutControl(*found->port, code, buffers) : ERROR_OPERATION_ABORTED;
+    const DWORD error = CarryOut(*found, code, buffers);
     if (error != ERROR_SUCCESS) {
         Report(found->setLastError, error);
         return FALSE;
@@ -208,10 +255,10 @@ static BOOL HostSerialDeinit(DRIVER_CONTEXT device)
     return platform::serial::Guarded<BOOL>(FALSE, [&] { return platform::serial::Deinit(device); });
 }
 
-static DRIVER_CONTEXT HostSerialOpen(DRIVER_CONTEXT device, DWORD /*access*/, DWORD /*shareMode*/)
+static DRIVER_CONTEXT HostSerialOpen(DRIVER_CONTEXT device, DWORD access, DWORD /*shareMode*/)
 {
     // The device manager enforces the sharing rules of a serial port.
-    return platform::serial::Guarded<DRIVER_CONTEXT>(0, [&] { return platform::serial::Open(device); });
+    return platform::serial::Guarded<DRIVER_CONTEXT>(0, [&] { return platform::serial::Open(device, access); });
 }
 
 static BOOL HostSerialClose(DRIVER_CONTEXT open)

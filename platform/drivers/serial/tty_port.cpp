@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "drivers/serial/comm_timeouts.h"
+#include "drivers/serial/device_identity.h"
 #include "drivers/serial/device_wait.h"
 #include "drivers/serial/line_settings.h"
 #include "drivers/serial/own_port_check.h"
@@ -92,7 +93,8 @@ std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error
     if (error != ERROR_SUCCESS) {
         return nullptr;
     }
-    auto port = std::make_shared<TtyPort>(Token{}, std::move(fd), initial);
+    const COMM_DEVICE_IDENTITY identity = IdentifyOpenDevice(fd.get(), hostPath);
+    auto port = std::make_shared<TtyPort>(Token{}, std::move(fd), initial, identity);
     // A COM port is exclusive: other programs (a modem prober, say) may not
     // open the tty while we hold it. Root is not held back; that is fine.
     // Set only once the port exists, whose end clears it again.
@@ -100,7 +102,10 @@ std::shared_ptr<TtyPort> TtyPort::Open(const std::string& hostPath, DWORD& error
     return port;
 }
 
-TtyPort::TtyPort(Token, host::UniqueFd fd, const DCB& initial) : fd_(std::move(fd)), dcb_(initial) {}
+TtyPort::TtyPort(Token, host::UniqueFd fd, const DCB& initial, const COMM_DEVICE_IDENTITY& identity)
+    : fd_(std::move(fd)), identity_(identity), dcb_(initial)
+{
+}
 
 // The exclusive mode belongs to the tty, not to this descriptor: on a tty that
 // outlives the open (a pseudo-terminal whose master another program holds) it

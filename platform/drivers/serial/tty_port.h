@@ -35,7 +35,7 @@ public:
     // tty). Returns null with the error set on failure.
     static std::shared_ptr<TtyPort> Open(const std::string& hostPath, DWORD& error);
 
-    TtyPort(Token, host::UniqueFd fd, const DCB& initial);
+    TtyPort(Token, host::UniqueFd fd, const DCB& initial, const COMM_DEVICE_IDENTITY& identity);
     // Clears the tty's exclusive mode before the descriptor closes.
     ~TtyPort();
     TtyPort(const TtyPort&) = delete;
@@ -61,6 +61,9 @@ public:
     // 1 while a read would return at once with data or with a failure.
     DWORD ReceiveReady();
 
+    // Who the device is, as it was when it was opened.
+    const COMM_DEVICE_IDENTITY& identity() const { return identity_; }
+
     // Whether the open still takes calls (PreClose not yet called).
     bool IsUsable() const;
     // PreClose: every call blocked on this open returns at once with
@@ -82,6 +85,7 @@ private:
     void NoteTransmitted();
 
     const host::UniqueFd fd_;
+    const COMM_DEVICE_IDENTITY identity_;
     BlockedCalls calls_;
     ReceiveBuffer received_;
     // Held across the tty calls, each by one call at a time: they order calls

@@ -120,6 +120,42 @@ struct COMSTAT {
 static_assert(sizeof(COMSTAT) == 12, "COMSTAT must keep its published size");
 using LPCOMSTAT = COMSTAT*;
 
+// Who the device behind a serial port is, as far as the host can tell: a
+// platform extension, so that a program that lost a port can tell whether
+// what has the port's name now is the device it had (a receiver plugged in
+// again) or another one (a second adapter, another program's terminal). A
+// program keeps the record it was given and hands it back; the host fills it.
+inline constexpr DWORD COMM_IDENTITY_USB = 0x1;               // the USB fields hold the device's identity
+inline constexpr DWORD COMM_IDENTITY_PSEUDO_TERMINAL = 0x2;   // a pseudo-terminal, whose number any new terminal may get
+inline constexpr DWORD COMM_IDENTITY_THROUGH_LINK = 0x4;      // the port's name is a link to the device
+
+struct COMM_DEVICE_IDENTITY {
+    DWORD flags;              // COMM_IDENTITY_ flags
+    DWORD owner;              // the host user that owns the device
+    ULONGLONG deviceNumber;   // the host's number of the device
+    ULONGLONG linkNumber;     // through a link: the link's own file number
+    ULONGLONG linkChanged;    // and when it was made or last changed, in ns
+    WORD usbVendor;
+    WORD usbProduct;
+    char usbSerial[128];      // terminated; empty for a device without a serial number
+    char usbPort[32];         // terminated; where on the USB it is plugged in (bus and ports)
+};
+static_assert(sizeof(COMM_DEVICE_IDENTITY) == 200, "COMM_DEVICE_IDENTITY must keep its size");
+using LPCOMM_DEVICE_IDENTITY = COMM_DEVICE_IDENTITY*;
+
+// How what was found compares with a device remembered (CompareCommDeviceIdentity,
+// CompareDeviceIdentity): the same device, or why it is taken for another.
+inline constexpr DWORD COMM_DEVICE_SAME = 0;
+// A pseudo-terminal named by its own number: the number goes to whichever
+// terminal opens next, so nothing tells that it is the one that went away.
+inline constexpr DWORD COMM_DEVICE_PSEUDO_TERMINAL_BY_NUMBER = 1;
+inline constexpr DWORD COMM_DEVICE_OTHER_USB_DEVICE = 2;   // another vendor, product or serial number
+inline constexpr DWORD COMM_DEVICE_OTHER_DEVICE = 3;       // another device number, or no longer a link
+inline constexpr DWORD COMM_DEVICE_OTHER_OWNER = 4;        // it belongs to another user
+// The link was not made anew and still leads to the pseudo-terminal's
+// number, which another terminal may have by now.
+inline constexpr DWORD COMM_DEVICE_STALE_LINK = 5;
+
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
@@ -141,6 +177,13 @@ BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
 // error set, when the port's driver cannot tell (ERROR_INVALID_FUNCTION or
 // ERROR_NOT_SUPPORTED), or for a handle that is no port.
 HANDLE CreateCommReceiveEvent(HANDLE file);
+// The identity of the device that the port `file` holds, taken when it was
+// opened. FALSE with ERROR_INVALID_FUNCTION or ERROR_NOT_SUPPORTED when its
+// driver cannot tell.
+BOOL GetCommDeviceIdentity(HANDLE file, LPCOMM_DEVICE_IDENTITY identity);
+// How the device that the port `file` holds compares with `remembered`: a
+// COMM_DEVICE_ verdict in `verdict`. Fails as GetCommDeviceIdentity does.
+BOOL CompareCommDeviceIdentity(HANDLE file, const COMM_DEVICE_IDENTITY* remembered, LPDWORD verdict);
 BOOL PurgeComm(HANDLE file, DWORD flags);
 // The line errors (CE_ flags) since the last call, which clears them, and the
 // queues' state; either pointer may be null. Fails with ERROR_INVALID_FUNCTION

@@ -29,8 +29,8 @@ BOOL DeactivateDevice(HANDLE device);
 // serial port is reached by its own path); ERROR_INSUFFICIENT_BUFFER when the
 // path does not fit `size` bytes (then `path` holds an empty string);
 // ERROR_INVALID_PARAMETER for a missing name or buffer; or the error with
-// which the driver refused the query-only open. Asking a built-in port opens
-// its host device for a moment.
+// which the driver refused the query-only open. Asking a built-in port leaves
+// its host device alone.
 DWORD GetDeviceNodePath(LPCWSTR deviceName, char* path, DWORD size);
 
 // How the line from the active device `deviceName` ("COM5:") to the programs
@@ -42,3 +42,11 @@ DWORD GetDeviceNodePath(LPCWSTR deviceName, char* path, DWORD size);
 // which the driver refused the query-only open. `health` is cleared unless
 // the call succeeds.
 DWORD GetDeviceLineHealth(LPCWSTR deviceName, SERIAL_LINE_HEALTH* health);
+
+// How the device that the active device `deviceName` ("COM1:") would open now
+// compares with `remembered` (null: nothing is remembered), found on a
+// query-only open without opening the device itself: a COMM_DEVICE_ verdict in
+// `verdict`. ERROR_SUCCESS; ERROR_FILE_NOT_FOUND when no such device is
+// active or nothing has its name now; ERROR_NOT_SUPPORTED when its driver
+// cannot tell; ERROR_INVALID_PARAMETER for a missing name or `verdict`.
+DWORD CompareDeviceIdentity(LPCWSTR deviceName, const COMM_DEVICE_IDENTITY* remembered, DWORD* verdict);

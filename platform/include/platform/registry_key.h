@@ -74,6 +74,16 @@ public:
                RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) == 0;
     }
 
+    // Removes a value; a value that is not there is removed already.
+    bool Remove(const WCHAR* name) const
+    {
+        if (key_ == nullptr) {
+            return false;
+        }
+        const LONG result = RegDeleteValueW(key_, name);
+        return result == 0 || result == static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    }
+
 private:
     HKEY key_ = nullptr;
 };

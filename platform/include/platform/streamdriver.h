@@ -121,6 +121,16 @@ inline constexpr DWORD IOCTL_SERIAL_GET_NODE_PATH = SerialControl(0x802);
 // ERROR_NOT_SUPPORTED.
 inline constexpr DWORD IOCTL_SERIAL_GET_LINE_HEALTH = SerialControl(0x803);
 
+// out: COMM_DEVICE_IDENTITY of the device that a data open holds, or, on a
+// query-only open, of the device that the port's name leads to now (found
+// without opening it; ERROR_FILE_NOT_FOUND when nothing is there). A driver
+// that cannot tell answers ERROR_INVALID_FUNCTION.
+inline constexpr DWORD IOCTL_SERIAL_GET_DEVICE_IDENTITY = SerialControl(0x804);
+// in: the COMM_DEVICE_IDENTITY remembered, or nothing when none is; out: one
+// DWORD, the COMM_DEVICE_ verdict on the device that GET_DEVICE_IDENTITY
+// would describe.
+inline constexpr DWORD IOCTL_SERIAL_COMPARE_DEVICE_IDENTITY = SerialControl(0x805);
+
 struct SERIAL_LINE_HEALTH {
     // Bytes that a program which read too slowly lost since the device was
     // activated (the oldest go, for the newest). Bytes written while no
