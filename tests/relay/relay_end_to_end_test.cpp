@@ -2,6 +2,7 @@
 // built-in port, and the virtual port driver module loaded from the device's
 // file system, read by consumers through the links in the port folder.
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/debug_capture.h"
+#include "relay/relay_health.h"
 #include "relay/relay_run.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
@@ -239,7 +241,62 @@ protected:
         return condition();
     }
 
+    // Opens terminals, as a person opening a terminal window does, until one
+    // gets the number of the pseudo-terminal `path` that went away (the
+    // kernel hands out the lowest free number), or another program's has it.
+    // The terminal that has it, when it is one of these; null otherwise.
+    PtyPair* TerminalWithTheNumberOf(const std::string& path)
+    {
+        WaitFor([&] { return !Exists(path); }, std::chrono::seconds(5));   // the relay has let go of it
+        while (!Exists(path) && terminals_.size() < 64) {
+            terminals_.push_back(std::make_unique<PtyPair>());
+        }
+        for (const auto& terminal : terminals_) {
+            if (terminal->slavePath() == path) {
+                TurnOnLineEditing(*terminal);   // as a shell has its terminal
+                return terminal.get();
+            }
+        }
+        return nullptr;
+    }
+
+    // The line settings of a terminal reach its far end through its master.
+    static void TurnOnLineEditing(const PtyPair& terminal)
+    {
+        termios line{};
+        ::tcgetattr(terminal.master(), &line);
+        line.c_lflag |= ICANON | ECHO;
+        ::tcsetattr(terminal.master(), TCSANOW, &line);
+    }
+    static bool LineEditing(const PtyPair& terminal)
+    {
+        termios line{};
+        return ::tcgetattr(terminal.master(), &line) == 0 && (line.c_lflag & ICANON) != 0 && (line.c_lflag & ECHO) != 0;
+    }
+
+    // What is typed in `terminal` reaches none of the readers while the relay
+    // looks at it twice more, the relay said once why it leaves it alone, and
+    // left it alone indeed: it never opened it (which makes a line raw).
+    void ExpectNothingOf(PtyPair* terminal, const std::vector<int>& readers, const std::u16string& notTaken)
+    {
+        ASSERT_TRUE(WaitFor([&] { return debug_.Count(notTaken) == 1; }));
+        if (terminal != nullptr) {
+            terminal->Write({'e', 'c', 'h', 'o', ' ', 's', 'e', 'c', 'r', 'e', 't', '\n'});
+        }
+        for (int fd : readers) {
+            EXPECT_TRUE(ReadFor(fd, 1, std::chrono::milliseconds(1200)).empty());
+        }
+        EXPECT_EQ(debug_.Count(notTaken), 1u);
+        EXPECT_FALSE(TakeRelayHealth().input.notTakenBecause.empty());
+        if (terminal != nullptr) {
+            EXPECT_TRUE(LineEditing(*terminal));
+        }
+    }
+
+    static bool Exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
+
     static constexpr const char16_t* kInputLost = u"Input port lost; trying to open it again every second\n";
+    std::vector<std::unique_ptr<PtyPair>> terminals_;
 
     platform::DebugOutputCapture debug_;
     TempFolder links_;
@@ -294,6 +351,26 @@ TEST_F(ReconnectEndToEndTest, ReadersKeepTheirPortsWhileTheReceiverIsAwayAndGetI
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device_.PortLink(2))));
 }
 
+// The receiver's program ended and left its link; a terminal opened next
+// gets the number the link leads to. It is not taken until the link is made
+// anew, to the receiver's new pseudo-terminal.
+TEST_F(ReconnectEndToEndTest, ALinkLeftToATerminalThatGotTheReceiversNumberIsNotFollowedUntilMadeAnew)
+{
+    RelayRun run;
+    const std::string number = gps_.slavePath();
+    const std::vector<int> readers = RelayThenUnplug(run);
+    PtyPair* terminal = TerminalWithTheNumberOf(number);
+    ExpectNothingOf(terminal, readers,
+                    u"Input port not taken: its link was not made anew and leads to the number of the "
+                    u"pseudo-terminal that went away; waiting for the receiver\n");
+
+    PtyPair replugged;
+    PointInputAt(replugged.slavePath());
+    ASSERT_TRUE(WaitFor([this] { return debug_.Count(u"Input port back; relaying again\n") == 1; }));
+    ASSERT_TRUE(WaitUntilRelaying(replugged, readers));
+    ASSERT_TRUE(run.Stop());
+}
+
 TEST_F(ReconnectEndToEndTest, AStopWhileTheReceiverIsAwayEndsTheRunAtOnce)
 {
     RelayRun run;
@@ -305,6 +382,32 @@ TEST_F(ReconnectEndToEndTest, AStopWhileTheReceiverIsAwayEndsTheRunAtOnce)
     for (int n : {2, 3}) {
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device_.PortLink(n))));
     }
+}
+
+// The input named by its pseudo-terminal's number, as `tavrel-config input
+// /dev/pts/0` names it: the receiver's program ends, and a terminal opened
+// next gets that number. What is typed there never reaches a port.
+class ReconnectByNumberEndToEndTest : public ReconnectEndToEndTest {
+protected:
+    void SetUp() override
+    {
+        SetUpWithInput(gps_.slavePath());
+        AppSettings.reconnect.store(1);
+        SplitOutputs = {2, 3};
+    }
+};
+
+TEST_F(ReconnectByNumberEndToEndTest, AStrangersTerminalThatGetsTheReceiversNumberIsNeverRelayed)
+{
+    RelayRun run;
+    const std::string number = gps_.slavePath();
+    const std::vector<int> readers = RelayThenUnplug(run);
+    PtyPair* terminal = TerminalWithTheNumberOf(number);
+    ExpectNothingOf(terminal, readers,
+                    u"Input port not taken: it is a pseudo-terminal named by its number, which any new terminal "
+                    u"may get (name it through a link); waiting for the receiver\n");
+    EXPECT_TRUE(run.running());
+    ASSERT_TRUE(run.Stop());
 }
 
 }  // namespace

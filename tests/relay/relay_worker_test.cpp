@@ -13,6 +13,7 @@
 #include "platform/message_box.h"
 #include "platform/strings.h"
 #include "relay/relay_control.h"
+#include "relay/relay_health.h"
 #include "relay/relay_run.h"
 #include "relay/relay_worker.h"
 #include "state/app_settings.h"
@@ -760,6 +761,37 @@ TEST_F(ReconnectTest, AnInputThatComesBackAsSomethingElseIsRefusedAndOnceItIsBac
     StopAndCheck(run);
     EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_EQ(debug_.Count(kInputLost), 1u);
+}
+
+// The device that has the input's name while the receiver is away is not
+// the receiver: it is left alone, unopened, and the reason is told once, in a
+// line and in the status. One that takes the name in the moment between that
+// look and the open is closed again unread. The receiver itself is taken back.
+TEST_F(ReconnectTest, OnlyTheReceiverIsTakenBackAndWhyAnotherDeviceIsNotIsToldOnce)
+{
+    input().AnswerIdentity({COMM_DEVICE_SAME});
+    RelayRun run;
+    StartAndLoseTheInput(run);
+    const std::size_t opens = input().Count(SerialCall::Open);
+    input().AnswerIdentity({COMM_DEVICE_OTHER_USB_DEVICE});
+    PlugBackIn();
+    const std::size_t looks = input().Count(SerialCall::QueryOpen);
+    ASSERT_TRUE(WaitUntil([&] { return input().Count(SerialCall::QueryOpen) >= looks + 3; }));
+    EXPECT_EQ(input().Count(SerialCall::Open), opens);
+    const std::u16string otherUsb = u"Input port not taken: another USB device has its name; waiting for the receiver\n";
+    EXPECT_EQ(debug_.Count(otherUsb), 1u);
+    EXPECT_EQ(TakeRelayHealth().input.notTakenBecause, "another USB device has its name");
+    ExpectOutputsKept({{'a'}});
+
+    // Looked at as the receiver, then found to be another device once open.
+    input().AnswerIdentity({COMM_DEVICE_SAME, COMM_DEVICE_OTHER_DEVICE, COMM_DEVICE_SAME});
+    ASSERT_TRUE(WaitUntil([this] { return debug_.Count(kInputBack) == 1; }));
+    EXPECT_EQ(input().Count(SerialCall::Open), opens + 2);
+    EXPECT_EQ(debug_.Count(u"Input port not taken: another device has its name; waiting for the receiver\n"), 1u);
+    EXPECT_EQ(TakeRelayHealth().input.notTakenBecause, "");
+    ASSERT_TRUE(FeedAndDrain({'b'}));
+    ExpectOutputsKept({{'a'}, {'b'}});
+    StopAndCheck(run);
 }
 
 TEST_F(ReconnectTest, AStopWhileItWaitsForTheInputEndsTheWaitAtOnce)
