@@ -293,6 +293,16 @@ protected:
         }
     }
 
+    // Relays, unplugs the receiver and gives its number to a terminal, which
+    // is then not taken, as `notTaken` says; the readers of COM2 and COM3.
+    std::vector<int> UnplugAndGiveTheNumberToATerminal(RelayRun& run, const std::u16string& notTaken)
+    {
+        const std::string number = gps_.slavePath();
+        std::vector<int> readers = RelayThenUnplug(run);
+        ExpectNothingOf(TerminalWithTheNumberOf(number), readers, notTaken);
+        return readers;
+    }
+
     static bool Exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
     static constexpr const char16_t* kInputLost = u"Input port lost; trying to open it again every second\n";
@@ -357,12 +367,9 @@ TEST_F(ReconnectEndToEndTest, ReadersKeepTheirPortsWhileTheReceiverIsAwayAndGetI
 TEST_F(ReconnectEndToEndTest, ALinkLeftToATerminalThatGotTheReceiversNumberIsNotFollowedUntilMadeAnew)
 {
     RelayRun run;
-    const std::string number = gps_.slavePath();
-    const std::vector<int> readers = RelayThenUnplug(run);
-    PtyPair* terminal = TerminalWithTheNumberOf(number);
-    ExpectNothingOf(terminal, readers,
-                    u"Input port not taken: its link was not made anew and leads to the number of the "
-                    u"pseudo-terminal that went away; waiting for the receiver\n");
+    const std::vector<int> readers = UnplugAndGiveTheNumberToATerminal(
+        run, u"Input port not taken: its link was not made anew and leads to the number of the "
+             u"pseudo-terminal that went away; waiting for the receiver\n");
 
     PtyPair replugged;
     PointInputAt(replugged.slavePath());
@@ -400,12 +407,9 @@ protected:
 TEST_F(ReconnectByNumberEndToEndTest, AStrangersTerminalThatGetsTheReceiversNumberIsNeverRelayed)
 {
     RelayRun run;
-    const std::string number = gps_.slavePath();
-    const std::vector<int> readers = RelayThenUnplug(run);
-    PtyPair* terminal = TerminalWithTheNumberOf(number);
-    ExpectNothingOf(terminal, readers,
-                    u"Input port not taken: it is a pseudo-terminal named by its number, which any new terminal "
-                    u"may get (name it through a link); waiting for the receiver\n");
+    UnplugAndGiveTheNumberToATerminal(
+        run, u"Input port not taken: it is a pseudo-terminal named by its number, which any new terminal "
+             u"may get (name it through a link); waiting for the receiver\n");
     EXPECT_TRUE(run.running());
     ASSERT_TRUE(run.Stop());
 }
