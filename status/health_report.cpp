@@ -142,8 +142,8 @@ std::string OutputJson(const OutputHealth& output)
         .Number("bytesRelayed", output.bytesRelayed)
         .Number("bytesDropped", output.bytesDropped)
         .Bool("programHasItOpen", output.programHasItOpen)
-        .TextOrNull("path", output.path)
         .Bool("gpsd", output.gpsd)
+        .TextOrNull("path", output.path)
         .Done();
 }
 
