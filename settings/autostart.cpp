@@ -74,10 +74,7 @@ void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
     if (SUCCEEDED(StringCchPrintfW(text, kPortTextSize, u"COM%d", AppSettings.inputPort))) {
         SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
     }
-    const DWORD saved = ReadSplit(key);
-    RestoreOutputs(dialog, saved, commands);
-    // The saved outputs, less the ones that came back.
-    UnrestoredOutputs = EncodeSplit(DecodeSplit(saved)) & ~EncodeSplit(SplitOutputs);
+    RestoreOutputs(dialog, ReadSplit(key), commands);
     commands.toggleRelay(dialog);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     RegCloseKey(key);

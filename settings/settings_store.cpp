@@ -1,7 +1,7 @@
 #include "settings/settings_store.h"
 
-#include <iterator>
 #include <optional>
+#include <vector>
 
 #include "platform/registry.h"
 #include "platform/registry_number.h"
@@ -14,9 +14,31 @@
 #include "state/port_lists.h"
 
 bool SettingsUnreadable = false;
-DWORD UnrestoredOutputs = 0;
 
 namespace {
+
+// The window's choices as this run last read or wrote them. At exit only the
+// values that differ from them were changed by the person, and only those are
+// written: a value that another program stored meanwhile (tavrel-config on a
+// machine where Tavrel runs) is never written over with what the window
+// merely loaded. Nothing before the settings were loaded: everything is
+// written.
+struct StoredChoices {
+    DWORD port = 0;
+    DWORD baud = 0;
+    DWORD autostart = 0;
+    DWORD reconnect = 0;
+};
+std::optional<StoredChoices> LastStored;
+// Whether the person added or deleted an output since the settings were loaded.
+bool OutputsChanged = false;
+
+StoredChoices ChoicesNow()
+{
+    // A copy of Reconnect: the relay worker may read it while it is set.
+    return {static_cast<DWORD>(AppSettings.inputPort), static_cast<DWORD>(AppSettings.baudIndex),
+            AppSettings.autostart, AppSettings.reconnect.load()};
+}
 
 const WCHAR kShortcutName[] = u"\\Tavrel.lnk";
 constexpr DWORD kInstallPathLimit = 259;   // bytes: 128 characters and the terminator
@@ -54,19 +76,32 @@ void ReadReconnect(HKEY key)
     AppSettings.reconnect.store(reconnect);
 }
 
-// Writes the values that the window's choices give, in one change: the file
-// is written once, not once for each value.
-void WriteSettings(HKEY key)
+// Adds `value` to the values to write when the person changed it.
+void AddIfChanged(std::vector<REGVALUEW>& values, const WCHAR* name, const DWORD& value, DWORD stored)
 {
-    const DWORD port = static_cast<DWORD>(AppSettings.inputPort);
-    const DWORD baud = static_cast<DWORD>(AppSettings.baudIndex);
-    // A copy: the relay worker may read the Reconnect flag while it is set.
-    const DWORD reconnect = AppSettings.reconnect.load();
-    const DWORD split = EncodeSplit(SplitOutputs) | UnrestoredOutputs;
-    const REGVALUEW values[] = {DwordValue(u"Port", port), DwordValue(u"Baud", baud),
-                                DwordValue(u"Autostart", AppSettings.autostart), DwordValue(u"Reconnect", reconnect),
-                                DwordValue(u"Split", split)};
-    RegSetValuesW(key, values, static_cast<DWORD>(std::size(values)));
+    if (!LastStored || value != stored) {
+        values.push_back(DwordValue(name, value));
+    }
+}
+
+// Writes the choices that the person changed in the window, in one change:
+// the file is written once, not once for each value. The outputs saved are
+// the chosen ones once the person added or deleted one; until then "Split"
+// stays as stored, with any saved output that could not be brought back.
+void WriteSettings(HKEY key, const StoredChoices& now, const DWORD& split)
+{
+    const StoredChoices stored = LastStored.value_or(StoredChoices{});
+    std::vector<REGVALUEW> values;
+    AddIfChanged(values, u"Port", now.port, stored.port);
+    AddIfChanged(values, u"Baud", now.baud, stored.baud);
+    AddIfChanged(values, u"Autostart", now.autostart, stored.autostart);
+    AddIfChanged(values, u"Reconnect", now.reconnect, stored.reconnect);
+    if (!LastStored || OutputsChanged) {
+        values.push_back(DwordValue(u"Split", split));
+    }
+    if (!values.empty()) {
+        RegSetValuesW(key, values.data(), static_cast<DWORD>(values.size()));
+    }
 }
 
 // A special folder's path with the shortcut's name appended; false when the
@@ -93,7 +128,7 @@ bool FileExists(const WCHAR* path)
 void LoadSettings()
 {
     AppSettings = Settings{};
-    UnrestoredOutputs = 0;
+    OutputsChanged = false;
     HKEY key = nullptr;
     const LONG opened = RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key);
     // A missing key is a first run; any other failure hides settings that exist.
@@ -109,6 +144,7 @@ void LoadSettings()
         ReadText(key, u"GpsdSocket", AppSettings.gpsdSocket, kGpsdSocketSize);
         RegCloseKey(key);
     }
+    LastStored = ChoicesNow();
     LoadInstallPath();
 }
 
@@ -130,7 +166,7 @@ void LoadInstallPath()
 
 void OutputsChangedByPerson()
 {
-    UnrestoredOutputs = 0;
+    OutputsChanged = true;
 }
 
 void SaveSettings()
@@ -138,13 +174,23 @@ void SaveSettings()
     if (SettingsUnreadable) {
         return;
     }
+    const StoredChoices now = ChoicesNow();
+    // Autostart as stored now, which another program may have changed: the
+    // shortcut follows it unless the person changed the box.
+    DWORD autostart = now.autostart;
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, 0, nullptr, &key,
                         nullptr) == ERROR_SUCCESS) {
-        WriteSettings(key);
+        if (LastStored && now.autostart == LastStored->autostart) {
+            ReadNumber(key, u"Autostart", autostart);
+        }
+        const DWORD split = EncodeSplit(SplitOutputs);
+        WriteSettings(key, now, split);
         RegCloseKey(key);
     }
-    UpdateStartupShortcut(AppSettings.autostart != 0);
+    LastStored = now;
+    OutputsChanged = false;
+    UpdateStartupShortcut(autostart != 0);
 }
 
 void UpdateStartupShortcut(bool enabled)

@@ -11,14 +11,14 @@
 // Startup shortcut is left as it was.
 extern bool SettingsUnreadable;
 
-// The saved outputs that the autostart restore could not bring back in this
-// run (their ports could not be created this time), as "Split" bits. They stay
-// in the saved "Split" unless the person changes the outputs, so that a fault
-// that passes does not cost them.
-extern DWORD UnrestoredOutputs;
-
 void LoadSettings();
 void LoadInstallPath();
+// Saves the window's choices that the person changed since they were loaded
+// or last saved, and brings the Startup shortcut in line with Autostart. A
+// choice the person left alone is not written, so that what another program
+// stored meanwhile stays; the saved outputs stay as stored (with any that
+// the autostart restore could not bring back) until the person adds or
+// deletes one.
 void SaveSettings();
 void UpdateStartupShortcut(bool enabled);
 

@@ -2,8 +2,8 @@
 // own choices, for a person at a shell or a headless machine. They live
 // beside the window's settings under HKEY_CURRENT_USER\Software\Brenmor\Tavrel,
 // and Tavrel reads them when it starts (the network ones at every start of the
-// relay); one that runs meanwhile saves what its window shows (Reconnect) when
-// it ends.
+// relay); one that runs meanwhile writes over them at its end only what the
+// person changed in its window.
 //
 // The window's own choices (input, baud, outputs, autostart) are here too, so
 // that a machine without a desktop can be set up from a shell.

@@ -42,7 +42,6 @@ void ResetProgramState()
     hiddenToTray = 0;
     std::fill(std::begin(InstallPath), std::end(InstallPath), u'\0');
     SettingsUnreadable = false;
-    UnrestoredOutputs = 0;
     ProgramInstance = nullptr;
 }
 

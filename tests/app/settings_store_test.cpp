@@ -54,9 +54,11 @@ protected:
         platform::BootDevice(settings);
     }
 
+    // The person chose these outputs, and the program ended.
     static void SaveWithOutputs(const PortList& outputs)
     {
         SplitOutputs = outputs;
+        OutputsChangedByPerson();
         SaveSettings();
     }
 
@@ -142,17 +144,32 @@ TEST_F(SettingsStoreTest, SavingWritesTheSettingsFileOnce)
     ExpectDword(u"Split", 72);
 }
 
-TEST_F(SettingsStoreTest, AnUntouchedRunSavesWhatItLoaded)
+// At exit only what the person changed in the window is written: what
+// another program stored meanwhile (tavrel-config while Tavrel runs) stays,
+// the Startup shortcut follows it, and a choice the person made after it wins.
+TEST_F(SettingsStoreTest, AtExitOnlyWhatThePersonChangedIsWrittenOverWhatAnotherProgramStored)
 {
+    WriteWholeFile(Shortcut(CSIDL_PROGRAMS), "the shortcut");
     SetUserNumber(u"Port", 3);
-    SetUserNumber(u"Baud", 9);
+    SetUserNumber(u"Split", 72);
     LoadSettings();
+    for (const char16_t* name : {u"Reconnect", u"Autostart"}) {
+        SetUserNumber(name, 1);
+    }
+    SetUserNumber(u"Baud", 6);
+    SetUserNumber(u"Split", 24);
+    AppSettings.baudIndex = 9;
     SaveSettings();
     ExpectDword(u"Port", 3);
     ExpectDword(u"Baud", 9);
-    ExpectDword(u"Autostart", 0);
-    ExpectDword(u"Reconnect", 0);
-    ExpectDword(u"Split", 0);
+    ExpectDword(u"Reconnect", 1);
+    ExpectDword(u"Autostart", 1);
+    ExpectDword(u"Split", 24);
+    EXPECT_EQ(ReadWholeFile(Shortcut(CSIDL_STARTUP)), "the shortcut");
+
+    // Outputs the person added or deleted are saved as they are chosen.
+    SaveWithOutputs({5});
+    ExpectDword(u"Split", 64);
 }
 
 // The hand-off to gpsd is set with tavrel-config, not in the window: it is

@@ -1,6 +1,8 @@
 // tavrel-config as a person at a shell runs it: it shows what Tavrel will
 // use, stores a change where Tavrel reads it, and refuses a value that is
 // not one without changing anything.
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include "device_processes.h"
@@ -158,6 +160,32 @@ TEST_F(ConfigToolTest, TheWindowsOwnChoicesAreSetFromTheShell)
     EXPECT_EQ(SavedNumber(u"Port"), 7u);
     EXPECT_EQ(Config({"outputs", "none"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"Split"), 0u);
+}
+
+// What tavrel-config stores while Tavrel relays is not lost when Tavrel ends
+// and saves its window's choices: the next start relays with it.
+TEST_F(ConfigToolTest, WhatItChangesWhileTavrelRunsHoldsAfterTavrelEnds)
+{
+    Install();
+    PrepareLastRun(1, std::nullopt, {2, 3, 4, 5});   // host ports moved off all four
+    {
+        ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
+        ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
+        for (const std::vector<std::string>& change : std::vector<std::vector<std::string>>{
+                 {"reconnect", "on"}, {"outputs", "COM3,COM4"}, {"tcp-port", "10111"}}) {
+            EXPECT_EQ(Config(change).exitCode, 0) << change[0];
+        }
+        program.Signal(SIGTERM);
+        ASSERT_TRUE(program.WaitExit(30s).has_value()) << program.Errors();
+    }
+    EXPECT_EQ(SavedNumber(u"Reconnect"), 1u);
+    EXPECT_EQ(SavedNumber(u"Split"), 48u);   // COM3 and COM4
+    EXPECT_EQ(SavedNumber(u"TcpPort"), 10111u);
+
+    ChildProcess again = Run(TAVREL_PROGRAM_PATH, "again");
+    EXPECT_TRUE(WaitForLinks({PortLink(3), PortLink(4)})) << again.Errors();
+    again.Signal(SIGTERM);
+    EXPECT_TRUE(again.WaitExit(30s).has_value());
 }
 
 }  // namespace
