@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/main_window.h"
+#include "app/setting_changes.h"
 #include "app/tray_and_about.h"
 #include "platform/kernel.h"
 #include "platform/strings.h"
@@ -94,7 +95,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     // Only the copy that runs answers tavrel-status, from before its window
     // exists (an autostart relays before anyone looks) until its window has
     // gone, however that ends (Exit, a signal, the display going away).
-    StartStatusService();
+    StartStatusService(PostSettingChange);
     const INT_PTR result =
         DialogBoxIndirectParamW(instance, MainDialogTemplate(instance), nullptr, MainDialogProc, 0);
     StopStatusService();

@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "app/reconnect_option.h"
 #include "app/relay_health_notice.h"
+#include "app/setting_changes.h"
 #include "app/status_dialog.h"
 #include "app/tray_and_about.h"
 #include "app/typed_port.h"
@@ -54,13 +55,15 @@ void InitMainDialog(HWND dialog)
     ShowReconnectOption(dialog);
     ShowRelaySummary(dialog, TakeRelayHealth());
     SetForegroundWindow(dialog);
-    ResumeAutostart(dialog, {AddOutput, ToggleRelay});
+    ResumeAutostart(dialog, {AddOutput, ToggleRelay, DeleteOutput});
     FindFreeOutputs(dialog, resumed, ScanPart::AllBut);
+    WatchSettingChanges(dialog);
 }
 
 // Exit and close end the dialog the same way, once relaying is over.
 void EndMainDialog(HWND dialog)
 {
+    WatchSettingChanges(nullptr);
     CloseStatusDialog();
     EndRelayForExit(dialog);
     NotifyTrayIcon(dialog, NIM_DELETE, TrayIconId, LoadIconW(ProgramInstance, MAKEINTRESOURCEW(IDI_TRAY)));
@@ -165,7 +168,11 @@ BOOL MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         EndMainDialog(dialog);
         return TRUE;
     case TrayMessage: RestoreFromTray(dialog, wParam, lParam); return FALSE;
-    case RelayEndedMessage: RelayEnded(dialog); return TRUE;
+    case RelayEndedMessage:
+        RelayEnded(dialog);
+        TakeWaitingSettingChanges(dialog);
+        return TRUE;
+    case SettingChangedMessage: OnSettingChanged(dialog, wParam); return TRUE;
     case RelayHealthChangedMessage: OnRelayHealthChanged(dialog, wParam); return TRUE;
     case WM_DEVICECHANGE:
         if (wParam == DBT_DEVNODES_CHANGED) {
@@ -220,9 +227,13 @@ void ErasePort(PortList& ports, std::size_t position)
 
 void ShowGpsdOutput(HWND dialog)
 {
-    if (AppSettings.gpsdHandoff == 0) {
-        return;
+    if (AppSettings.gpsdHandoff != 0) {
+        ShowOutputList(dialog);
     }
+}
+
+void ShowOutputList(HWND dialog)
+{
     // An entry cannot be renamed: the list is written anew, in the same order.
     const std::optional<PortNumber> gpsd = GpsdPortAmong(SplitOutputs);
     SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_RESETCONTENT, 0, 0);
@@ -269,6 +280,7 @@ void ToggleRelay(HWND dialog)
 {
     if (RelayControl.running == 1) {
         StopRelay(dialog);
+        TakeWaitingSettingChanges(dialog);
         return;
     }
     if (!TakeInputPort(dialog)) {

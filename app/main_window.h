@@ -13,5 +13,7 @@ void AddOutput(HWND dialog);
 void DeleteOutput(HWND dialog);
 // With the gpsd hand-off on, marks the output that gpsd is given ("COM2: gpsd").
 void ShowGpsdOutput(HWND dialog);
+// Writes the output list anew, each output marked as ShowGpsdOutput does.
+void ShowOutputList(HWND dialog);
 // Starts relaying with the window's choices, or stops it.
 void ToggleRelay(HWND dialog);

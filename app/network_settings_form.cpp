@@ -1,15 +1,16 @@
 #include "app/network_settings_form.h"
 
+#include <optional>
 #include <vector>
 
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "resources/resource_ids.h"
+#include "settings/setting_values.h"
 
 namespace {
 
 constexpr std::size_t kPortTextSize = 12;
-constexpr unsigned long kHighestPort = 65535;
 
 std::u16string BoxText(HWND dialog, int id)
 {
@@ -31,23 +32,17 @@ bool Ticked(HWND dialog, int id)
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
 
-// A port as a person types it: digits only, 1 to 65535.
+// A port as a person types it: what tavrel-config takes for one, but not "off".
 bool ParsePort(const std::u16string& text, std::uint32_t& port)
 {
-    if (text.empty() || text.size() > 5) {
+    std::string reason;
+    const std::optional<SettingValue> value =
+        ParseSetting(Setting(SettingId::TcpPort), platform::ToUtf8(text), reason);
+    const DWORD* number = value ? std::get_if<DWORD>(&*value) : nullptr;
+    if (number == nullptr || *number == 0) {
         return false;
     }
-    unsigned long value = 0;
-    for (char16_t digit : text) {
-        if (digit < u'0' || digit > u'9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned long>(digit - u'0');
-    }
-    if (value == 0 || value > kHighestPort) {
-        return false;
-    }
-    port = static_cast<std::uint32_t>(value);
+    port = *number;
     return true;
 }
 
@@ -90,7 +85,8 @@ bool ReadNetworkSettings(HWND dialog, NetworkSettings& settings, std::string& fa
     if (Ticked(dialog, IDC_TCP_SERVER)) {
         const std::u16string port = BoxText(dialog, IDC_TCP_PORT);
         if (!ParsePort(port, read.tcpPort)) {
-            failure = "TCP server port \"" + platform::ToUtf8(port) + "\": enter a number from 1 to 65535";
+            failure = "TCP server port \"" + platform::ToUtf8(port) + "\": enter a number from 1 to " +
+                      std::to_string(Setting(SettingId::TcpPort).highest);
             return false;
         }
     }

@@ -13,10 +13,9 @@
 #include "platform/strings.h"
 #include "relay/relay_control.h"
 #include "settings/network_settings_store.h"
+#include "settings/setting_values.h"
 
 namespace {
-
-constexpr std::uint32_t kHighestPort = 65535;
 
 // One start's network outputs, made whole before they are put in place, so
 // that the relay never sees a half-made set.
@@ -49,8 +48,8 @@ void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
         return;
     }
     set.tcpAnyAddress = settings.tcpAnyAddress != 0;
-    if (settings.tcpPort > kHighestPort) {
-        set.tcpFailure = "TCP server: TcpPort " + std::to_string(settings.tcpPort) + " is not a port";
+    if (std::string reason; !CheckSetting(Setting(SettingId::TcpPort), DWORD{settings.tcpPort}, reason)) {
+        set.tcpFailure = "TCP server: TcpPort " + reason;
         Report(set.tcpFailure);
         return;
     }

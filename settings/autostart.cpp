@@ -11,6 +11,7 @@
 #include "settings/split_mask.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
+#include "state/setting_table.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ constexpr std::size_t kPortTextSize = 10;
 // The saved outputs' mask; 0 when "Split" holds no number.
 DWORD ReadSplit(HKEY key)
 {
-    return platform::QueryRegistryNumber(key, u"Split").value_or(0);
+    return platform::QueryRegistryNumber(key, RegistryName(SettingId::Outputs)).value_or(0);
 }
 
 // Chooses each saved output that can still be created, by its number.
@@ -40,7 +41,7 @@ void RestoreOutputs(HWND dialog, DWORD mask, const MainWindowCommands& commands)
 HKEY OpenKeyToResume()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return nullptr;
     }
     if (AppSettings.autostart == 0) {
@@ -78,4 +79,18 @@ void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
     commands.toggleRelay(dialog);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     RegCloseKey(key);
+}
+
+void RestoreSavedOutputs(HWND dialog, const MainWindowCommands& commands)
+{
+    // Bounded: a Delete that took nothing away must not hold the window.
+    for (std::size_t left = SplitOutputs.size(); left > 0; --left) {
+        SendDlgItemMessageW(dialog, IDC_OUTPUT_LIST, LB_SETCURSEL, 0, 0);
+        commands.deleteOutput(dialog);
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RestoreOutputs(dialog, ReadSplit(key), commands);
+        RegCloseKey(key);
+    }
 }

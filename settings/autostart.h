@@ -11,6 +11,7 @@
 struct MainWindowCommands {
     void (*addOutput)(HWND dialog);     // the Add command: the chosen free port joins the outputs
     void (*toggleRelay)(HWND dialog);   // the Start/Stop command
+    void (*deleteOutput)(HWND dialog);  // the Delete command: the chosen output goes back to the free ports
 };
 
 // The hide needs no procedure: it is the dialog's OK command, posted so that
@@ -19,3 +20,7 @@ void ResumeAutostart(HWND dialog, const MainWindowCommands& commands);
 // The saved outputs that ResumeAutostart will choose again, in ascending
 // order; none when Autostart will not run.
 PortList OutputsToResume();
+
+// Chooses the saved outputs again after another program stored them: those
+// chosen now go back to the free ports first. While no relay runs.
+void RestoreSavedOutputs(HWND dialog, const MainWindowCommands& commands);

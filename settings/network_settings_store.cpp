@@ -1,47 +1,37 @@
 #include "settings/network_settings_store.h"
 
 #include <iterator>
-#include <optional>
+#include <utility>
 
-#include "network/address_allow_list.h"
-#include "network/udp_target.h"
 #include "platform/registry_key.h"
 #include "platform/strings.h"
 #include "settings/registry_values.h"
-
-namespace {
-
-constexpr std::uint32_t kHighestPort = 65535;
-
-}  // namespace
+#include "settings/setting_values.h"
 
 NetworkSettings LoadNetworkSettings()
 {
-    NetworkSettings settings;
     const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::Existing);
-    settings.tcpPort = key.Number(u"TcpPort").value_or(settings.tcpPort);
-    settings.tcpAnyAddress = key.Number(u"TcpAnyAddress").value_or(settings.tcpAnyAddress);
-    settings.tcpAllow = key.Text(u"TcpAllow").value_or(u"");
-    settings.udpTarget = key.Text(u"UdpTarget").value_or(u"");
+    const auto number = [&](SettingId id) { return SettingNumber(ReadSetting(key, Setting(id)), Setting(id)); };
+    const auto text = [&](SettingId id) { return SettingTextValue(ReadSetting(key, Setting(id)), Setting(id)); };
+    NetworkSettings settings;
+    settings.tcpPort = number(SettingId::TcpPort);
+    settings.tcpAnyAddress = number(SettingId::TcpAnyAddress);
+    settings.tcpAllow = text(SettingId::TcpAllow);
+    settings.udpTarget = text(SettingId::UdpTarget);
     return settings;
 }
 
 bool CheckNetworkSettings(const NetworkSettings& settings, std::string& failure)
 {
-    if (settings.tcpPort > kHighestPort) {
-        failure = "TcpPort " + std::to_string(settings.tcpPort) + " is not a port: use 1 to 65535, or 0 for no server";
-        return false;
-    }
-    std::string reason;
-    if (!network::AddressAllowList::Parse(platform::ToUtf8(settings.tcpAllow), reason)) {
-        failure = "TcpAllow: ";
-        failure += reason;
-        return false;
-    }
-    if (!settings.udpTarget.empty() && !network::ParseUdpTarget(platform::ToUtf8(settings.udpTarget), reason)) {
-        failure = "UdpTarget: ";
-        failure += reason;
-        return false;
+    const std::pair<SettingId, SettingValue> values[] = {{SettingId::TcpPort, DWORD{settings.tcpPort}},
+                                                         {SettingId::TcpAllow, settings.tcpAllow},
+                                                         {SettingId::UdpTarget, settings.udpTarget}};
+    for (const auto& [id, value] : values) {
+        std::string reason;
+        if (!CheckSetting(Setting(id), value, reason)) {
+            failure = platform::ToUtf8(std::u16string(Setting(id).registryName)) + ": " + reason;
+            return false;
+        }
     }
     return true;
 }
@@ -54,8 +44,10 @@ bool SaveNetworkSettings(const NetworkSettings& settings, std::string& failure)
     const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::OrCreate);
     const DWORD port = settings.tcpPort;
     const DWORD anyAddress = settings.tcpAnyAddress != 0 ? 1 : 0;
-    const REGVALUEW values[] = {DwordValue(u"TcpPort", port), DwordValue(u"TcpAnyAddress", anyAddress),
-                                TextValue(u"TcpAllow", settings.tcpAllow), TextValue(u"UdpTarget", settings.udpTarget)};
+    const REGVALUEW values[] = {DwordValue(RegistryName(SettingId::TcpPort), port),
+                                DwordValue(RegistryName(SettingId::TcpAnyAddress), anyAddress),
+                                TextValue(RegistryName(SettingId::TcpAllow), settings.tcpAllow),
+                                TextValue(RegistryName(SettingId::UdpTarget), settings.udpTarget)};
     if (!key || RegSetValuesW(key.get(), values, static_cast<DWORD>(std::size(values))) != ERROR_SUCCESS) {
         failure = "the settings cannot be stored in the device's registry";
         return false;

@@ -1,13 +1,12 @@
-// What the settings' writers share: the key the settings live under, and the
-// entries of a change of several values (RegSetValuesW), which point at the
-// values they write: each value must outlive its entry.
+// What the settings' writers share: the entries of a change of several
+// values (RegSetValuesW), which point at the values they write: each value
+// must outlive its entry.
 #pragma once
 
 #include <string>
 
 #include "platform/registry.h"
-
-inline constexpr WCHAR kSettingsKey[] = u"Software\\Brenmor\\Tavrel";
+#include "state/setting_table.h"
 
 inline REGVALUEW DwordValue(const WCHAR* name, const DWORD& value)
 {

@@ -4,10 +4,12 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/registry_key.h"
 #include "platform/registry_number.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
 #include "settings/registry_values.h"
+#include "settings/setting_values.h"
 #include "settings/split_mask.h"
 #include "state/app_settings.h"
 #include "state/install_path.h"
@@ -41,29 +43,27 @@ StoredChoices ChoicesNow()
 }
 
 const WCHAR kShortcutName[] = u"\\Tavrel.lnk";
-constexpr DWORD kInstallPathLimit = 259;   // bytes: 128 characters and the terminator
 
 // Reads a number into a 32-bit field; a value that holds none leaves the
 // field at its default.
 template <typename Field>
-void ReadNumber(HKEY key, const WCHAR* name, Field& field)
+void ReadNumber(HKEY key, SettingId id, Field& field)
 {
     static_assert(sizeof(Field) == sizeof(DWORD));
-    if (const std::optional<DWORD> number = platform::QueryRegistryNumber(key, name)) {
+    if (const std::optional<DWORD> number = platform::QueryRegistryNumber(key, RegistryName(id))) {
         field = static_cast<Field>(*number);
     }
 }
 
-// Reads a text value into a field of `size` characters. A value that does not
-// fit with its terminator, or that is not text, leaves the field alone.
-void ReadText(HKEY key, const WCHAR* name, WCHAR* field, std::size_t size)
+// Reads a text value into a field. A value that is not text, or not one of
+// the setting's (a path too long for a socket), leaves the field alone.
+void ReadText(HKEY key, SettingId id, std::u16string& field)
 {
-    std::u16string text(size, u'\0');
-    DWORD bytes = static_cast<DWORD>((size - 1) * sizeof(WCHAR));
-    DWORD type = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) == ERROR_SUCCESS &&
-        type == REG_SZ) {
-        StringCchCopyW(field, size, text.c_str());
+    const platform::RegistryKey opened(key, u"", platform::RegistryKey::Open::Existing);
+    const SettingValue value = ReadSetting(opened, Setting(id));
+    std::string reason;
+    if (std::holds_alternative<std::u16string>(value) && CheckSetting(Setting(id), value, reason)) {
+        field = std::get<std::u16string>(value);
     }
 }
 
@@ -72,15 +72,24 @@ void ReadText(HKEY key, const WCHAR* name, WCHAR* field, std::size_t size)
 void ReadReconnect(HKEY key)
 {
     DWORD reconnect = AppSettings.reconnect.load();
-    ReadNumber(key, u"Reconnect", reconnect);
+    ReadNumber(key, SettingId::Reconnect, reconnect);
     AppSettings.reconnect.store(reconnect);
 }
 
+// Reads the settings that only tavrel-config changes; the relay takes them
+// at each of its starts.
+void ReadRelayStartSettings(HKEY key)
+{
+    ReadNumber(key, SettingId::GpsdHandoff, AppSettings.gpsdHandoff);
+    ReadNumber(key, SettingId::GpsdPort, AppSettings.gpsdPort);
+    ReadText(key, SettingId::GpsdSocket, AppSettings.gpsdSocket);
+}
+
 // Adds `value` to the values to write when the person changed it.
-void AddIfChanged(std::vector<REGVALUEW>& values, const WCHAR* name, const DWORD& value, DWORD stored)
+void AddIfChanged(std::vector<REGVALUEW>& values, SettingId id, const DWORD& value, DWORD stored)
 {
     if (!LastStored || value != stored) {
-        values.push_back(DwordValue(name, value));
+        values.push_back(DwordValue(RegistryName(id), value));
     }
 }
 
@@ -92,12 +101,12 @@ void WriteSettings(HKEY key, const StoredChoices& now, const DWORD& split)
 {
     const StoredChoices stored = LastStored.value_or(StoredChoices{});
     std::vector<REGVALUEW> values;
-    AddIfChanged(values, u"Port", now.port, stored.port);
-    AddIfChanged(values, u"Baud", now.baud, stored.baud);
-    AddIfChanged(values, u"Autostart", now.autostart, stored.autostart);
-    AddIfChanged(values, u"Reconnect", now.reconnect, stored.reconnect);
+    AddIfChanged(values, SettingId::Input, now.port, stored.port);
+    AddIfChanged(values, SettingId::Baud, now.baud, stored.baud);
+    AddIfChanged(values, SettingId::Autostart, now.autostart, stored.autostart);
+    AddIfChanged(values, SettingId::Reconnect, now.reconnect, stored.reconnect);
     if (!LastStored || OutputsChanged) {
-        values.push_back(DwordValue(u"Split", split));
+        values.push_back(DwordValue(RegistryName(SettingId::Outputs), split));
     }
     if (!values.empty()) {
         RegSetValuesW(key, values.data(), static_cast<DWORD>(values.size()));
@@ -134,14 +143,11 @@ void LoadSettings()
     // A missing key is a first run; any other failure hides settings that exist.
     SettingsUnreadable = opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND;
     if (opened == ERROR_SUCCESS) {
-        ReadNumber(key, u"Port", AppSettings.inputPort);
-        ReadNumber(key, u"Baud", AppSettings.baudIndex);
-        ReadNumber(key, u"Autostart", AppSettings.autostart);
+        ReadNumber(key, SettingId::Input, AppSettings.inputPort);
+        ReadNumber(key, SettingId::Baud, AppSettings.baudIndex);
+        ReadNumber(key, SettingId::Autostart, AppSettings.autostart);
         ReadReconnect(key);
-        // Set with tavrel-config, not in the window, so they are only read here.
-        ReadNumber(key, u"GpsdHandoff", AppSettings.gpsdHandoff);
-        ReadNumber(key, u"GpsdPort", AppSettings.gpsdPort);
-        ReadText(key, u"GpsdSocket", AppSettings.gpsdSocket, kGpsdSocketSize);
+        ReadRelayStartSettings(key);
         RegCloseKey(key);
     }
     LastStored = ChoicesNow();
@@ -155,9 +161,11 @@ void LoadInstallPath()
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return;
     }
-    DWORD size = kInstallPathLimit;
-    // At most 259 bytes land in a buffer of 520, so the text stays terminated.
-    if (RegQueryValueExW(key, u"InstallPath", nullptr, nullptr, reinterpret_cast<BYTE*>(InstallPath), &size) !=
+    // At most the longest path and its terminator land in the buffer, which
+    // holds twice that, so the text stays terminated.
+    DWORD size = Setting(SettingId::InstallPath).highest + 1;
+    static_assert(sizeof(InstallPath) > kLongestInstallPath + 1);
+    if (RegQueryValueExW(key, RegistryName(SettingId::InstallPath), nullptr, nullptr, reinterpret_cast<BYTE*>(InstallPath), &size) !=
         ERROR_SUCCESS) {
         InstallPath[0] = u'\0';
     }
@@ -167,6 +175,37 @@ void LoadInstallPath()
 void OutputsChangedByPerson()
 {
     OutputsChanged = true;
+}
+
+void ReloadSetting(SettingId id)
+{
+    const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::Existing);
+    if (!key || !LastStored) {
+        return;
+    }
+    StoredChoices& stored = *LastStored;
+    switch (id) {
+    case SettingId::Input:
+        ReadNumber(key.get(), id, AppSettings.inputPort);
+        stored.port = static_cast<DWORD>(AppSettings.inputPort);
+        break;
+    case SettingId::Baud:
+        ReadNumber(key.get(), id, AppSettings.baudIndex);
+        stored.baud = static_cast<DWORD>(AppSettings.baudIndex);
+        break;
+    case SettingId::Autostart:
+        ReadNumber(key.get(), id, AppSettings.autostart);
+        stored.autostart = AppSettings.autostart;
+        break;
+    case SettingId::Reconnect:
+        ReadReconnect(key.get());
+        stored.reconnect = AppSettings.reconnect.load();
+        break;
+    case SettingId::GpsdHandoff:
+    case SettingId::GpsdPort:
+    case SettingId::GpsdSocket: ReadRelayStartSettings(key.get()); break;
+    default: break;
+    }
 }
 
 void SaveSettings()
@@ -182,7 +221,7 @@ void SaveSettings()
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, 0, nullptr, &key,
                         nullptr) == ERROR_SUCCESS) {
         if (LastStored && now.autostart == LastStored->autostart) {
-            ReadNumber(key, u"Autostart", autostart);
+            ReadNumber(key, SettingId::Autostart, autostart);
         }
         const DWORD split = EncodeSplit(SplitOutputs);
         WriteSettings(key, now, split);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/types.h"
+#include "state/setting_table.h"
 
 // Whether LoadSettings found the stored settings but could not read them (a
 // registry file that cannot be parsed). Such a run saves nothing at its end:
@@ -24,3 +25,10 @@ void UpdateStartupShortcut(bool enabled);
 
 // The person added or deleted an output: the outputs chosen now are the ones to save.
 void OutputsChangedByPerson();
+
+// Reads one stored setting again (another program changed it) into
+// AppSettings, as the value last stored: what the window shows of it from now
+// on was not changed by the person. The outputs are the window's to choose
+// again (RestoreSavedOutputs); the network settings are read by each start of
+// the network outputs. On the user-interface thread, while no relay runs.
+void ReloadSetting(SettingId id);

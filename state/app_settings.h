@@ -4,16 +4,12 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "platform/types.h"
 #include "state/baud_rates.h"
 #include "state/port_lists.h"
-
-// "GpsdPort" when it is not set: gpsd gets the first output.
-inline constexpr std::int32_t kGpsdFirstOutput = -1;
-
-// Room for a local socket's path (108 bytes on Linux) as UTF-16.
-inline constexpr std::size_t kGpsdSocketSize = 108;
+#include "state/setting_table.h"
 
 // A number that the user-interface thread may change while the relay worker
 // reads it. A copy takes the value, so that the record it sits in can still
@@ -35,20 +31,27 @@ private:
     std::atomic<std::uint32_t> value_;
 };
 
+// A number setting's default, as the record's field holds it.
+template <typename Field>
+constexpr Field DefaultOf(SettingId id)
+{
+    return static_cast<Field>(Setting(id).defaultNumber);
+}
+
 struct Settings {
-    std::int32_t inputPort = 1;   // the input's COM number
-    BaudIndex baudIndex = 0;
-    std::uint32_t autostart = 0;  // 0 off, anything else on
+    std::int32_t inputPort = DefaultOf<std::int32_t>(SettingId::Input);   // the input's COM number
+    BaudIndex baudIndex = DefaultOf<BaudIndex>(SettingId::Baud);
+    std::uint32_t autostart = DefaultOf<std::uint32_t>(SettingId::Autostart);   // 0 off, anything else on
     // 0 off: a failed read of the input ends the run. Anything else on: the
     // run waits for the input to come back and relays again. The Reconnect
     // box changes it at once, also while relaying runs.
-    SharedNumber reconnect;
+    SharedNumber reconnect{DefaultOf<std::uint32_t>(SettingId::Reconnect)};
     // Hand a virtual port to gpsd as it appears: 0 off, anything else on.
-    std::uint32_t gpsdHandoff = 0;
+    std::uint32_t gpsdHandoff = DefaultOf<std::uint32_t>(SettingId::GpsdHandoff);
     // The output that gpsd is given: its COM number, or kGpsdFirstOutput.
     // gpsd gets one port only: the readers of one port share what arrives.
-    std::int32_t gpsdPort = kGpsdFirstOutput;
-    WCHAR gpsdSocket[kGpsdSocketSize] = u"/run/gpsd.sock";   // gpsd's control socket
+    std::int32_t gpsdPort = DefaultOf<std::int32_t>(SettingId::GpsdPort);
+    std::u16string gpsdSocket{Setting(SettingId::GpsdSocket).defaultText};   // gpsd's control socket
 };
 
 extern Settings AppSettings;

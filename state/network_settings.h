@@ -1,18 +1,20 @@
 // The network outputs' settings. They are read from the registry at each start
-// of the relay, so a change made by the Status dialog or by tavrel-config
-// counts from the next start.
+// of the network outputs: the relay's start, and a change stored by the Status
+// dialog or by tavrel-config, which restarts them.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "state/setting_table.h"
 
 // The port the Status dialog offers when the server is turned on: the one
 // navigation programs expect NMEA 0183 on.
 inline constexpr std::uint32_t kNmeaTcpPort = 10110;
 
 struct NetworkSettings {
-    std::uint32_t tcpPort = 0;         // "TcpPort": 0 no TCP server, else its port (1 to 65535)
-    std::uint32_t tcpAnyAddress = 0;   // "TcpAnyAddress": 0 loopback only, else every address
-    std::u16string tcpAllow;           // "TcpAllow": addresses or prefixes; empty lets anyone in
-    std::u16string udpTarget;          // "UdpTarget": "host:port"; empty no UDP output
+    std::uint32_t tcpPort = Setting(SettingId::TcpPort).defaultNumber;   // 0 no TCP server, else its port
+    std::uint32_t tcpAnyAddress = Setting(SettingId::TcpAnyAddress).defaultNumber;   // 0 loopback only, else any
+    std::u16string tcpAllow{Setting(SettingId::TcpAllow).defaultText};     // addresses or prefixes; empty: anyone
+    std::u16string udpTarget{Setting(SettingId::UdpTarget).defaultText};   // "host:port"; empty: no UDP output
 };

@@ -6,70 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/json_text.h"
+
 namespace {
 
-// ---- JSON -------------------------------------------------------------------
-
-// How many bytes the UTF-8 sequence at the front of `text` takes, or 0 when
-// it is no valid sequence (a path on the host may hold any bytes).
-std::size_t Utf8SequenceLength(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const auto continues = [&](std::size_t i) { return i < text.size() && (byte(i) & 0xC0) == 0x80; };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        return continues(1) ? 2 : 0;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const bool overlong = lead == 0xE0 && text.size() > 1 && byte(1) < 0xA0;
-        const bool surrogate = lead == 0xED && text.size() > 1 && byte(1) > 0x9F;
-        return continues(1) && continues(2) && !overlong && !surrogate ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const bool overlong = lead == 0xF0 && text.size() > 1 && byte(1) < 0x90;
-        const bool beyond = lead == 0xF4 && text.size() > 1 && byte(1) > 0x8F;
-        return continues(1) && continues(2) && continues(3) && !overlong && !beyond ? 4 : 0;
-    }
-    return 0;
-}
-
-// A JSON string: quotes, backslashes and control characters escaped, and any
-// byte that is not part of valid UTF-8 replaced by U+FFFD, so that the whole
-// answer is valid JSON whatever a path holds.
-std::string Quoted(std::string_view text)
-{
-    std::string out = "\"";
-    while (!text.empty()) {
-        const char c = text.front();
-        const std::size_t length = Utf8SequenceLength(text);
-        if (length == 0) {
-            out += "\\ufffd";
-            text.remove_prefix(1);
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        } else {
-            out.append(text.substr(0, length));
-        }
-        text.remove_prefix(length);
-    }
-    return out + "\"";
-}
+using tavrel::commands::JsonArray;
+using tavrel::commands::JsonObject;
+using tavrel::commands::Quoted;
 
 // ISO 8601 for programs ("2026-12-08T21:59:24Z"), or for a person ("2026-12-08 21:59:24").
 enum class TimeFor { Program, Person };
@@ -83,41 +26,6 @@ std::string UtcTime(std::chrono::system_clock::time_point when, TimeFor reader)
     const std::size_t length = reader == TimeFor::Program ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc)
                                                           : std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
     return std::string(text, length);
-}
-
-// The members of one JSON object, written in order.
-class JsonObject {
-public:
-    JsonObject& Number(std::string_view name, std::uint64_t value) { return Raw(name, std::to_string(value)); }
-    JsonObject& Bool(std::string_view name, bool value) { return Raw(name, value ? "true" : "false"); }
-    JsonObject& Text(std::string_view name, std::string_view value) { return Raw(name, Quoted(value)); }
-    // An empty text is given as null: "none", not "a name that is empty".
-    JsonObject& TextOrNull(std::string_view name, std::string_view value)
-    {
-        return value.empty() ? Raw(name, "null") : Text(name, value);
-    }
-    JsonObject& Raw(std::string_view name, std::string_view json)
-    {
-        text_ += text_.empty() ? "{" : ",";
-        text_ += Quoted(name) + ":";
-        text_ += json;
-        return *this;
-    }
-    std::string Done() const { return text_.empty() ? "{}" : text_ + "}"; }
-
-private:
-    std::string text_;
-};
-
-template <typename Item, typename ToJson>
-std::string JsonArray(const std::vector<Item>& items, ToJson toJson)
-{
-    std::string text = "[";
-    for (const Item& item : items) {
-        text += text.size() > 1 ? "," : "";
-        text += toJson(item);
-    }
-    return text + "]";
 }
 
 std::string InputJson(const InputHealth& input)

@@ -1,6 +1,6 @@
-// The window's own choices (the input, its baud rate and the outputs) as a
-// person types them at a shell: parsed for tavrel-config and shown back in the
-// same words. A headless machine has no window to pick them in.
+// The input and the outputs as a person names them at a shell, for
+// tavrel-config: a serial device becomes a built-in port, and an input is
+// never one of the outputs. A headless machine has no window to pick them in.
 #pragma once
 
 #include <optional>
@@ -9,18 +9,6 @@
 #include "platform/types.h"
 
 namespace tavrel::tools {
-
-// "COM3", "com3:" or "3": a COM number 0 to 99; nothing for anything else.
-std::optional<DWORD> ComNumber(const std::string& typed);
-
-// A rate in the baud box ("4800") as its index, and back.
-std::optional<DWORD> BaudIndexOfRate(const std::string& typed);
-std::string RateOfBaudIndex(DWORD index);
-
-// "COM2,COM3", "2 3" or "none" as the "Split" mask (outputs 0 to 9), and back
-// ("COM2 COM3", "none").
-std::optional<DWORD> OutputsMask(const std::string& typed);
-std::string OutputsText(DWORD mask);
 
 // The COM number of the input that `typed` names: a COM name, or a host serial
 // device (/dev/ttyUSB0, a link to one, a pseudo-terminal). A device that a

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "state/setting_table.h"
 
 namespace tavrel::testing {
 
 class TestDevice;
 
 inline constexpr const char16_t* kMainCaption = u"Tavrel V1.20";
-inline constexpr const char16_t* kSettingsKey = u"Software\\Brenmor\\Tavrel";
 inline constexpr const char16_t* kInstallFolder = u"\\Program Files\\Tavrel";
 
 // Every global of the program back to its start value.

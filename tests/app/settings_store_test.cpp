@@ -170,6 +170,14 @@ TEST_F(SettingsStoreTest, AtExitOnlyWhatThePersonChangedIsWrittenOverWhatAnother
     // Outputs the person added or deleted are saved as they are chosen.
     SaveWithOutputs({5});
     ExpectDword(u"Split", 64);
+
+    // The other program's Reconnect, taken up by the window, then turned off
+    // by the person: the later change, the person's, is written.
+    ReloadSetting(SettingId::Reconnect);
+    EXPECT_EQ(AppSettings.reconnect.load(), 1u);
+    AppSettings.reconnect.store(0);
+    SaveSettings();
+    ExpectDword(u"Reconnect", 0);
 }
 
 // The hand-off to gpsd is set with tavrel-config, not in the window: it is
@@ -191,7 +199,7 @@ TEST_F(SettingsStoreTest, TheGpsdHandOffIsLoadedAndNeverSavedOver)
     EXPECT_EQ(UserNumber(u"GpsdHandoff"), 1u);
 
     // A path longer than a local socket's, or not text, leaves the default.
-    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"GpsdSocket", std::u16string(kGpsdSocketSize, u'x'));
+    WriteText(HKEY_CURRENT_USER, kSettingsKey, u"GpsdSocket", std::u16string(kLongestSocketPath + 1, u'x'));
     LoadSettings();
     EXPECT_EQ(std::u16string(AppSettings.gpsdSocket), u"/run/gpsd.sock");
     SetUserNumber(u"GpsdSocket", 7);

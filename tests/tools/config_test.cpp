@@ -3,9 +3,12 @@
 // not one without changing anything.
 #include <csignal>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "device_processes.h"
+#include "testkit/loopback.h"
 
 namespace {
 
@@ -49,6 +52,10 @@ TEST_F(ConfigToolTest, AFreshDeviceShowsWhatTavrelUsesWithoutSettings)
     const Result shown = Config({});
     EXPECT_EQ(shown.exitCode, 0) << shown.errors;
     EXPECT_EQ(shown.output, kFreshDevice);
+    EXPECT_EQ(Config({"list"}).output, kFreshDevice);
+    EXPECT_NE(Config({"list", "--json"}).output.find(
+                  R"("tcp-port":{"value":"off","stored":false,"default":"off","takesEffect":"now",)"),
+              std::string::npos);
 }
 
 TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
@@ -162,25 +169,31 @@ TEST_F(ConfigToolTest, TheWindowsOwnChoicesAreSetFromTheShell)
     EXPECT_EQ(SavedNumber(u"Split"), 0u);
 }
 
-// What tavrel-config stores while Tavrel relays is not lost when Tavrel ends
-// and saves its window's choices: the next start relays with it.
-TEST_F(ConfigToolTest, WhatItChangesWhileTavrelRunsHoldsAfterTavrelEnds)
+// What tavrel-config stores while Tavrel relays reaches the running Tavrel
+// (its TCP server moves at once) and is not lost when Tavrel ends and saves
+// its window's choices: the next start relays with it.
+TEST_F(ConfigToolTest, WhatItChangesWhileTavrelRunsIsUsedAndHoldsAfterTavrelEnds)
 {
     Install();
     PrepareLastRun(1, std::nullopt, {2, 3, 4, 5});   // host ports moved off all four
+    const std::uint16_t tcpPort = FreeLoopbackPort();
     {
         ChildProcess program = Run(TAVREL_PROGRAM_PATH, "program");
         ASSERT_TRUE(WaitForLinks(SavedOutputLinks())) << program.Errors();
         for (const std::vector<std::string>& change : std::vector<std::vector<std::string>>{
-                 {"reconnect", "on"}, {"outputs", "COM3,COM4"}, {"tcp-port", "10111"}}) {
+                 {"reconnect", "on"}, {"outputs", "COM3,COM4"}, {"set", "tcp-port", std::to_string(tcpPort)}}) {
             EXPECT_EQ(Config(change).exitCode, 0) << change[0];
         }
+        int client = -1;
+        EXPECT_TRUE(WaitForCondition([&] { return (client = ConnectLoopback(tcpPort)) >= 0; }))
+            << "nothing listens on " << tcpPort;
+        ::close(client);
         program.Signal(SIGTERM);
         ASSERT_TRUE(program.WaitExit(30s).has_value()) << program.Errors();
     }
     EXPECT_EQ(SavedNumber(u"Reconnect"), 1u);
     EXPECT_EQ(SavedNumber(u"Split"), 48u);   // COM3 and COM4
-    EXPECT_EQ(SavedNumber(u"TcpPort"), 10111u);
+    EXPECT_EQ(SavedNumber(u"TcpPort"), tcpPort);
 
     ChildProcess again = Run(TAVREL_PROGRAM_PATH, "again");
     EXPECT_TRUE(WaitForLinks({PortLink(3), PortLink(4)})) << again.Errors();

@@ -1,0 +1,132 @@
+// Every value that Tavrel keeps, in one table: its name in the registry, its
+// kind (which says how it is typed, stored, checked and shown), its default,
+// its word and help line in tavrel-config, and when a running Tavrel puts a
+// change to use. The stores, tavrel-config, the Status dialog's form and the
+// records' defaults all read it; settings/setting_values.h parses and checks
+// each kind in one place.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "state/baud_rates.h"
+
+// Where the values live: HKEY_CURRENT_USER for the person's settings,
+// HKEY_LOCAL_MACHINE for the install path.
+inline constexpr char16_t kSettingsKey[] = u"Software\\Brenmor\\Tavrel";
+
+enum class SettingId : std::uint8_t {
+    Input,
+    Baud,
+    Outputs,
+    Autostart,
+    Reconnect,
+    GpsdHandoff,
+    GpsdPort,
+    GpsdSocket,
+    TcpPort,
+    TcpAnyAddress,
+    TcpAllow,
+    UdpTarget,
+    InstallPath,
+};
+
+// How a value is typed and stored. Switch: on|off, a number 0 or 1 (any
+// number but 0 reads as on). ComPort: a COM number 0 to `highest`.
+// GpsdOutput: a COM number, or "first" (stored as no value at all). Baud: a
+// rate, stored as its index in kBaudRates. Outputs: COM numbers 0 to 9 or
+// "none", stored as the "Split" mask. TcpPort: 1 to `highest` or "off" (0).
+// Path, Addresses (an allow list), Target ("host:port"; empty for off): text
+// of one line, at most `highest` bytes.
+enum class SettingKind : std::uint8_t { Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target };
+
+// When a running Tavrel puts a change to use: at once (the window's box, the
+// network outputs restarted as the Status dialog's Apply does), at the next
+// start of the relay, or at Tavrel's next start.
+enum class SettingTakesEffect : std::uint8_t { AtOnce, AtRelayStart, AtProgramStart };
+
+enum class SettingRoot : std::uint8_t { User, Machine };
+
+struct SettingEntry {
+    SettingId id;
+    std::u16string_view registryName;
+    SettingRoot root;
+    SettingKind kind;
+    std::uint32_t defaultNumber;      // the number kinds' default
+    std::u16string_view defaultText;  // the text kinds' default
+    std::uint32_t highest;            // the highest number, or the longest text in bytes
+    SettingTakesEffect takesEffect;
+    std::string_view word;            // tavrel-config's name for it; empty: not one of its settings
+    std::string_view help;            // tavrel-config's line for it
+};
+
+// "GpsdPort" when it is not set: gpsd gets the first output.
+inline constexpr std::int32_t kGpsdFirstOutput = -1;
+
+inline constexpr std::uint32_t kHighestOutput = 9;
+inline constexpr std::uint32_t kHighestComNumber = 99;
+inline constexpr std::uint32_t kHighestTcpPort = 65535;
+// A local socket's path: 108 bytes on Linux with its terminator.
+inline constexpr std::uint32_t kLongestSocketPath = 107;
+// An allow list or a target: far more than a person types.
+inline constexpr std::uint32_t kLongestListText = 4096;
+// The install path: 128 characters and the terminator, in bytes.
+inline constexpr std::uint32_t kLongestInstallPath = 258;
+
+inline constexpr std::array<SettingEntry, 13> kSettingTable = [] {
+    using enum SettingKind;
+    using enum SettingTakesEffect;
+    using enum SettingRoot;
+    using Id = SettingId;
+    return std::array<SettingEntry, 13>{{
+    {Id::Input, u"Port", User, ComPort, 1, u"", kHighestComNumber, AtRelayStart, "input",
+     "the port to read: a COM port (COM1) or a serial device (/dev/ttyUSB0), which becomes a built-in port"},
+    {Id::Baud, u"Baud", User, SettingKind::Baud, 0, u"", kBaudRates.size() - 1, AtRelayStart, "baud",
+     "the input's baud rate (4800, 9600, ... 256000)"},
+    {Id::Outputs, u"Split", User, SettingKind::Outputs, 0, u"", kHighestOutput, AtRelayStart, "outputs",
+     "the virtual ports to relay to, COM0 to COM9 (\"COM2,COM3\"), or none"},
+    {Id::Autostart, u"Autostart", User, Switch, 0, u"", 1, AtOnce, "autostart",
+     "relay as soon as Tavrel starts, and start it at login (on|off); also a box in the window"},
+    {Id::Reconnect, u"Reconnect", User, Switch, 0, u"", 1, AtOnce, "reconnect",
+     "keep the outputs and wait for an input that fails or is missing (on|off); also a box in the window"},
+    {Id::GpsdHandoff, u"GpsdHandoff", User, Switch, 0, u"", 1, AtRelayStart, "gpsd",
+     "hand one virtual port to gpsd as it appears, gpsd-port (on|off)"},
+    {Id::GpsdPort, u"GpsdPort", User, GpsdOutput, static_cast<std::uint32_t>(kGpsdFirstOutput), u"",
+     kHighestOutput, AtRelayStart, "gpsd-port", "the output that gpsd gets (COM2 ... COM9), or first: the first output"},
+    {Id::GpsdSocket, u"GpsdSocket", User, Path, 0, u"/run/gpsd.sock", kLongestSocketPath, AtRelayStart,
+     "gpsd-socket", "gpsd's control socket"},
+    {Id::TcpPort, u"TcpPort", User, SettingKind::TcpPort, 0, u"", kHighestTcpPort, AtOnce,
+     "tcp-port", "serve the stream over TCP on this port (1-65535; 10110 is NMEA's) or off"},
+    {Id::TcpAnyAddress, u"TcpAnyAddress", User, Switch, 0, u"", 1, AtOnce, "tcp-any-address",
+     "let other computers connect to the TCP server, not only this one (on|off)"},
+    {Id::TcpAllow, u"TcpAllow", User, Addresses, 0, u"", kLongestListText, AtOnce, "tcp-allow",
+     "the addresses or prefixes that may connect (\"192.168.1.0/24 fe80::/10\"); \"\" for anyone"},
+    {Id::UdpTarget, u"UdpTarget", User, Target, 0, u"", kLongestListText, AtOnce, "udp-target",
+     "send each chunk as a UDP datagram to host:port (broadcast addresses allowed), \"\" for off"},
+    {Id::InstallPath, u"InstallPath", Machine, Path, 0, u"", kLongestInstallPath, AtProgramStart, "",
+     "where tavrel-install put the driver module"},
+    }};
+}();
+
+constexpr const SettingEntry& Setting(SettingId id)
+{
+    return kSettingTable[static_cast<std::size_t>(id)];
+}
+
+// The table is in the order of SettingId, so that Setting() is an index.
+static_assert([] {
+    for (std::size_t index = 0; index < kSettingTable.size(); ++index) {
+        if (static_cast<std::size_t>(kSettingTable[index].id) != index) {
+            return false;
+        }
+    }
+    return true;
+}());
+
+// A value's name as the registry calls it, terminated, for the Win32 calls.
+constexpr const char16_t* RegistryName(SettingId id)
+{
+    return Setting(id).registryName.data();
+}
