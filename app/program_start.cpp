@@ -8,14 +8,14 @@
 #include <optional>
 #include <string>
 
-#include "commands/command_options.h"
+#include "command_line/command_options.h"
 #include "platform/winmain.h"
 #include "setup/device_install.h"
 #include "setup/device_setup.h"
 
 namespace {
 
-const tavrel::commands::Command kTavrel{
+const tavrel::command_line::Command kTavrel{
     "tavrel", "tavrel\n",
     "Reads one serial port (a GPS receiver, say) and copies everything it reads to up to ten\n"
     "virtual serial ports that other programs open at the same time. The window chooses the\n"
@@ -27,11 +27,11 @@ const tavrel::commands::Command kTavrel{
 
 std::optional<int> ProgramStart(int argc, char** argv)
 {
-    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kTavrel, argc, argv)) {
+    if (const std::optional<int> answered = tavrel::command_line::AnswerHelpOrVersion(kTavrel, argc, argv)) {
         return answered;
     }
     if (argc > 1) {
-        return tavrel::commands::WrongUsage(kTavrel);
+        return tavrel::command_line::WrongUsage(kTavrel);
     }
     return std::nullopt;
 }
@@ -39,12 +39,12 @@ std::optional<int> ProgramStart(int argc, char** argv)
 // Once the window can be shown: a display that cannot be opened leaves the device untouched.
 void ProgramBeforeBoot()
 {
-    const platform::DeviceSettings settings = tavrel::tools::AbsoluteDeviceSettings();
-    const tavrel::tools::DeviceSetUp setUp = tavrel::tools::SetUpDevice(settings, tavrel::tools::FindShippedFiles());
+    const platform::DeviceSettings settings = tavrel::setup::AbsoluteDeviceSettings();
+    const tavrel::setup::DeviceSetUp setUp = tavrel::setup::SetUpDevice(settings, tavrel::setup::FindShippedFiles());
     for (const std::string& problem : setUp.problems) {
         std::fprintf(stderr, "tavrel: %s\n", problem.c_str());
     }
-    if (const std::string line = tavrel::tools::SetUpLine(setUp, settings.deviceRoot); !line.empty()) {
+    if (const std::string line = tavrel::setup::SetUpLine(setUp, settings.deviceRoot); !line.empty()) {
         std::fprintf(stderr, "%s\n", line.c_str());
     }
 }

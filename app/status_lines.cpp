@@ -73,7 +73,7 @@ void AddTcpServer(const NetworkHealth& network, std::chrono::system_clock::time_
                               network.tcpAnyAddress ? u"all addresses" : u"this computer only"));
     lines.push_back(u"  " + Counted(network.tcp.clients.size(), u"client", u"clients") +
                     Formatted(u", %llu refused, %llu cut off", network.tcp.clientsRefused, network.tcp.clientsCutOff));
-    for (const network::ClientHealth& client : network.tcp.clients) {
+    for (const tavrel::network::ClientHealth& client : network.tcp.clients) {
         const auto connected = duration_cast<seconds>(now - client.connectedSince);
         lines.push_back(u"  " + Wide(client.address) + u" for " + DurationText(connected));
         lines.push_back(Formatted(u"    %llu sent, %llu dropped", client.bytesSent, client.bytesDropped));

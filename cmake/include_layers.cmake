@@ -37,11 +37,11 @@ set(LAYERS
   platform/display/qt
   platform/runtime           # process start: configuration, boot, display, WinMain
   drivers/quorvel
-  commands                   # what every command answers: --help and --version
+  command_line               # what every command answers: --help and --version
   serial
   state                      # the program's shared records and the baud table
   resources
-  handoff                    # the ports handed to gpsd over its control socket
+  gpsd                       # the ports handed to gpsd over its control socket
   network                    # the stream served over TCP and UDP to other programs and machines
   ports
   settings

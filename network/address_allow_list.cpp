@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace network {
+namespace tavrel::network {
 namespace {
 
 // The entries of `text`: the runs between spaces, tabs and commas.
@@ -120,4 +120,4 @@ bool AddressAllowList::Allows(const HostAddress& peer) const
            std::any_of(prefixes_.begin(), prefixes_.end(), [&](const AddressPrefix& prefix) { return Matches(prefix, peer); });
 }
 
-}  // namespace network
+}  // namespace tavrel::network

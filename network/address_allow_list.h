@@ -10,7 +10,7 @@
 
 #include "network/host_address.h"
 
-namespace network {
+namespace tavrel::network {
 
 // An address and how many of its leading bits must match.
 struct AddressPrefix {
@@ -38,4 +38,4 @@ private:
     std::vector<AddressPrefix> prefixes_;
 };
 
-}  // namespace network
+}  // namespace tavrel::network

@@ -1,6 +1,6 @@
 #include "network/client_queue.h"
 
-namespace network {
+namespace tavrel::network {
 
 void ClientQueue::Push(const Chunk& chunk, Clock::time_point now)
 {
@@ -58,4 +58,4 @@ void ClientQueue::Drop(std::size_t bytes, Clock::time_point now)
     }
 }
 
-}  // namespace network
+}  // namespace tavrel::network

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-namespace network {
+namespace tavrel::network {
 
 // One chunk, shared by every client's queue that holds it.
 using Chunk = std::shared_ptr<const std::vector<unsigned char>>;
@@ -60,4 +60,4 @@ private:
     std::optional<Clock::time_point> fullSince_;
 };
 
-}  // namespace network
+}  // namespace tavrel::network

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace network {
+namespace tavrel::network {
 namespace {
 
 constexpr std::array<std::uint8_t, 12> kMappedIPv4Prefix{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
@@ -67,4 +67,4 @@ std::string AddressText(const HostAddress& address)
     return withPort;
 }
 
-}  // namespace network
+}  // namespace tavrel::network

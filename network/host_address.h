@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-namespace network {
+namespace tavrel::network {
 
 struct HostAddress {
     int family = AF_UNSPEC;              // AF_INET or AF_INET6
@@ -32,4 +32,4 @@ void UnmapIPv4(HostAddress& address, unsigned& bits);
 // "192.168.1.5:40112", "[fe80::1]:40112"; without ":port" when the port is 0.
 std::string AddressText(const HostAddress& address);
 
-}  // namespace network
+}  // namespace tavrel::network

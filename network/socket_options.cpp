@@ -9,7 +9,7 @@
 
 #include "network/host_address.h"
 
-namespace network {
+namespace tavrel::network {
 namespace {
 
 using platform::host::UniqueFd;
@@ -117,4 +117,4 @@ void TuneClientSocket(int socket, const ClientTimeouts& timeouts)
     SetOption(socket, SOL_SOCKET, SO_SNDBUF, kSendBufferBytes);
 }
 
-}  // namespace network
+}  // namespace tavrel::network

@@ -10,7 +10,7 @@
 
 #include "platform/host/unique_fd.h"
 
-namespace network {
+namespace tavrel::network {
 
 enum class ListenOn { Loopback, AnyAddress };
 
@@ -40,4 +40,4 @@ struct ClientTimeouts {
 // the kernel.
 void TuneClientSocket(int socket, const ClientTimeouts& timeouts = {});
 
-}  // namespace network
+}  // namespace tavrel::network

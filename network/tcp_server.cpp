@@ -18,7 +18,7 @@
 
 #include "network/host_address.h"
 
-namespace network {
+namespace tavrel::network {
 namespace {
 
 using platform::host::UniqueFd;
@@ -381,4 +381,4 @@ TcpServerHealth TcpServer::Health() const
     return health;
 }
 
-}  // namespace network
+}  // namespace tavrel::network

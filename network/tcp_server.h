@@ -20,7 +20,7 @@
 #include "network/client_queue.h"
 #include "network/socket_options.h"
 
-namespace network {
+namespace tavrel::network {
 
 struct TcpServerOptions {
     std::uint16_t port = 10110;   // 0: a port that the kernel chooses
@@ -74,4 +74,4 @@ private:
     std::unique_ptr<State> state_;
 };
 
-}  // namespace network
+}  // namespace tavrel::network

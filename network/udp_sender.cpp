@@ -9,7 +9,7 @@
 
 #include "network/host_address.h"
 
-namespace network {
+namespace tavrel::network {
 namespace {
 
 using platform::host::UniqueFd;
@@ -149,4 +149,4 @@ UdpSenderCounters UdpSender::Counters() const
                              sendFailures_.load(std::memory_order_relaxed), socketsRemade_.load(std::memory_order_relaxed)};
 }
 
-}  // namespace network
+}  // namespace tavrel::network

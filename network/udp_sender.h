@@ -21,7 +21,7 @@
 #include "network/udp_target.h"
 #include "platform/host/unique_fd.h"
 
-namespace network {
+namespace tavrel::network {
 
 struct UdpSenderCounters {
     std::uint64_t datagramsSent = 0;
@@ -76,4 +76,4 @@ private:
     std::atomic<std::uint64_t> socketsRemade_{0};
 };
 
-}  // namespace network
+}  // namespace tavrel::network

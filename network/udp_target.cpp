@@ -7,7 +7,7 @@
 #include <cctype>
 #include <charconv>
 
-namespace network {
+namespace tavrel::network {
 namespace {
 
 // `"host" <what>`, built by appending (GCC 12 at -O3 wrongly warns about "x" + string).
@@ -182,4 +182,4 @@ std::string UdpTargetText(const UdpTarget& target)
     return text;
 }
 
-}  // namespace network
+}  // namespace tavrel::network

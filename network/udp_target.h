@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace network {
+namespace tavrel::network {
 
 struct UdpTarget {
     std::string host;             // an IPv4 or IPv6 address (without brackets), or a host name
@@ -24,4 +24,4 @@ std::optional<UdpTarget> ParseUdpTarget(std::string_view text, std::string& fail
 // "192.168.1.255:10110", "[fe80::1]:10110": the target as it parses again.
 std::string UdpTargetText(const UdpTarget& target);
 
-}  // namespace network
+}  // namespace tavrel::network

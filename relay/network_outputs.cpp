@@ -20,10 +20,10 @@ namespace {
 // One start's network outputs, made whole before they are put in place, so
 // that the relay never sees a half-made set.
 struct NetworkOutputSet {
-    std::unique_ptr<network::TcpServer> tcp;
+    std::unique_ptr<tavrel::network::TcpServer> tcp;
     bool tcpAnyAddress = false;
     std::string tcpFailure;
-    std::unique_ptr<network::UdpSender> udp;
+    std::unique_ptr<tavrel::network::UdpSender> udp;
     std::string udpFailure;
 };
 
@@ -53,13 +53,13 @@ void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
         Report(set.tcpFailure);
         return;
     }
-    network::TcpServerOptions options;
+    tavrel::network::TcpServerOptions options;
     options.port = static_cast<std::uint16_t>(settings.tcpPort);
-    options.listenOn = set.tcpAnyAddress ? network::ListenOn::AnyAddress : network::ListenOn::Loopback;
+    options.listenOn = set.tcpAnyAddress ? tavrel::network::ListenOn::AnyAddress : tavrel::network::ListenOn::Loopback;
     std::string reason;
-    if (const auto allow = network::AddressAllowList::Parse(platform::ToUtf8(settings.tcpAllow), reason)) {
+    if (const auto allow = tavrel::network::AddressAllowList::Parse(platform::ToUtf8(settings.tcpAllow), reason)) {
         options.allow = *allow;
-        set.tcp = network::TcpServer::Start(options, set.tcpFailure);
+        set.tcp = tavrel::network::TcpServer::Start(options, set.tcpFailure);
     } else {
         set.tcpFailure = "TcpAllow: " + reason;
     }
@@ -75,8 +75,8 @@ void StartUdpSender(const NetworkSettings& settings, NetworkOutputSet& set)
         return;
     }
     std::string failure;
-    if (const auto target = network::ParseUdpTarget(platform::ToUtf8(settings.udpTarget), failure)) {
-        set.udp = network::UdpSender::Start(*target, failure);
+    if (const auto target = tavrel::network::ParseUdpTarget(platform::ToUtf8(settings.udpTarget), failure)) {
+        set.udp = tavrel::network::UdpSender::Start(*target, failure);
     }
     if (set.udp == nullptr) {
         set.udpFailure = "UDP output: " + failure;
@@ -175,7 +175,7 @@ NetworkHealth TakeNetworkHealth()
     }
     health.udpFailure = set.udpFailure;
     if (set.udp != nullptr) {
-        const network::UdpSenderCounters counters = set.udp->Counters();
+        const tavrel::network::UdpSenderCounters counters = set.udp->Counters();
         health.udpTarget = set.udp->address();
         health.udpDatagramsSent = counters.datagramsSent;
         health.udpBytesSent = counters.bytesSent;

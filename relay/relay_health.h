@@ -38,7 +38,7 @@ struct NetworkHealth {
     std::uint16_t tcpPort = 0;          // listened on; 0 when no server runs
     bool tcpAnyAddress = false;
     std::string tcpFailure;             // why the server asked for could not start
-    network::TcpServerHealth tcp;
+    tavrel::network::TcpServerHealth tcp;
     std::string udpTarget;              // empty when no UDP output
     std::string udpFailure;             // why the UDP output could not start
     std::uint64_t udpDatagramsSent = 0;

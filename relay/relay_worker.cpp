@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "handoff/gpsd_handoff.h"
+#include "gpsd/gpsd_handoff.h"
 
 #include "platform/devices.h"
 #include "platform/kernel.h"
@@ -69,7 +69,7 @@ struct Worker {
     InputIdentity inputIdentity;
     // The outputs in gpsd's hands, while the hand-off is on: taken back
     // before the ports close.
-    std::optional<handoff::GpsdHandOff> gpsd;
+    std::optional<tavrel::gpsd::GpsdHandOff> gpsd;
 };
 
 void ShowMessage(LPCWSTR text, LPCWSTR caption = u"Tavrel")

@@ -144,8 +144,8 @@ bool CheckText(const SettingEntry& entry, const std::u16string& text, std::strin
             reason = "an empty path";
         }
         return !utf8.empty();
-    case SettingKind::Addresses: return network::AddressAllowList::Parse(utf8, reason).has_value();
-    default: return utf8.empty() || network::ParseUdpTarget(utf8, reason).has_value();
+    case SettingKind::Addresses: return tavrel::network::AddressAllowList::Parse(utf8, reason).has_value();
+    default: return utf8.empty() || tavrel::network::ParseUdpTarget(utf8, reason).has_value();
     }
 }
 

@@ -12,7 +12,7 @@
 #include "platform/host/home_folder.h"
 #include "setup/durable_file.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 namespace {
 
 const char kDeviceRootKey[] = "X-Tavrel-DeviceRoot=";
@@ -208,4 +208,4 @@ RemovedEntry RemoveAutostartEntry(const std::filesystem::path& deviceRoot)
     return {EntryRemoval::Removed, {}};
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 std::filesystem::path AutostartEntryFile();
 
@@ -48,4 +48,4 @@ struct RemovedEntry {
 // Removes the entry only when it was made for `deviceRoot`.
 RemovedEntry RemoveAutostartEntry(const std::filesystem::path& deviceRoot);
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

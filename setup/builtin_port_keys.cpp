@@ -5,7 +5,7 @@
 #include "platform/registry_key.h"
 #include "platform/strings.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 namespace {
 
 using platform::RegistryKey;
@@ -71,4 +71,4 @@ bool MoveBuiltInPortsOff(const std::vector<int>& numbers, const std::string& kep
     return moved;
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

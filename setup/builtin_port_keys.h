@@ -10,7 +10,7 @@
 
 #include "platform/types.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 struct BuiltInPortKey {
     std::u16string keyName;
@@ -28,4 +28,4 @@ std::vector<BuiltInPortKey> BuiltInPortKeys();
 // move back. False when a key cannot be written.
 bool MoveBuiltInPortsOff(const std::vector<int>& numbers, const std::string& keptHostDevice);
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

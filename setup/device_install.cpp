@@ -13,7 +13,7 @@
 #include "setup/module_record.h"
 #include "setup/shortcut_text.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 namespace {
 
 bool WriteInstallPath()
@@ -171,4 +171,4 @@ std::string SetUpLine(const DeviceSetUp& setUp, const std::filesystem::path& dev
     return line;
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

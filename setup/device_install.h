@@ -16,7 +16,7 @@
 #include "platform/boot.h"
 #include "setup/installed_files.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 // Into the booted device, each whatever was there: the module, "InstallPath"
 // and the Programs shortcut. What went wrong is added to `problems`.
@@ -44,4 +44,4 @@ DeviceSetUp SetUpDevice(platform::DeviceSettings settings, const ShippedFiles& s
 // empty when it found everything in place.
 std::string SetUpLine(const DeviceSetUp& setUp, const std::filesystem::path& deviceRoot);
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

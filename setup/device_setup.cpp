@@ -8,7 +8,7 @@
 #include "platform/strings.h"
 #include "setup/module_record.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 namespace {
 
 std::filesystem::path Absolute(const std::filesystem::path& path)
@@ -62,4 +62,4 @@ bool MapBuiltInPort(const std::u16string& keyName, int number, const std::string
            key.SetText(u"HostDevice", platform::ToUtf16(hostDevice));
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

@@ -8,7 +8,7 @@
 
 #include "platform/boot.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 // What an install puts into the device, in its file system and its registry.
 inline constexpr const char16_t* kInstallFolder = u"\\Program Files\\Tavrel";
@@ -32,4 +32,4 @@ bool MapBuiltInPort(const std::u16string& keyName, int number, const std::string
 // the same device. A path that cannot be made absolute stays as it is.
 platform::DeviceSettings AbsoluteDeviceSettings();
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

@@ -10,7 +10,7 @@
 
 #include "platform/host/file_calls.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 namespace {
 
 // A new file beside `file` that no other writer has: ".NAME.XXXXXX", hidden,
@@ -55,4 +55,4 @@ std::string FileProblem(std::string_view what, const std::filesystem::path& file
     return std::string(what) + " " + file.string() + ": " + std::generic_category().message(error);
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 // Makes the folder if it is missing, writes `text` to a temporary file of
 // this call's own beside `file` (with `mode`), syncs it, renames it over
@@ -23,4 +23,4 @@ std::string WriteFileDurably(const std::filesystem::path& file, std::string_view
 // e.g. "cannot remove /a/b: Permission denied".
 std::string FileProblem(std::string_view what, const std::filesystem::path& file, int error);
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

@@ -1,6 +1,6 @@
 #include "setup/installed_files.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 ShippedFiles FindShippedFiles()
 {
@@ -9,4 +9,4 @@ ShippedFiles FindShippedFiles()
             platform::FindCompanion(folder, kStartupLauncherFile, TAVREL_STARTUP_PATH)};
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

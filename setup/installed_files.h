@@ -9,7 +9,7 @@
 
 #include "platform/companion_files.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 inline constexpr const char* kVirtualPortModuleFile = "quorvel.dll";
 inline constexpr const char* kStartupLauncherFile = "tavrel-startup";
@@ -22,4 +22,4 @@ struct ShippedFiles {
 };
 ShippedFiles FindShippedFiles();
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

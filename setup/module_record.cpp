@@ -9,7 +9,7 @@
 #include "platform/host/file_calls.h"
 #include "setup/durable_file.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 namespace {
 
 // A driver module of any build is far smaller; a larger file is not one.
@@ -100,4 +100,4 @@ bool SameBytes(const std::filesystem::path& left, const std::filesystem::path& r
     return leftPrint && leftPrint == Fingerprint(right);
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

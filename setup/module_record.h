@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 std::filesystem::path ModuleRecordFile(const std::filesystem::path& module);
 
@@ -37,4 +37,4 @@ bool ChangedSinceInstalled(const std::filesystem::path& module);
 // Whether two files hold the same bytes; false when either cannot be read.
 bool SameBytes(const std::filesystem::path& left, const std::filesystem::path& right);
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

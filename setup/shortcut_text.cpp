@@ -5,7 +5,7 @@
 
 #include "platform/strings.h"
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 namespace {
 
 // More digits than any device path needs (MAX_PATH is 260).
@@ -78,4 +78,4 @@ bool SameDevicePath(std::u16string_view left, std::u16string_view right)
                       [](char16_t a, char16_t b) { return FoldCase(a) == FoldCase(b); });
 }
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

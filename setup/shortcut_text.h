@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tavrel::tools {
+namespace tavrel::setup {
 
 // The shortcut text (UTF-8) that starts the program at `devicePath`.
 std::string ShortcutText(std::u16string_view devicePath);
@@ -28,4 +28,4 @@ ShortcutTarget ReadShortcutText(std::string_view text);
 // case-insensitive.
 bool SameDevicePath(std::u16string_view left, std::u16string_view right);
 
-}  // namespace tavrel::tools
+}  // namespace tavrel::setup

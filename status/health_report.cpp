@@ -6,13 +6,13 @@
 #include <string_view>
 #include <vector>
 
-#include "commands/json_text.h"
+#include "command_line/json_text.h"
 
 namespace {
 
-using tavrel::commands::JsonArray;
-using tavrel::commands::JsonObject;
-using tavrel::commands::Quoted;
+using tavrel::command_line::JsonArray;
+using tavrel::command_line::JsonObject;
+using tavrel::command_line::Quoted;
 
 // ISO 8601 for programs ("2026-12-08T21:59:24Z"), or for a person ("2026-12-08 21:59:24").
 enum class TimeFor { Program, Person };
@@ -55,7 +55,7 @@ std::string OutputJson(const OutputHealth& output)
         .Done();
 }
 
-std::string ClientJson(const network::ClientHealth& client)
+std::string ClientJson(const tavrel::network::ClientHealth& client)
 {
     return JsonObject()
         .Text("address", client.address)
@@ -192,7 +192,7 @@ std::string TcpTable(const NetworkHealth& network)
         return text;
     }
     std::vector<Row> rows{{"Client", "Connected since (UTC)", "Sent", "Dropped"}};
-    for (const network::ClientHealth& client : network.tcp.clients) {
+    for (const tavrel::network::ClientHealth& client : network.tcp.clients) {
         rows.push_back({Printable(client.address), UtcTime(client.connectedSince, TimeFor::Person),
                         std::to_string(client.bytesSent), std::to_string(client.bytesDropped)});
     }

@@ -96,8 +96,8 @@ void BootRunDevice::PrepareLastRun(DWORD autostart, const std::optional<std::str
     const std::string input = inputDevice.value_or(gps_.slavePath());
     std::vector<int> numbers = outputs;
     numbers.push_back(static_cast<int>(kSavedInput));
-    EXPECT_TRUE(tools::MoveBuiltInPortsOff(numbers, input));
-    EXPECT_TRUE(tools::MapBuiltInPort(u"Gps", static_cast<int>(kSavedInput), input));
+    EXPECT_TRUE(setup::MoveBuiltInPortsOff(numbers, input));
+    EXPECT_TRUE(setup::MapBuiltInPort(u"Gps", static_cast<int>(kSavedInput), input));
     SetUserNumber(u"Autostart", autostart);
     SetUserNumber(u"Split", EncodeSplit(PortList(outputs.begin(), outputs.end())));
     SetUserNumber(u"Port", kSavedInput);

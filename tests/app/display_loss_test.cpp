@@ -44,7 +44,7 @@ protected:
         ChildProcess setup = Run(TAVREL_DEMO_SETUP_PATH, "setup", {gps().slavePath(), "12"});
         EXPECT_EQ(setup.WaitExit(60s), 0) << setup.Errors();
         Boot();
-        EXPECT_TRUE(tavrel::tools::MoveBuiltInPortsOff({2, 3, 9}, gps().slavePath()));
+        EXPECT_TRUE(tavrel::setup::MoveBuiltInPortsOff({2, 3, 9}, gps().slavePath()));
         platform::ShutdownDevice();
     }
 

@@ -57,12 +57,12 @@ protected:
     void WriteEntry(const fs::path& launcher, const fs::path& deviceRoot, const fs::path& portFolder) const
     {
         fs::create_directories(EntryFile().parent_path());
-        WriteWholeFile(EntryFile(), tavrel::tools::AutostartEntryText(launcher, deviceRoot, portFolder));
+        WriteWholeFile(EntryFile(), tavrel::setup::AutostartEntryText(launcher, deviceRoot, portFolder));
     }
 
-    std::optional<tavrel::tools::EntryCommand> Entry() const
+    std::optional<tavrel::setup::EntryCommand> Entry() const
     {
-        return tavrel::tools::ReadEntryCommand(ReadWholeFile(EntryFile()));
+        return tavrel::setup::ReadEntryCommand(ReadWholeFile(EntryFile()));
     }
 };
 
@@ -73,9 +73,9 @@ TEST_F(FirstStartTest, ADeviceWithoutAnInstallIsSetUpOnceAndRelays)
 
     const std::string errors = RunUntilRelaying();
     EXPECT_NE(errors.find(SetUpLine()), std::string::npos) << errors;
-    EXPECT_TRUE(tavrel::tools::SameBytes(Module(), QUORVEL_MODULE_PATH));
-    EXPECT_EQ(tavrel::tools::CheckInstalledModule(Module(), QUORVEL_MODULE_PATH).state,
-              tavrel::tools::ModuleState::Installed);
+    EXPECT_TRUE(tavrel::setup::SameBytes(Module(), QUORVEL_MODULE_PATH));
+    EXPECT_EQ(tavrel::setup::CheckInstalledModule(Module(), QUORVEL_MODULE_PATH).state,
+              tavrel::setup::ModuleState::Installed);
     EXPECT_TRUE(Exists(ProgramsShortcut()));
     const auto entry = Entry();
     ASSERT_TRUE(entry);
@@ -128,15 +128,15 @@ TEST_F(FirstStartTest, AnOlderInstallIsBroughtUpToDateKeepingSettingsAndPortFold
     // An older build's module, recorded as installed, and a login entry whose
     // launcher was in a build folder that is gone.
     WriteWholeFile(Module(), ReadWholeFile(QUORVEL_MODULE_PATH) + "older build");
-    ASSERT_EQ(tavrel::tools::RecordInstalledModule(Module()), "");
+    ASSERT_EQ(tavrel::setup::RecordInstalledModule(Module()), "");
     const fs::path goneLauncher = scratch() / "removed-clone" / "build" / "app" / "tavrel-startup";
     WriteEntry(goneLauncher, root(), ports());
 
     const std::string errors = RunUntilRelaying();
     EXPECT_NE(errors.find(UpdateLine() + "the virtual port module, the login entry"), std::string::npos) << errors;
-    EXPECT_TRUE(tavrel::tools::SameBytes(Module(), QUORVEL_MODULE_PATH));
-    EXPECT_EQ(tavrel::tools::CheckInstalledModule(Module(), QUORVEL_MODULE_PATH).state,
-              tavrel::tools::ModuleState::Installed);
+    EXPECT_TRUE(tavrel::setup::SameBytes(Module(), QUORVEL_MODULE_PATH));
+    EXPECT_EQ(tavrel::setup::CheckInstalledModule(Module(), QUORVEL_MODULE_PATH).state,
+              tavrel::setup::ModuleState::Installed);
     const auto entry = Entry();
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->launcher, fs::path(TAVREL_STARTUP_PATH));

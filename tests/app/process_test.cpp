@@ -376,7 +376,7 @@ TEST_F(DeviceRunTest, AListedReceiverUnpluggedAtTheStartIsRelayedOncePluggedIn)
         settings.hostDevRoot = host.dev();
         settings.hostSysRoot = host.sys();
         ASSERT_TRUE(platform::BootDevice(settings).ok);
-        const auto keys = tavrel::tools::BuiltInPortKeys();
+        const auto keys = tavrel::setup::BuiltInPortKeys();
         const auto listed = std::find_if(keys.begin(), keys.end(), [&](const auto& key) { return key.hostDevice == byId; });
         ASSERT_NE(listed, keys.end());
         ASSERT_TRUE(listed->index.has_value());
@@ -387,7 +387,7 @@ TEST_F(DeviceRunTest, AListedReceiverUnpluggedAtTheStartIsRelayedOncePluggedIn)
                 outputs.push_back(n);
             }
         }
-        EXPECT_TRUE(tavrel::tools::MoveBuiltInPortsOff({number, outputs[0], outputs[1]}, byId));
+        EXPECT_TRUE(tavrel::setup::MoveBuiltInPortsOff({number, outputs[0], outputs[1]}, byId));
         SetUserNumber(u"Port", static_cast<DWORD>(number));
         SetUserNumber(u"Baud", 12);
         SetUserNumber(u"Autostart", 1);

@@ -9,7 +9,7 @@
 
 namespace {
 
-using network::AddressAllowList;
+using tavrel::network::AddressAllowList;
 
 // A peer's socket address from its text, as accept() would give it.
 sockaddr_storage Peer(const char* text)

@@ -7,8 +7,8 @@
 
 namespace {
 
-using network::Chunk;
-using network::ClientQueue;
+using tavrel::network::Chunk;
+using tavrel::network::ClientQueue;
 using namespace std::chrono_literals;
 using Bytes = std::vector<unsigned char>;
 

@@ -11,7 +11,7 @@
 
 #include "testkit/network_namespace.h"
 
-namespace network::testing {
+namespace tavrel::network::testing {
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {
@@ -65,4 +65,4 @@ void RunInOwnNetworkNamespace(const std::function<void()>& body)
     EXPECT_EQ(code, 0) << "the test failed inside its own network namespace (its output is above)";
 }
 
-}  // namespace network::testing
+}  // namespace tavrel::network::testing

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <functional>
 
-namespace network::testing {
+namespace tavrel::network::testing {
 
 // Waits, looking every millisecond, until `condition` holds; false after `timeout`.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(20));
@@ -16,4 +16,4 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 // namespaces.
 void RunInOwnNetworkNamespace(const std::function<void()>& body);
 
-}  // namespace network::testing
+}  // namespace tavrel::network::testing

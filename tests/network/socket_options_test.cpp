@@ -25,7 +25,7 @@ UniqueFd AcceptedSocket(const UniqueFd& listener, UniqueFd& peer)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(network::BoundPort(listener.get()));
+    address.sin_port = htons(tavrel::network::BoundPort(listener.get()));
     peer = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     EXPECT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     pollfd ready{listener.get(), POLLIN, 0};
@@ -36,14 +36,14 @@ UniqueFd AcceptedSocket(const UniqueFd& listener, UniqueFd& peer)
 TEST(SocketOptions, AClientSocketIsLetGoByTheKernelWhenItsPeerVanishes)
 {
     std::string failure;
-    const UniqueFd listener = network::ListenSocket(network::ListenOn::Loopback, 0, failure);
+    const UniqueFd listener = tavrel::network::ListenSocket(tavrel::network::ListenOn::Loopback, 0, failure);
     ASSERT_TRUE(listener.valid()) << failure;
-    EXPECT_NE(network::BoundPort(listener.get()), 0);
+    EXPECT_NE(tavrel::network::BoundPort(listener.get()), 0);
     UniqueFd peer;
     const UniqueFd client = AcceptedSocket(listener, peer);
     ASSERT_TRUE(client.valid());
 
-    network::TuneClientSocket(client.get());
+    tavrel::network::TuneClientSocket(client.get());
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_NODELAY), 1);
     EXPECT_EQ(Option(client.get(), SOL_SOCKET, SO_KEEPALIVE), 1);
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPIDLE), 30);    // seconds
@@ -52,7 +52,7 @@ TEST(SocketOptions, AClientSocketIsLetGoByTheKernelWhenItsPeerVanishes)
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_USER_TIMEOUT), 60'000);   // milliseconds
 
     using namespace std::chrono_literals;
-    network::TuneClientSocket(client.get(), {5s, 2s, 4, 7500ms});
+    tavrel::network::TuneClientSocket(client.get(), {5s, 2s, 4, 7500ms});
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPIDLE), 5);
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPINTVL), 2);
     EXPECT_EQ(Option(client.get(), IPPROTO_TCP, TCP_KEEPCNT), 4);
@@ -62,7 +62,7 @@ TEST(SocketOptions, AClientSocketIsLetGoByTheKernelWhenItsPeerVanishes)
 TEST(SocketOptions, OnEveryAddressOneSocketTakesIPv4AndIPv6Peers)
 {
     std::string failure;
-    const UniqueFd listener = network::ListenSocket(network::ListenOn::AnyAddress, 0, failure);
+    const UniqueFd listener = tavrel::network::ListenSocket(tavrel::network::ListenOn::AnyAddress, 0, failure);
     ASSERT_TRUE(listener.valid()) << failure;
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;

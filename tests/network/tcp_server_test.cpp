@@ -26,11 +26,11 @@
 namespace {
 
 using namespace std::chrono_literals;
-using network::testing::WaitUntil;
-using network::ListenOn;
-using network::TcpServer;
-using network::TcpServerHealth;
-using network::TcpServerOptions;
+using tavrel::network::testing::WaitUntil;
+using tavrel::network::ListenOn;
+using tavrel::network::TcpServer;
+using tavrel::network::TcpServerHealth;
+using tavrel::network::TcpServerOptions;
 using platform::host::UniqueFd;
 using Bytes = std::vector<unsigned char>;
 
@@ -104,10 +104,10 @@ bool ClosedByServer(int socket)
     }
 }
 
-std::optional<network::ClientHealth> HealthOf(const TcpServerHealth& health, const std::string& address)
+std::optional<tavrel::network::ClientHealth> HealthOf(const TcpServerHealth& health, const std::string& address)
 {
     const auto found = std::find_if(health.clients.begin(), health.clients.end(),
-                                    [&](const network::ClientHealth& client) { return client.address == address; });
+                                    [&](const tavrel::network::ClientHealth& client) { return client.address == address; });
     return found == health.clients.end() ? std::nullopt : std::optional(*found);
 }
 
@@ -296,7 +296,7 @@ TEST(TcpServer, RefusesAPeerThatTheAllowListLeavesOut)
 {
     std::string failure;
     TcpServerOptions options = LoopbackOptions();
-    options.allow = *network::AddressAllowList::Parse("10.0.0.0/8 fe80::/10", failure);
+    options.allow = *tavrel::network::AddressAllowList::Parse("10.0.0.0/8 fe80::/10", failure);
     const auto server = Started(options);
     ASSERT_TRUE(server);
     const UniqueFd outsider = Connect(server->port());
@@ -310,7 +310,7 @@ TEST(TcpServer, OnEveryAddressServesIPv4PeersAsTheirIPv4Address)
     std::string failure;
     TcpServerOptions options = LoopbackOptions();
     options.listenOn = ListenOn::AnyAddress;
-    options.allow = *network::AddressAllowList::Parse("127.0.0.1", failure);
+    options.allow = *tavrel::network::AddressAllowList::Parse("127.0.0.1", failure);
     const auto server = Started(options);
     ASSERT_TRUE(server);
     const Reader reader(server->port());
@@ -493,7 +493,7 @@ TEST(TcpServer, EndingClosesEveryConnection)
 // boat's Wi-Fi. The server must let it go by itself, within a bound far
 // below the one of the default timings, and serve a new client once the
 // network is back. `sending`: the server has data on its way to it.
-void ExpectVanishedClientLetGo(const network::ClientTimeouts& timeouts, bool sending)
+void ExpectVanishedClientLetGo(const tavrel::network::ClientTimeouts& timeouts, bool sending)
 {
     TcpServerOptions options = LoopbackOptions();
     options.clientTimeouts = timeouts;
@@ -520,13 +520,13 @@ void ExpectVanishedClientLetGo(const network::ClientTimeouts& timeouts, bool sen
 TEST(TcpServer, AnIdleClientWhosePeerVanishesWithoutFinIsLetGoByKeepalive)
 {
     // Keepalive alone: probes after 1 s of silence, every second, 2 of them; no user time-out.
-    network::testing::RunInOwnNetworkNamespace([] { ExpectVanishedClientLetGo({1s, 1s, 2, 0ms}, false); });
+    tavrel::network::testing::RunInOwnNetworkNamespace([] { ExpectVanishedClientLetGo({1s, 1s, 2, 0ms}, false); });
 }
 
 TEST(TcpServer, AClientWhosePeerVanishesWhileSentToIsLetGoByTheUserTimeOut)
 {
     // The user time-out alone: keepalive would wait an hour.
-    network::testing::RunInOwnNetworkNamespace([] { ExpectVanishedClientLetGo({1h, 1h, 9, 2s}, true); });
+    tavrel::network::testing::RunInOwnNetworkNamespace([] { ExpectVanishedClientLetGo({1h, 1h, 9, 2s}, true); });
 }
 
 }  // namespace

@@ -20,8 +20,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using network::UdpSender;
-using network::testing::WaitUntil;
+using tavrel::network::UdpSender;
+using tavrel::network::testing::WaitUntil;
 using platform::host::UniqueFd;
 using Bytes = std::vector<unsigned char>;
 
@@ -48,7 +48,7 @@ public:
             return;
         }
         ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&bound), &length);
-        port_ = network::FromSocketAddress(bound).port;
+        port_ = tavrel::network::FromSocketAddress(bound).port;
     }
 
     bool valid() const { return socket_.valid(); }
@@ -68,7 +68,7 @@ public:
                                        reinterpret_cast<sockaddr*>(&sender), &length);
         datagram.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
         if (from != nullptr) {
-            *from = network::FromSocketAddress(sender).port;
+            *from = tavrel::network::FromSocketAddress(sender).port;
         }
         return datagram;
     }
@@ -81,7 +81,7 @@ private:
 std::unique_ptr<UdpSender> StartedTo(const std::string& text)
 {
     std::string failure;
-    const auto target = network::ParseUdpTarget(text, failure);
+    const auto target = tavrel::network::ParseUdpTarget(text, failure);
     EXPECT_TRUE(target) << failure;
     if (!target) {
         return nullptr;
@@ -171,7 +171,7 @@ TEST(UdpSender, SendsToAnIPv6Address)
 TEST(UdpSender, ATargetThatCannotBeFoundIsRefusedNamingIt)
 {
     std::string failure;
-    const auto target = network::ParseUdpTarget("[fe80::1%nosuchif0]:10110", failure);
+    const auto target = tavrel::network::ParseUdpTarget("[fe80::1%nosuchif0]:10110", failure);
     ASSERT_TRUE(target) << failure;
     EXPECT_FALSE(UdpSender::Start(*target, failure));
     EXPECT_EQ(failure.rfind("cannot find UDP target [fe80::1%nosuchif0]:10110: ", 0), 0U) << failure;
@@ -218,7 +218,7 @@ TEST(UdpSender, SendsToABroadcastAddress)
 // (ENETUNREACH), as when a Wi-Fi network is left.
 TEST(UdpSender, GoesOnWhenTheNetworkGoesAwayAndComesBack)
 {
-    network::testing::RunInOwnNetworkNamespace([] {
+    tavrel::network::testing::RunInOwnNetworkNamespace([] {
         using tavrel::testing::AddIPv4Address;
         using tavrel::testing::RemoveIPv4Address;
         const Receiver receiver("0.0.0.0");

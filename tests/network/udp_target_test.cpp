@@ -4,8 +4,8 @@
 
 namespace {
 
-using network::ParseUdpTarget;
-using network::UdpTarget;
+using tavrel::network::ParseUdpTarget;
+using tavrel::network::UdpTarget;
 
 struct Written {
     const char* text;
@@ -92,7 +92,7 @@ TEST(UdpTarget, ItsTextParsesAgainToTheSameTarget)
         std::string failure;
         const auto target = ParseUdpTarget(text, failure);
         ASSERT_TRUE(target) << failure;
-        EXPECT_EQ(network::UdpTargetText(*target), text);
+        EXPECT_EQ(tavrel::network::UdpTargetText(*target), text);
     }
 }
 

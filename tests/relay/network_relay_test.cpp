@@ -257,10 +257,10 @@ TEST_F(NetworkRelayTest, ThreeReadersGetAPacedStreamWhileOneThatNeverReadsIsCutO
         const auto probes = std::find_if(got.begin(), got.end(), [](unsigned char byte) { return byte != 0x01; });
         EXPECT_TRUE(Bytes(probes, got.end()) == stream) << got.size() << " bytes for a stream of " << stream.size();
     }
-    const network::TcpServerHealth health = TakeRelayHealth().network.tcp;
+    const tavrel::network::TcpServerHealth health = TakeRelayHealth().network.tcp;
     EXPECT_EQ(health.clientsCutOff, 1u);
     ASSERT_EQ(health.clients.size(), 3u);
-    for (const network::ClientHealth& client : health.clients) {
+    for (const tavrel::network::ClientHealth& client : health.clients) {
         EXPECT_EQ(client.bytesDropped, 0u) << client.address;
     }
     ASSERT_TRUE(run.Stop());

@@ -17,8 +17,8 @@ RelayHealth BusyRun()
                       OutputHealth{10, 120000, 3456, false, "", false}};
     const auto since = sys_days(year(2026) / 12 / 8) + hours(21) + minutes(59) + seconds(24);
     health.network.tcpPort = 10110;
-    health.network.tcp.clients = {network::ClientHealth{"127.0.0.1:40112", since, 1000, 0},
-                                  network::ClientHealth{"[::1]:40200", since + seconds(61), 999, 17}};
+    health.network.tcp.clients = {tavrel::network::ClientHealth{"127.0.0.1:40112", since, 1000, 0},
+                                  tavrel::network::ClientHealth{"[::1]:40200", since + seconds(61), 999, 17}};
     health.network.tcp.clientsRefused = 1;
     health.network.udpTarget = "192.168.1.255:10110";
     health.network.udpDatagramsSent = 40;

@@ -56,21 +56,21 @@ std::filesystem::path TestDevice::PortLink(int number) const
 
 void TestDevice::InstallVirtualPortDriver(const std::filesystem::path& module)
 {
-    if (!tools::InstallVirtualPortDriver(module)) {
+    if (!setup::InstallVirtualPortDriver(module)) {
         throw std::runtime_error("cannot install the virtual port driver");
     }
 }
 
 void TestDevice::WriteVirtualPortKey(int number)
 {
-    if (!tools::WriteVirtualPortKey(number)) {
+    if (!setup::WriteVirtualPortKey(number)) {
         throw std::runtime_error("cannot write a virtual port key");
     }
 }
 
 void TestDevice::MapBuiltInPort(const std::u16string& keyName, int number, const std::string& hostDevice)
 {
-    if (!tools::MapBuiltInPort(keyName, number, hostDevice)) {
+    if (!setup::MapBuiltInPort(keyName, number, hostDevice)) {
         throw std::runtime_error("cannot map a built-in port");
     }
 }

@@ -58,7 +58,7 @@ TEST_F(InstalledLayoutTest, TheInstallerTakesTheLayoutsModuleAndNamesItsLauncher
 {
     ChildProcess install = device_.Run((bin_ / "tavrel-install").string(), "install");
     ASSERT_EQ(install.WaitExit(60s), 0) << install.Errors();
-    EXPECT_TRUE(tavrel::tools::SameBytes(DeviceModule(), Module()));
+    EXPECT_TRUE(tavrel::setup::SameBytes(DeviceModule(), Module()));
     const std::vector<std::string> exec = EntryExec();
     ASSERT_FALSE(exec.empty());
     EXPECT_EQ(exec.back(), (bin_ / "tavrel-startup").string());
@@ -69,7 +69,7 @@ TEST_F(InstalledLayoutTest, WithoutTheModuleInTheLayoutTheInstallerTakesTheBuild
     fs::remove(Module());
     ChildProcess install = device_.Run((bin_ / "tavrel-install").string(), "install");
     ASSERT_EQ(install.WaitExit(60s), 0) << install.Errors();
-    EXPECT_TRUE(tavrel::tools::SameBytes(DeviceModule(), QUORVEL_MODULE_PATH));
+    EXPECT_TRUE(tavrel::setup::SameBytes(DeviceModule(), QUORVEL_MODULE_PATH));
 }
 
 TEST_F(InstalledLayoutTest, TheProgramSetsUpItsDeviceFromTheLayoutAndRelays)
@@ -89,7 +89,7 @@ TEST_F(InstalledLayoutTest, TheProgramSetsUpItsDeviceFromTheLayoutAndRelays)
     EXPECT_EQ(program.WaitExit(60s), 1) << program.Errors();
     EXPECT_NE(program.Errors().find("Tavrel set up its device at " + device_.root().string()), std::string::npos)
         << program.Errors();
-    EXPECT_TRUE(tavrel::tools::SameBytes(DeviceModule(), Module()));
+    EXPECT_TRUE(tavrel::setup::SameBytes(DeviceModule(), Module()));
     const std::vector<std::string> exec = EntryExec();
     ASSERT_FALSE(exec.empty());
     EXPECT_EQ(exec.back(), (bin_ / "tavrel-startup").string());

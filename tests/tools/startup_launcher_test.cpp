@@ -123,10 +123,10 @@ TEST_F(StartupLauncherTest, FilesThatAreNoShortcutToTavrelAreReportedSkippedAndK
     const std::map<std::string, std::string> files{
         {"Notes.txt", "meeting at ten\n"},
         {"Broken.lnk", "13#\"\\Tavrel.exe"},
-        {"Calc.lnk", tavrel::tools::ShortcutText(u"\\Windows\\calc.exe")},
+        {"Calc.lnk", tavrel::setup::ShortcutText(u"\\Windows\\calc.exe")},
         {"Empty.lnk", ""},
         {"Tavrel.lnk", ReadWholeFile(ProgramsShortcut())},
-        {"Tavrel again.lnk", tavrel::tools::ShortcutText(u"\\PROGRAM FILES\\tavrel\\TAVREL.EXE")},
+        {"Tavrel again.lnk", tavrel::setup::ShortcutText(u"\\PROGRAM FILES\\tavrel\\TAVREL.EXE")},
     };
     for (const auto& [name, text] : files) {
         WriteWholeFile(StartupFolder() / name, text);

@@ -18,7 +18,7 @@
 
 #include <optional>
 
-#include "commands/command_options.h"
+#include "command_line/command_options.h"
 #include "compat_contract.h"
 #include "launch_setup.h"
 #include "platform/boot.h"
@@ -30,7 +30,7 @@ constexpr int kOwnFailure = 125;
 constexpr int kCannotRun = 126;
 constexpr int kNotFound = 127;
 
-const tavrel::commands::Command kCompat{
+const tavrel::command_line::Command kCompat{
     "tavrel-compat", "tavrel-compat PROGRAM [ARGUMENTS...]\n",
     "Runs PROGRAM so that it finds modem lines (DTR, RTS, CTS, DSR, CD) on Tavrel's\n"
     "virtual ports, as QSerialPort programs such as cutecom insist on.\n"};
@@ -75,11 +75,11 @@ void PassPortFolders()
 
 int main(int argc, char** argv)
 {
-    if (const std::optional<int> answered = tavrel::commands::AnswerHelpOrVersion(kCompat, argc, argv)) {
+    if (const std::optional<int> answered = tavrel::command_line::AnswerHelpOrVersion(kCompat, argc, argv)) {
         return *answered;
     }
     if (argc < 2) {
-        return tavrel::commands::WrongUsage(kCompat);
+        return tavrel::command_line::WrongUsage(kCompat);
     }
     if (!PreloadLibrary()) {
         return kOwnFailure;

@@ -40,9 +40,9 @@ std::string NodePath(LPCWSTR device, DWORD& error, DWORD size = 512)
 void InstallDriverOnce()
 {
     static bool installed = false;
-    installed = installed || tavrel::tools::InstallVirtualPortDriver(QUORVEL_MODULE_PATH);
+    installed = installed || tavrel::setup::InstallVirtualPortDriver(QUORVEL_MODULE_PATH);
     EXPECT_TRUE(installed);
-    EXPECT_TRUE(tavrel::tools::WriteVirtualPortKey(2));
+    EXPECT_TRUE(tavrel::setup::WriteVirtualPortKey(2));
 }
 
 class DeviceEndpoints : public ::testing::Test {

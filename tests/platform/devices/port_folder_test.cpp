@@ -65,9 +65,9 @@ protected:
         problems_ = boot.problems;
         EXPECT_TRUE(boot.ok);
         // A module stays loaded once used: its file is copied only the first time.
-        installed_ = installed_ || tavrel::tools::InstallVirtualPortDriver(QUORVEL_MODULE_PATH);
+        installed_ = installed_ || tavrel::setup::InstallVirtualPortDriver(QUORVEL_MODULE_PATH);
         EXPECT_TRUE(installed_);
-        EXPECT_TRUE(tavrel::tools::WriteVirtualPortKey(2));
+        EXPECT_TRUE(tavrel::setup::WriteVirtualPortKey(2));
         const HANDLE port = ActivateDeviceEx(u"Drivers\\quorvel2", nullptr, 0, nullptr);
         EXPECT_NE(port, nullptr);
         const HANDLE data = CreateFileW(u"COM2:", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);

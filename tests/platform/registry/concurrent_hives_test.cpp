@@ -127,7 +127,7 @@ protected:
         settings.deviceRoot = Root(round);
         settings.syncHostSerialPorts = false;
         ASSERT_TRUE(platform::BootDevice(settings).ok);
-        ASSERT_TRUE(tavrel::tools::MapBuiltInPort(u"Gps", 1, gps_.slavePath()));
+        ASSERT_TRUE(tavrel::setup::MapBuiltInPort(u"Gps", 1, gps_.slavePath()));
         HKEY gone = CreateKey(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\ttyGone");
         SetValue(gone, u"Dll", REG_SZ, TextBytes(u"serial.dll"));
         SetValue(gone, u"Prefix", REG_SZ, TextBytes(u"COM"));
@@ -174,7 +174,7 @@ protected:
         for (unsigned number = 0; number <= 9; ++number) {
             HKEY key = CreateKey(HKEY_LOCAL_MACHINE, Numbered(u"Drivers\\quorvel", number).c_str());
             EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"Dll", u"Prefix", u"FriendlyName", u"Index"}));
-            EXPECT_EQ(Text(key, u"Dll"), tavrel::tools::kVirtualPortModule);
+            EXPECT_EQ(Text(key, u"Dll"), tavrel::setup::kVirtualPortModule);
         }
         EXPECT_EQ(Leftovers(Root(round) / "registry"), std::vector<std::string>{});
         UnmountHives();

@@ -100,7 +100,7 @@ int Boot(const std::filesystem::path& root, const std::string& barrier, const st
     }
     bool written = true;
     for (int number = 0; number <= 9; ++number) {
-        if (!tavrel::tools::WriteVirtualPortKey(number)) {
+        if (!tavrel::setup::WriteVirtualPortKey(number)) {
             std::fprintf(stderr, "hive_writer: cannot write the key of virtual port %d\n", number);
             written = false;
         }
