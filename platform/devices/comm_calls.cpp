@@ -1,33 +1,30 @@
 // The serial communication calls, each one I/O control of the port's driver.
 #include "devices/device_manager.h"
 #include "platform/comm.h"
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 
 namespace platform::devices {
 namespace {
 
-BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
-
 BOOL Control(HANDLE handle, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize)
 {
     const auto file = kernel::LookupHandleAs<DeviceFile>(handle, kernel::ObjectType::DeviceFile);
-    return file != nullptr ? file->IoControl(code, in, inSize, out, outSize) : Fail(ERROR_INVALID_HANDLE);
+    return file != nullptr ? file->IoControl(code, in, inSize, out, outSize) : FailWith(ERROR_INVALID_HANDLE, FALSE);
 }
 
 template <typename T>
 BOOL ControlIn(HANDLE handle, DWORD code, const T* in)
 {
-    return in == nullptr ? Fail(ERROR_INVALID_PARAMETER) : Control(handle, code, in, sizeof(T), nullptr, 0);
+    return in == nullptr ? FailWith(ERROR_INVALID_PARAMETER, FALSE)
+                         : Control(handle, code, in, sizeof(T), nullptr, 0);
 }
 
 template <typename T>
 BOOL ControlOut(HANDLE handle, DWORD code, T* out)
 {
-    return out == nullptr ? Fail(ERROR_INVALID_PARAMETER) : Control(handle, code, nullptr, 0, out, sizeof(T));
+    return out == nullptr ? FailWith(ERROR_INVALID_PARAMETER, FALSE)
+                          : Control(handle, code, nullptr, 0, out, sizeof(T));
 }
 
 }  // namespace
@@ -76,7 +73,7 @@ BOOL GetCommMask(HANDLE file, LPDWORD eventMask)
 BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped)
 {
     if (overlapped != nullptr) {
-        return platform::devices::Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
     DWORD events = 0;
     const BOOL done = ControlOut(file, IOCTL_SERIAL_WAIT_ON_MASK, &events);
@@ -114,7 +111,7 @@ BOOL GetCommDeviceIdentity(HANDLE file, LPCOMM_DEVICE_IDENTITY identity)
 BOOL CompareCommDeviceIdentity(HANDLE file, const COMM_DEVICE_IDENTITY* remembered, LPDWORD verdict)
 {
     if (verdict == nullptr) {
-        return platform::devices::Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
     const DWORD size = remembered != nullptr ? sizeof *remembered : 0;
     return Control(file, IOCTL_SERIAL_COMPARE_DEVICE_IDENTITY, remembered, size, verdict, sizeof *verdict);

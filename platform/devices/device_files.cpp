@@ -3,16 +3,11 @@
 #include "devices/device_manager.h"
 #include "platform/comm.h"
 #include "platform/driver_calls.h"
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 
 namespace platform::devices {
 namespace {
-
-BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
 
 std::shared_ptr<DeviceFile> FileOf(HANDLE handle)
 {
@@ -28,14 +23,14 @@ BOOL Move(HANDLE handle, DWORD size, LPDWORD moved, LPOVERLAPPED overlapped, Tra
     count = 0;
     const auto file = FileOf(handle);
     if (file == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+        return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     if (overlapped != nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);   // the device has no overlapped I/O
+        return FailWith(ERROR_INVALID_PARAMETER, FALSE);   // the device has no overlapped I/O
     }
     DriverCall call(*file);
     if (!call.entered()) {
-        return Fail(ERROR_DEVICE_REMOVED);
+        return FailWith(ERROR_DEVICE_REMOVED, FALSE);
     }
     SetLastError(ERROR_SUCCESS);
     const DWORD result = transfer(*file, size);
@@ -83,7 +78,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
 {
     using namespace platform::devices;
     if (buffer == nullptr && bytesToRead != 0) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
     return Move(file, bytesToRead, bytesRead, overlapped, [buffer](DeviceFile& device, DWORD size) {
         return device.entries().Read(device.open(), buffer, size);
@@ -94,7 +89,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
 {
     using namespace platform::devices;
     if (buffer == nullptr && bytesToWrite != 0) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
     return Move(file, bytesToWrite, bytesWritten, overlapped, [buffer](DeviceFile& device, DWORD size) {
         return device.entries().Write(device.open(), buffer, size);

@@ -12,6 +12,7 @@
 #include "devices/device_paths.h"
 #include "devices/driver_modules.h"
 #include "platform/devices.h"
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
 #include "platform/registry_number.h"
@@ -155,12 +156,6 @@ std::u16string WithoutLeadingBackslash(LPCWSTR path)
     return text.starts_with(u'\\') ? text.substr(1) : text;
 }
 
-HANDLE Fail(DWORD error)
-{
-    SetLastError(error);
-    return nullptr;
-}
-
 }  // namespace
 
 std::shared_ptr<Device> FindActiveDevice(std::u16string_view name)
@@ -197,31 +192,31 @@ HANDLE ActivateDeviceEx(LPCWSTR deviceKey, const REGINI*, DWORD entryCount, LPVO
 {
     using namespace platform::devices;
     if (deviceKey == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, nullptr);
     }
     if (entryCount != 0) {
         // Extra values for the driver's active key are not offered here.
-        return Fail(ERROR_NOT_SUPPORTED);
+        return platform::FailWith(ERROR_NOT_SUPPORTED, nullptr);
     }
     DriverKey key;
     if (const DWORD error = ReadDriverKey(deviceKey, key); error != ERROR_SUCCESS) {
-        return Fail(error);
+        return platform::FailWith(error, nullptr);
     }
     STREAM_DRIVER_ENTRIES entries{};
     if (const DWORD error = ResolveDriverModule(key.dll, key.prefix, entries); error != ERROR_SUCCESS) {
-        return Fail(error);
+        return platform::FailWith(error, nullptr);
     }
     DWORD index = 0;
     const auto name = ReserveName(key.prefix, key.index, index);
     if (!name) {
-        return Fail(ERROR_ALREADY_EXISTS);
+        return platform::FailWith(ERROR_ALREADY_EXISTS, nullptr);
     }
     auto device = std::make_shared<Device>(*name, WithoutLeadingBackslash(deviceKey), entries,
                                            NodeFolder().string(), PortGroup(), index);
     if (!device->Initialise()) {
         const DWORD error = GetLastError();
         ReleaseName(*name);
-        return Fail(error);
+        return platform::FailWith(error, nullptr);
     }
     return AddActive(std::move(device));
 }

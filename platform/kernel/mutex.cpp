@@ -20,6 +20,7 @@
 #include "kernel/kernel_object.h"
 #include "kernel/never_destroyed.h"
 #include "kernel/shared_names.h"
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
 
@@ -162,12 +163,6 @@ void Mutex::OnHandleClosed()
     }
 }
 
-HANDLE Fail(DWORD error)
-{
-    SetLastError(error);
-    return nullptr;
-}
-
 // Initial ownership is taken as a wait on the new mutex would take it.
 std::shared_ptr<Mutex> NewMutex(std::optional<NameKey> name, bool initialOwner)
 {
@@ -185,7 +180,7 @@ HANDLE OpenExisting(NamedMutex& named)
 {
     HANDLE handle = InsertHandle(named.mutex.lock());
     if (handle == nullptr) {
-        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return FailWith(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     }
     ++named.handles;
     SetLastError(ERROR_ALREADY_EXISTS);
@@ -207,7 +202,7 @@ HANDLE CreateNamed(std::u16string_view name, bool initialOwner)
     if (!scope.empty()) {
         SharedName taken = sharing->Take(scope, "mutex", name);
         if (!taken.hold) {
-            return Fail(taken.error);
+            return FailWith(taken.error, nullptr);
         }
         named.hold = std::move(taken.hold);
         heldElsewhere = taken.heldElsewhere;
@@ -216,7 +211,7 @@ HANDLE CreateNamed(std::u16string_view name, bool initialOwner)
     const auto mutex = NewMutex(key, initialOwner && !heldElsewhere);
     HANDLE handle = InsertHandle(mutex);
     if (handle == nullptr) {
-        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return FailWith(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     }
     named.mutex = mutex;
     named.handles = 1;
@@ -241,13 +236,13 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name)
     if (name != nullptr && name[0] != u'\0') {
         const std::u16string_view text(name);
         if (text.size() > MAX_PATH) {
-            return Fail(ERROR_FILENAME_EXCED_RANGE);
+            return platform::FailWith(ERROR_FILENAME_EXCED_RANGE, nullptr);
         }
         return CreateNamed(text, initialOwner != FALSE);
     }
     HANDLE handle = InsertHandle(NewMutex(std::nullopt, initialOwner != FALSE));
     if (handle == nullptr) {
-        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return platform::FailWith(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     }
     SetLastError(ERROR_SUCCESS);
     return handle;

@@ -11,6 +11,7 @@
 #include "kernel/kernel_object.h"
 #include "kernel/never_destroyed.h"
 #include "kernel/wait_internal.h"
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 
 namespace platform::kernel {
@@ -166,12 +167,6 @@ std::optional<DWORD> SleepUntilSatisfied(std::unique_lock<std::mutex>& lock, con
     }
 }
 
-DWORD Fail(DWORD error)
-{
-    SetLastError(error);
-    return WAIT_FAILED;
-}
-
 DWORD ResultOf(const std::optional<DWORD>& index)
 {
     return index ? WAIT_OBJECT_0 + *index : WAIT_TIMEOUT;
@@ -194,7 +189,7 @@ DWORD PollUntilSatisfied(std::unique_lock<std::mutex>& lock, const Objects& obje
             return ResultOf(index);
         }
         if (!outcome.sound) {
-            return Fail(ERROR_INVALID_HANDLE);
+            return FailWith(ERROR_INVALID_HANDLE, WAIT_FAILED);
         }
         if (Passed(deadline)) {
             return WAIT_TIMEOUT;
@@ -214,20 +209,20 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 {
     using namespace platform::kernel;
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, WAIT_FAILED);
     }
     Objects objects;
     objects.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
         std::shared_ptr<KernelObject> object = LookupHandle(handles[i]);
         if (object == nullptr || !object->IsWaitable()) {
-            return Fail(ERROR_INVALID_HANDLE);
+            return platform::FailWith(ERROR_INVALID_HANDLE, WAIT_FAILED);
         }
         objects.push_back(std::move(object));
     }
     const bool all = waitAll != FALSE;
     if (all && HasDuplicates(objects)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, WAIT_FAILED);
     }
     const WaitDeadline deadline =
         milliseconds == INFINITE ? WaitDeadline() : WaitClock::now() + std::chrono::milliseconds(milliseconds);

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "kernel/kernel_object.h"
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
@@ -22,18 +23,6 @@
 
 namespace platform::shell {
 namespace {
-
-BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
-
-HANDLE FailSearch(DWORD error)
-{
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-}
 
 struct PathArgument {
     DWORD error = ERROR_SUCCESS;
@@ -156,16 +145,16 @@ using namespace platform::shell;
 BOOL SHGetSpecialFolderPath(HWND, LPWSTR path, int folder, BOOL create)
 {
     if (path == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
     path[0] = u'\0';
     const WCHAR* devicePath = SpecialFolderPath(folder);
     if (devicePath == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
     const DWORD error = WalkDeviceFolders(devicePath, create ? MissingFolders::Create : MissingFolders::Fail);
     if (error != ERROR_SUCCESS) {
-        return Fail(error);
+        return platform::FailWith(error, FALSE);
     }
     StringCchCopyW(path, MAX_PATH, devicePath);
     return TRUE;
@@ -179,23 +168,23 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW data)
 {
     const PathArgument argument = ReadPathArgument(fileName);
     if (argument.error != ERROR_SUCCESS) {
-        return FailSearch(argument.error);
+        return platform::FailWith(argument.error, INVALID_HANDLE_VALUE);
     }
     if (data == nullptr) {
-        return FailSearch(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     }
     const DevicePlace place = LocateFolderOf(argument.path);
     if (place.error != ERROR_SUCCESS) {
-        return FailSearch(place.error);
+        return platform::FailWith(place.error, INVALID_HANDLE_VALUE);
     }
     auto search = std::make_shared<FileSearch>(FindMatches(place.folder, place.name));
     WIN32_FIND_DATAW first{};
     if (!search->Next(first)) {
-        return FailSearch(ERROR_FILE_NOT_FOUND);
+        return platform::FailWith(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
     HANDLE handle = platform::kernel::InsertHandle(std::move(search));
     if (handle == nullptr) {
-        return FailSearch(ERROR_OUTOFMEMORY);
+        return platform::FailWith(ERROR_OUTOFMEMORY, INVALID_HANDLE_VALUE);
     }
     *data = first;
     return handle;
@@ -206,12 +195,12 @@ BOOL FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data)
 {
     const auto found = platform::kernel::LookupHandleAs<FileSearch>(search, platform::kernel::ObjectType::FileSearch);
     if (found == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+        return platform::FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     if (data == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
-    return found->Next(*data) ? TRUE : Fail(ERROR_NO_MORE_FILES);
+    return found->Next(*data) ? TRUE : platform::FailWith(ERROR_NO_MORE_FILES, FALSE);
 }
 
 // FindClose: only a search handle; any other handle is ERROR_INVALID_HANDLE
@@ -219,7 +208,7 @@ BOOL FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data)
 BOOL FindClose(HANDLE search)
 {
     if (platform::kernel::LookupHandleAs<FileSearch>(search, platform::kernel::ObjectType::FileSearch) == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
+        return platform::FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     return CloseHandle(search);
 }
@@ -233,19 +222,19 @@ BOOL CopyFileW(LPCWSTR existingFile, LPCWSTR newFile, BOOL failIfExists)
     const PathArgument from = ReadPathArgument(existingFile);
     const PathArgument to = ReadPathArgument(newFile);
     if (from.error != ERROR_SUCCESS || to.error != ERROR_SUCCESS) {
-        return Fail(from.error != ERROR_SUCCESS ? from.error : to.error);
+        return platform::FailWith(from.error != ERROR_SUCCESS ? from.error : to.error, FALSE);
     }
     const ExistingFile source = FindExistingFile(from.path);
     if (source.error != ERROR_SUCCESS) {
-        return Fail(source.error);
+        return platform::FailWith(source.error, FALSE);
     }
     const CopyTarget target = PlaceCopy(to.path, failIfExists);
     if (target.error != ERROR_SUCCESS) {
-        return Fail(target.error);
+        return platform::FailWith(target.error, FALSE);
     }
     const DWORD error =
         CopyWholeFile(source.path, target.path, failIfExists ? ReplaceTarget::No : ReplaceTarget::Yes);
-    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    return error == ERROR_SUCCESS ? TRUE : platform::FailWith(error, FALSE);
 }
 
 // DeleteFileW: missing: ERROR_FILE_NOT_FOUND; a folder or a read-only file:
@@ -254,15 +243,15 @@ BOOL DeleteFileW(LPCWSTR fileName)
 {
     const PathArgument argument = ReadPathArgument(fileName);
     if (argument.error != ERROR_SUCCESS) {
-        return Fail(argument.error);
+        return platform::FailWith(argument.error, FALSE);
     }
     const ExistingFile file = FindExistingFile(argument.path);
     if (file.error != ERROR_SUCCESS) {
-        return Fail(file.error);
+        return platform::FailWith(file.error, FALSE);
     }
     if (file.entry.readOnly) {
-        return Fail(ERROR_ACCESS_DENIED);
+        return platform::FailWith(ERROR_ACCESS_DENIED, FALSE);
     }
     const DWORD error = RemoveHostFile(file.path);
-    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    return error == ERROR_SUCCESS ? TRUE : platform::FailWith(error, FALSE);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
 #include "user/dialogs.h"
@@ -117,8 +118,7 @@ HWND CreateDialogWindow(const DialogTemplateContent& content, HINSTANCE instance
         if (MakeControl(dialog, item, instance) == nullptr) {
             const DWORD error = GetLastError();
             DestroyWindow(dialog);
-            SetLastError(error);
-            return nullptr;
+            return FailWith(error, nullptr);
         }
     }
     return dialog;

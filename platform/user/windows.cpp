@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/display.h"
+#include "platform/fail_with.h"
 #include "platform/kernel.h"
 #include "platform/strings.h"
 #include "platform/user.h"
@@ -43,12 +44,6 @@ HWND NewestShownTopLevelLocked(HWND except)
         }
     }
     return nullptr;
-}
-
-BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
 }
 
 std::optional<std::u16string> RemoteTitle(HWND window)
@@ -244,10 +239,10 @@ BOOL DestroyWindow(HWND window)
 {
     const auto thread = ReadWindow<DWORD>(window, [](const Window& w) { return w.thread; });
     if (!thread) {
-        return Fail(1400);
+        return platform::FailWith(1400, FALSE);
     }
     if (*thread != GetCurrentThreadId()) {
-        return Fail(ERROR_ACCESS_DENIED);   // only the owning thread destroys a window
+        return platform::FailWith(ERROR_ACCESS_DENIED, FALSE);   // only the owning thread destroys a window
     }
     std::vector<HWND> doomed;
     {
@@ -293,7 +288,7 @@ int GetWindowTextLengthW(HWND window)
 BOOL SetWindowTextW(HWND window, LPCWSTR text)
 {
     if (!IsLocalWindow(window)) {
-        return Fail(1400);
+        return platform::FailWith(1400, FALSE);
     }
     return SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) > 0 ? TRUE : FALSE;
 }
@@ -305,7 +300,7 @@ BOOL EnableWindow(HWND window, BOOL enable)
             wasDisabled = !w.enabled;
             w.enabled = enable != FALSE;
         })) {
-        return Fail(1400);
+        return platform::FailWith(1400, FALSE);
     }
     if (wasDisabled == (enable != FALSE)) {
         SendMessageW(window, WM_ENABLE, static_cast<WPARAM>(enable != FALSE), 0);
@@ -327,7 +322,7 @@ BOOL ShowWindow(HWND window, int command)
         std::lock_guard guard(TableLock());
         Window* found = FindLocked(window);
         if (found == nullptr) {
-            return Fail(1400);
+            return platform::FailWith(1400, FALSE);
         }
         wasVisible = found->visible;
         topLevel = (found->style & WS_CHILD) == 0;
@@ -442,7 +437,7 @@ HWND GetParent(HWND window)
 BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter)
 {
     if (callback == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return platform::FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
     std::vector<session::PublishedWindow> all = session::OtherProcessesWindows();
     {
