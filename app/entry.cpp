@@ -8,6 +8,8 @@
 #include "platform/user.h"
 #include "platform/winmain.h"
 #include "resources/resource_ids.h"
+#include "relay/network_outputs.h"
+#include "settings/network_settings_store.h"
 #include "settings/settings_store.h"
 #include "status/status_service.h"
 
@@ -92,6 +94,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     ProgramInstance = instance;
     InitCommonControls();
     LoadSettings();
+    UseNetworkSettings(LoadNetworkSettings());
     // Only the copy that runs answers tavrel-status, from before its window
     // exists (an autostart relays before anyone looks) until its window has
     // gone, however that ends (Exit, a signal, the display going away).

@@ -11,6 +11,7 @@
 #include "relay/relay_control.h"
 #include "resources/resource_ids.h"
 #include "settings/autostart.h"
+#include "settings/network_settings_store.h"
 #include "settings/settings_store.h"
 #include "state/app_settings.h"
 
@@ -90,7 +91,7 @@ void OnSettingChanged(HWND dialog, WPARAM wParam)
         ReloadSetting(entry.id);
         ShowReconnectOption(dialog);
         break;
-    default: RestartNetworkOutputs(); break;
+    default: UseNetworkSettings(LoadNetworkSettings()); break;
     }
 }
 

@@ -77,7 +77,7 @@ bool StoreIfChanged(const NetworkSettings& settings, std::string& failure)
     if (!SaveNetworkSettings(settings, failure)) {
         return false;
     }
-    RestartNetworkOutputs();
+    UseNetworkSettings(settings);
     return true;
 }
 

@@ -1,15 +1,17 @@
-# The whole house's includes point down its layers.
+# The whole house's includes between folders are the ones declared below.
 #
 # Reads every .h and .cpp outside tests/ and bench/, resolves each quoted
 # include as the compiler does (the including file's own folder first, then
 # the include directories that the build gave it, from the compile_commands.json
 # of a configured build; a file that the build does not compile, such as a
 # header, takes those of the nearest compiled file of its folder), and fails when
-#   - an include points up the layers declared in LAYERS below,
-#   - two folders include each other (a longer circle always has an include
-#     that points up, so the order finds it),
+#   - a folder of the house includes one that MAY_INCLUDE does not list for it,
+#   - a folder of the platform includes one above it in PLATFORM_LAYERS,
+#   - MAY_INCLUDE lists for a folder one declared after it (so the declared
+#     edges can never close a circle),
+#   - two folders include each other,
 #   - a folder outside platform/ reaches past the platform's public headers,
-#   - a .h or .cpp lies in no declared layer, or an include cannot be resolved.
+#   - a .h or .cpp lies in no declared folder, or an include cannot be resolved.
 # Inside one folder anything goes.
 #
 #   cmake [-DBUILD_DIR=<build dir>] [-DPRINT=1] -P cmake/include_layers.cmake
@@ -18,10 +20,10 @@
 # for each pair of folders: "folder -> folder: the including files".
 cmake_minimum_required(VERSION 3.25)
 
-# The layers, lowest first: a folder includes from its own layer and the ones
-# below it only. Each entry is a folder; a file belongs to the longest entry
-# that its path starts with.
-set(LAYERS
+# The platform's own folders, lowest first: one of them includes from itself
+# and the ones below it only. Each entry is a folder; a file belongs to the
+# longest entry (here or in MAY_INCLUDE) that its path starts with.
+set(PLATFORM_LAYERS
   platform/include           # the platform's public headers: Win32-shaped types and calls
   platform/strings
   platform/kernel            # handles, events, threads, waits, mutexes, debug output
@@ -36,23 +38,45 @@ set(LAYERS
   platform/display/headless
   platform/display/qt
   platform/runtime           # process start: configuration, boot, display, WinMain
-  drivers/quorvel
-  command_line               # what every command answers: --help and --version
-  serial
-  state                      # the program's shared records and the baud table
-  resources
-  gpsd                       # the ports handed to gpsd over its control socket
-  network                    # the stream served over TCP and UDP to other programs and machines
-  ports
-  settings
-  relay
-  status                     # the running program answers tavrel-status: its health as JSON or a table
-  setup                      # installing into a device: module, install path, shortcuts, login entry
-  app
-  tools
-  tools/compat               # tavrel-compat and the library it preloads into other programs
-  testkit                    # what the tests and the benchmarks share; nothing of the house includes it
 )
+
+# The house's folders and, for each, the other folders it may include besides
+# the platform's public headers (platform/include), which every folder may.
+# An include to a folder that is not listed for the includer fails, and so
+# does a folder that no entry declares.
+set(MAY_INCLUDE
+  "drivers/quorvel:"          # the virtual port driver, a module of its own
+  "command_line:"             # what every command answers: --help, --version; JSON for the commands
+  "serial:"                   # CSerial, the serial port class
+  "state: "                   # the program's shared records, the settings table, the baud table
+  "resources:"                # the dialog templates and the ids they share
+  "gpsd:"                     # the ports handed to gpsd over its control socket
+  "network:"                  # the stream served over TCP and UDP to other programs and machines
+  "ports: state resources"    # the port lists the window shows
+  "settings: state resources network"   # the registry's settings, the Startup shortcut, the autostart replay
+  "relay: state resources serial network gpsd"   # the run: worker, outputs, counters, network outputs
+  "status: state relay settings command_line"    # the answers to tavrel-status and tavrel-config
+  "setup:"                    # installing into a device: module, install path, shortcuts, login entry
+  "app: state resources ports settings relay status setup command_line"   # the window and the program's entry
+  "tools: state settings setup status command_line"   # the programs beside tavrel, a folder each
+  "tools/compat: command_line"   # tavrel-compat and the library it preloads into other programs
+  "testkit:"                  # what the tests and the benchmarks share; nothing of the house includes it
+)
+
+# Every declared folder, and each of MAY_INCLUDE's targets declared before
+# the folder that lists it.
+set(LAYERS ${PLATFORM_LAYERS})
+foreach(entry IN LISTS MAY_INCLUDE)
+  string(REGEX REPLACE ":.*$" "" folder "${entry}")
+  string(REGEX REPLACE "^[^:]*:" "" targets "${entry}")
+  string(REGEX MATCHALL "[^ \t]+" targets "${targets}")
+  foreach(target IN LISTS targets)
+    if(NOT target IN_LIST LAYERS)
+      message(FATAL_ERROR "MAY_INCLUDE: ${folder} lists ${target}, which is not declared before it")
+    endif()
+  endforeach()
+  list(APPEND LAYERS "${folder}")
+endforeach()
 
 get_filename_component(SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 if(NOT DEFINED BUILD_DIR)
@@ -199,7 +223,7 @@ function(read_includes)
     endif()
     layer_of("${relative}" from)
     if(from STREQUAL "")
-      problem("${relative} lies in no layer: add its folder to LAYERS")
+      problem("${relative} lies in no declared folder: add it to MAY_INCLUDE")
       continue()
     endif()
     set_property(GLOBAL APPEND PROPERTY files "${relative}")
@@ -251,7 +275,25 @@ function(print_picture)
   endforeach()
 endfunction()
 
-# Each include between folders points down, no two folders include each
+# Whether folder `from` of the house may include folder `to`.
+function(may_include from to out)
+  set(allowed FALSE)
+  if(to STREQUAL "platform/include")
+    set(allowed TRUE)
+  endif()
+  foreach(entry IN LISTS MAY_INCLUDE)
+    if(entry MATCHES "^${from}:(.*)$")
+      string(REGEX MATCHALL "[^ \t]+" targets "${CMAKE_MATCH_1}")
+      if(to IN_LIST targets)
+        set(allowed TRUE)
+      endif()
+    endif()
+  endforeach()
+  set(${out} ${allowed} PARENT_SCOPE)
+endfunction()
+
+# Each include between folders is one that MAY_INCLUDE allows (inside the
+# platform: one that points down its layers), no two folders include each
 # other, and the platform is reached from outside through its public headers.
 function(check_edges)
   get_property(edges GLOBAL PROPERTY edges)
@@ -260,12 +302,19 @@ function(check_edges)
     string(REPLACE " -> " ";" ends "${edge}")
     list(GET ends 0 from)
     list(GET ends 1 to)
-    list(FIND LAYERS "${from}" fromRank)
-    list(FIND LAYERS "${to}" toRank)
     get_property(includes GLOBAL PROPERTY "includes:${edge}")
     list(JOIN includes ", " includes)
-    if(toRank GREATER fromRank)
-      problem("${edge} points up: ${includes}")
+    if(from MATCHES "^platform/")
+      list(FIND PLATFORM_LAYERS "${from}" fromRank)
+      list(FIND PLATFORM_LAYERS "${to}" toRank)
+      if(toRank GREATER fromRank OR toRank EQUAL -1)
+        problem("${edge} points up the platform's layers: ${includes}")
+      endif()
+    elseif(NOT to MATCHES "^platform/")
+      may_include("${from}" "${to}" allowed)
+      if(NOT allowed)
+        problem("${edge} is not among the folders that ${from} may include: ${includes}")
+      endif()
     endif()
     if("${to} -> ${from}" IN_LIST edges AND from STRLESS to)
       problem("${from} and ${to} include each other")
@@ -287,10 +336,10 @@ get_property(problems GLOBAL PROPERTY problems)
 if(problems)
   list(LENGTH problems count)
   list(JOIN problems "\n  " text)
-  message(FATAL_ERROR "The includes do not point down the layers (${count}):\n  ${text}")
+  message(FATAL_ERROR "Includes between folders that are not allowed (${count}):\n  ${text}")
 endif()
 get_property(files GLOBAL PROPERTY files)
 get_property(edges GLOBAL PROPERTY edges)
 list(LENGTH files fileCount)
 list(LENGTH edges edgeCount)
-message(STATUS "Includes point down the layers: ${fileCount} files, ${edgeCount} pairs of folders")
+message(STATUS "Includes between folders as allowed: ${fileCount} files, ${edgeCount} pairs of folders")

@@ -12,8 +12,6 @@
 #include "platform/kernel.h"
 #include "platform/strings.h"
 #include "relay/relay_control.h"
-#include "settings/network_settings_store.h"
-#include "settings/setting_values.h"
 
 namespace {
 
@@ -33,6 +31,7 @@ struct NetworkOutputsRecord {
     std::mutex mutex;
     bool active = false;   // between StartNetworkOutputs and StopNetworkOutputs
     NetworkOutputSet set;
+    NetworkSettings settings;   // what the next outputs are made with
 };
 
 NetworkOutputsRecord NetworkOutputs;
@@ -48,8 +47,8 @@ void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
         return;
     }
     set.tcpAnyAddress = settings.tcpAnyAddress != 0;
-    if (std::string reason; !CheckSetting(Setting(SettingId::TcpPort), DWORD{settings.tcpPort}, reason)) {
-        set.tcpFailure = "TCP server: TcpPort " + reason;
+    if (settings.tcpPort > Setting(SettingId::TcpPort).highest) {
+        set.tcpFailure = "TCP server: TcpPort " + std::to_string(settings.tcpPort) + " is not a port";
         Report(set.tcpFailure);
         return;
     }
@@ -84,10 +83,14 @@ void StartUdpSender(const NetworkSettings& settings, NetworkOutputSet& set)
     }
 }
 
-// The outputs that the stored settings ask for; a failed one has its failure.
+// The outputs that the settings handed over ask for; a failed one has its failure.
 NetworkOutputSet MakeOutputs()
 {
-    const NetworkSettings settings = LoadNetworkSettings();
+    NetworkSettings settings;
+    {
+        const std::lock_guard lock(NetworkOutputs.mutex);
+        settings = NetworkOutputs.settings;
+    }
     NetworkOutputSet set;
     StartTcpServer(settings, set);
     StartUdpSender(settings, set);
@@ -147,11 +150,12 @@ void StopNetworkOutputs()
     }
 }
 
-void RestartNetworkOutputs()
+void UseNetworkSettings(const NetworkSettings& settings)
 {
     NetworkOutputSet ended;
     {
         const std::lock_guard lock(NetworkOutputs.mutex);
+        NetworkOutputs.settings = settings;
         if (!NetworkOutputs.active) {
             return;
         }

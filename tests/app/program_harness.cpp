@@ -12,6 +12,7 @@
 #include "platform/user.h"
 #include "platform/user_input.h"
 #include "platform/winmain.h"
+#include "relay/network_outputs.h"
 #include "relay/relay_control.h"
 #include "settings/settings_store.h"
 #include "state/app_settings.h"
@@ -30,6 +31,7 @@ using platform::RegistryKey;
 void ResetProgramState()
 {
     AppSettings = Settings{};
+    UseNetworkSettings({});
     DetectedPorts.clear();
     FreeOutputs.clear();
     SplitOutputs.clear();

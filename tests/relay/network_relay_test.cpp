@@ -16,7 +16,7 @@
 #include "platform/strings.h"
 #include "relay/relay_health.h"
 #include "relay/relay_run.h"
-#include "settings/network_settings_store.h"
+#include "relay/network_outputs.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
 #include "support/test_device.h"
@@ -53,6 +53,7 @@ protected:
         AppSettings.inputPort = 1;
         AppSettings.baudIndex = 6;
         SplitOutputs = {2};
+        UseNetworkSettings({});
     }
     void TearDown() override
     {
@@ -66,8 +67,7 @@ protected:
     {
         NetworkSettings settings;
         settings.tcpPort = port;
-        std::string failure;
-        ASSERT_TRUE(SaveNetworkSettings(settings, failure)) << failure;
+        UseNetworkSettings(settings);
     }
 
     int Kept(int fd)
@@ -171,8 +171,7 @@ TEST_F(NetworkRelayTest, AUdpTargetGetsEveryChunkAsADatagramAndTheHealthCountsTh
     const std::string target = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     NetworkSettings settings;
     settings.udpTarget = platform::ToUtf16(target);
-    std::string failure;
-    ASSERT_TRUE(SaveNetworkSettings(settings, failure)) << failure;
+    UseNetworkSettings(settings);
 
     RelayRun run;
     ASSERT_TRUE(run.Start());
