@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "app/tray_and_about.h"
+#include "platform/answer_socket.h"
 #include "platform/debug_capture.h"
 #include "platform/user_input.h"
 #include "program_fixture.h"
 #include "relay/relay_control.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
+#include "status/status_service.h"
 
 namespace {
 
@@ -66,6 +68,24 @@ INSTANTIATE_TEST_SUITE_P(Screens, ReconnectLayoutTest,
                          [](const auto& named) {
                              return std::to_string(named.param.width) + "x" + std::to_string(named.param.height);
                          });
+
+// Reconnect stored by tavrel-config while the window is up: told over the
+// status socket, it is shown at once, and the person's later click is the
+// change that Exit saves.
+TEST_F(ReconnectBoxTest, AChangeThatTavrelConfigTellsIsShownAndALaterClickWins)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    SetUserNumber(u"Reconnect", 1);
+    const auto socket = platform::AnswerSocketPath(device_.root(), kStatusSocketName);
+    EXPECT_EQ(platform::AskAnswerSocket(socket, std::string(kSettingChangedRequest) + "Reconnect"),
+              kSettingChangedTaken);
+    ASSERT_TRUE(person_.WaitUntil([&] { return person_.Checked(window, kReconnect); }));
+    person_.Click(window, kReconnect);
+    person_.Click(window, 2);
+    EXPECT_EQ(WaitForExit(), 1);
+    EXPECT_EQ(UserNumber(u"Reconnect"), 0u);
+}
 
 TEST_F(ReconnectBoxTest, AFirstRunShowsItClearAndExitSavesATick)
 {
