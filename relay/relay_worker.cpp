@@ -52,7 +52,21 @@ struct OutputPort {
     PortNumber portNumber = 0;
 };
 
-// What the worker owns for its whole life.
+struct Worker;
+
+// What a run puts where others read it while it is up (the health readers,
+// the TCP clients): its counts, every one from zero, and its network outputs.
+// Made once the run is up and ended with it, so that no run leaves them to
+// the next.
+class RunShare {
+public:
+    explicit RunShare(const Worker& worker);
+    ~RunShare();
+    RunShare(const RunShare&) = delete;
+    RunShare& operator=(const RunShare&) = delete;
+};
+
+// What the worker owns for its whole life: one run.
 struct Worker {
     std::vector<OutputPort> outputs;
     // The open outputs, for waiting on their readers; made once all are open.
@@ -70,6 +84,7 @@ struct Worker {
     // The outputs in gpsd's hands, while the hand-off is on: taken back
     // before the ports close.
     std::optional<tavrel::gpsd::GpsdHandOff> gpsd;
+    std::optional<RunShare> share;
 };
 
 void ShowMessage(LPCWSTR text, LPCWSTR caption = u"Tavrel")
@@ -235,9 +250,7 @@ void HandOutputToGpsd(Worker& worker)
 // was activated, opened or not.
 void CloseAll(Worker& worker)
 {
-    RelayCounters.relaying = false;
-    RelayCounters.outputCount = 0;
-    StopNetworkOutputs();
+    worker.share.reset();
     // gpsd lets go of the outputs before they close, instead of finding them hung up.
     worker.gpsd.reset();
     CloseInput(worker);
@@ -283,6 +296,19 @@ void StartCounting(const Worker& worker)
     }
     RelayCounters.outputCount = count;
     RelayCounters.relaying = true;
+}
+
+RunShare::RunShare(const Worker& worker)
+{
+    StartCounting(worker);
+    StartNetworkOutputs();
+}
+
+RunShare::~RunShare()
+{
+    StopNetworkOutputs();
+    RelayCounters.relaying = false;
+    RelayCounters.outputCount = 0;
 }
 
 // The input is lost or back: counted, and the window told.
@@ -489,8 +515,7 @@ DWORD ThreadGPSProxy(LPVOID)
     if (input == InputAtStart::Failed) {
         return FailStartUp(worker);
     }
-    StartCounting(worker);
-    StartNetworkOutputs();
+    worker.share.emplace(worker);
     RelayControl.running = 1;
     SetEvent(RelayControl.startedEvent.get());
     NotifyRelayHealthChanged();
