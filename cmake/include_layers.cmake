@@ -56,7 +56,7 @@ set(MAY_INCLUDE
   "settings: state resources network"   # the registry's settings, the Startup shortcut, the autostart replay
   "relay: state resources serial network gpsd"   # the run: worker, outputs, counters, network outputs
   "status: state relay settings command_line"    # the answers to tavrel-status and tavrel-config
-  "setup:"                    # installing into a device: module, install path, shortcuts, login entry
+  "setup: state"              # installing into a device: module, install path, shortcuts, login entry
   "app: state resources ports settings relay status setup command_line"   # the window and the program's entry
   "tools: state settings setup status command_line"   # the programs beside tavrel, a folder each
   "tools/compat: command_line"   # tavrel-compat and the library it preloads into other programs

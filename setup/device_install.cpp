@@ -19,13 +19,13 @@ namespace {
 bool WriteInstallPath()
 {
     const platform::RegistryKey key(HKEY_LOCAL_MACHINE, kProductKey, platform::RegistryKey::Open::OrCreate);
-    return key.SetText(u"InstallPath", kInstallFolder);
+    return key.SetText(kInstallPathValue, kInstallFolder);
 }
 
 bool InstallPathInPlace()
 {
     const platform::RegistryKey key(HKEY_LOCAL_MACHINE, kProductKey, platform::RegistryKey::Open::Existing);
-    return key.Text(u"InstallPath") == std::u16string(kInstallFolder);
+    return key.Text(kInstallPathValue) == std::u16string(kInstallFolder);
 }
 
 std::string WriteShortcut()

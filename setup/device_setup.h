@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/boot.h"
+#include "state/setting_table.h"
 
 namespace tavrel::setup {
 
@@ -16,7 +17,8 @@ inline constexpr const char16_t* kVirtualPortModule = u"\\Program Files\\Tavrel\
 inline constexpr const char16_t* kProgram = u"\\Program Files\\Tavrel\\Tavrel.exe";
 inline constexpr const char16_t* kProgramsShortcut = u"\\Windows\\Start Menu\\Programs\\Tavrel.lnk";
 // Under HKEY_LOCAL_MACHINE: "InstallPath" names kInstallFolder.
-inline constexpr const char16_t* kProductKey = u"Software\\Brenmor\\Tavrel";
+inline constexpr const char16_t* kProductKey = kSettingsKey;
+inline constexpr const char16_t* kInstallPathValue = RegistryName(SettingId::InstallPath);
 
 // Copies the module file to kVirtualPortModule and records what it put there
 // (see module_record.h); false when it cannot.

@@ -24,6 +24,7 @@
 #include "platform/boot.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "state/setting_table.h"
 #include "setup/device_setup.h"
 
 namespace {
@@ -32,16 +33,16 @@ const char16_t kDemoInput[] = u"Demo input";
 constexpr DWORD kInputPort = 9;
 constexpr DWORD kOutputs = (1u << (2 + 1)) | (1u << (3 + 1));   // COM2 and COM3, as "Split" holds them
 
-bool WriteUserSettings(const std::vector<std::pair<const char16_t*, DWORD>>& values)
+bool WriteUserSettings(const std::vector<std::pair<SettingId, DWORD>>& values)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
         ERROR_SUCCESS) {
         return false;
     }
     bool written = true;
-    for (const auto& [name, value] : values) {
-        written = written && RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+    for (const auto& [id, value] : values) {
+        written = written && RegSetValueExW(key, RegistryName(id), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                             sizeof(value)) == ERROR_SUCCESS;
     }
     RegCloseKey(key);
@@ -54,25 +55,28 @@ bool PrepareDemo(const std::string& hostTty, DWORD baudIndex, bool attended)
         return false;
     }
     if (attended) {
-        return WriteUserSettings({{u"Port", kInputPort}, {u"Baud", baudIndex}, {u"Autostart", 0}});
+        return WriteUserSettings({{SettingId::Input, kInputPort}, {SettingId::Baud, baudIndex}, {SettingId::Autostart, 0}});
     }
-    return WriteUserSettings({{u"Port", kInputPort}, {u"Baud", baudIndex}, {u"Autostart", 1}, {u"Split", kOutputs}});
+    return WriteUserSettings({{SettingId::Input, kInputPort},
+                              {SettingId::Baud, baudIndex},
+                              {SettingId::Autostart, 1},
+                              {SettingId::Outputs, kOutputs}});
 }
 
 bool RemoveDemo()
 {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::u16string(u"Drivers\\BuiltIn\\") + kDemoInput).c_str());
     DeleteFileW(u"\\Windows\\StartUp\\Tavrel.lnk");
-    return WriteUserSettings({{u"Autostart", 0}});
+    return WriteUserSettings({{SettingId::Autostart, 0}});
 }
 
 // The baud box's index: 0 (110 baud) to 14 (256000 baud).
-std::optional<DWORD> BaudIndex(const std::string& text)
+std::optional<DWORD> TypedBaudIndex(const std::string& text)
 {
     DWORD index = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), index);
-    return error == std::errc{} && end == text.data() + text.size() && index <= 14 ? std::optional(index)
-                                                                                  : std::nullopt;
+    const bool whole = error == std::errc{} && end == text.data() + text.size();
+    return whole && index <= Setting(SettingId::Baud).highest ? std::optional(index) : std::nullopt;
 }
 
 const tavrel::command_line::Command kDemoSetup{
@@ -103,7 +107,7 @@ int main(int argc, char** argv)
     if (unknownOption || (!remove && (arguments.empty() || arguments.size() > 2))) {
         return Usage();
     }
-    const std::optional<DWORD> baudIndex = BaudIndex(arguments.size() == 2 ? arguments[1] : "5");
+    const std::optional<DWORD> baudIndex = TypedBaudIndex(arguments.size() == 2 ? arguments[1] : "5");
     std::error_code error;
     if (!remove && !baudIndex) {
         std::fprintf(stderr, "tavrel-demo-setup: the baud index must be a number from 0 to 14, not '%s'\n",

@@ -87,7 +87,7 @@ bool RemoveInstallPath()
     HKEY key = nullptr;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, setup::kProductKey, 0, KEY_ALL_ACCESS, &key);
     if (result == ERROR_SUCCESS) {
-        result = RegDeleteValueW(key, u"InstallPath");
+        result = RegDeleteValueW(key, setup::kInstallPathValue);
         RegCloseKey(key);
     }
     if (!ReportRegistry("\"InstallPath\" from", setup::kProductKey, result)) {

@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
+#include "setup/device_setup.h"
 #include "setup/shortcut_text.h"
 
 namespace tavrel::tools {
@@ -64,10 +65,10 @@ std::u16string InstalledProgramPath()
 {
     WCHAR installPath[MAX_PATH] = {};
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Brenmor\\Tavrel", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, setup::kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         DWORD size = sizeof(installPath) - sizeof(WCHAR);
         DWORD type = REG_NONE;
-        if (RegQueryValueExW(key, u"InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(installPath), &size) !=
+        if (RegQueryValueExW(key, setup::kInstallPathValue, nullptr, &type, reinterpret_cast<BYTE*>(installPath), &size) !=
                 ERROR_SUCCESS ||
             type != REG_SZ) {
             installPath[0] = u'\0';
