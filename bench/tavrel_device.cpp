@@ -4,24 +4,17 @@
 #include <stdexcept>
 
 #include "platform/boot.h"
-#include "platform/registry.h"
+#include "platform/registry_key.h"
 #include "setup/builtin_port_keys.h"
+#include "state/setting_table.h"
 
 namespace tavrel::bench {
 namespace {
 
 bool SaveSplit(std::uint32_t mask)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Brenmor\\Tavrel", 0, nullptr, 0, 0, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    const DWORD value = mask;
-    const bool saved = RegSetValueExW(key, u"Split", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                      sizeof(value)) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return saved;
+    const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::OrCreate);
+    return key.SetNumber(RegistryName(SettingId::Outputs), mask);
 }
 
 }  // namespace
@@ -53,7 +46,7 @@ void ChooseOutputs(const std::filesystem::path& deviceRoot, const std::filesyste
     }
     std::vector<int> needed = outputs;
     needed.push_back(kInputPortNumber);
-    const bool chosen = tools::MoveBuiltInPortsOff(needed, inputTty) && SaveSplit(SplitMask(outputs));
+    const bool chosen = setup::MoveBuiltInPortsOff(needed, inputTty) && SaveSplit(SplitMask(outputs));
     platform::ShutdownDevice();
     if (!chosen) {
         throw std::runtime_error("cannot choose the outputs on the device at " + deviceRoot.string());
