@@ -7,8 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/host/interrupted_calls.h"
+
 namespace tavrel::gpsd {
 namespace {
+
+using platform::host::RetryOnInterrupt;
 
 // gpsd's answers are "OK" and "ERROR"; a longer line is not gpsd talking.
 constexpr std::size_t kLongestAnswer = 64;
@@ -41,10 +45,8 @@ GpsdControl::GpsdControl(const std::string& socketPath, Clock::duration timeLimi
         failure_ = "cannot make a socket: " + Reason(errno);
         return;
     }
-    int result = 0;
-    while ((result = ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address)) != 0 &&
-           errno == EINTR) {
-    }
+    const int result = RetryOnInterrupt(
+        [&] { return ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address); });
     if (result != 0) {
         // A listener whose queue is full answers EAGAIN: as busy as one that never answers.
         failure_ = "cannot reach " + socketPath + ": " + Reason(errno);
@@ -83,11 +85,10 @@ bool GpsdControl::SendLine(const std::string& line)
     std::size_t sent = 0;
     while (sent < line.size()) {
         // MSG_NOSIGNAL: a gpsd that went away must not end Tavrel with SIGPIPE.
-        const ssize_t n = ::send(socket_.get(), line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return ::send(socket_.get(), line.data() + sent, line.size() - sent, MSG_NOSIGNAL); });
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
         } else if (n < 0 && errno == EAGAIN) {
             if (!WaitFor(POLLOUT, "no room to talk to ")) {
                 return false;
@@ -119,13 +120,13 @@ std::optional<std::string> GpsdControl::ReceiveLine()
             return std::nullopt;
         }
         char buffer[kLongestAnswer];
-        const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
+        const ssize_t n = RetryOnInterrupt([&] { return ::recv(socket_.get(), buffer, sizeof buffer, 0); });
         if (n > 0) {
             received_.append(buffer, static_cast<std::size_t>(n));
         } else if (n == 0) {
             Fail(socketPath_ + " closed the conversation");
             return std::nullopt;
-        } else if (errno != EINTR && errno != EAGAIN) {
+        } else if (errno != EAGAIN) {
             Fail("cannot hear " + socketPath_ + ": " + Reason(errno));
             return std::nullopt;
         }

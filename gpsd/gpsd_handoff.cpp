@@ -1,7 +1,6 @@
 #include "gpsd/gpsd_handoff.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -83,8 +82,7 @@ void TakePortsFromGpsd(const std::string& socketPath, const std::vector<std::str
 
 GpsdHandOff::GpsdHandOff(std::string socketPath, std::vector<std::string> portPaths)
     : socketPath_(std::move(socketPath)),
-      portPaths_(std::move(portPaths)),
-      end_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+      portPaths_(std::move(portPaths))
 {
     if (!end_.valid()) {
         throw std::system_error(errno, std::generic_category(), "cannot make the hand-off's end event");
@@ -94,8 +92,7 @@ GpsdHandOff::GpsdHandOff(std::string socketPath, std::vector<std::string> portPa
 
 GpsdHandOff::~GpsdHandOff()
 {
-    const std::uint64_t one = 1;
-    (void)!::write(end_.get(), &one, sizeof one);
+    end_.Wake();
     thread_.join();
     TakePortsFromGpsd(socketPath_, portPaths_);
 }
@@ -104,7 +101,7 @@ bool GpsdHandOff::SleepUntil(std::chrono::system_clock::time_point moment) const
 {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(moment - std::chrono::system_clock::now());
-        pollfd end{end_.get(), POLLIN, 0};
+        pollfd end{end_.fd(), POLLIN, 0};
         const int ready = ::poll(&end, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (ready > 0 || (ready < 0 && errno != EINTR)) {
             return false;
@@ -117,7 +114,7 @@ bool GpsdHandOff::SleepUntil(std::chrono::system_clock::time_point moment) const
 
 void GpsdHandOff::HandOver() const
 {
-    HandPortsToGpsd(socketPath_, portPaths_, end_.get());
+    HandPortsToGpsd(socketPath_, portPaths_, end_.fd());
     if (portPaths_.empty()) {
         return;
     }
@@ -127,7 +124,7 @@ void GpsdHandOff::HandOver() const
             return;
         }
         // A connection that says nothing is enough to wake gpsd's loop.
-        const GpsdControl wake(socketPath_, kWakeTime, end_.get());
+        const GpsdControl wake(socketPath_, kWakeTime, end_.fd());
     }
 }
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host/unique_fd.h"
+#include "platform/host/wake_signal.h"
 
 namespace tavrel::gpsd {
 
@@ -44,7 +44,7 @@ private:
 
     const std::string socketPath_;
     const std::vector<std::string> portPaths_;
-    platform::host::UniqueFd end_;   // an eventfd, readable once the object ends
+    const platform::host::WakeSignal end_;   // woken once the object ends
     std::thread thread_;             // last: it uses everything above
 };
 

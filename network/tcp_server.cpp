@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -17,10 +16,13 @@
 #include <thread>
 
 #include "network/host_address.h"
+#include "platform/host/interrupted_calls.h"
+#include "platform/host/wake_signal.h"
 
 namespace tavrel::network {
 namespace {
 
+using platform::host::RetryOnInterrupt;
 using platform::host::UniqueFd;
 using Clock = ClientQueue::Clock;
 
@@ -52,7 +54,7 @@ struct TcpServer::State {
     TcpServerOptions options;
     UniqueFd listener;
     UniqueFd epoll;
-    UniqueFd wake;   // eventfd: a chunk was delivered, or the server ends
+    platform::host::WakeSignal wake;   // a chunk was delivered, or the server ends
     std::uint16_t port = 0;
     std::atomic<bool> ending{false};
     std::atomic<std::size_t> clientCount{0};
@@ -93,9 +95,8 @@ void TcpServer::State::Run()
         Listen(true);
         for (int i = 0; i < ready; ++i) {
             const epoll_event& event = events[static_cast<std::size_t>(i)];
-            if (event.data.fd == wake.get()) {
-                std::uint64_t count = 0;
-                (void)!::read(wake.get(), &count, sizeof count);
+            if (event.data.fd == wake.fd()) {
+                wake.Drain();
                 FlushAll();
             } else if (event.data.fd == listener.get()) {
                 Accept();
@@ -206,14 +207,15 @@ Outcome TcpServer::State::Flush(Client& client)
         }
         // The chunk being written stays in the queue until all of it is sent,
         // so `next` stays valid outside the lock.
-        const ssize_t sent = ::send(client.socket.get(), next.data(), next.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = RetryOnInterrupt(
+            [&] { return ::send(client.socket.get(), next.data(), next.size(), MSG_NOSIGNAL | MSG_DONTWAIT); });
         if (sent > 0) {
             const std::lock_guard guard(lock);
             client.queue.Sent(static_cast<std::size_t>(sent));
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
             WaitForRoom(client, true);
             return Outcome::Stays;
-        } else if (errno != EINTR) {
+        } else {
             return Outcome::Gone;
         }
     }
@@ -223,14 +225,12 @@ Outcome TcpServer::State::ReadAndDiscard(Client& client)
 {
     static thread_local std::array<char, kReadBytes> discard;
     for (int reads = 0; reads < kReadsPerWake; ++reads) {
-        const ssize_t got = ::recv(client.socket.get(), discard.data(), discard.size(), MSG_DONTWAIT);
+        const ssize_t got =
+            RetryOnInterrupt([&] { return ::recv(client.socket.get(), discard.data(), discard.size(), MSG_DONTWAIT); });
         if (got == 0) {
             return Outcome::Gone;   // the client closed its side: it has left
         }
         if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return errno == EAGAIN || errno == EWOULDBLOCK ? Outcome::Stays : Outcome::Gone;
         }
     }
@@ -319,9 +319,8 @@ std::unique_ptr<TcpServer> TcpServer::Start(const TcpServerOptions& options, std
     }
     state->port = BoundPort(state->listener.get());
     state->epoll = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
-    state->wake = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!state->epoll.valid() || !state->wake.valid() || !Watch(state->epoll.get(), state->listener.get()) ||
-        !Watch(state->epoll.get(), state->wake.get())) {
+        !Watch(state->epoll.get(), state->wake.fd())) {
         failure = std::string("cannot watch the TCP server's sockets: ") + std::strerror(errno);
         return nullptr;
     }
@@ -341,8 +340,7 @@ TcpServer::TcpServer(std::unique_ptr<State> state) : state_(std::move(state)) {}
 TcpServer::~TcpServer()
 {
     state_->ending = true;
-    const std::uint64_t one = 1;
-    (void)!::write(state_->wake.get(), &one, sizeof one);
+    state_->wake.Wake();
     state_->thread.join();
 }
 
@@ -364,8 +362,7 @@ void TcpServer::Deliver(std::span<const unsigned char> bytes)
             client.queue.Push(chunk, now);
         }
     }
-    const std::uint64_t one = 1;
-    (void)!::write(state_->wake.get(), &one, sizeof one);
+    state_->wake.Wake();
 }
 
 TcpServerHealth TcpServer::Health() const

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "network/host_address.h"
+#include "platform/host/interrupted_calls.h"
 
 namespace tavrel::network {
 namespace {
@@ -118,16 +119,11 @@ int UdpSender::SendDatagram(std::span<const unsigned char> chunk) const
     if (!socket_.valid()) {
         return EBADF;
     }
-    for (;;) {
-        const ssize_t sent = ::sendto(socket_.get(), chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                                      reinterpret_cast<const sockaddr*>(&address_), addressLength_);
-        if (sent >= 0) {
-            return 0;
-        }
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
+    const ssize_t sent = platform::host::RetryOnInterrupt([&] {
+        return ::sendto(socket_.get(), chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                        reinterpret_cast<const sockaddr*>(&address_), addressLength_);
+    });
+    return sent >= 0 ? 0 : errno;
 }
 
 bool UdpSender::RemakeWhenDue()

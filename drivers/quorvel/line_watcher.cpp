@@ -3,8 +3,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <system_error>
+
+#include "platform/host/interrupted_calls.h"
 
 namespace quorvel {
 namespace {
@@ -31,14 +32,13 @@ int Watch(int epoll, int operation, int fd, std::uint32_t events)
 LineWatcher::LineWatcher(int master, Handler onActivity, Failure onFailure)
     : master_(master),
       epoll_(::epoll_create1(EPOLL_CLOEXEC)),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       onActivity_(std::move(onActivity)),
       onFailure_(std::move(onFailure))
 {
     if (!epoll_.valid() || !wake_.valid()) {
         ThrowErrno("cannot create the pseudo-terminal's watcher");
     }
-    if (Watch(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), EPOLLIN) != 0) {
+    if (Watch(epoll_.get(), EPOLL_CTL_ADD, wake_.fd(), EPOLLIN) != 0) {
         ThrowErrno("cannot watch the pseudo-terminal");
     }
     // Edge-triggered: while nobody has the slave open the master reports a
@@ -53,8 +53,7 @@ LineWatcher::LineWatcher(int master, Handler onActivity, Failure onFailure)
 
 LineWatcher::~LineWatcher()
 {
-    const std::uint64_t one = 1;
-    if (::write(wake_.get(), &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
+    if (!wake_.Wake()) {
         onFailure_("cannot wake the pseudo-terminal's watcher", errno);
     }
     thread_.join();
@@ -88,16 +87,14 @@ bool LineWatcher::WaitForActivity(bool inputMayRemain)
     epoll_event events[2];
     for (;;) {
         const int timeout = inputMayRemain ? 0 : watchingForRoom_ ? kRoomRetryMilliseconds : -1;
-        const int count = ::epoll_wait(epoll_.get(), events, 2, timeout);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
+        const int count =
+            platform::host::RetryOnInterrupt([&] { return ::epoll_wait(epoll_.get(), events, 2, timeout); });
         if (count < 0) {
             onFailure_("the pseudo-terminal's watcher stopped", errno);
             return false;
         }
         for (int i = 0; i < count; ++i) {
-            if (events[i].data.fd == wake_.get()) {
+            if (events[i].data.fd == wake_.fd()) {
                 return false;
             }
         }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/host/unique_fd.h"
+#include "platform/host/wake_signal.h"
 
 namespace quorvel {
 
@@ -37,7 +38,7 @@ private:
     const int master_;
     std::atomic<bool> watchingForRoom_{false};
     platform::host::UniqueFd epoll_;
-    platform::host::UniqueFd wake_;
+    const platform::host::WakeSignal wake_;
     Handler onActivity_;
     Failure onFailure_;
     std::thread thread_;

@@ -8,10 +8,12 @@
 #include <system_error>
 
 #include "platform/host/file_calls.h"
+#include "platform/host/interrupted_calls.h"
 
 namespace quorvel {
 namespace {
 
+using platform::host::RetryOnInterrupt;
 using platform::host::UniqueFd;
 
 // Every time the lock file is found gone under a new lock, its previous
@@ -31,11 +33,7 @@ struct flock WholeFileWriteLock()
 
 int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode = 0)
 {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return RetryOnInterrupt([&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode); });
 }
 
 [[noreturn]] void ThrowErrno(int error, const std::filesystem::path& path, const char* what)
@@ -73,11 +71,7 @@ bool PortLock::TryTake(const std::filesystem::path& link)
             ThrowErrno(errno, path, "cannot make the lock file of the port's link");
         }
         struct flock lock = WholeFileWriteLock();
-        int result = 0;
-        do {
-            result = ::fcntl(file.get(), F_OFD_SETLK, &lock);
-        } while (result != 0 && errno == EINTR);
-        if (result != 0) {
+        if (RetryOnInterrupt([&] { return ::fcntl(file.get(), F_OFD_SETLK, &lock); }) != 0) {
             if (errno == EAGAIN || errno == EACCES) {
                 return false;
             }

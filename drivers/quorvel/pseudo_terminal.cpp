@@ -10,8 +10,12 @@
 #include <system_error>
 #include <termios.h>
 
+#include "platform/host/interrupted_calls.h"
+
 namespace quorvel {
 namespace {
+
+using platform::host::RetryOnInterrupt;
 
 // What cfmakeraw clears. (IUCLC, which it leaves, rewrites bytes only
 // together with IEXTEN, which it clears.)
@@ -160,11 +164,10 @@ PseudoTerminal::WriteResult PseudoTerminal::WriteSome(std::span<const unsigned c
 {
     WriteResult result;
     while (result.written < bytes.size()) {
-        const ssize_t n = ::write(master_.get(), bytes.data() + result.written, bytes.size() - result.written);
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return ::write(master_.get(), bytes.data() + result.written, bytes.size() - result.written); });
         if (n > 0) {
             result.written += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
         } else {
             result.error = (n < 0 && errno != EAGAIN) ? errno : 0;
             break;
@@ -190,10 +193,7 @@ PseudoTerminal::Flushed PseudoTerminal::DiscardPending() const
     Flushed flushed;
     unsigned char buffer[4096];
     for (std::size_t i = 0; i < kMostDrainReads; ++i) {
-        const ssize_t n = ::read(slave.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(slave.get(), buffer, sizeof buffer); });
         if (n <= 0) {
             break;
         }
@@ -211,10 +211,7 @@ PseudoTerminal::Discarded PseudoTerminal::DiscardConsumerInput() const
     unsigned char buffer[4096];
     Discarded discarded;
     for (int i = 0; i < kReadsPerCall; ++i) {
-        const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(master_.get(), buffer, sizeof buffer); });
         if (n <= 0) {
             // EAGAIN: nothing left; EIO or 0: nobody has the slave open.
             return discarded;

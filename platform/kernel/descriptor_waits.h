@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "platform/host/wake_signal.h"
 #include "platform/kernel.h"
 
 namespace platform::kernel {
@@ -55,7 +56,7 @@ public:
     [[nodiscard]] SleepOutcome Sleep(const WatchedDescriptors& watched, const WaitDeadline& deadline);
 
 private:
-    const int wake_;   // the thread's wake-up descriptor; -1 when the host had none to give
+    const host::WakeSignal& wake_;   // the thread's; without a descriptor when the host had none to give
 };
 
 // Makes the wake-up descriptor of every descriptor wait in progress readable.

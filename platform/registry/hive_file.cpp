@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/host/file_calls.h"
+#include "platform/host/interrupted_calls.h"
 
 namespace platform::registry {
 namespace {
@@ -24,11 +25,7 @@ constexpr std::string_view kTemporarySuffix = ".tmp";
 
 int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode = 0)
 {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return host::RetryOnInterrupt([&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); });
 }
 
 std::string ErrorText(int error)

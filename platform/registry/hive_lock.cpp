@@ -3,21 +3,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
-#include <cerrno>
+#include "platform/host/interrupted_calls.h"
 
 namespace platform::registry {
-namespace {
-
-bool LockRetrying(int fd)
-{
-    int result = 0;
-    do {
-        result = ::flock(fd, LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
-}  // namespace
 
 void HiveLock::SetFile(const std::filesystem::path& hiveFile)
 {
@@ -36,7 +24,7 @@ bool HiveLock::Take()
         // Read-only is enough for flock(), and lets a user lock a file that
         // someone else made; O_NONBLOCK, so that a FIFO there cannot hang us.
         host::UniqueFd file(::open(lockFile_.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
-        if (!file.valid() || !LockRetrying(file.get())) {
+        if (!file.valid() || host::RetryOnInterrupt([&] { return ::flock(file.get(), LOCK_EX); }) != 0) {
             return false;
         }
         held_ = std::move(file);

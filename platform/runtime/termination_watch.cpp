@@ -9,19 +9,18 @@
 
 #include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "platform/host/unique_fd.h"
+#include "platform/host/wake_signal.h"
 #include "platform/program_ending.h"
 
 namespace platform {
@@ -51,12 +50,6 @@ int TakeSignal(const UniqueFd& signals)
     return got == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
 }
 
-void Drain(const UniqueFd& wake)
-{
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t got = ::read(wake.get(), &count, sizeof count);
-}
-
 }  // namespace
 
 sigset_t TerminationSignals()
@@ -79,7 +72,7 @@ int ExitCodeOfSignal(int signal)
 
 struct TerminationWatch::State {
     UniqueFd signals;  // signalfd of TerminationSignals()
-    UniqueFd wake;     // eventfd: what is guarded below has changed
+    host::WakeSignal wake;   // woken: what is guarded below has changed
     std::thread thread;
 
     std::mutex lock;
@@ -89,12 +82,6 @@ struct TerminationWatch::State {
     bool stopping = false;
     int asked = 0;
     std::optional<Clock::time_point> next;
-
-    void Notify() const
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t put = ::write(wake.get(), &one, sizeof one);
-    }
 
     // Takes a signal that is waiting. Only the first one counts; later ones
     // ask for what is under way already. Lock held.
@@ -117,9 +104,9 @@ struct TerminationWatch::State {
                 std::lock_guard guard(lock);
                 timeout = PollTimeout(next);
             }
-            pollfd watched[] = {{signals.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
+            pollfd watched[] = {{signals.get(), POLLIN, 0}, {wake.fd(), POLLIN, 0}};
             if (::poll(watched, 2, timeout) > 0 && (watched[1].revents & POLLIN) != 0) {
-                Drain(wake);
+                wake.Drain();
             }
         } while (Act());
     }
@@ -149,9 +136,9 @@ struct TerminationWatch::State {
     // Waits up to `wait` to be told to stop; true once it was.
     bool WaitToStop(std::chrono::milliseconds wait)
     {
-        pollfd woken{wake.get(), POLLIN, 0};
+        pollfd woken{wake.fd(), POLLIN, 0};
         if (::poll(&woken, 1, static_cast<int>(wait.count())) > 0) {
-            Drain(wake);
+            wake.Drain();
         }
         std::lock_guard guard(lock);
         return stopping;
@@ -163,7 +150,6 @@ TerminationWatch::TerminationWatch() : state_(std::make_unique<State>())
     const sigset_t signals = TerminationSignals();
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     state_->signals = UniqueFd(::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
-    state_->wake = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!state_->signals.valid() || !state_->wake.valid()) {
         // Nobody would take them: left to their default action, they still end the process.
         std::fprintf(stderr, "platform: cannot watch for termination signals: %s\n", std::strerror(errno));
@@ -182,7 +168,7 @@ TerminationWatch::~TerminationWatch()
         std::lock_guard guard(state_->lock);
         state_->stopping = true;
     }
-    state_->Notify();
+    state_->wake.Wake();
     state_->thread.join();
 }
 
@@ -200,7 +186,7 @@ std::optional<int> TerminationWatch::BootEnded()
         return std::nullopt;
     }
     state_->next.reset();  // ending the process is main's now: nothing is left to close
-    state_->Notify();
+    state_->wake.Wake();
     return state_->asked;
 }
 

@@ -6,13 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/host/interrupted_calls.h"
+
 namespace platform::session {
 namespace {
-
-bool Interrupted(ssize_t result)
-{
-    return result < 0 && errno == EINTR;
-}
 
 bool WouldBlock(ssize_t result)
 {
@@ -111,10 +108,7 @@ AnswerLoop::Progress AnswerLoop::Receive(Client& client)
 {
     char buffer[512];
     for (;;) {
-        const ssize_t count = ::recv(client.fd.get(), buffer, sizeof buffer, 0);
-        if (Interrupted(count)) {
-            continue;
-        }
+        const ssize_t count = host::RetryOnInterrupt([&] { return ::recv(client.fd.get(), buffer, sizeof buffer, 0); });
         if (WouldBlock(count)) {
             return Progress::Waiting;
         }
@@ -146,11 +140,10 @@ AnswerLoop::Progress AnswerLoop::SendAnswer(Client& client)
 {
     while (client.sent < client.answer.size()) {
         // MSG_NOSIGNAL: a client that went away must not end the program with SIGPIPE.
-        const ssize_t count = ::send(client.fd.get(), client.answer.data() + client.sent,
-                                     client.answer.size() - client.sent, MSG_NOSIGNAL);
-        if (Interrupted(count)) {
-            continue;
-        }
+        const ssize_t count = host::RetryOnInterrupt([&] {
+            return ::send(client.fd.get(), client.answer.data() + client.sent, client.answer.size() - client.sent,
+                          MSG_NOSIGNAL);
+        });
         if (WouldBlock(count)) {
             return Progress::Waiting;
         }

@@ -3,15 +3,15 @@
 #include "platform/answer_socket.h"
 
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <thread>
 
+#include "platform/host/interrupted_calls.h"
+#include "platform/host/wake_signal.h"
 #include "session/answer_loop.h"
 #include "session/device_root.h"
 #include "session/local_address.h"
@@ -26,7 +26,7 @@ struct AnswerSocket::State {
     std::filesystem::path path;
     struct stat file {};   // the socket file as bound, to remove only ours
     UniqueFd listener;
-    UniqueFd wake;
+    host::WakeSignal wake;
     std::thread thread;
 };
 
@@ -48,10 +48,8 @@ bool SomeoneListens(const sockaddr_un& address)
     if (!probe.valid()) {
         return false;
     }
-    int result = 0;
-    do {
-        result = ::connect(probe.get(), AsSocketAddress(address), sizeof address);
-    } while (result != 0 && errno == EINTR);
+    const int result =
+        host::RetryOnInterrupt([&] { return ::connect(probe.get(), AsSocketAddress(address), sizeof address); });
     return result == 0 || errno == EAGAIN || errno == EINPROGRESS;
 }
 
@@ -127,18 +125,16 @@ std::unique_ptr<AnswerSocket> AnswerSocket::Open(std::string_view name, Answerer
         return nullptr;
     }
     auto state = std::make_unique<State>();
+    if (!state->wake.valid()) {
+        error = errno;
+        return nullptr;
+    }
     state->path = AnswerSocketPath(root, name);
     error = Listen(*state);
     if (error != 0) {
         return nullptr;
     }
-    state->wake = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (!state->wake.valid()) {
-        error = errno;
-        ::unlink(state->path.c_str());
-        return nullptr;
-    }
-    session::AnswerLoop loop(state->listener.get(), state->wake.get(), std::move(answerer));
+    session::AnswerLoop loop(state->listener.get(), state->wake.fd(), std::move(answerer));
     state->thread = std::thread([loop = std::move(loop)]() mutable {
         ::pthread_setname_np(::pthread_self(), "answer-socket");
         loop.Run();
@@ -150,9 +146,7 @@ AnswerSocket::AnswerSocket(std::unique_ptr<State> state) : state_(std::move(stat
 
 AnswerSocket::~AnswerSocket()
 {
-    const std::uint64_t one = 1;
-    while (::write(state_->wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    state_->wake.Wake();
     state_->thread.join();
     // Removed only while the name still leads to the file this socket made.
     struct stat now {};

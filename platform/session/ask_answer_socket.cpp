@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/answer_socket.h"
+#include "platform/host/interrupted_calls.h"
 #include "platform/host/unique_fd.h"
 #include "session/local_address.h"
 
@@ -17,10 +18,8 @@ using Clock = std::chrono::steady_clock;
 bool SendAll(int fd, std::string_view text)
 {
     while (!text.empty()) {
-        const ssize_t count = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t count =
+            host::RetryOnInterrupt([&] { return ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); });
         if (count <= 0) {
             return false;
         }
@@ -78,10 +77,8 @@ std::optional<std::string> AskAnswerSocket(const std::filesystem::path& path, st
     const timeval bound{static_cast<time_t>(timeout.count() / 1000),
                         static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
     ::setsockopt(connection.get(), SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-    int connected = 0;
-    do {
-        connected = ::connect(connection.get(), session::AsSocketAddress(address), sizeof address);
-    } while (connected != 0 && errno == EINTR);
+    const int connected = host::RetryOnInterrupt(
+        [&] { return ::connect(connection.get(), session::AsSocketAddress(address), sizeof address); });
     if (connected != 0) {
         return std::nullopt;
     }

@@ -1,7 +1,6 @@
 #include "session/cross_process_posts.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "platform/host/interrupted_calls.h"
 #include "session/device_session.h"
 
 namespace platform::session {
@@ -113,17 +113,12 @@ ssize_t ReceiveDatagram(int socket, WirePost& wire, bool& fromThisUser)
     header.msg_iovlen = 1;
     header.msg_control = control;
     header.msg_controllen = sizeof control;
-    for (;;) {
-        const ssize_t received = ::recvmsg(socket, &header, MSG_DONTWAIT);
-        if (received < 0 && errno == EINTR) {
-            continue;
-        }
-        if (received < 0) {
-            return -1;
-        }
-        fromThisUser = FromThisUser(header);
-        return (header.msg_flags & MSG_TRUNC) != 0 ? 0 : received;
+    const ssize_t received = host::RetryOnInterrupt([&] { return ::recvmsg(socket, &header, MSG_DONTWAIT); });
+    if (received < 0) {
+        return -1;
     }
+    fromThisUser = FromThisUser(header);
+    return (header.msg_flags & MSG_TRUNC) != 0 ? 0 : received;
 }
 
 }  // namespace
@@ -143,19 +138,17 @@ bool SendPost(const std::filesystem::path& deviceRoot, HWND window, UINT message
     }
     const SocketAddress to = AddressOf(deviceRoot, ProcessOfWindow(window));
     const WirePost wire = Encode({window, message, wParam, lParam});
-    for (;;) {
-        const ssize_t sent = ::sendto(sender.get(), wire.data(), wire.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                                      reinterpret_cast<const sockaddr*>(&to.address), to.length);
-        if (sent >= 0 || errno != EINTR) {
-            return sent == static_cast<ssize_t>(wire.size());
-        }
-    }
+    const ssize_t sent = host::RetryOnInterrupt([&] {
+        return ::sendto(sender.get(), wire.data(), wire.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                        reinterpret_cast<const sockaddr*>(&to.address), to.length);
+    });
+    return sent == static_cast<ssize_t>(wire.size());
 }
 
 std::unique_ptr<PostReceiver> PostReceiver::Start(const std::filesystem::path& deviceRoot, PostHandler handler)
 {
     UniqueFd socket = NewDatagramSocket();
-    UniqueFd wakeUp(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    host::WakeSignal wakeUp;
     const SocketAddress self = AddressOf(deviceRoot, static_cast<std::uint32_t>(::getpid()));
     const int passCredentials = 1;
     if (!socket.valid() || !wakeUp.valid() ||
@@ -173,7 +166,8 @@ std::unique_ptr<PostReceiver> PostReceiver::Start(const std::filesystem::path& d
     return receiver;
 }
 
-PostReceiver::PostReceiver(std::filesystem::path deviceRoot, UniqueFd socket, UniqueFd wakeUp, PostHandler handler)
+PostReceiver::PostReceiver(std::filesystem::path deviceRoot, UniqueFd socket, host::WakeSignal wakeUp,
+                           PostHandler handler)
     : deviceRoot_(std::move(deviceRoot)), socket_(std::move(socket)), wakeUp_(std::move(wakeUp)),
       handler_(std::make_shared<const PostHandler>(std::move(handler)))
 {
@@ -184,9 +178,7 @@ PostReceiver::~PostReceiver()
     if (!thread_.joinable()) {
         return;
     }
-    const std::uint64_t one = 1;
-    // An eventfd write of 1 cannot block or fail short of an overflow of its counter.
-    [[maybe_unused]] const ssize_t written = ::write(wakeUp_.get(), &one, sizeof one);
+    wakeUp_.Wake();
     thread_.join();
 }
 
@@ -199,12 +191,9 @@ void PostReceiver::SetHandler(PostHandler handler)
 
 void PostReceiver::Run()
 {
-    std::array<pollfd, 2> watched{{{socket_.get(), POLLIN, 0}, {wakeUp_.get(), POLLIN, 0}}};
+    std::array<pollfd, 2> watched{{{socket_.get(), POLLIN, 0}, {wakeUp_.fd(), POLLIN, 0}}};
     for (;;) {
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (host::RetryOnInterrupt([&] { return ::poll(watched.data(), watched.size(), -1); }) < 0) {
             return;
         }
         if (watched[1].revents != 0 || (watched[0].revents & POLLNVAL) != 0) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/host/wake_signal.h"
 #include "platform/types.h"
 #include "session/run_files.h"
 
@@ -42,7 +43,7 @@ public:
     const std::filesystem::path& deviceRoot() const { return deviceRoot_; }
     void SetHandler(PostHandler handler);
 
-    PostReceiver(std::filesystem::path deviceRoot, UniqueFd socket, UniqueFd wakeUp, PostHandler handler);
+    PostReceiver(std::filesystem::path deviceRoot, UniqueFd socket, host::WakeSignal wakeUp, PostHandler handler);
 
 private:
     void Run();
@@ -51,7 +52,7 @@ private:
 
     const std::filesystem::path deviceRoot_;
     const UniqueFd socket_;
-    const UniqueFd wakeUp_;
+    const host::WakeSignal wakeUp_;
     std::mutex handlerLock_;
     std::shared_ptr<const PostHandler> handler_;  // guarded by handlerLock_
     std::thread thread_;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/host/interrupted_calls.h"
+
 namespace platform::session {
 namespace {
 
@@ -60,25 +62,13 @@ UniqueFd OpenLockFile(const std::filesystem::path& file)
     }
     // O_CLOEXEC: a program started from this one must not inherit the lock
     // and keep it alive after this process has gone.
-    for (;;) {
-        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0 || errno != EINTR) {
-            return UniqueFd(fd);
-        }
-    }
+    return UniqueFd(host::RetryOnInterrupt([&] { return ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); }));
 }
 
 bool Lock(const UniqueFd& file, LockMode mode, LockWait wait)
 {
     const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | (wait == LockWait::DoNotBlock ? LOCK_NB : 0);
-    for (;;) {
-        if (::flock(file.get(), operation) == 0) {
-            return true;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
-    }
+    return host::RetryOnInterrupt([&] { return ::flock(file.get(), operation); }) == 0;
 }
 
 bool ReplaceFile(const std::filesystem::path& file, const std::string& text)

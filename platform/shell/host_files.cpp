@@ -13,6 +13,7 @@
 
 #include "platform/errors.h"
 #include "platform/host/file_calls.h"
+#include "platform/host/interrupted_calls.h"
 #include "platform/host/unique_fd.h"
 
 namespace platform::shell {
@@ -115,10 +116,7 @@ DWORD CopyContent(int from, int to)
 {
     std::vector<char> buffer(64 * 1024);
     for (;;) {
-        const ssize_t got = ::read(from, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got = host::RetryOnInterrupt([&] { return ::read(from, buffer.data(), buffer.size()); });
         if (got < 0) {
             return LastErrno();
         }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/host/file_calls.h"
+#include "platform/host/interrupted_calls.h"
 #include "platform/host/unique_fd.h"
 #include "setup/durable_file.h"
 
@@ -72,8 +73,7 @@ std::optional<int> RunTmpfiles(const SystemRoot& system)
         return std::nullopt;
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    platform::host::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 

@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "platform/host/unique_fd.h"
+#include "platform/host/wake_signal.h"
 
 namespace platform::qt {
 
@@ -20,12 +20,12 @@ public:
     // is visible to the caller afterwards; a change after it raises anew.
     void Take();
     // Readable while the signal is raised.
-    int Descriptor() const { return fd_.get(); }
+    int Descriptor() const { return wake_.fd(); }
 
 private:
     std::mutex lock_;
     bool raised_ = false;
-    host::UniqueFd fd_;
+    const host::WakeSignal wake_;
 };
 
 }  // namespace platform::qt

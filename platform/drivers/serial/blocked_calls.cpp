@@ -1,9 +1,6 @@
 #include "drivers/serial/blocked_calls.h"
 
-#include <sys/eventfd.h>
-
 #include <algorithm>
-#include <cstdint>
 
 namespace platform::serial {
 
@@ -27,13 +24,13 @@ CallScope::~CallScope()
 int CallScope::WakeDescriptor()
 {
     std::lock_guard guard(calls_.lock_);
-    if (!wake_.valid()) {
-        wake_ = host::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (wake_.valid() && reason_ != WakeReason::None) {
+    if (!wake_ || !wake_->valid()) {
+        wake_.emplace();
+        if (wake_->valid() && reason_ != WakeReason::None) {
             Signal(reason_);
         }
     }
-    return wake_.get();
+    return wake_->fd();
 }
 
 WakeReason CallScope::reason() const
@@ -48,11 +45,8 @@ void CallScope::Signal(WakeReason reason)
     if (reason_ != WakeReason::Closing) {
         reason_ = reason;
     }
-    if (wake_.valid()) {
-        const std::uint64_t one = 1;
-        // The counter cannot overflow from these few writes; a failure would
-        // only mean that it is already readable.
-        [[maybe_unused]] const auto written = ::write(wake_.get(), &one, sizeof one);
+    if (wake_ && wake_->valid()) {
+        wake_->Wake();
     }
 }
 

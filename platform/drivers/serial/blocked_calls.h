@@ -9,9 +9,10 @@
 
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <vector>
 
-#include "platform/host/unique_fd.h"
+#include "platform/host/wake_signal.h"
 
 namespace platform::serial {
 
@@ -49,7 +50,7 @@ private:
     const CallKind kind_;
     bool entered_ = false;
     WakeReason reason_ = WakeReason::None;   // guarded by the owner's lock
-    host::UniqueFd wake_;                    // guarded by the owner's lock
+    std::optional<host::WakeSignal> wake_;   // guarded by the owner's lock
 };
 
 class BlockedCalls {

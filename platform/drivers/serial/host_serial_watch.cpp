@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <cstring>
 
 #include "drivers/serial/device_wait.h"
+#include "platform/host/interrupted_calls.h"
 
 namespace platform::serial {
 namespace {
@@ -49,11 +49,7 @@ bool WatchFolders(int inotify, const fs::path& devRoot)
 void DrainEvents(int inotify)
 {
     alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(inotify, buffer, sizeof buffer);
-        if (got <= 0 && !(got < 0 && errno == EINTR)) {
-            return;
-        }
+    while (host::RetryOnInterrupt([&] { return ::read(inotify, buffer, sizeof buffer); }) > 0) {
     }
 }
 
@@ -63,7 +59,7 @@ std::unique_ptr<HostSerialWatch> HostSerialWatch::Start(const fs::path& devRoot,
                                                         Settling settling, std::string& problem)
 {
     host::UniqueFd inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    host::UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    host::WakeSignal wake;
     if (!inotify.valid() || !wake.valid() || !WatchFolders(inotify.get(), devRoot)) {
         problem = "cannot follow the serial devices of " + devRoot.string() + ": " + std::strerror(errno);
         return nullptr;
@@ -73,7 +69,7 @@ std::unique_ptr<HostSerialWatch> HostSerialWatch::Start(const fs::path& devRoot,
 }
 
 HostSerialWatch::HostSerialWatch(fs::path devRoot, Changed changed, Settling settling, host::UniqueFd inotify,
-                                 host::UniqueFd wake)
+                                 host::WakeSignal wake)
     : devRoot_(std::move(devRoot)),
       changed_(std::move(changed)),
       settling_(settling),
@@ -85,8 +81,7 @@ HostSerialWatch::HostSerialWatch(fs::path devRoot, Changed changed, Settling set
 
 HostSerialWatch::~HostSerialWatch()
 {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t put = ::write(wake_.get(), &one, sizeof one);
+    wake_.Wake();
     thread_.join();
 }
 
@@ -96,7 +91,7 @@ void HostSerialWatch::Run()
     Deadline callBackAt;   // empty while nothing is settling
     Clock::time_point burstBegan;
     for (;;) {
-        switch (WaitForDevice(inotify_.get(), POLLIN, wake_.get(), callBackAt)) {
+        switch (WaitForDevice(inotify_.get(), POLLIN, wake_.fd(), callBackAt)) {
         case WaitResult::Ready: {
             const Clock::time_point now = Clock::now();
             if (!callBackAt) {

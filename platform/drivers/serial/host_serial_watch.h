@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/host/unique_fd.h"
+#include "platform/host/wake_signal.h"
 
 namespace platform::serial {
 
@@ -47,14 +48,14 @@ public:
 
 private:
     HostSerialWatch(std::filesystem::path devRoot, Changed changed, Settling settling, host::UniqueFd inotify,
-                    host::UniqueFd wake);
+                    host::WakeSignal wake);
     void Run();
 
     const std::filesystem::path devRoot_;
     const Changed changed_;
     const Settling settling_;
     const host::UniqueFd inotify_;
-    const host::UniqueFd wake_;   // eventfd: the destructor asks the thread to end
+    const host::WakeSignal wake_;   // the destructor asks the thread to end
     std::thread thread_;
 };
 

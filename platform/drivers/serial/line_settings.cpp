@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "drivers/serial/line_speed.h"
+#include "platform/host/interrupted_calls.h"
 #include "platform/serial_rules/dcb.h"
 #include "platform/serial_rules/host_errors.h"
 
@@ -19,22 +20,12 @@ constexpr tcflag_t framingFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CR
 
 int GetAttributes(int fd, termios& settings)
 {
-    while (::tcgetattr(fd, &settings) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
+    return host::RetryOnInterrupt([&] { return ::tcgetattr(fd, &settings); }) == 0 ? 0 : errno;
 }
 
 int SetAttributes(int fd, const termios& settings)
 {
-    while (::tcsetattr(fd, TCSANOW, &settings) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
+    return host::RetryOnInterrupt([&] { return ::tcsetattr(fd, TCSANOW, &settings); }) == 0 ? 0 : errno;
 }
 
 // Reads the tty's settings and speed. Returns 0 or an errno.
@@ -143,15 +134,11 @@ DCB DescribeLine(const termios& settings, DWORD baudRate)
 // Ptys have no modem lines: ENOTTY and EINVAL there are not failures.
 int SetModemLine(int fd, int line, bool raised)
 {
-    while (::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) != 0) {
-        if (errno == ENOTTY || errno == EINVAL) {
-            return 0;
-        }
-        if (errno != EINTR) {
-            return errno;
-        }
+    if (host::RetryOnInterrupt([&] { return ::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line); }) == 0 ||
+        errno == ENOTTY || errno == EINVAL) {
+        return 0;
     }
-    return 0;
+    return errno;
 }
 
 // DTR is up unless disabled (DTR handshake has no Linux equivalent). RTS

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 
 #include "drivers/serial/line_speed.h"
+#include "platform/host/interrupted_calls.h"
 
 namespace platform::serial {
 namespace {
@@ -37,12 +38,7 @@ tcflag_t SpeedCode(std::uint32_t baud)
 
 int ReadSettings(int fd, termios2& settings)
 {
-    while (::ioctl(fd, TCGETS2, &settings) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
+    return host::RetryOnInterrupt([&] { return ::ioctl(fd, TCGETS2, &settings); }) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -58,12 +54,7 @@ int SetLineSpeed(int fd, std::uint32_t baud)
     settings.c_cflag |= SpeedCode(baud);
     settings.c_ispeed = baud;
     settings.c_ospeed = baud;
-    while (::ioctl(fd, TCSETS2, &settings) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
+    return host::RetryOnInterrupt([&] { return ::ioctl(fd, TCSETS2, &settings); }) == 0 ? 0 : errno;
 }
 
 LineSpeed GetLineSpeed(int fd)

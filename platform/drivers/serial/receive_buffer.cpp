@@ -1,7 +1,6 @@
 #include "drivers/serial/receive_buffer.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "platform/errors.h"
+#include "platform/host/interrupted_calls.h"
 #include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
@@ -24,9 +24,7 @@ constexpr short hangupEvents = POLLHUP | POLLERR | POLLNVAL;
 int PollInput(int fd)
 {
     pollfd watched{fd, POLLIN, 0};
-    int ready = 0;
-    while ((ready = ::poll(&watched, 1, 0)) < 0 && errno == EINTR) {
-    }
+    const int ready = host::RetryOnInterrupt([&] { return ::poll(&watched, 1, 0); });
     return ready < 0 ? -1 : watched.revents;
 }
 
@@ -63,11 +61,8 @@ void ReceiveBuffer::ReadAvailable(int fd, std::optional<BYTE> eventChar, PullRes
     std::array<BYTE, 4096> chunk;
     while (bytes_.size() < capacity_) {
         const std::size_t wanted = std::min(chunk.size(), capacity_ - bytes_.size());
-        const ssize_t got = ::read(fd, chunk.data(), wanted);
+        const ssize_t got = host::RetryOnInterrupt([&] { return ::read(fd, chunk.data(), wanted); });
         const int error = got < 0 ? errno : 0;
-        if (error == EINTR) {
-            continue;
-        }
         if (error != 0) {
             NoteFailedRead(error, result);
             break;
@@ -106,21 +101,17 @@ ReceiveBuffer::ReadResult ReceiveBuffer::Read(int fd, BYTE* out, DWORD count, st
 
 DWORD ReceiveBuffer::ReadDevice(int fd, BYTE* out, DWORD count, std::optional<BYTE> eventChar, PullResult& result)
 {
-    for (;;) {
-        const ssize_t got = ::read(fd, out, count);
-        if (got > 0) {
-            NoteArrival(out, out + got, eventChar);
-            return static_cast<DWORD>(got);
-        }
-        if (got == 0) {
-            CheckForHangup(fd, result);
-            return 0;
-        }
-        if (errno != EINTR) {
-            NoteFailedRead(errno, result);
-            return 0;
-        }
+    const ssize_t got = host::RetryOnInterrupt([&] { return ::read(fd, out, count); });
+    if (got > 0) {
+        NoteArrival(out, out + got, eventChar);
+        return static_cast<DWORD>(got);
     }
+    if (got == 0) {
+        CheckForHangup(fd, result);
+    } else {
+        NoteFailedRead(errno, result);
+    }
+    return 0;
 }
 
 // With VMIN = VTIME = 0 read() returns 0 both when nothing is there and
@@ -164,24 +155,25 @@ bool ReceiveBuffer::ReadWouldReturn(int fd)
 int ReceiveBuffer::QueuedSignal()
 {
     std::lock_guard guard(lock_);
-    if (!queuedSignal_.valid()) {
-        queuedSignal_ = host::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!queuedSignal_ || !queuedSignal_->valid()) {
+        queuedSignal_.emplace();
         signalled_ = false;
         UpdateQueuedSignal();
     }
-    return queuedSignal_.get();
+    return queuedSignal_->fd();
 }
 
 void ReceiveBuffer::UpdateQueuedSignal()
 {
     const bool queued = !bytes_.empty();
-    if (!queuedSignal_.valid() || queued == signalled_) {
+    if (!queuedSignal_ || !queuedSignal_->valid() || queued == signalled_) {
         return;
     }
-    std::uint64_t value = 1;
-    // The counter only ever holds 0 or 1 here, so neither call can fail for want of room or of a count.
-    [[maybe_unused]] const ssize_t done = queued ? ::write(queuedSignal_.get(), &value, sizeof value)
-                                                 : ::read(queuedSignal_.get(), &value, sizeof value);
+    if (queued) {
+        queuedSignal_->Wake();
+    } else {
+        queuedSignal_->Drain();
+    }
     signalled_ = queued;
 }
 
@@ -204,12 +196,7 @@ int ReceiveBuffer::Discard(int fd)
     bytes_.clear();
     eventCharSeen_ = false;
     UpdateQueuedSignal();
-    while (::tcflush(fd, TCIFLUSH) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
+    return host::RetryOnInterrupt([fd] { return ::tcflush(fd, TCIFLUSH); }) == 0 ? 0 : errno;
 }
 
 bool ReceiveBuffer::empty() const

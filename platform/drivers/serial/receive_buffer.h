@@ -13,7 +13,7 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/host/unique_fd.h"
+#include "platform/host/wake_signal.h"
 #include "platform/serial_rules/host_errors.h"
 
 namespace platform::serial {
@@ -81,7 +81,7 @@ private:
     std::size_t capacity_ = defaultCapacity;
     bool eventCharSeen_ = false;
     bool removed_ = false;
-    host::UniqueFd queuedSignal_;
+    std::optional<host::WakeSignal> queuedSignal_;   // made when first asked for
     bool signalled_ = false;   // queuedSignal_ is readable
 };
 

@@ -15,6 +15,7 @@
 #include "drivers/serial/line_settings.h"
 #include "drivers/serial/own_port_check.h"
 #include "drivers/serial/permission_advice.h"
+#include "platform/host/interrupted_calls.h"
 #include "platform/serial_rules/dcb.h"
 #include "platform/serial_rules/host_errors.h"
 
@@ -49,10 +50,7 @@ IoResult EndedByWake(WakeReason reason, DWORD bytes)
 
 int OpenDevice(const std::string& hostPath)
 {
-    int fd = -1;
-    while ((fd = ::open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    return fd;
+    return host::RetryOnInterrupt([&] { return ::open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
 }
 
 // Only character devices are opened at all, so that a wrong path (a FIFO, a
@@ -186,13 +184,11 @@ IoResult TtyPort::WriteInTurn(CallScope& call, const BYTE* data, DWORD count)
     const Deadline deadline = WriteDeadline(GetTimeouts(), count, Clock::now());
     DWORD written = 0;
     while (written < count) {
-        const ssize_t sent = ::write(fd_.get(), data + written, count - written);
+        const ssize_t sent =
+            host::RetryOnInterrupt([&] { return ::write(fd_.get(), data + written, count - written); });
         if (sent > 0) {
             written += static_cast<DWORD>(sent);
             NoteTransmitted();
-            continue;
-        }
-        if (sent < 0 && errno == EINTR) {
             continue;
         }
         if (sent < 0 && errno != EAGAIN) {

@@ -15,6 +15,7 @@
 
 #include "drivers/serial/device_wait.h"
 #include "drivers/serial/tty_port.h"
+#include "platform/host/interrupted_calls.h"
 #include "platform/serial_rules/comm_flags.h"
 #include "platform/serial_rules/host_errors.h"
 
@@ -29,12 +30,7 @@ constexpr DWORD receiveEvents = EV_RXCHAR | EV_RXFLAG;
 
 int FlushOutput(int fd)
 {
-    while (::tcflush(fd, TCOFLUSH) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
+    return host::RetryOnInterrupt([fd] { return ::tcflush(fd, TCOFLUSH); }) == 0 ? 0 : errno;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/host/interrupted_calls.h"
 #include "platform/host/unique_fd.h"
 
 namespace platform::host {
@@ -29,10 +30,7 @@ inline constexpr std::size_t kSmallFileLimit = 64 * 1024;
 inline bool WriteAll(int fd, std::string_view text)
 {
     while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t written = RetryOnInterrupt([&] { return ::write(fd, text.data(), text.size()); });
         if (written < 0) {
             return false;
         }
@@ -48,21 +46,14 @@ inline bool WriteAll(int fd, std::string_view text)
 // fsync; true once the file's data is on disk.
 inline bool SyncFile(int fd)
 {
-    int result = 0;
-    do {
-        result = ::fsync(fd);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return RetryOnInterrupt([fd] { return ::fsync(fd); }) == 0;
 }
 
 // Makes the names in a folder (a rename, a new file) survive a power loss.
 inline bool SyncFolder(const std::filesystem::path& folder)
 {
-    int fd = -1;
-    do {
-        fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    const UniqueFd directory(fd);
+    const char* name = folder.empty() ? "." : folder.c_str();
+    const UniqueFd directory(RetryOnInterrupt([name] { return ::open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
     return directory.valid() && SyncFile(directory.get());
 }
 
@@ -73,10 +64,7 @@ inline std::optional<std::string> ReadAll(int fd, std::size_t limit)
     std::string text;
     char chunk[4096];
     for (;;) {
-        const ssize_t count = ::read(fd, chunk, sizeof chunk);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t count = RetryOnInterrupt([&] { return ::read(fd, chunk, sizeof chunk); });
         if (count < 0) {
             return std::nullopt;
         }
@@ -100,11 +88,8 @@ inline std::optional<std::string> ReadSmallFile(const std::filesystem::path& fil
     std::optional<std::string> text;
     int error = 0;
     {
-        int fd = -1;
-        do {
-            fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
-        const UniqueFd input(fd);
+        const UniqueFd input(
+            RetryOnInterrupt([&] { return ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
         struct stat info {};
         if (!input.valid() || ::fstat(input.get(), &info) != 0) {
             error = errno;
