@@ -16,7 +16,7 @@ namespace tavrel::bench {
 
 // What a relay left behind when it ended.
 struct ExitOutcome {
-    std::string words;   // "exit 1, settings saved, links removed"
+    std::string words;   // "exit 1, settings kept, links removed"
     bool asRequired = false;   // saved what it must save and removed its links
 };
 

@@ -138,7 +138,7 @@ Row Exit(const ComparedRuns& c)
     const auto fast = Below(MedianRun(c.tavrel, exitMs), 20.0);
     return {"SIGTERM → exit (waitpid), " + Outputs(c.outputs), Figure(EachRun(c.tavrel, exitMs), "ms"),
             Figure(EachRun(c.socat, exitMs), "ms"),
-            "< 20 ms, settings saved, links removed: " + Verdict(fast ? std::optional(*fast && cleanly) : std::nullopt)};
+            "< 20 ms, settings kept, links removed: " + Verdict(fast ? std::optional(*fast && cleanly) : std::nullopt)};
 }
 
 Row AfterExit(const ComparedRuns& c)

@@ -34,12 +34,11 @@ public:
 private:
     std::filesystem::path deviceRoot() const { return folder_ / "device"; }
     std::filesystem::path userHive() const { return deviceRoot() / "registry" / "user.reg"; }
-    bool SettingsSaved() const;
+    bool SettingsKept() const;
 
     std::filesystem::path folder_;
     std::uint32_t splitMask_ = 0;
     std::optional<SpawnedProcess> program_;
-    std::filesystem::file_time_type hiveBeforeExit_;
     int exitStatus_ = 0;
 };
 

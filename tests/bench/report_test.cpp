@@ -25,7 +25,7 @@ RunFigures MadeRun(std::vector<double> millis, double megabytes, double seconds,
     run.throughput.delivery.Add(missing, std::nullopt);
     run.launch = {30, 70};
     run.exitMs = 5;
-    run.exit = {"exit 1, settings saved, links removed", true};
+    run.exit = {"exit 1, settings kept, links removed", true};
     return run;
 }
 
