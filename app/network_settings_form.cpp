@@ -48,10 +48,14 @@ bool ParsePort(const std::u16string& text, std::uint32_t& port)
 
 }  // namespace
 
-void ShowNetworkSettings(HWND dialog, const NetworkSettings& settings)
+void OfferNmeaTcpPort(HWND dialog)
 {
     const std::u16string offered = PortText(kNmeaTcpPort);
     SendDlgItemMessageW(dialog, IDC_TCP_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(offered.c_str()));
+}
+
+void ShowNetworkSettings(HWND dialog, const NetworkSettings& settings)
+{
     CheckDlgButton(dialog, IDC_TCP_SERVER, settings.tcpPort != 0 ? BST_CHECKED : BST_UNCHECKED);
     SetDlgItemTextW(dialog, IDC_TCP_PORT, settings.tcpPort != 0 ? PortText(settings.tcpPort).c_str() : u"");
     CheckDlgButton(dialog, IDC_TCP_ANY_ADDRESS, settings.tcpAnyAddress != 0 ? BST_CHECKED : BST_UNCHECKED);

@@ -8,7 +8,9 @@
 #include "platform/types.h"
 #include "state/network_settings.h"
 
-// Fills the boxes from `settings` (the port box also offers kNmeaTcpPort).
+// Offers kNmeaTcpPort in the port box's list; once, as the dialog starts.
+void OfferNmeaTcpPort(HWND dialog);
+// Fills the boxes from `settings`.
 void ShowNetworkSettings(HWND dialog, const NetworkSettings& settings);
 // The TCP server box was clicked: once ticked, an empty or zero port
 // becomes kNmeaTcpPort.

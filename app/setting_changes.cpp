@@ -5,6 +5,7 @@
 
 #include "app/main_window.h"
 #include "app/reconnect_option.h"
+#include "app/status_dialog.h"
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "relay/network_outputs.h"
@@ -91,7 +92,12 @@ void OnSettingChanged(HWND dialog, WPARAM wParam)
         ReloadSetting(entry.id);
         ShowReconnectOption(dialog);
         break;
-    default: UseNetworkSettings(LoadNetworkSettings()); break;
+    default: {
+        const NetworkSettings settings = LoadNetworkSettings();
+        UseNetworkSettings(settings);
+        ShowStoredNetworkSettings(settings);
+        break;
+    }
     }
 }
 

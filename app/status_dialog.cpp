@@ -114,6 +114,7 @@ BOOL InitStatus(HWND dialog, HWND owner)
     statusOwner = owner;
     SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
     SHInitDialog(&info);
+    OfferNmeaTcpPort(dialog);
     ShowNetworkSettings(dialog, LoadNetworkSettings());
     RefreshStatus(dialog);
     SetTimer(dialog, kRefreshTimer, kRefreshMilliseconds, nullptr);
@@ -165,6 +166,13 @@ void ShowStatusDialog(HWND mainDialog)
     if (dialogTemplate != nullptr) {
         DialogBoxIndirectParamW(ProgramInstance, dialogTemplate, nullptr, StatusProcedure,
                                 reinterpret_cast<LPARAM>(mainDialog));
+    }
+}
+
+void ShowStoredNetworkSettings(const NetworkSettings& settings)
+{
+    if (statusDialog != nullptr) {
+        ShowNetworkSettings(statusDialog, settings);
     }
 }
 

@@ -5,10 +5,14 @@
 #pragma once
 
 #include "platform/types.h"
+#include "state/network_settings.h"
 
 // Runs the dialog in the layout of the screen's shape; returns when it closes.
 // `mainDialog` is the main window, whose tray icon's tooltip the dialog keeps
 // up to date while it refreshes.
 void ShowStatusDialog(HWND mainDialog);
+// Another program stored the network settings: an open dialog shows them, so
+// that its OK or Apply does not store the older ones again.
+void ShowStoredNetworkSettings(const NetworkSettings& settings);
 // Closes the dialog when it is open (the program is ending).
 void CloseStatusDialog();

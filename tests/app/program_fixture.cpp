@@ -5,9 +5,11 @@
 
 #include <unistd.h>
 
+#include "platform/answer_socket.h"
 #include "platform/user_input.h"
 #include "relay/relay_control.h"
 #include "state/port_lists.h"
+#include "status/status_service.h"
 #include "testkit/pty_pair.h"
 
 namespace tavrel::testing {
@@ -123,6 +125,12 @@ void ProgramTest::ExpectListsInStep(HWND dialog) const
 {
     EXPECT_EQ(person_.Entries(dialog, 1007), PortEntries(Numbers(FreeOutputs)));
     EXPECT_EQ(person_.Entries(dialog, 1006), PortEntries(Numbers(SplitOutputs)));
+}
+
+bool ProgramTest::TellOfStoredSetting(const std::string& registryName) const
+{
+    const auto socket = platform::AnswerSocketPath(device_.root(), kStatusSocketName);
+    return platform::AskAnswerSocket(socket, kSettingChangedRequest + registryName) == kSettingChangedTaken;
 }
 
 }  // namespace tavrel::testing

@@ -55,6 +55,9 @@ protected:
     static bool RelayControlEmpty();
     // The free-output box and the output list show FreeOutputs and SplitOutputs.
     void ExpectListsInStep(HWND dialog) const;
+    // Tells the running program, over its status socket as tavrel-config
+    // does, that the setting `registryName` was stored; true once it took it.
+    bool TellOfStoredSetting(const std::string& registryName) const;
 
     UserDriver person_;
     ScriptedSerialDevices scripted_;

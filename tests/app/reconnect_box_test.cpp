@@ -5,14 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "app/tray_and_about.h"
-#include "platform/answer_socket.h"
 #include "platform/debug_capture.h"
 #include "platform/user_input.h"
 #include "program_fixture.h"
 #include "relay/relay_control.h"
 #include "state/app_settings.h"
 #include "state/port_lists.h"
-#include "status/status_service.h"
 
 namespace {
 
@@ -77,9 +75,7 @@ TEST_F(ReconnectBoxTest, AChangeThatTavrelConfigTellsIsShownAndALaterClickWins)
     const HWND window = Launch();
     ASSERT_NE(window, nullptr);
     SetUserNumber(u"Reconnect", 1);
-    const auto socket = platform::AnswerSocketPath(device_.root(), kStatusSocketName);
-    EXPECT_EQ(platform::AskAnswerSocket(socket, std::string(kSettingChangedRequest) + "Reconnect"),
-              kSettingChangedTaken);
+    EXPECT_TRUE(TellOfStoredSetting("Reconnect"));
     ASSERT_TRUE(person_.WaitUntil([&] { return person_.Checked(window, kReconnect); }));
     person_.Click(window, kReconnect);
     person_.Click(window, 2);

@@ -249,6 +249,23 @@ TEST_F(StatusDialogTest, SettingsGoToTheRegistryWithOkAndComeBackWhenReopened)
     EXPECT_EQ(StatusWindows(), 1);
 }
 
+// A port that tavrel-config stores while the dialog is open shows in it, so
+// that OK keeps it instead of storing the older one again.
+TEST_F(StatusDialogTest, APortStoredByTavrelConfigWhileOpenShowsAndOkKeepsIt)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    const HWND status = OpenStatus(window);
+    ASSERT_NE(status, nullptr);
+    SetUserNumber(u"TcpPort", 10111);
+    EXPECT_TRUE(TellOfStoredSetting("TcpPort"));
+    ASSERT_TRUE(person_.WaitUntil([&] { return person_.Text(status, IDC_TCP_PORT) == u"10111"; }));
+    EXPECT_TRUE(person_.Checked(status, IDC_TCP_SERVER));
+    person_.PressCaptionOk(status);
+    ASSERT_TRUE(person_.WaitForNoWindow(kStatusCaption));
+    EXPECT_EQ(UserNumber(u"TcpPort"), 10111u);
+}
+
 TEST_F(StatusDialogTest, AnAllowEntryThatDoesNotParseIsRefusedWithTheReasonAndTheDialogStays)
 {
     const HWND window = Launch();
