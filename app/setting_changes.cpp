@@ -6,7 +6,6 @@
 #include "app/main_window.h"
 #include "app/reconnect_option.h"
 #include "app/status_dialog.h"
-#include "platform/strings.h"
 #include "platform/user.h"
 #include "relay/network_outputs.h"
 #include "relay/relay_control.h"
@@ -18,8 +17,6 @@
 
 namespace {
 
-constexpr std::size_t kPortTextSize = 10;
-
 std::atomic<HWND> watchingWindow{nullptr};
 // The changes that wait for the run to end, by SettingId.
 std::bitset<kSettingTable.size()> waiting;
@@ -29,13 +26,12 @@ bool RunExists()
     return RelayControl.running == 1 || RelayControl.workerThread.get() != nullptr;
 }
 
+// The stored input in the box, with no entry of the list chosen: the relay's
+// next start takes the box's text.
 void ShowInputPort(HWND dialog)
 {
-    WCHAR text[kPortTextSize] = {};
-    if (SUCCEEDED(StringCchPrintfW(text, kPortTextSize, u"COM%d", AppSettings.inputPort))) {
-        SendDlgItemMessageW(dialog, IDC_INPUT_PORT, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-        SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
-    }
+    SendDlgItemMessageW(dialog, IDC_INPUT_PORT, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    ShowSavedInputPort(dialog);
 }
 
 // A change to what the relay reads at its start, taken while no run exists.

@@ -70,15 +70,20 @@ void ResumeAutostart(HWND dialog, const MainWindowCommands& commands)
     if (key == nullptr) {
         return;
     }
-    // A saved port whose name does not fit leaves the box as discovery left it.
-    WCHAR text[kPortTextSize] = {};
-    if (SUCCEEDED(StringCchPrintfW(text, kPortTextSize, u"COM%d", AppSettings.inputPort))) {
-        SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
-    }
+    ShowSavedInputPort(dialog);
     RestoreOutputs(dialog, ReadSplit(key), commands);
     commands.toggleRelay(dialog);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     RegCloseKey(key);
+}
+
+void ShowSavedInputPort(HWND dialog)
+{
+    // A saved port whose name does not fit leaves the box as it is.
+    WCHAR text[kPortTextSize] = {};
+    if (SUCCEEDED(StringCchPrintfW(text, kPortTextSize, u"COM%d", AppSettings.inputPort))) {
+        SetDlgItemTextW(dialog, IDC_INPUT_PORT, text);
+    }
 }
 
 void RestoreSavedOutputs(HWND dialog, const MainWindowCommands& commands)

@@ -21,6 +21,8 @@ void ResumeAutostart(HWND dialog, const MainWindowCommands& commands);
 // order; none when Autostart will not run.
 PortList OutputsToResume();
 
+// Writes the input port of AppSettings ("COM3") into the input port box.
+void ShowSavedInputPort(HWND dialog);
 // Chooses the saved outputs again after another program stored them: those
 // chosen now go back to the free ports first. While no relay runs.
 void RestoreSavedOutputs(HWND dialog, const MainWindowCommands& commands);
