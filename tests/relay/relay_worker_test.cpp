@@ -757,6 +757,8 @@ TEST_F(ReconnectTest, AnInputThatComesBackAsSomethingElseIsRefusedAndOnceItIsBac
     EXPECT_EQ(input().Timeouts().ReadIntervalTimeout, MAXDWORD);
 
     ASSERT_TRUE(FeedAndDrain({'b'}));
+    // Read is not yet written: the last output in list order has it last.
+    ASSERT_TRUE(WaitUntil([this] { return port(SplitOutputs.back()).Writes().size() == 2; }));
     ExpectOutputsKept({{'a'}, {'b'}});
     StopAndCheck(run);
     EXPECT_TRUE(boxes.Boxes().empty());
