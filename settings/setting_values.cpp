@@ -7,6 +7,7 @@
 #include "network/address_allow_list.h"
 #include "network/udp_target.h"
 #include "platform/strings.h"
+#include "settings/input_description.h"
 #include "settings/split_mask.h"
 
 namespace {
@@ -117,7 +118,8 @@ std::optional<SettingValue> TypedNumber(const SettingEntry& entry, std::string_v
 
 bool IsText(SettingKind kind)
 {
-    return kind == SettingKind::Path || kind == SettingKind::Addresses || kind == SettingKind::Target;
+    return kind == SettingKind::Path || kind == SettingKind::Addresses || kind == SettingKind::Target ||
+           kind == SettingKind::ExtraInput;
 }
 
 bool CheckNumber(const SettingEntry& entry, DWORD number, std::string& reason)
@@ -145,6 +147,7 @@ bool CheckText(const SettingEntry& entry, const std::u16string& text, std::strin
         }
         return !utf8.empty();
     case SettingKind::Addresses: return tavrel::network::AddressAllowList::Parse(utf8, reason).has_value();
+    case SettingKind::ExtraInput: return ParseExtraInputText(utf8, reason).has_value();
     default: return utf8.empty() || tavrel::network::ParseUdpTarget(utf8, reason).has_value();
     }
 }
@@ -172,6 +175,9 @@ bool IsOutputIn(DWORD outputs, DWORD number)
 
 std::optional<SettingValue> ParseSetting(const SettingEntry& entry, std::string_view typed, std::string& reason)
 {
+    if (entry.kind == SettingKind::ExtraInput && (typed.empty() || typed == "none")) {
+        return SettingValue{};
+    }
     std::optional<SettingValue> value =
         IsText(entry.kind) ? std::optional<SettingValue>(platform::ToUtf16(std::string(typed)))
                            : TypedNumber(entry, typed);
@@ -201,7 +207,12 @@ std::string SettingText(const SettingEntry& entry, const SettingValue& value)
         if (!text.empty()) {
             return platform::ToUtf8(text);
         }
-        return entry.kind == SettingKind::Addresses ? "anyone" : entry.kind == SettingKind::Target ? "off" : "";
+        switch (entry.kind) {
+        case SettingKind::Addresses: return "anyone";
+        case SettingKind::Target: return "off";
+        case SettingKind::ExtraInput: return "none";
+        default: return "";
+        }
     }
     const DWORD number = SettingNumber(value, entry);
     switch (entry.kind) {

@@ -3,11 +3,13 @@
 #include <optional>
 #include <vector>
 
+#include "platform/kernel.h"
 #include "platform/registry.h"
 #include "platform/registry_key.h"
 #include "platform/registry_number.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
+#include "settings/extra_inputs_store.h"
 #include "settings/registry_values.h"
 #include "settings/setting_values.h"
 #include "settings/split_mask.h"
@@ -83,6 +85,12 @@ void ReadRelayStartSettings(HKEY key)
     ReadNumber(key, SettingId::GpsdHandoff, AppSettings.gpsdHandoff);
     ReadNumber(key, SettingId::GpsdPort, AppSettings.gpsdPort);
     ReadText(key, SettingId::GpsdSocket, AppSettings.gpsdSocket);
+    const platform::RegistryKey opened(key, u"", platform::RegistryKey::Open::Existing);
+    std::vector<std::string> problems;
+    AppSettings.extraInputs = ReadExtraInputs(opened, problems);
+    for (const std::string& problem : problems) {
+        OutputDebugStringW(platform::ToUtf16(problem + "\n").c_str());
+    }
 }
 
 // Adds `value` to the values to write when the person changed it.
@@ -204,7 +212,11 @@ void ReloadSetting(SettingId id)
     case SettingId::GpsdHandoff:
     case SettingId::GpsdPort:
     case SettingId::GpsdSocket: ReadRelayStartSettings(key.get()); break;
-    default: break;
+    default:
+        if (Setting(id).kind == SettingKind::ExtraInput) {
+            ReadRelayStartSettings(key.get());
+        }
+        break;
     }
 }
 

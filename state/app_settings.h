@@ -8,6 +8,7 @@
 
 #include "platform/types.h"
 #include "state/baud_rates.h"
+#include "state/extra_inputs.h"
 #include "state/port_lists.h"
 #include "state/setting_table.h"
 
@@ -52,6 +53,9 @@ struct Settings {
     // gpsd gets one port only: the readers of one port share what arrives.
     std::int32_t gpsdPort = DefaultOf<std::int32_t>(SettingId::GpsdPort);
     std::u16string gpsdSocket{Setting(SettingId::GpsdSocket).defaultText};   // gpsd's control socket
+    // Read beside the main input and merged with it line by line; taken at
+    // each start of the relay.
+    ExtraInputs extraInputs;
 };
 
 extern Settings AppSettings;

@@ -30,6 +30,14 @@ enum class SettingId : std::uint8_t {
     TcpAnyAddress,
     TcpAllow,
     UdpTarget,
+    Input1,
+    Input2,
+    Input3,
+    Input4,
+    Input5,
+    Input6,
+    Input7,
+    Input8,
     InstallPath,
 };
 
@@ -39,8 +47,11 @@ enum class SettingId : std::uint8_t {
 // rate, stored as its index in kBaudRates. Outputs: COM numbers 0 to 9 or
 // "none", stored as the "Split" mask. TcpPort: 1 to `highest` or "off" (0).
 // Path, Addresses (an allow list), Target ("host:port"; empty for off): text
-// of one line, at most `highest` bytes.
-enum class SettingKind : std::uint8_t { Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target };
+// of one line, at most `highest` bytes. ExtraInput: an extra input's line
+// ("udp 10110 name=AIS"), none when not set.
+enum class SettingKind : std::uint8_t {
+    Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target, ExtraInput
+};
 
 // When a running Tavrel puts a change to use: at once (the window's box, the
 // network outputs restarted as the Status dialog's Apply does), at the next
@@ -75,12 +86,20 @@ inline constexpr std::uint32_t kLongestListText = 4096;
 // The install path: 128 characters and the terminator, in bytes.
 inline constexpr std::uint32_t kLongestInstallPath = 258;
 
-inline constexpr std::array<SettingEntry, 13> kSettingTable = [] {
+// The extra inputs' rows, "Input1" to "Input8", alike but for their names.
+constexpr SettingEntry ExtraInputRow(SettingId id, std::u16string_view registryName, std::string_view word)
+{
+    return {id, registryName, SettingRoot::User, SettingKind::ExtraInput, 0, u"", kLongestListText,
+            SettingTakesEffect::AtRelayStart, word,
+            "an input merged line by line beside the main one (see tavrel-config inputs), or none"};
+}
+
+inline constexpr std::array<SettingEntry, 21> kSettingTable = [] {
     using enum SettingKind;
     using enum SettingTakesEffect;
     using enum SettingRoot;
     using Id = SettingId;
-    return std::array<SettingEntry, 13>{{
+    return std::array<SettingEntry, 21>{{
     {Id::Input, u"Port", User, ComPort, 1, u"", kHighestComNumber, AtRelayStart, "input",
      "the port to read: a COM port (COM1) or a serial device (/dev/ttyUSB0), which becomes a built-in port"},
     {Id::Baud, u"Baud", User, SettingKind::Baud, 0, u"", kBaudRates.size() - 1, AtRelayStart, "baud",
@@ -105,6 +124,10 @@ inline constexpr std::array<SettingEntry, 13> kSettingTable = [] {
      "the addresses or prefixes that may connect (\"192.168.1.0/24 fe80::/10\"); \"\" for anyone"},
     {Id::UdpTarget, u"UdpTarget", User, Target, 0, u"", kLongestListText, AtOnce, "udp-target",
      "send each chunk as a UDP datagram to host:port (broadcast addresses allowed), \"\" for off"},
+    ExtraInputRow(Id::Input1, u"Input1", "input1"), ExtraInputRow(Id::Input2, u"Input2", "input2"),
+    ExtraInputRow(Id::Input3, u"Input3", "input3"), ExtraInputRow(Id::Input4, u"Input4", "input4"),
+    ExtraInputRow(Id::Input5, u"Input5", "input5"), ExtraInputRow(Id::Input6, u"Input6", "input6"),
+    ExtraInputRow(Id::Input7, u"Input7", "input7"), ExtraInputRow(Id::Input8, u"Input8", "input8"),
     {Id::InstallPath, u"InstallPath", Machine, Path, 0, u"", kLongestInstallPath, AtProgramStart, "",
      "where tavrel-install put the driver module"},
     }};
@@ -113,6 +136,12 @@ inline constexpr std::array<SettingEntry, 13> kSettingTable = [] {
 constexpr const SettingEntry& Setting(SettingId id)
 {
     return kSettingTable[static_cast<std::size_t>(id)];
+}
+
+// The row of extra input `number`, 1 to 8.
+constexpr SettingId ExtraInputSetting(std::size_t number)
+{
+    return static_cast<SettingId>(static_cast<std::size_t>(SettingId::Input1) + number - 1);
 }
 
 // The table is in the order of SettingId, so that Setting() is an index.

@@ -131,6 +131,36 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
     EXPECT_EQ(Config({}).output, kFreshDevice);
 }
 
+// The extra inputs are added in the words a person types, kept in order
+// without gaps, and a removal moves the later ones (and who they stand by
+// for) down; what cannot be an input, or a removal that would leave a
+// standby without its input, changes nothing.
+TEST_F(ConfigToolTest, ExtraInputsAreAddedListedAndRemovedByTheirNumbers)
+{
+    EXPECT_EQ(Config({"inputs", "add", "serial", "/dev/serial/by-id/usb-x if00", "38400", "name=AIS rx"}).exitCode, 0);
+    EXPECT_EQ(Config({"inputs", "add", "udp", "10110", "group=239.192.0.1", "name=wind"}).exitCode, 0);
+    EXPECT_EQ(Config({"inputs", "add", "tcp", "[::1]:2000", "standby-for=2", "standby-after=5"}).exitCode, 0);
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"inputs", "add", "serial", "COM1"},            // the main input
+             {"inputs", "add", "tcp", "localhost"},          // no port
+             {"inputs", "add", "udp", "10110", "group"},
+             {"inputs", "add", "serial", "COM4", "4801"},
+             {"inputs", "add", "udp", "7", "standby-for=5"},  // no input 5
+             {"inputs", "remove", "2"},                      // input 3 stands by for it
+             {"inputs", "remove", "4"}}) {
+        const Result refused = Config(wrong);
+        EXPECT_EQ(refused.exitCode, 2) << wrong.back();
+        EXPECT_FALSE(refused.errors.empty()) << wrong.back();
+    }
+    EXPECT_EQ(Config({"inputs", "remove", "1"}).exitCode, 0);
+    EXPECT_EQ(Config({"inputs"}).output,
+              "0  COM1 110 (the main input)\n"
+              "1  udp 10110 group=239.192.0.1 name=wind\n"
+              "2  tcp [::1]:2000 standby-for=1 standby-after=5\n");
+    EXPECT_EQ(Config({"input3"}).output, "input3           none\n");
+    EXPECT_EQ(Config({"input2"}).output, "input2           tcp [::1]:2000 standby-for=1 standby-after=5\n");
+}
+
 // A machine without a desktop is set up from the shell alone: the input (a
 // serial device becomes a built-in port, the same one each time), its rate,
 // the outputs and Autostart, stored as the window stores them; an output that

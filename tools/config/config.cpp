@@ -7,6 +7,7 @@
 //   tavrel-config [list [--json]]     every setting and its value
 //   tavrel-config [get] NAME          one setting's value
 //   tavrel-config [set] NAME VALUE    changes one
+//   tavrel-config inputs add|remove|list ...   the inputs beside the main one
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "settings/setting_values.h"
 #include "settings/settings_store.h"
 #include "status/status_service.h"
+#include "tools/config/input_commands.h"
 #include "tools/config/relay_choices.h"
 
 namespace {
@@ -57,10 +59,20 @@ const char* WhenUsed(SettingTakesEffect when)
     }
 }
 
+// An extra input's row that holds none is left out of the lists: most
+// people have one input.
+bool Unused(const platform::RegistryKey& key, const SettingEntry& entry)
+{
+    return entry.kind == SettingKind::ExtraInput && std::holds_alternative<std::monostate>(ReadSetting(key, entry));
+}
+
 int List(const std::vector<const SettingEntry*>& settings)
 {
     const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::Existing);
     for (const SettingEntry* entry : settings) {
+        if (settings.size() > 1 && Unused(key, *entry)) {
+            continue;
+        }
         std::printf("%-16s %s\n", Word(*entry).c_str(), Shown(key, *entry).c_str());
     }
     return 0;
@@ -73,6 +85,9 @@ int ListJson()
     const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::Existing);
     JsonObject all;
     for (const SettingEntry* entry : ConfigSettings()) {
+        if (Unused(key, *entry)) {
+            continue;
+        }
         const SettingValue value = ReadSetting(key, *entry);
         all.Raw(entry->word, JsonObject()
                                  .Text("value", SettingText(*entry, value))
@@ -104,12 +119,13 @@ std::optional<SettingValue> Checked(const SettingEntry& entry, const std::string
     return value;
 }
 
-// Tells the Tavrel that runs on the device that `entry` changed; false when
-// none runs (or it cannot be reached), and the change counts from its start.
-bool TellRunningTavrel(const SettingEntry& entry)
+// Tells the Tavrel that runs on the device that the value `registryName`
+// changed; false when none runs (or it cannot be reached), and the change
+// counts from its start.
+bool TellRunningTavrel(const std::u16string& registryName)
 {
     const platform::DeviceSettings device = platform::DeviceSettingsFromEnvironment();
-    const std::string request = std::string(kSettingChangedRequest) + platform::ToUtf8(std::u16string(entry.registryName));
+    const std::string request = std::string(kSettingChangedRequest) + platform::ToUtf8(registryName);
     const std::optional<std::string> answer =
         platform::AskAnswerSocket(platform::AnswerSocketPath(device.deviceRoot, kStatusSocketName), request);
     return answer && *answer == kSettingChangedTaken;
@@ -140,7 +156,7 @@ int Change(const SettingEntry& entry, const std::string& typed)
     if (entry.id == SettingId::Autostart) {
         UpdateStartupShortcut(SettingNumber(*value, entry) != 0);   // what the window's box does at exit
     }
-    const bool running = TellRunningTavrel(entry);
+    const bool running = TellRunningTavrel(std::u16string(entry.registryName));
     std::printf("%-16s %s (%s)\n", Word(entry).c_str(), Shown(key, entry).c_str(), FromWhen(entry, running));
     return 0;
 }
@@ -151,8 +167,12 @@ std::string Description()
     std::string text = "Shows and changes Tavrel's settings, for a shell or a machine without a desktop.\n"
                        "A change reaches a Tavrel that runs, which keeps it. Settings:\n";
     for (const SettingEntry* entry : ConfigSettings()) {
+        if (entry->kind == SettingKind::ExtraInput && entry->id != SettingId::Input1) {
+            continue;   // input1 stands for all eight
+        }
+        const std::string word = entry->id == SettingId::Input1 ? "input1...8" : Word(*entry);
         char line[256];
-        std::snprintf(line, sizeof line, "  %-16s %s; %s when not set\n", Word(*entry).c_str(),
+        std::snprintf(line, sizeof line, "  %-16s %s; %s when not set\n", word.c_str(),
                       std::string(entry->help).c_str(), SettingText(*entry, SettingValue{}).c_str());
         text += line;
     }
@@ -161,7 +181,11 @@ std::string Description()
 
 const std::string kDescription = Description();
 const tavrel::command_line::Command kConfig{
-    "tavrel-config", "tavrel-config [list [--json]]\ntavrel-config [get] NAME\ntavrel-config [set] NAME VALUE\n",
+    "tavrel-config", "tavrel-config [list [--json]]\ntavrel-config [get] NAME\ntavrel-config [set] NAME VALUE\n"
+    "tavrel-config inputs add serial PATH|COMn [BAUD] [name=NAME] [standby-for=N] [standby-after=SECONDS]\n"
+    "tavrel-config inputs add tcp HOST:PORT [name=NAME] [standby-for=N] [standby-after=SECONDS]\n"
+    "tavrel-config inputs add udp PORT [group=ADDRESS] [name=NAME] [standby-for=N] [standby-after=SECONDS]\n"
+    "tavrel-config inputs remove N\ntavrel-config inputs [list]\n",
     kDescription};
 
 int Run(std::vector<std::string> arguments)
@@ -171,6 +195,10 @@ int Run(std::vector<std::string> arguments)
     }
     if (arguments == std::vector<std::string>{"list", "--json"}) {
         return ListJson();
+    }
+    if (arguments[0] == "inputs") {
+        const int status = tavrel::tools::RunInputsCommand({arguments.begin() + 1, arguments.end()}, TellRunningTavrel);
+        return status >= 0 ? status : tavrel::command_line::WrongUsage(kConfig);
     }
     const std::string& verb = arguments[0];
     if ((verb == "get" && arguments.size() == 2) || (verb == "set" && arguments.size() == 3)) {
