@@ -2,6 +2,8 @@
 // the screen that chooses between a dialog's two layouts.
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
 #include "platform/user.h"
 
@@ -9,3 +11,7 @@
 const DLGTEMPLATE* FindDialogTemplate(WORD id);
 // Whether the screen is taller than it is wide (the portrait layouts).
 bool ScreenIsPortrait();
+// The text of the dialog's control `id` (an edited combo box, a label).
+std::u16string ItemText(HWND dialog, int id);
+// The dialog in the layout of the screen's shape, modal; what it ended with.
+INT_PTR RunDialog(WORD portrait, WORD landscape, DLGPROC procedure, LPARAM parameter);

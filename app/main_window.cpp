@@ -7,6 +7,7 @@
 #include "app/reconnect_option.h"
 #include "app/relay_health_notice.h"
 #include "app/setting_changes.h"
+#include "app/inputs_dialog.h"
 #include "app/status_dialog.h"
 #include "app/tray_and_about.h"
 #include "app/typed_port.h"
@@ -126,6 +127,7 @@ void OnCommand(HWND dialog, WORD id, WORD notification)
     case IDC_ABOUT: ShowAboutBox(); break;
     case IDC_RECONNECT: TakeReconnectOption(dialog); break;
     case IDC_STATUS: ShowStatusDialog(dialog); break;
+    case IDC_INPUTS: ShowInputsDialog(dialog); break;
     default: break;
     }
 }

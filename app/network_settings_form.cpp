@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/dialog_resource.h"
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "resources/resource_ids.h"
@@ -11,14 +12,6 @@
 namespace {
 
 constexpr std::size_t kPortTextSize = 12;
-
-std::u16string BoxText(HWND dialog, int id)
-{
-    const HWND box = GetDlgItem(dialog, id);
-    std::vector<WCHAR> text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, u'\0');
-    GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
-    return text.data();
-}
 
 std::u16string PortText(std::uint32_t port)
 {
@@ -66,7 +59,7 @@ void ShowNetworkSettings(HWND dialog, const NetworkSettings& settings)
 
 void OnTcpServerClicked(HWND dialog)
 {
-    const std::u16string port = BoxText(dialog, IDC_TCP_PORT);
+    const std::u16string port = ItemText(dialog, IDC_TCP_PORT);
     if (Ticked(dialog, IDC_TCP_SERVER) && (port.empty() || port == u"0")) {
         SetDlgItemTextW(dialog, IDC_TCP_PORT, PortText(kNmeaTcpPort).c_str());
     }
@@ -87,7 +80,7 @@ bool ReadNetworkSettings(HWND dialog, NetworkSettings& settings, std::string& fa
 {
     NetworkSettings read;
     if (Ticked(dialog, IDC_TCP_SERVER)) {
-        const std::u16string port = BoxText(dialog, IDC_TCP_PORT);
+        const std::u16string port = ItemText(dialog, IDC_TCP_PORT);
         if (!ParsePort(port, read.tcpPort)) {
             failure = "TCP server port \"" + platform::ToUtf8(port) + "\": enter a number from 1 to " +
                       std::to_string(Setting(SettingId::TcpPort).highest);
@@ -95,8 +88,8 @@ bool ReadNetworkSettings(HWND dialog, NetworkSettings& settings, std::string& fa
         }
     }
     read.tcpAnyAddress = Ticked(dialog, IDC_TCP_ANY_ADDRESS) ? 1 : 0;
-    read.tcpAllow = BoxText(dialog, IDC_TCP_ALLOW);
-    read.udpTarget = BoxText(dialog, IDC_UDP_TARGET);
+    read.tcpAllow = ItemText(dialog, IDC_TCP_ALLOW);
+    read.udpTarget = ItemText(dialog, IDC_UDP_TARGET);
     settings = read;
     return true;
 }

@@ -161,12 +161,7 @@ void ShowStatusDialog(HWND mainDialog)
         SetForegroundWindow(statusDialog);
         return;
     }
-    const DLGTEMPLATE* dialogTemplate = FindDialogTemplate(ScreenIsPortrait() ? IDD_STATUS_PORTRAIT
-                                                                              : IDD_STATUS_LANDSCAPE);
-    if (dialogTemplate != nullptr) {
-        DialogBoxIndirectParamW(ProgramInstance, dialogTemplate, nullptr, StatusProcedure,
-                                reinterpret_cast<LPARAM>(mainDialog));
-    }
+    RunDialog(IDD_STATUS_PORTRAIT, IDD_STATUS_LANDSCAPE, StatusProcedure, reinterpret_cast<LPARAM>(mainDialog));
 }
 
 void ShowStoredNetworkSettings(const NetworkSettings& settings)

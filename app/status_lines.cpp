@@ -28,6 +28,17 @@ std::u16string Wide(const std::string& text)
     return platform::ToUtf16(text);
 }
 
+void AddLastByte(const std::optional<std::chrono::milliseconds>& since, std::vector<std::u16string>& lines)
+{
+    if (!since) {
+        lines.push_back(u"  no byte yet");
+    } else if (*since < seconds(1)) {
+        lines.push_back(u"  last byte just now");
+    } else {
+        lines.push_back(u"  last byte " + DurationText(duration_cast<seconds>(*since)) + u" ago");
+    }
+}
+
 void AddInput(const InputHealth& input, std::vector<std::u16string>& lines)
 {
     lines.push_back(Formatted(u"Input COM%d at %u baud", input.port, input.baudRate));
@@ -39,12 +50,29 @@ void AddInput(const InputHealth& input, std::vector<std::u16string>& lines)
     if (!input.notTakenBecause.empty()) {
         lines.push_back(u"  not taken: " + Wide(input.notTakenBecause));
     }
-    if (!input.sinceLastByte) {
-        lines.push_back(u"  no byte yet");
-    } else if (*input.sinceLastByte < seconds(1)) {
-        lines.push_back(u"  last byte just now");
-    } else {
-        lines.push_back(u"  last byte " + DurationText(duration_cast<seconds>(*input.sinceLastByte)) + u" ago");
+    AddLastByte(input.sinceLastByte, lines);
+}
+
+// The inputs beside the main one, and the lines that each gave the merge.
+void AddMergedInputs(const std::vector<InputStatus>& inputs, std::vector<std::u16string>& lines)
+{
+    if (inputs.size() < 2) {
+        return;
+    }
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const InputStatus& input = inputs[i];
+        if (i > 0) {
+            lines.push_back(Formatted(u"Input %u ", static_cast<unsigned>(i)) + Wide(input.name) + u" (" +
+                            Wide(input.kind) + u")");
+            lines.push_back(u"  " + Wide(InputStateText(input.state)) + u" for " +
+                            DurationText(duration_cast<seconds>(input.inStateFor)) + u", " +
+                            Counted(input.bytes, u"byte", u"bytes"));
+        }
+        lines.push_back((i == 0 ? u"  merged: " : u"  ") + Counted(input.lines, u"line", u"lines") +
+                        Formatted(u", %llu torn", input.torn));
+        if (i > 0) {
+            AddLastByte(input.sinceLastByte, lines);
+        }
     }
 }
 
@@ -102,6 +130,7 @@ std::vector<std::u16string> StatusLines(const RelayHealth& health, std::chrono::
     }
     std::vector<std::u16string> lines;
     AddInput(health.input, lines);
+    AddMergedInputs(health.inputs, lines);
     for (const OutputHealth& output : health.outputs) {
         AddOutput(output, lines);
     }

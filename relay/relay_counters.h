@@ -9,10 +9,30 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "state/extra_inputs.h"
 #include "state/port_lists.h"
 
 // The most outputs a run has: the virtual ports COM0 to COM9.
 inline constexpr std::size_t kMostOutputs = 10;
+
+// The most inputs a run has: the main one and eight more.
+inline constexpr std::size_t kMostInputs = 9;
+
+// What an input of the run is doing. Waiting: not there yet since the run
+// started (a device not plugged in, a server not reached); Lost: it was
+// there and went away, and is looked for again; StandingBy: it stands in for
+// another input that is not silent.
+enum class InputState : std::uint8_t { Relaying, Waiting, Lost, StandingBy };
+
+// The counts of one input. The main input's bytes are bytesRead below.
+struct InputCountersRecord {
+    std::atomic<InputState> state{InputState::Waiting};
+    std::atomic<std::int64_t> stateSince{0};   // steady clock
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<std::uint64_t> lines{0};
+    std::atomic<std::uint64_t> torn{0};
+    std::atomic<std::int64_t> lastByteAt{0};   // 0 while none has come
+};
 
 // RelayCountersRecord::gpsdPort while no output is handed to gpsd.
 inline constexpr std::int32_t kNoGpsdPort = -1;
@@ -35,6 +55,9 @@ struct RelayCountersRecord {
     std::array<std::atomic<std::uint64_t>, kMostOutputs> bytesRelayed{};
     // The output handed to gpsd, or kNoGpsdPort.
     std::atomic<std::int32_t> gpsdPort{kNoGpsdPort};
+    // The inputs of the run, the main one first: the first inputCount entries.
+    std::atomic<std::size_t> inputCount{0};
+    std::array<InputCountersRecord, kMostInputs> inputs{};
 };
 
 extern RelayCountersRecord RelayCounters;
@@ -42,6 +65,17 @@ extern RelayCountersRecord RelayCounters;
 inline std::int64_t SteadyNow()
 {
     return std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+// Names the inputs of a run that starts, for the health readers, and counts
+// each from zero: the main input, relaying, and `extras`, waiting.
+void StartCountingInputs(const ExtraInputs& extras);
+
+inline void SetInputState(InputCountersRecord& input, InputState state)
+{
+    if (input.state.exchange(state, std::memory_order_relaxed) != state) {
+        input.stateSince.store(SteadyNow(), std::memory_order_relaxed);
+    }
 }
 
 inline void CountAdd(std::atomic<std::uint64_t>& counter, std::uint64_t amount)

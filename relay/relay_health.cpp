@@ -1,6 +1,7 @@
 #include "relay/relay_health.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "platform/devices.h"
 #include "platform/strings.h"
@@ -11,6 +12,56 @@
 RelayCountersRecord RelayCounters;
 
 namespace {
+
+struct InputLabel {
+    std::string name;
+    std::string kind;
+};
+
+// The names of the run's inputs, set at its start and read by the health
+// readers on other threads.
+std::mutex InputLabelsMutex;
+std::vector<InputLabel> InputLabels;
+
+InputLabel LabelOf(const ExtraInput& input)
+{
+    switch (input.kind) {
+    case ExtraInputKind::Serial: return {input.name.empty() ? input.device : input.name, "serial"};
+    case ExtraInputKind::Tcp:
+        return {input.name.empty() ? input.device + ":" + std::to_string(input.port) : input.name, "tcp"};
+    case ExtraInputKind::Udp: return {input.name.empty() ? "udp " + std::to_string(input.port) : input.name, "udp"};
+    }
+    return {};
+}
+
+std::optional<std::chrono::milliseconds> Since(std::int64_t at)
+{
+    if (at == 0) {
+        return std::nullopt;
+    }
+    const std::chrono::steady_clock::duration since(SteadyNow() - at);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(since);
+}
+
+std::vector<InputStatus> TakeInputStatus()
+{
+    std::vector<InputStatus> inputs;
+    const std::lock_guard lock(InputLabelsMutex);
+    const std::size_t count = std::min({RelayCounters.inputCount.load(), InputLabels.size(), kMostInputs});
+    for (std::size_t i = 0; i < count; ++i) {
+        const InputCountersRecord& record = RelayCounters.inputs[i];
+        InputStatus& input = inputs.emplace_back();
+        input.name = InputLabels[i].name;
+        input.kind = InputLabels[i].kind;
+        input.state = record.state.load();
+        input.inStateFor = Since(record.stateSince.load()).value_or(std::chrono::milliseconds(0));
+        input.bytes = i == 0 ? RelayCounters.bytesRead.load() : record.bytes.load();
+        input.lines = record.lines.load();
+        input.torn = record.torn.load();
+        input.sinceLastByte = Since(i == 0 ? RelayCounters.lastByteAt.load() : record.lastByteAt.load());
+    }
+    return inputs;
+}
 
 constexpr std::size_t kNodePathSize = 4096;   // a host path, as PATH_MAX allows
 constexpr std::size_t kDeviceNameSize = 10;
@@ -27,10 +78,7 @@ InputHealth TakeInputHealth()
     if (input.waitingForReceiver) {
         input.notTakenBecause = InputRefusalReason(RelayCounters.inputRefusal.load());
     }
-    if (const std::int64_t last = RelayCounters.lastByteAt.load(); last != 0) {
-        const std::chrono::steady_clock::duration since(SteadyNow() - last);
-        input.sinceLastByte = std::chrono::duration_cast<std::chrono::milliseconds>(since);
-    }
+    input.sinceLastByte = Since(RelayCounters.lastByteAt.load());
     return input;
 }
 
@@ -72,12 +120,43 @@ std::string Plural(std::size_t count, const char* one, const char* many)
 
 }  // namespace
 
+void StartCountingInputs(const ExtraInputs& extras)
+{
+    const std::lock_guard lock(InputLabelsMutex);
+    InputLabels.assign(1, {"COM" + std::to_string(RelayCounters.inputPort.load()), "serial"});
+    for (const ExtraInput& input : extras) {
+        InputLabels.push_back(LabelOf(input));
+    }
+    InputLabels.resize(std::min(InputLabels.size(), kMostInputs));
+    for (InputCountersRecord& record : RelayCounters.inputs) {
+        record.state = InputState::Waiting;
+        record.stateSince = SteadyNow();
+        record.bytes = 0;
+        record.lines = 0;
+        record.torn = 0;
+        record.lastByteAt = 0;
+    }
+    RelayCounters.inputCount = InputLabels.size();
+}
+
+const char* InputStateText(InputState state)
+{
+    switch (state) {
+    case InputState::Relaying: return "relaying";
+    case InputState::Waiting: return "waiting";
+    case InputState::Lost: return "lost";
+    case InputState::StandingBy: return "standing by";
+    }
+    return "";
+}
+
 RelayHealth TakeRelayHealth()
 {
     RelayHealth health;
     health.input = TakeInputHealth();
     if (health.input.relaying) {
         health.outputs = TakeOutputHealth();
+        health.inputs = TakeInputStatus();
     }
     health.network = TakeNetworkHealth();
     return health;
@@ -92,8 +171,13 @@ std::string RelaySummary(const RelayHealth& health)
     if (health.input.waitingForReceiver) {
         summary += "waiting for ";
     }
-    summary += "COM" + std::to_string(health.input.port) + " to " +
-               Plural(health.outputs.size(), "port", "ports");
+    summary += "COM" + std::to_string(health.input.port);
+    if (health.inputs.size() > 1) {
+        const auto relaying = std::count_if(health.inputs.begin() + 1, health.inputs.end(),
+                                            [](const InputStatus& input) { return input.state == InputState::Relaying; });
+        summary += " + " + std::to_string(relaying) + " of " + Plural(health.inputs.size() - 1, "input", "inputs");
+    }
+    summary += " to " + Plural(health.outputs.size(), "port", "ports");
     if (health.network.tcpPort != 0) {
         summary += ", " + Plural(health.network.tcp.clients.size(), "TCP client", "TCP clients");
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "network/tcp_server.h"
+#include "relay/relay_counters.h"
 #include "state/port_lists.h"
 
 struct InputHealth {
@@ -24,6 +25,22 @@ struct InputHealth {
     bool waitingForReceiver = false;    // Reconnect waits for the input to come back
     std::string notTakenBecause;        // why what has the input's name now is not taken; empty if nothing is refused
 };
+
+// One input of the run, the main one first, for the Status dialog, the
+// tooltip and tavrel-status's "inputs".
+struct InputStatus {
+    std::string name;                   // the name given, else "COM1", "udp 10110", "tcp host:port"
+    std::string kind;                   // "serial", "tcp" or "udp"
+    InputState state = InputState::Waiting;
+    std::chrono::milliseconds inStateFor{0};
+    std::uint64_t bytes = 0;
+    std::uint64_t lines = 0;
+    std::uint64_t torn = 0;             // lines sent unfinished: no LF within 1 s or 4096 bytes
+    std::optional<std::chrono::milliseconds> sinceLastByte;
+};
+
+// "relaying", "waiting", "lost", "standing by".
+const char* InputStateText(InputState state);
 
 struct OutputHealth {
     PortNumber port = 0;
@@ -48,6 +65,7 @@ struct NetworkHealth {
 
 struct RelayHealth {
     InputHealth input;
+    std::vector<InputStatus> inputs;    // while a run is up: its inputs, the main one first
     std::vector<OutputHealth> outputs;  // in the order of the outputs list
     NetworkHealth network;
 };

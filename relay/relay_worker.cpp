@@ -15,6 +15,8 @@
 #include "platform/message_box.h"
 #include "platform/strings.h"
 #include "relay/input_identity.h"
+#include "relay/input_sources.h"
+#include "relay/line_merger.h"
 #include "relay/network_outputs.h"
 #include "relay/owned_handles.h"
 #include "relay/reader_pacing.h"
@@ -85,7 +87,24 @@ struct Worker {
     // before the ports close.
     std::optional<tavrel::gpsd::GpsdHandOff> gpsd;
     std::optional<RunShare> share;
+    // With extra inputs, every input's lines are merged: the extra inputs'
+    // readers, the merge, and what the readers handed over last.
+    std::optional<InputSources> extras;
+    LineMerge merge;
+    std::vector<InputArrival> arrivals;
 };
+
+bool Merging(const Worker& worker)
+{
+    return worker.extras.has_value();
+}
+
+// The merge's clock: milliseconds of the steady clock.
+std::uint64_t MergeNow()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
 
 void ShowMessage(LPCWSTR text, LPCWSTR caption = u"Tavrel")
 {
@@ -246,10 +265,102 @@ void HandOutputToGpsd(Worker& worker)
     }
 }
 
+// Writes `bytes` (zero bytes included) to every output in list order, then
+// hands them to the network outputs. A failed write stops neither the other
+// outputs nor the loop.
+void WriteToOutputs(Worker& worker, std::span<const unsigned char> bytes)
+{
+    const auto count = static_cast<DWORD>(bytes.size());
+    for (std::size_t i = 0; i < worker.outputs.size(); ++i) {
+        if (worker.outputs[i].port.Write(bytes.data(), count, nullptr, nullptr, INFINITE) == 0) {
+            CountAdd(RelayCounters.bytesRelayed[i], count);
+        }
+    }
+    DeliverToNetwork(bytes);
+}
+
+// Copies the merge's counts of every input where the health readers look.
+void PublishMergeCounts(const Worker& worker, std::uint64_t now)
+{
+    for (std::size_t input = 0; input < worker.merge.inputs.size(); ++input) {
+        const MergedInputCounts counts = MergeCounts(worker.merge, input, now);
+        InputCountersRecord& record = RelayCounters.inputs[input];
+        record.lines.store(counts.lines, std::memory_order_relaxed);
+        record.torn.store(counts.torn, std::memory_order_relaxed);
+        const InputState state = record.state.load(std::memory_order_relaxed);
+        if (counts.standingBy && state == InputState::Relaying) {
+            SetInputState(record, InputState::StandingBy);
+        } else if (!counts.standingBy && state == InputState::StandingBy) {
+            SetInputState(record, InputState::Relaying);
+        }
+    }
+}
+
+// One chunk of the main input: straight to the outputs, or into the merge.
+void WriteChunk(Worker& worker, DWORD count)
+{
+    CountAdd(RelayCounters.bytesRead, count);
+    RelayCounters.lastByteAt.store(SteadyNow(), std::memory_order_relaxed);
+    const std::span<const unsigned char> chunk(worker.readBuffer, count);
+    if (!Merging(worker)) {
+        CountAdd(RelayCounters.inputs[0].lines, static_cast<std::uint64_t>(std::count(chunk.begin(), chunk.end(), '\n')));
+        WriteToOutputs(worker, chunk);
+        return;
+    }
+    const std::uint64_t now = MergeNow();
+    FeedMerge(worker.merge, 0, chunk, now);
+    PublishMergeCounts(worker, now);
+}
+
+// Feeds the merge what the extra inputs read; a lost input's partial line goes out as it is.
+void ServeArrivals(Worker& worker)
+{
+    worker.extras->TakeArrivals(worker.arrivals);
+    const std::uint64_t now = MergeNow();
+    for (const InputArrival& arrival : worker.arrivals) {
+        if (arrival.lost) {
+            FlushMergeInput(worker.merge, arrival.input, now);
+        } else {
+            FeedMerge(worker.merge, arrival.input, arrival.bytes, now);
+        }
+    }
+    TickMerge(worker.merge, now);
+    PublishMergeCounts(worker, now);
+}
+
+// Starts the extra inputs' readers and the merge of every input's lines.
+void StartMerging(Worker& worker)
+{
+    const ExtraInputs& inputs = AppSettings.extraInputs;
+    if (inputs.empty()) {
+        return;
+    }
+    std::vector<MergeRule> rules(1);
+    for (const ExtraInput& input : inputs) {
+        rules.push_back({input.standbyFor, std::uint64_t{input.standbySeconds} * 1000});
+    }
+    rules.resize(std::min(rules.size(), kMostInputs));
+    StartMerge(worker.merge, std::move(rules),
+               [&worker](std::size_t, std::span<const unsigned char> line, bool) { WriteToOutputs(worker, line); },
+               MergeNow());
+    worker.extras.emplace(inputs);
+}
+
+// Ends the extra inputs and sends what the merge still holds.
+void StopMerging(Worker& worker)
+{
+    if (!Merging(worker)) {
+        return;
+    }
+    worker.extras.reset();
+    FlushMerge(worker.merge, MergeNow());
+}
+
 // Closes the input and every output, and deactivates every virtual port that
 // was activated, opened or not.
 void CloseAll(Worker& worker)
 {
+    StopMerging(worker);
     worker.share.reset();
     // gpsd lets go of the outputs before they close, instead of finding them hung up.
     worker.gpsd.reset();
@@ -260,21 +371,6 @@ void CloseAll(Worker& worker)
         DeactivateDevice(output.activationHandle);
     }
     worker.outputs.clear();
-}
-
-// Writes one chunk, every byte read (zero bytes included), to every output in
-// list order, then hands it to the network outputs. A failed write stops
-// neither the other outputs nor the loop.
-void WriteChunk(Worker& worker, DWORD count)
-{
-    CountAdd(RelayCounters.bytesRead, count);
-    RelayCounters.lastByteAt.store(SteadyNow(), std::memory_order_relaxed);
-    for (std::size_t i = 0; i < worker.outputs.size(); ++i) {
-        if (worker.outputs[i].port.Write(worker.readBuffer, count, nullptr, nullptr, INFINITE) == 0) {
-            CountAdd(RelayCounters.bytesRelayed[i], count);
-        }
-    }
-    DeliverToNetwork(std::span<const unsigned char>(worker.readBuffer, count));
 }
 
 // Makes the counts of a run that starts: its input, and its outputs as they
@@ -289,6 +385,7 @@ void StartCounting(const Worker& worker)
     RelayCounters.waitingForReceiver = false;
     RelayCounters.inputRefusal = COMM_DEVICE_SAME;
     RelayCounters.gpsdPort = kNoGpsdPort;
+    StartCountingInputs(AppSettings.extraInputs);
     const std::size_t count = std::min(worker.outputs.size(), kMostOutputs);
     for (std::size_t i = 0; i < count; ++i) {
         RelayCounters.outputPorts[i] = worker.outputs[i].portNumber;
@@ -309,12 +406,16 @@ RunShare::~RunShare()
     StopNetworkOutputs();
     RelayCounters.relaying = false;
     RelayCounters.outputCount = 0;
+    RelayCounters.inputCount = 0;
 }
 
 // The input is lost or back: counted, and the window told.
 void SetWaitingForReceiver(Worker& worker, bool waiting)
 {
     RelayCounters.waitingForReceiver = waiting;
+    InputCountersRecord& main = RelayCounters.inputs[0];
+    const bool neverThere = main.state.load(std::memory_order_relaxed) == InputState::Waiting;
+    SetInputState(main, !waiting ? InputState::Relaying : neverThere ? InputState::Waiting : InputState::Lost);
     if (!waiting) {
         ForgetRefusal(worker.inputIdentity);
     }
@@ -352,18 +453,71 @@ RelayEnd EndOf(Wake wake)
     return wake == Wake::Stop ? RelayEnd::Stopped : RelayEnd::WaitFailed;
 }
 
+// What is left of `timeout` milliseconds since `started`.
+DWORD Remaining(DWORD started, DWORD timeout)
+{
+    if (timeout == INFINITE) {
+        return INFINITE;
+    }
+    const DWORD elapsed = GetTickCount() - started;
+    return elapsed >= timeout ? 0 : timeout - elapsed;
+}
+
+// How long the merge may sleep before its next deadline, at most `wait`.
+DWORD UntilMergeDeadline(const Worker& worker, DWORD wait)
+{
+    const std::optional<std::uint64_t> deadline = NextMergeDeadline(worker.merge);
+    if (!deadline) {
+        return wait;
+    }
+    const std::uint64_t now = MergeNow();
+    const std::uint64_t until = *deadline > now ? *deadline - now : 0;
+    return static_cast<DWORD>(std::min<std::uint64_t>(until, wait));
+}
+
+// Waits, as WaitForMultipleObjects does, on the stop event and `main` (none:
+// the stop alone) for at most `timeout`: WAIT_OBJECT_0 for the stop,
+// WAIT_OBJECT_0 + 1 for `main`, WAIT_TIMEOUT, or a failure. While merging, it
+// serves the extra inputs' arrivals and the merge's deadlines meanwhile, so
+// that they go out while the main input is idle or lost. The stop comes
+// first and wins a tie; the main input's data comes before the arrivals.
+DWORD WaitForStopOr(Worker& worker, HANDLE main, DWORD timeout)
+{
+    const DWORD mainCount = main != nullptr ? 1 : 0;
+    const HANDLE objects[2] = {RelayControl.stopEvent.get(), main};
+    if (!Merging(worker)) {
+        return WaitForMultipleObjects(1 + mainCount, objects, FALSE, timeout);
+    }
+    const HANDLE withArrivals[3] = {objects[0], main != nullptr ? main : worker.extras->arrived(),
+                                    worker.extras->arrived()};
+    const DWORD started = GetTickCount();
+    for (;;) {
+        const DWORD wait = UntilMergeDeadline(worker, Remaining(started, timeout));
+        const DWORD result = WaitForMultipleObjects(2 + mainCount, withArrivals, FALSE, wait);
+        if (result == WAIT_OBJECT_0 + 1 + mainCount || result == WAIT_TIMEOUT) {
+            ServeArrivals(worker);
+            if (result == WAIT_TIMEOUT && Remaining(started, timeout) == 0) {
+                return WAIT_TIMEOUT;
+            }
+            if (const DWORD paced = WaitForLaggingReaders(worker.paced, objects[0]); paced != WAIT_TIMEOUT) {
+                return paced;
+            }
+            continue;
+        }
+        return result;
+    }
+}
+
 // Waits until the stop event is signalled or the input has data. An input
 // whose driver cannot tell when data arrives is read each time the wait on
-// the stop event alone times out.
-Wake WaitForInputOrStop(const Worker& worker)
+// the stop event alone times out. Both ends of the wait are told at once,
+// so it needs no time-out otherwise: an idle input costs no wake-ups.
+Wake WaitForInputOrStop(Worker& worker)
 {
     if (worker.inputReceived.get() == nullptr) {
-        return WakeOf(WaitForSingleObject(RelayControl.stopEvent.get(), kStopPollMilliseconds), WAIT_TIMEOUT);
+        return WakeOf(WaitForStopOr(worker, nullptr, kStopPollMilliseconds), WAIT_TIMEOUT);
     }
-    // Both ends of the wait are told at once, so it needs no time-out: an idle
-    // input costs no wake-ups. The stop event comes first and wins a tie.
-    const HANDLE objects[2] = {RelayControl.stopEvent.get(), worker.inputReceived.get()};
-    return WakeOf(WaitForMultipleObjects(2, objects, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
+    return WakeOf(WaitForStopOr(worker, worker.inputReceived.get(), INFINITE), WAIT_OBJECT_0 + 1);
 }
 
 // Between full chunks, which are read back to back: looks at the stop event,
@@ -435,7 +589,7 @@ bool TakeInputBack(Worker& worker)
 std::optional<RelayEnd> WaitForInput(Worker& worker)
 {
     for (;;) {
-        const Wake wake = WakeOf(WaitForSingleObject(RelayControl.stopEvent.get(), kReopenMilliseconds), WAIT_TIMEOUT);
+        const Wake wake = WakeOf(WaitForStopOr(worker, nullptr, kReopenMilliseconds), WAIT_TIMEOUT);
         if (wake != Wake::GoOn) {
             return EndOf(wake);
         }
@@ -468,6 +622,9 @@ RelayEnd RelayAndReconnect(Worker& worker, bool inputReady)
             return end;
         }
         OutputDebugStringW(kInputLostLine);
+        if (Merging(worker)) {
+            FlushMergeInput(worker.merge, 0, MergeNow());
+        }
         CloseInput(worker);
         inputReady = false;
     }
@@ -516,11 +673,13 @@ DWORD ThreadGPSProxy(LPVOID)
         return FailStartUp(worker);
     }
     worker.share.emplace(worker);
+    StartMerging(worker);
     RelayControl.running = 1;
     SetEvent(RelayControl.startedEvent.get());
     NotifyRelayHealthChanged();
     const bool inputReady = input == InputAtStart::Ready;
     if (inputReady) {
+        SetInputState(RelayCounters.inputs[0], InputState::Relaying);
         RememberInput(worker.inputIdentity, worker.input);
         worker.input.Purge();
     }

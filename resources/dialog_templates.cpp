@@ -1,7 +1,8 @@
 // The dialog templates of the program, registered in its module before
 // WinMain runs: the main window in its portrait (105) and landscape (106)
-// layouts, the About box (107), and the Status dialog in its portrait (108)
-// and landscape (109) layouts. Places and sizes are in dialog units.
+// layouts, the About box (107), the Status dialog in its portrait (108)
+// and landscape (109) layouts, the Inputs dialog in its two (110, 111) and
+// the dialog that edits one input (112). Places and sizes are in dialog units.
 #include <initializer_list>
 
 #include "platform/kernel.h"
@@ -52,6 +53,7 @@ Item OutputGroup(Place place) { return Control(IDC_STATIC, u"BUTTON", u"Output",
 Item AutostartBox(Place place) { return Control(IDC_AUTOSTART, u"BUTTON", u"Autostart", kCheckBoxStyle, place); }
 Item ReconnectBox(Place place) { return Control(IDC_RECONNECT, u"BUTTON", u"Reconnect", kCheckBoxStyle, place); }
 Item StatusButton(Place place) { return Control(IDC_STATUS, u"BUTTON", u"Status", kPushButtonStyle, place); }
+Item InputsButton(Place place) { return Control(IDC_INPUTS, u"BUTTON", u"Inputs", kPushButtonStyle, place); }
 Item StartStopButton(const char16_t* text, Place place)
 {
     return Control(IDC_START_STOP, u"BUTTON", text, kStartStopStyle, place);
@@ -70,7 +72,7 @@ std::vector<BYTE> MainWindow(short cx, short cy, const char16_t* face, std::init
     return writer.Bytes();
 }
 
-// Template order is the tab order. Reconnect and Status come last in both
+// Template order is the tab order. Reconnect, Status and Inputs come last in both
 // layouts, after the controls that every Tavrel has, in the room that they
 // leave: Reconnect under Autostart in portrait, under the outputs in
 // landscape; Status between About and Exit in portrait, beside Reconnect
@@ -95,6 +97,7 @@ std::vector<BYTE> PortraitMainWindow()
                           AutostartBox({4, 123, 145, 10}),
                           ReconnectBox({4, 134, 145, 10}),
                           StatusButton({56, 145, 44, 14}),
+                          InputsButton({108, 26, 40, 13}),
                       });
 }
 
@@ -106,7 +109,7 @@ std::vector<BYTE> LandscapeMainWindow()
 {
     return MainWindow(172, 129, u"MS Shell Dlg",
                       {
-                          InputPortBox({30, 11, 109, 100}),
+                          InputPortBox({30, 11, 98, 100}),
                           BaudBox({30, 26, 69, 102}),
                           PortLabel({10, 13, 14, 8}),
                           BaudLabel({10, 28, 18, 8}),
@@ -122,6 +125,7 @@ std::vector<BYTE> LandscapeMainWindow()
                           OutputGroup({4, 48, 164, 63}),
                           ReconnectBox({4, 114, 90, 10}),
                           StatusButton({98, 113, 66, 14}),
+                          InputsButton({131, 10, 33, 13}),
                       });
 }
 
@@ -177,6 +181,58 @@ std::vector<BYTE> StatusDialog(short cy, const char16_t* face, StatusRows rows)
 std::vector<BYTE> PortraitStatusDialog() { return StatusDialog(205, u"MS Sans Serif", {118, 124, 185}); }
 std::vector<BYTE> LandscapeStatusDialog() { return StatusDialog(155, u"MS Shell Dlg", {72, 78, 138}); }
 
+// The Inputs dialog: the list of inputs, and the buttons that change it under it.
+std::vector<BYTE> InputsDialog(short cx, short cy, const char16_t* face, short listHeight)
+{
+    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_CAPTIONOKBTN, 0, 0, cx, cy,
+                                u"Tavrel Inputs");
+    writer.Font(8, face);
+    const short width = static_cast<short>(cx - 8);
+    const short button = static_cast<short>((width - 8) / 3);
+    const short row = static_cast<short>(listHeight + 8);
+    for (const Item& control : {
+             Control(IDC_INPUT_LIST, u"LISTBOX", u"", kOutputListStyle, {4, 4, width, listHeight}),
+             Control(IDC_INPUT_ADD, u"BUTTON", u"Add", kPushButtonStyle, {4, row, button, 14}),
+             Control(IDC_INPUT_EDIT, u"BUTTON", u"Edit", kPushButtonStyle,
+                     {static_cast<short>(8 + button), row, button, 14}),
+             Control(IDC_INPUT_REMOVE, u"BUTTON", u"Remove", kPushButtonStyle,
+                     {static_cast<short>(12 + 2 * button), row, button, 14}),
+             Control(IDCANCEL, u"BUTTON", u"Cancel", kPushButtonStyle,
+                     {static_cast<short>(cx - 54), static_cast<short>(cy - 18), 50, 14}),
+         }) {
+        writer.Add(control);
+    }
+    return writer.Bytes();
+}
+
+// One input: a row per choice, the label left of its box; small enough for either screen.
+std::vector<BYTE> InputEditDialog()
+{
+    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_CAPTIONOKBTN, 0, 0, 156, 120,
+                                u"Edit Input");
+    writer.Font(8, u"MS Shell Dlg");
+    struct Row {
+        const char16_t* label;
+        WORD id;
+        DWORD style;
+        short width;
+    };
+    const Row rows[] = {{u"Kind", IDC_INPUT_KIND, kChoiceListStyle, 60},
+                        {u"Where", IDC_INPUT_PLACE, kTextBoxStyle, 90},
+                        {u"Baud", IDC_INPUT_BAUD, kChoiceListStyle, 60},
+                        {u"Name", IDC_INPUT_NAME, kTextBoxStyle, 90},
+                        {u"Group", IDC_INPUT_GROUP, kTextBoxStyle, 90},
+                        {u"Stands by for", IDC_INPUT_STANDBY, kChoiceListStyle, 90}};
+    short y = 6;
+    for (const Row& row : rows) {
+        writer.Add(Control(IDC_STATIC, u"STATIC", row.label, kLabelStyle, {4, static_cast<short>(y + 2), 56, 8}));
+        writer.Add(Control(row.id, u"COMBOBOX", u"", row.style, {62, y, row.width, 100}));
+        y = static_cast<short>(y + 15);
+    }
+    writer.Add(Control(IDCANCEL, u"BUTTON", u"Cancel", kPushButtonStyle, {102, 100, 50, 14}));
+    return writer.Bytes();
+}
+
 void RegisterDialog(WORD id, const std::vector<BYTE>& dialogTemplate, const WCHAR* failure)
 {
     if (!platform::AddModuleResource(RT_DIALOG, id, dialogTemplate)) {
@@ -192,6 +248,11 @@ struct DialogRegistration {
         RegisterDialog(IDD_ABOUT, AboutBox(), u"Dialog 107 could not be registered\n");
         RegisterDialog(IDD_STATUS_PORTRAIT, PortraitStatusDialog(), u"Dialog 108 could not be registered\n");
         RegisterDialog(IDD_STATUS_LANDSCAPE, LandscapeStatusDialog(), u"Dialog 109 could not be registered\n");
+        RegisterDialog(IDD_INPUTS_PORTRAIT, InputsDialog(156, 165, u"MS Sans Serif", 118),
+                       u"Dialog 110 could not be registered\n");
+        RegisterDialog(IDD_INPUTS_LANDSCAPE, InputsDialog(172, 129, u"MS Shell Dlg", 82),
+                       u"Dialog 111 could not be registered\n");
+        RegisterDialog(IDD_INPUT_EDIT, InputEditDialog(), u"Dialog 112 could not be registered\n");
     }
 } const dialogRegistration;
 

@@ -10,6 +10,9 @@ inline constexpr WORD IDD_MAIN_LANDSCAPE = 106;
 inline constexpr WORD IDD_ABOUT = 107;
 inline constexpr WORD IDD_STATUS_PORTRAIT = 108;
 inline constexpr WORD IDD_STATUS_LANDSCAPE = 109;
+inline constexpr WORD IDD_INPUTS_PORTRAIT = 110;
+inline constexpr WORD IDD_INPUTS_LANDSCAPE = 111;
+inline constexpr WORD IDD_INPUT_EDIT = 112;
 
 // Icons (RT_GROUP_ICON).
 inline constexpr WORD IDI_PROGRAM = 101;   // 32 x 32, shown in the About box
@@ -27,6 +30,7 @@ inline constexpr WORD IDC_ABOUT = 1016;
 inline constexpr WORD IDC_AUTOSTART = 1017;      // check box
 inline constexpr WORD IDC_RECONNECT = 1018;      // check box: a lost input is waited for, not the end of the run
 inline constexpr WORD IDC_STATUS = 1019;         // opens the Status dialog
+inline constexpr WORD IDC_INPUTS = 1020;         // opens the Inputs dialog
 inline constexpr WORD IDC_EXIT = 2;              // IDCANCEL: ends the program
 
 // The Status dialog's controls. Its caption's OK stores the settings and
@@ -38,6 +42,20 @@ inline constexpr WORD IDC_TCP_ANY_ADDRESS = 1033;  // check box: other computers
 inline constexpr WORD IDC_TCP_ALLOW = 1034;        // combo box (edited): the allow list
 inline constexpr WORD IDC_UDP_TARGET = 1035;       // combo box (edited): host:port, empty for none
 inline constexpr WORD IDC_APPLY = 1036;            // stores the settings, the dialog stays
+
+// The Inputs dialog: the inputs beside the main one, changed with Add, Edit
+// and Remove and stored with the caption's OK.
+inline constexpr WORD IDC_INPUT_LIST = 1040;       // list box: the main input, then one line per input
+inline constexpr WORD IDC_INPUT_ADD = 1041;
+inline constexpr WORD IDC_INPUT_EDIT = 1042;
+inline constexpr WORD IDC_INPUT_REMOVE = 1043;
+// The dialog that edits one input.
+inline constexpr WORD IDC_INPUT_KIND = 1044;       // combo box: serial, tcp, udp
+inline constexpr WORD IDC_INPUT_PLACE = 1045;      // combo box (edited): the device, host:port or port
+inline constexpr WORD IDC_INPUT_BAUD = 1046;       // combo box: a serial input's rate
+inline constexpr WORD IDC_INPUT_NAME = 1047;       // combo box (edited)
+inline constexpr WORD IDC_INPUT_GROUP = 1048;      // combo box (edited): a UDP input's multicast group
+inline constexpr WORD IDC_INPUT_STANDBY = 1049;    // combo box: none, or the input it stands by for
 
 // A control that is never addressed: labels, group boxes, the About icon.
 inline constexpr WORD IDC_STATIC = 0xFFFF;

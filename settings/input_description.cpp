@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "network/udp_target.h"
+#include "settings/setting_values.h"
 #include "state/baud_rates.h"
 
 namespace {
@@ -67,6 +68,10 @@ bool TakePlace(ExtraInput& input, const std::string& place, std::string& reason)
     switch (input.kind) {
     case ExtraInputKind::Serial:
         input.device = place;
+        if (const std::optional<DWORD> com = ComNumber(place)) {
+            input.comPort = static_cast<std::int32_t>(*com);
+            input.device = "COM" + std::to_string(*com);
+        }
         return !place.empty() || (reason = "a serial input needs a device: COMn or a path", false);
     case ExtraInputKind::Tcp: {
         const std::optional<tavrel::network::UdpTarget> target = tavrel::network::ParseUdpTarget(place, reason);

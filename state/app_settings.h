@@ -55,7 +55,7 @@ struct Settings {
     std::u16string gpsdSocket{Setting(SettingId::GpsdSocket).defaultText};   // gpsd's control socket
     // Read beside the main input and merged with it line by line; taken at
     // each start of the relay.
-    ExtraInputs extraInputs;
+    ExtraInputs extraInputs{};
 };
 
 extern Settings AppSettings;

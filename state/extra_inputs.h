@@ -21,6 +21,7 @@ struct ExtraInput {
     // Serial: "COM3" or a host path, kept as written (a /dev/serial/by-id
     // link follows its receiver). TCP: the host to connect to.
     std::string device;
+    std::optional<std::int32_t> comPort;   // serial: the COM number, when `device` names one
     DWORD baudRate = 4800;        // serial only
     std::uint16_t port = 0;       // TCP: the server's port; UDP: the port listened on
     std::string group;            // UDP: a multicast group to join, or empty

@@ -28,6 +28,11 @@ std::string UtcTime(std::chrono::system_clock::time_point when, TimeFor reader)
     return std::string(text, length);
 }
 
+std::string MillisecondsOrNull(const std::optional<std::chrono::milliseconds>& since)
+{
+    return since ? std::to_string(std::max<std::int64_t>(since->count(), 0)) : "null";
+}
+
 std::string InputJson(const InputHealth& input)
 {
     return JsonObject()
@@ -36,10 +41,23 @@ std::string InputJson(const InputHealth& input)
         .Number("baudRate", input.baudRate)
         .Number("bytesRead", input.bytesRead)
         .Number("readFailures", input.readFailures)
-        .Raw("msSinceLastByte", input.sinceLastByte ? std::to_string(std::max<std::int64_t>(input.sinceLastByte->count(), 0))
-                                                    : "null")
+        .Raw("msSinceLastByte", MillisecondsOrNull(input.sinceLastByte))
         .Bool("waitingForReceiver", input.waitingForReceiver)
         .TextOrNull("notTakenBecause", input.notTakenBecause)
+        .Done();
+}
+
+std::string InputStatusJson(const InputStatus& input)
+{
+    return JsonObject()
+        .Text("name", input.name)
+        .Text("kind", input.kind)
+        .Text("state", InputStateText(input.state))
+        .Number("msInState", static_cast<std::uint64_t>(std::max<std::int64_t>(input.inStateFor.count(), 0)))
+        .Number("bytes", input.bytes)
+        .Number("lines", input.lines)
+        .Number("torn", input.torn)
+        .Raw("msSinceLastByte", MillisecondsOrNull(input.sinceLastByte))
         .Done();
 }
 
@@ -133,15 +151,16 @@ std::string PortName(std::int64_t number)
     return "COM" + std::to_string(number);
 }
 
+std::string Seconds(std::chrono::milliseconds duration)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(std::max<std::int64_t>(duration.count(), 0)) / 1000.0);
+    return text;
+}
+
 std::string SinceLastByte(const InputHealth& input)
 {
-    if (!input.sinceLastByte) {
-        return "no byte yet";
-    }
-    char text[48];
-    std::snprintf(text, sizeof text, "last byte %.1f s ago",
-                  static_cast<double>(std::max<std::int64_t>(input.sinceLastByte->count(), 0)) / 1000.0);
-    return text;
+    return input.sinceLastByte ? "last byte " + Seconds(*input.sinceLastByte) + " ago" : "no byte yet";
 }
 
 std::string InputTable(const InputHealth& input)
@@ -157,6 +176,22 @@ std::string InputTable(const InputHealth& input)
     text += "        " + Count(input.bytesRead, "byte", "bytes") + " read, " +
             Count(input.readFailures, "read failure", "read failures") + ", " + SinceLastByte(input) + "\n";
     return text;
+}
+
+// The inputs, when the run has more than the main one.
+std::string InputsTable(const std::vector<InputStatus>& inputs)
+{
+    if (inputs.size() < 2) {
+        return "";
+    }
+    std::vector<Row> rows{{"Input", "Kind", "State", "Since", "Bytes", "Lines", "Torn", "Last byte"}};
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const InputStatus& input = inputs[i];
+        rows.push_back({std::to_string(i) + " " + Printable(input.name), input.kind, InputStateText(input.state),
+                        Seconds(input.inStateFor) + " ago", std::to_string(input.bytes), std::to_string(input.lines),
+                        std::to_string(input.torn), input.sinceLastByte ? Seconds(*input.sinceLastByte) + " ago" : "-"});
+    }
+    return "\n" + Columns(rows);
 }
 
 std::string OutputsTable(const std::vector<OutputHealth>& outputs)
@@ -219,6 +254,7 @@ std::string HealthJson(const RelayHealth& health)
 {
     return JsonObject()
                .Raw("input", InputJson(health.input))
+               .Raw("inputs", JsonArray(health.inputs, InputStatusJson))
                .Raw("outputs", JsonArray(health.outputs, OutputJson))
                .Raw("network", NetworkJson(health.network))
                .Done() +
@@ -227,6 +263,6 @@ std::string HealthJson(const RelayHealth& health)
 
 std::string HealthTable(const RelayHealth& health)
 {
-    return InputTable(health.input) + OutputsTable(health.outputs) + TcpTable(health.network) +
+    return InputTable(health.input) + InputsTable(health.inputs) + OutputsTable(health.outputs) + TcpTable(health.network) +
            UdpTable(health.network);
 }

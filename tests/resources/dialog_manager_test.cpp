@@ -98,14 +98,15 @@ TEST(ProgramDialogsOnScreen, BothMainWindowLayoutsOpenWithEveryControl)
         const HWND window = driver.WaitForWindow(u"Tavrel V1.20");
         ASSERT_NE(window, nullptr) << id;
         EXPECT_TRUE(driver.State(window).captionOk) << id;
-        // The 14 of every Tavrel, Reconnect and Status.
-        EXPECT_EQ(platform::input::Children(window).size(), 16u) << id;
+        // The 14 of every Tavrel, Reconnect, Status and Inputs.
+        EXPECT_EQ(platform::input::Children(window).size(), 17u) << id;
         EXPECT_TRUE(driver.State(window, IDC_INPUT_PORT).focused) << id;   // the first tab stop
         EXPECT_EQ(driver.Text(window, IDC_START_STOP), startText) << id;
         EXPECT_EQ(driver.Text(window, IDC_EXIT), u"Exit") << id;
         EXPECT_EQ(driver.State(window, IDC_AUTOSTART).className, u"BUTTON") << id;
         EXPECT_EQ(driver.Text(window, IDC_RECONNECT), u"Reconnect") << id;
         EXPECT_EQ(driver.Text(window, IDC_STATUS), u"Status") << id;
+        EXPECT_EQ(driver.Text(window, IDC_INPUTS), u"Inputs") << id;
         EXPECT_EQ(driver.State(window, IDC_OUTPUT_LIST).className, u"LISTBOX") << id;
 
         driver.Close(window);

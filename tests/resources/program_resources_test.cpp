@@ -60,12 +60,13 @@ const std::vector<Item> kPortraitControls = Items({
     {1017, u"BUTTON", u"Autostart", kAutostart, 4, 123, 145, 10},
     {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 134, 145, 10},
     {1019, u"BUTTON", u"Status", kPush, 56, 145, 44, 14},
+    {1020, u"BUTTON", u"Inputs", kPush, 108, 26, 40, 13},
 });
 
 // The button column is 66 units wide (and the group boxes around it 164), so
 // that "START SPLITTER" fits Start/Stop on one line.
 const std::vector<Item> kLandscapeControls = Items({
-    {1002, u"COMBOBOX", u"", kInputPort, 30, 11, 109, 100},
+    {1002, u"COMBOBOX", u"", kInputPort, 30, 11, 98, 100},
     {1004, u"COMBOBOX", u"", kBaud, 30, 26, 69, 102},
     {0xFFFF, u"STATIC", u"Port", kLabel, 10, 13, 14, 8},
     {0xFFFF, u"STATIC", u"Baud", kLabel, 10, 28, 18, 8},
@@ -81,6 +82,7 @@ const std::vector<Item> kLandscapeControls = Items({
     {0xFFFF, u"BUTTON", u"Output", kGroup, 4, 48, 164, 63},
     {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 114, 90, 10},
     {1019, u"BUTTON", u"Status", kPush, 98, 113, 66, 14},
+    {1020, u"BUTTON", u"Inputs", kPush, 131, 10, 33, 13},
 });
 
 // The template as the program loads it, read within its resource's size.

@@ -7,12 +7,15 @@ namespace {
 
 using namespace std::chrono;
 
-// A run of COM1 at 4800 baud to two ports, one handed to gpsd, with a TCP
-// server of two clients and a UDP output.
+// A run of COM1 at 4800 baud and an AIS receiver over UDP to two ports, one
+// handed to gpsd, with a TCP server of two clients and a UDP output.
 RelayHealth BusyRun()
 {
     RelayHealth health;
     health.input = InputHealth{true, 1, 4800, 123456, 2, milliseconds(300), false, ""};
+    health.inputs = {InputStatus{"COM1", "serial", InputState::Relaying, milliseconds(60000), 123456, 1800, 0,
+                                 milliseconds(300)},
+                     InputStatus{"AIS", "udp", InputState::Lost, milliseconds(2500), 5000, 99, 1, std::nullopt}};
     health.outputs = {OutputHealth{2, 123456, 0, true, "/home/me/.local/share/tavrel/ports/COM2", true},
                       OutputHealth{10, 120000, 3456, false, "", false}};
     const auto since = sys_days(year(2026) / 12 / 8) + hours(21) + minutes(59) + seconds(24);
@@ -31,6 +34,9 @@ TEST(HealthJson, NamesEveryFieldAndGivesNumbersAsNumbers)
     EXPECT_EQ(HealthJson(BusyRun()),
               R"({"input":{"relaying":true,"port":1,"baudRate":4800,"bytesRead":123456,"readFailures":2,)"
               R"("msSinceLastByte":300,"waitingForReceiver":false,"notTakenBecause":null},)"
+              R"("inputs":[{"name":"COM1","kind":"serial","state":"relaying","msInState":60000,"bytes":123456,)"
+              R"("lines":1800,"torn":0,"msSinceLastByte":300},{"name":"AIS","kind":"udp","state":"lost",)"
+              R"("msInState":2500,"bytes":5000,"lines":99,"torn":1,"msSinceLastByte":null}],)"
               R"("outputs":[{"port":2,"bytesRelayed":123456,"bytesDropped":0,"programHasItOpen":true,"gpsd":true,)"
               R"("path":"/home/me/.local/share/tavrel/ports/COM2"},)"
               R"({"port":10,"bytesRelayed":120000,"bytesDropped":3456,"programHasItOpen":false,"gpsd":false,)"
@@ -47,7 +53,7 @@ TEST(HealthJson, AnIdleTavrelHasNoOutputsAndNullsForWhatItHasNot)
 {
     EXPECT_EQ(HealthJson(RelayHealth{}),
               R"({"input":{"relaying":false,"port":0,"baudRate":0,"bytesRead":0,"readFailures":0,)"
-              R"("msSinceLastByte":null,"waitingForReceiver":false,"notTakenBecause":null},"outputs":[],)"
+              R"("msSinceLastByte":null,"waitingForReceiver":false,"notTakenBecause":null},"inputs":[],"outputs":[],)"
               R"("network":{"tcp":{"port":null,"anyAddress":false,"failure":null,"clients":[],"clientsRefused":0,)"
               R"("clientsCutOff":0},"udp":{"target":null,"failure":null,"datagramsSent":0,"bytesSent":0,"sendFailures":0}}})"
               "\n");
@@ -79,6 +85,10 @@ TEST(HealthTable, ShowsTheInputThePortsAndTheNetworkInAlignedColumns)
     EXPECT_EQ(HealthTable(BusyRun()),
               "Input   COM1 at 4800 baud\n"
               "        123456 bytes read, 2 read failures, last byte 0.3 s ago\n"
+              "\n"
+              "Input   Kind    State     Since       Bytes   Lines  Torn  Last byte\n"
+              "0 COM1  serial  relaying  60.0 s ago  123456  1800   0     0.3 s ago\n"
+              "1 AIS   udp     lost      2.5 s ago   5000    99     1     -\n"
               "\n"
               "Output       Read by    Relayed  Dropped  Path\n"
               "COM2 (gpsd)  a program  123456   0        /home/me/.local/share/tavrel/ports/COM2\n"
