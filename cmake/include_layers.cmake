@@ -52,13 +52,14 @@ set(MAY_INCLUDE
   "resources:"                # the dialog templates and the ids they share
   "gpsd:"                     # the ports handed to gpsd over its control socket
   "network:"                  # the stream served over TCP and UDP to other programs and machines
+  "host_check:"               # who a host serial device is and what stands in its way
   "ports: state resources"    # the port lists the window shows
   "settings: state resources network"   # the registry's settings, the Startup shortcut, the autostart replay
   "relay: state resources serial network gpsd"   # the run: worker, outputs, counters, network outputs
-  "status: state relay settings command_line"    # the answers to tavrel-status and tavrel-config
+  "status: state relay settings command_line host_check"    # the answers to tavrel-status and tavrel-config
   "setup: state"              # installing into a device: module, install path, shortcuts, login entry
   "app: state resources ports settings relay status setup command_line"   # the window and the program's entry
-  "tools: state settings setup status command_line"   # the programs beside tavrel, a folder each
+  "tools: state settings setup status command_line host_check"   # the programs beside tavrel, a folder each
   "tools/compat: command_line"   # tavrel-compat and the library it preloads into other programs
   "testkit:"                  # what the tests and the benchmarks share; nothing of the house includes it
 )
