@@ -15,6 +15,7 @@
 #include "relay/network_outputs.h"
 #include "resources/resource_ids.h"
 #include "settings/network_settings_store.h"
+#include "status/input_findings.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ void ShowLines(HWND dialog, const std::vector<std::u16string>& lines)
 
 void RefreshStatus(HWND dialog)
 {
-    const RelayHealth health = TakeRelayHealth();
+    RelayHealth health = TakeRelayHealth();
+    AddInputFindings(health);
     ShowLines(dialog, StatusLines(health, std::chrono::system_clock::now()));
     ShowRelaySummary(statusOwner, health);
 }

@@ -53,10 +53,24 @@ void AddInput(const InputHealth& input, std::vector<std::u16string>& lines)
     AddLastByte(input.sinceLastByte, lines);
 }
 
+// Who a serial input's device is, and what stands in its way.
+void AddFindings(const InputStatus& input, std::vector<std::u16string>& lines)
+{
+    if (!input.identity.empty()) {
+        lines.push_back(u"  " + Wide(input.identity));
+    }
+    for (const std::string& what : input.inTheWay) {
+        lines.push_back(u"  in the way: " + Wide(what));
+    }
+}
+
 // The inputs beside the main one, and the lines that each gave the merge.
 void AddMergedInputs(const std::vector<InputStatus>& inputs, std::vector<std::u16string>& lines)
 {
     if (inputs.size() < 2) {
+        if (!inputs.empty()) {
+            AddFindings(inputs[0], lines);
+        }
         return;
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -73,6 +87,7 @@ void AddMergedInputs(const std::vector<InputStatus>& inputs, std::vector<std::u1
         if (i > 0) {
             AddLastByte(input.sinceLastByte, lines);
         }
+        AddFindings(input, lines);
     }
 }
 

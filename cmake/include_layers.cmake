@@ -56,8 +56,8 @@ set(MAY_INCLUDE
   "ports: state resources"    # the port lists the window shows
   "settings: state resources network"   # the registry's settings, the Startup shortcut, the autostart replay
   "relay: state resources serial network gpsd"   # the run: worker, outputs, counters, network outputs
-  "status: state relay settings command_line host_check"    # the answers to tavrel-status and tavrel-config
   "setup: state"              # installing into a device: module, install path, shortcuts, login entry
+  "status: state relay settings setup command_line host_check"    # the answers to tavrel-status and tavrel-config
   "app: state resources ports settings relay status setup command_line"   # the window and the program's entry
   "tools: state settings setup status command_line host_check"   # the programs beside tavrel, a folder each
   "tools/compat: command_line"   # tavrel-compat and the library it preloads into other programs

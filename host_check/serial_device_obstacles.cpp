@@ -118,7 +118,10 @@ std::optional<Obstacle> OpenElsewhere(const SerialDeviceIdentity& identity,
                                       const std::vector<HostProcess>& processes, const HostRoots& roots)
 {
     DeviceHolders found = ProcessesHolding(processes, roots.proc, identity.node);
-    std::erase_if(found.holders, [](const HostProcess& process) { return process.name == kTavrel; });
+    // Tavrel asking from inside, or another copy of it, holds the device to read it.
+    const std::string self = std::to_string(::getpid());
+    std::erase_if(found.holders,
+                  [&self](const HostProcess& process) { return process.name == kTavrel || process.pid == self; });
     if (found.holders.empty()) {
         return std::nullopt;
     }

@@ -13,9 +13,14 @@ RelayCountersRecord RelayCounters;
 
 namespace {
 
+constexpr std::size_t kNodePathSize = 4096;   // a host path, as PATH_MAX allows
+constexpr std::size_t kDeviceNameSize = 10;
+
 struct InputLabel {
     std::string name;
     std::string kind;
+    std::string hostPath{};
+    std::optional<std::int32_t> comPort{};
 };
 
 // The names of the run's inputs, set at its start and read by the health
@@ -26,7 +31,9 @@ std::vector<InputLabel> InputLabels;
 InputLabel LabelOf(const ExtraInput& input)
 {
     switch (input.kind) {
-    case ExtraInputKind::Serial: return {input.name.empty() ? input.device : input.name, "serial"};
+    case ExtraInputKind::Serial:
+        return {input.name.empty() ? input.device : input.name, "serial", input.comPort ? "" : input.device,
+                input.comPort};
     case ExtraInputKind::Tcp:
         return {input.name.empty() ? input.device + ":" + std::to_string(input.port) : input.name, "tcp"};
     case ExtraInputKind::Udp: return {input.name.empty() ? "udp " + std::to_string(input.port) : input.name, "udp"};
@@ -53,6 +60,8 @@ std::vector<InputStatus> TakeInputStatus()
         InputStatus& input = inputs.emplace_back();
         input.name = InputLabels[i].name;
         input.kind = InputLabels[i].kind;
+        input.hostPath = InputLabels[i].hostPath;
+        input.comPort = InputLabels[i].comPort;
         input.state = record.state.load();
         input.inStateFor = Since(record.stateSince.load()).value_or(std::chrono::milliseconds(0));
         input.bytes = i == 0 ? RelayCounters.bytesRead.load() : record.bytes.load();
@@ -63,8 +72,6 @@ std::vector<InputStatus> TakeInputStatus()
     return inputs;
 }
 
-constexpr std::size_t kNodePathSize = 4096;   // a host path, as PATH_MAX allows
-constexpr std::size_t kDeviceNameSize = 10;
 
 InputHealth TakeInputHealth()
 {
@@ -123,7 +130,8 @@ std::string Plural(std::size_t count, const char* one, const char* many)
 void StartCountingInputs(const ExtraInputs& extras)
 {
     const std::lock_guard lock(InputLabelsMutex);
-    InputLabels.assign(1, {"COM" + std::to_string(RelayCounters.inputPort.load()), "serial"});
+    const std::int32_t main = RelayCounters.inputPort.load();
+    InputLabels.assign(1, {"COM" + std::to_string(main), "serial", "", main});
     for (const ExtraInput& input : extras) {
         InputLabels.push_back(LabelOf(input));
     }

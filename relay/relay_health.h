@@ -31,12 +31,19 @@ struct InputHealth {
 struct InputStatus {
     std::string name;                   // the name given, else "COM1", "udp 10110", "tcp host:port"
     std::string kind;                   // "serial", "tcp" or "udp"
+    std::string hostPath;               // a serial input named by a host path: the path, as given
+    std::optional<std::int32_t> comPort;   // a serial input named by a COM number (the main input's always)
     InputState state = InputState::Waiting;
     std::chrono::milliseconds inStateFor{0};
     std::uint64_t bytes = 0;
     std::uint64_t lines = 0;
     std::uint64_t torn = 0;             // lines sent unfinished: no LF within 1 s or 4096 bytes
     std::optional<std::chrono::milliseconds> sinceLastByte;
+    // A serial input's device as the host knows it (USB vendor:product,
+    // serial number, by-id names), and what stands in the way of one that is
+    // missing, lost or silent; filled in by the status when asked.
+    std::string identity{};
+    std::vector<std::string> inTheWay{};
 };
 
 // "relaying", "waiting", "lost", "standing by".

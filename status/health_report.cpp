@@ -58,6 +58,9 @@ std::string InputStatusJson(const InputStatus& input)
         .Number("lines", input.lines)
         .Number("torn", input.torn)
         .Raw("msSinceLastByte", MillisecondsOrNull(input.sinceLastByte))
+        .TextOrNull("path", input.hostPath)
+        .TextOrNull("identity", input.identity)
+        .Raw("inTheWay", JsonArray(input.inTheWay, [](const std::string& what) { return Quoted(what); }))
         .Done();
 }
 
@@ -178,11 +181,28 @@ std::string InputTable(const InputHealth& input)
     return text;
 }
 
+// Who each serial input's device is and what stands in its way, a line
+// each, under the input's number (none with `indent` for the main input alone).
+std::string Findings(const std::vector<InputStatus>& inputs, const std::string& indent)
+{
+    std::string text;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const std::string lead = indent.empty() ? std::to_string(i) + " " : indent;
+        if (!inputs[i].identity.empty()) {
+            text += lead + "is " + Printable(inputs[i].identity) + "\n";
+        }
+        for (const std::string& what : inputs[i].inTheWay) {
+            text += lead + "in the way: " + Printable(what) + "\n";
+        }
+    }
+    return text;
+}
+
 // The inputs, when the run has more than the main one.
 std::string InputsTable(const std::vector<InputStatus>& inputs)
 {
     if (inputs.size() < 2) {
-        return "";
+        return inputs.empty() ? "" : Findings(inputs, "        ");
     }
     std::vector<Row> rows{{"Input", "Kind", "State", "Since", "Bytes", "Lines", "Torn", "Last byte"}};
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -191,7 +211,7 @@ std::string InputsTable(const std::vector<InputStatus>& inputs)
                         Seconds(input.inStateFor) + " ago", std::to_string(input.bytes), std::to_string(input.lines),
                         std::to_string(input.torn), input.sinceLastByte ? Seconds(*input.sinceLastByte) + " ago" : "-"});
     }
-    return "\n" + Columns(rows);
+    return "\n" + Columns(rows) + Findings(inputs, "");
 }
 
 std::string OutputsTable(const std::vector<OutputHealth>& outputs)

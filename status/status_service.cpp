@@ -10,6 +10,7 @@
 #include "relay/relay_health.h"
 #include "settings/setting_values.h"
 #include "status/health_report.h"
+#include "status/input_findings.h"
 
 namespace {
 
@@ -28,16 +29,23 @@ std::string SettingChanged(std::string_view name)
     return settingChanged != nullptr && settingChanged(entry->id) ? kSettingChangedTaken : "not taken\n";
 }
 
+RelayHealth HealthWithFindings()
+{
+    RelayHealth health = TakeRelayHealth();
+    AddInputFindings(health);
+    return health;
+}
+
 std::string Answer(std::string_view request)
 {
     if (request.starts_with(kSettingChangedRequest)) {
         return SettingChanged(request.substr(std::string_view(kSettingChangedRequest).size()));
     }
     if (request == "json") {
-        return HealthJson(TakeRelayHealth());
+        return HealthJson(HealthWithFindings());
     }
     if (request == "table") {
-        return HealthTable(TakeRelayHealth());
+        return HealthTable(HealthWithFindings());
     }
     return "unknown request: ask for json or table\n";
 }

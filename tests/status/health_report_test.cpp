@@ -13,9 +13,10 @@ RelayHealth BusyRun()
 {
     RelayHealth health;
     health.input = InputHealth{true, 1, 4800, 123456, 2, milliseconds(300), false, ""};
-    health.inputs = {InputStatus{"COM1", "serial", InputState::Relaying, milliseconds(60000), 123456, 1800, 0,
-                                 milliseconds(300)},
-                     InputStatus{"AIS", "udp", InputState::Lost, milliseconds(2500), 5000, 99, 1, std::nullopt}};
+    health.inputs = {InputStatus{"COM1", "serial", "/dev/serial/by-id/usb-u-blox-if00", 1, InputState::Relaying,
+                                 milliseconds(60000), 123456, 1800, 0, milliseconds(300), "1546:01a7 u-blox 7", {}},
+                     InputStatus{"AIS", "serial", "/dev/ttyUSB1", std::nullopt, InputState::Lost, milliseconds(2500), 5000, 99, 1,
+                                 std::nullopt, "", {"/dev/ttyUSB1 does not exist"}}};
     health.outputs = {OutputHealth{2, 123456, 0, true, "/home/me/.local/share/tavrel/ports/COM2", true},
                       OutputHealth{10, 120000, 3456, false, "", false}};
     const auto since = sys_days(year(2026) / 12 / 8) + hours(21) + minutes(59) + seconds(24);
@@ -35,8 +36,10 @@ TEST(HealthJson, NamesEveryFieldAndGivesNumbersAsNumbers)
               R"({"input":{"relaying":true,"port":1,"baudRate":4800,"bytesRead":123456,"readFailures":2,)"
               R"("msSinceLastByte":300,"waitingForReceiver":false,"notTakenBecause":null},)"
               R"("inputs":[{"name":"COM1","kind":"serial","state":"relaying","msInState":60000,"bytes":123456,)"
-              R"("lines":1800,"torn":0,"msSinceLastByte":300},{"name":"AIS","kind":"udp","state":"lost",)"
-              R"("msInState":2500,"bytes":5000,"lines":99,"torn":1,"msSinceLastByte":null}],)"
+              R"("lines":1800,"torn":0,"msSinceLastByte":300,"path":"/dev/serial/by-id/usb-u-blox-if00",)"
+              R"("identity":"1546:01a7 u-blox 7","inTheWay":[]},{"name":"AIS","kind":"serial","state":"lost",)"
+              R"("msInState":2500,"bytes":5000,"lines":99,"torn":1,"msSinceLastByte":null,"path":"/dev/ttyUSB1",)"
+              R"("identity":null,"inTheWay":["/dev/ttyUSB1 does not exist"]}],)"
               R"("outputs":[{"port":2,"bytesRelayed":123456,"bytesDropped":0,"programHasItOpen":true,"gpsd":true,)"
               R"("path":"/home/me/.local/share/tavrel/ports/COM2"},)"
               R"({"port":10,"bytesRelayed":120000,"bytesDropped":3456,"programHasItOpen":false,"gpsd":false,)"
@@ -88,7 +91,9 @@ TEST(HealthTable, ShowsTheInputThePortsAndTheNetworkInAlignedColumns)
               "\n"
               "Input   Kind    State     Since       Bytes   Lines  Torn  Last byte\n"
               "0 COM1  serial  relaying  60.0 s ago  123456  1800   0     0.3 s ago\n"
-              "1 AIS   udp     lost      2.5 s ago   5000    99     1     -\n"
+              "1 AIS   serial  lost      2.5 s ago   5000    99     1     -\n"
+              "0 is 1546:01a7 u-blox 7\n"
+              "1 in the way: /dev/ttyUSB1 does not exist\n"
               "\n"
               "Output       Read by    Relayed  Dropped  Path\n"
               "COM2 (gpsd)  a program  123456   0        /home/me/.local/share/tavrel/ports/COM2\n"

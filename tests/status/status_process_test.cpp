@@ -109,14 +109,14 @@ TEST_F(StatusProcessTest, HelpAndAWrongArgumentPrintTheUsage)
 {
     const Answer help = Status({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.output.find("usage: tavrel-status [--json]"), std::string::npos) << help.output;
+    EXPECT_NE(help.output.find("usage: tavrel-status [--json | --check]"), std::string::npos) << help.output;
     EXPECT_NE(help.output.find("tavrel-config"), std::string::npos) << "says where settings are changed";
 
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--set"}, {"--json", "--json"}, {"json"}}) {
         const Answer answer = Status(wrong);
         EXPECT_EQ(answer.exitCode, 2) << wrong[0];
         EXPECT_EQ(answer.output, "");
-        EXPECT_NE(answer.errors.find("usage: tavrel-status [--json]"), std::string::npos) << answer.errors;
+        EXPECT_NE(answer.errors.find("usage: tavrel-status [--json | --check]"), std::string::npos) << answer.errors;
     }
     const Answer nobody = Status({});
     EXPECT_EQ(nobody.exitCode, 1);
