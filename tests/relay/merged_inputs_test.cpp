@@ -226,6 +226,30 @@ TEST_F(MergedInputsTest, AnExtraSerialInputFollowsItsLinkToANewDevice)
     ASSERT_TRUE(run.Stop());
 }
 
+// With Reconnect on, a main input that goes away leaves the outputs open and
+// waits for it; the extra inputs' lines go out meanwhile.
+TEST_F(MergedInputsTest, WhileReconnectWaitsForTheMainInputTheExtraInputsGoOn)
+{
+    PtyPair ais;
+    AppSettings.extraInputs = {SerialAt(ais.slavePath())};
+    AppSettings.reconnect.store(1);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(OpenReaders());
+    gps_.CloseMaster();
+    const auto lost = [] {
+        const RelayHealth health = TakeRelayHealth();
+        return !health.inputs.empty() && health.inputs[0].state == InputState::Lost;
+    };
+    for (int i = 0; i < 2000 && !lost(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(lost());
+    EXPECT_TRUE(ReaderGets("$AIVDM,1\r\n", [&] { ais.Write(BytesOf("$AIVDM,1\r\n")); }));
+    EXPECT_TRUE(run.running());
+    ASSERT_TRUE(run.Stop());
+}
+
 // A receiver standing by for the main one: its lines go out only while the
 // main one is silent, and stop when it sends again.
 TEST_F(MergedInputsTest, AStandbyTakesOverWhileTheMainInputIsSilentAndGivesBack)
