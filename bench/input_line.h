@@ -4,11 +4,22 @@
 #pragma once
 
 #include <span>
+#include <sys/types.h>
 
 #include "bench/clock.h"
 #include "testkit/pty_pair.h"
 
 namespace tavrel::bench {
+
+// One write of at most `size` bytes to a descriptor that does not block: the bytes taken, or -1.
+using WriteSome = ssize_t (*)(int fd, const unsigned char* bytes, std::size_t size);
+ssize_t PlainWrite(int fd, const unsigned char* bytes, std::size_t size);
+
+// Writes `bytes` to a descriptor that does not block, with `write` each time
+// it has room, until all are written or `deadline` has passed; returns how
+// many were written.
+std::size_t WriteWithin(int fd, std::span<const unsigned char> bytes, Clock::time_point deadline,
+                        WriteSome write = PlainWrite);
 
 class InputLine {
 public:

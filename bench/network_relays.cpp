@@ -25,8 +25,7 @@ std::vector<pid_t> OneProcessRelay::processes() const
 
 void OneProcessRelay::Terminate()
 {
-    ::kill(program_->pid(), SIGTERM);
-    exitStatus_ = program_->WaitExit();
+    exitStatus_ = program_->Stop(SIGTERM, kExitGrace);
 }
 
 ExitOutcome OneProcessRelay::Outcome() const

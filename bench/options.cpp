@@ -29,6 +29,7 @@ Options Defaults(bool quick)
     options.plan.throughputLimit = quick ? 10s : 30s;
     options.neverReadSeconds = quick ? 10 : 60;
     options.networkSeconds = quick ? 5 : 30;
+    options.mergeSeconds = quick ? 20 : 300;
     return options;
 }
 
@@ -37,7 +38,31 @@ int& NumberFor(Options& options, const std::string& argument)
     if (argument == "--runs") {
         return options.runs;
     }
+    if (argument == "--merge-seconds") {
+        return options.mergeSeconds;
+    }
     return argument == "--network-seconds" ? options.networkSeconds : options.neverReadSeconds;
+}
+
+// A word that is an option by itself; false for any other word.
+bool TakeSwitch(Options& options, const std::string& argument)
+{
+    if (argument == "--no-realistic") {
+        options.realistic = false;
+    } else if (argument == "--network-only") {
+        options.serial = false;
+        options.merge = false;
+    } else if (argument == "--no-network") {
+        options.network = false;
+    } else if (argument == "--merge-only") {
+        options.serial = false;
+        options.network = false;
+    } else if (argument == "--no-merge") {
+        options.merge = false;
+    } else {
+        return argument == "--quick";
+    }
+    return true;
 }
 
 }  // namespace
@@ -45,13 +70,18 @@ int& NumberFor(Options& options, const std::string& argument)
 const char* const kUsage =
     "usage: relay_compare [--quick] [--runs N] [--never-read-seconds N] [--no-realistic]\n"
     "                     [--network-only | --no-network] [--network-seconds N]\n"
+    "                     [--merge-only | --no-merge] [--merge-seconds N] [--signalk PATH]\n"
     "  --quick                 short runs for trying (1 run, 200 latency samples, 4 MB, 10 s and 5 s realistic runs)\n"
     "  --runs N                alternating runs of each relay per output or client count (full: 3)\n"
     "  --never-read-seconds N  length of each realistic run to virtual ports (full: 60)\n"
     "  --no-realistic          leave the realistic runs out\n"
     "  --network-only          only the network section (TCP clients: Tavrel, ser2net, socat)\n"
     "  --no-network            leave the network section out\n"
-    "  --network-seconds N     length of the realistic run over TCP (full: 30)\n";
+    "  --network-seconds N     length of the realistic run over TCP (full: 30)\n"
+    "  --merge-only            only the merge section (GPS, AIS and wind merged: Tavrel, Signal K)\n"
+    "  --no-merge              leave the merge section out\n"
+    "  --merge-seconds N       length of each merge run (full: 300, quick: 20)\n"
+    "  --signalk PATH          the folder where npm installed signalk-server (default /opt/signalk)\n";
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, std::string& error)
 {
@@ -59,27 +89,25 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, s
     Options options = Defaults(quick);
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        const bool takesNumber =
-            argument == "--runs" || argument == "--never-read-seconds" || argument == "--network-seconds";
-        const std::optional<int> number =
-            takesNumber && i + 1 < arguments.size() ? PositiveNumber(arguments[++i]) : std::nullopt;
-        if (argument == "--quick") {
-            continue;
-        } else if (argument == "--no-realistic") {
-            options.realistic = false;
-        } else if (argument == "--network-only") {
-            options.serial = false;
-        } else if (argument == "--no-network") {
-            options.network = false;
+        const bool takesNumber = argument == "--runs" || argument == "--never-read-seconds" ||
+                                 argument == "--network-seconds" || argument == "--merge-seconds";
+        const bool takesValue = takesNumber || argument == "--signalk";
+        const std::optional<std::string> value =
+            takesValue && i + 1 < arguments.size() ? std::optional(arguments[++i]) : std::nullopt;
+        const std::optional<int> number = takesNumber && value ? PositiveNumber(*value) : std::nullopt;
+        if (argument == "--signalk" && value) {
+            options.signalk = *value;
         } else if (takesNumber && number) {
             NumberFor(options, argument) = *number;
-        } else {
-            error = takesNumber ? argument + " takes a whole number above 0" : "unknown argument " + argument;
+        } else if (takesValue || !TakeSwitch(options, argument)) {
+            error = takesNumber  ? argument + " takes a whole number above 0"
+                    : takesValue ? argument + " takes a folder"
+                                 : "unknown argument " + argument;
             return std::nullopt;
         }
     }
-    if (!options.serial && !options.network) {
-        error = "--network-only and --no-network leave nothing to measure";
+    if (!options.serial && !options.network && !options.merge) {
+        error = "the options leave nothing to measure";
         return std::nullopt;
     }
     return options;

@@ -2,6 +2,7 @@
 // short runs while trying things, and the few lengths one may want to change.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ struct Options {
     bool serial = true;           // the virtual-port section (Tavrel and socat side by side)
     bool network = true;          // the TCP section (Tavrel, ser2net and socat)
     int networkSeconds = 30;      // length of the realistic run over TCP
+    bool merge = true;            // the merge section (three inputs merged; Tavrel and Signal K)
+    int mergeSeconds = 300;       // length of each merge run
+    std::filesystem::path signalk = "/opt/signalk";   // where npm installed signalk-server
 };
 
 // Nothing, with `error` set, for a command line that does not parse.

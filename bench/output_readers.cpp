@@ -9,15 +9,15 @@
 
 namespace tavrel::bench {
 
-OutputReaders::OutputReaders(const std::vector<std::filesystem::path>& links)
-    : OutputReaders([&] {
-          std::vector<Opener> openers;
-          for (const std::filesystem::path& link : links) {
-              openers.push_back([link] { return testing::OpenRaw(link.string()); });
-          }
-          return openers;
-      }())
+OutputReaders::OutputReaders(const std::vector<std::filesystem::path>& links) : OutputReaders(PortOpeners(links)) {}
+
+std::vector<OutputReaders::Opener> PortOpeners(const std::vector<std::filesystem::path>& links)
 {
+    std::vector<OutputReaders::Opener> openers;
+    for (const std::filesystem::path& link : links) {
+        openers.push_back([link] { return testing::OpenRaw(link.string()); });
+    }
+    return openers;
 }
 
 OutputReaders::OutputReaders(std::vector<Opener> openers)

@@ -50,6 +50,9 @@ private:
     std::vector<unsigned char> buffer_;
 };
 
+// The virtual ports behind `links`, each opened as a program opens a serial port.
+std::vector<OutputReaders::Opener> PortOpeners(const std::vector<std::filesystem::path>& links);
+
 // `clients` connections to 127.0.0.1:port, in order; the last `stalled` of
 // them with a receive buffer of `stalledReceiveBuffer` bytes, for a client
 // that is not going to read.

@@ -7,12 +7,16 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace tavrel::bench {
+
+// How long a relay may take to end after SIGTERM before it is killed.
+inline constexpr std::chrono::seconds kExitGrace{30};
 
 // What a relay left behind when it ended.
 struct ExitOutcome {
@@ -29,7 +33,8 @@ public:
     virtual void Launch() = 0;
     // Every process of the relay, for the figures read from /proc.
     virtual std::vector<pid_t> processes() const = 0;
-    // Sends SIGTERM and returns when every process has been reaped.
+    // Sends SIGTERM and returns when every process has been reaped (killed
+    // after kExitGrace).
     virtual void Terminate() = 0;
     // After Terminate.
     virtual ExitOutcome Outcome() const = 0;

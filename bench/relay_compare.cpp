@@ -2,7 +2,8 @@
 // pseudo-terminals, in alternating runs of the same invocation; prints one
 // markdown table with the targets set for Tavrel, the idle wake-ups by thread, and
 // the realistic run (NMEA at 4800 and 115200 baud, one output never read); then
-// the same over TCP with ser2net beside them (see network_section.h).
+// the same over TCP with ser2net beside them (see network_section.h); then
+// three inputs merged, with Signal K beside Tavrel (see merge_section.h).
 //
 //   cmake --preset bench && cmake --build --preset bench && build/bench/bench/relay_compare [--quick]
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "bench/attempt.h"
+#include "bench/merge_section.h"
 #include "bench/network_section.h"
 #include "bench/options.h"
 #include "testkit/proc_stats.h"
@@ -135,7 +137,11 @@ int main(int argc, char** argv)
         realistic = options->realistic ? MeasureRealisticRuns(*options) : std::vector<RealisticResult>{};
     }
     const NetworkResults network = options->network ? MeasureNetwork(*options) : NetworkResults{};
+    const std::vector<MergeResult> merge = options->merge ? MeasureMergeSection(*options) : std::vector<MergeResult>{};
     const Machine machine{loadBefore, LoadAverage(), std::thread::hardware_concurrency(), TcpSendBufferMax()};
-    std::cout << ReportPage(*options, machine, compared, realistic, network);
-    return FailureList(compared, realistic).empty() && NetworkFailureList(network).empty() ? 0 : 1;
+    std::cout << ReportPage(*options, machine, compared, realistic, network, merge);
+    return FailureList(compared, realistic).empty() && NetworkFailureList(network).empty() &&
+                   MergeFailureList(merge).empty()
+               ? 0
+               : 1;
 }

@@ -39,6 +39,28 @@ const char* const kNetworkMethod =
     "when: the relay's count of socket "
     "descriptors fell (/proc/<pid>/fd, every 100 ms).\n";
 
+const char* const kMergeMethod =
+    "How, merging: each relay starts afresh and reads three inputs, each paced at its own rate by a thread of its "
+    "own. GPS: $GPGGA, $GPRMC, $GPGSA, $GPGSV at 4800 baud (480 bytes/s). AIS: !AIVDM at 38400 baud (3840 bytes/s), "
+    "class A position reports, every eighth message a static and voyage report in two fragments. Wind: $WIMWV and "
+    "$SDDPT, 100 a second. Each sentence is written whole at the moment the line would have carried its last byte, "
+    "and carries its number in its fields, so that every line read is told by its text. Tavrel: the GPS input is its "
+    "main input (a pseudo-terminal, 4800 baud, COM9), AIS an extra serial input (a second pseudo-terminal, "
+    "`tavrel-config inputs add serial <pty> 38400 name=AIS`), wind an extra UDP input (`inputs add udp <port> "
+    "name=wind`, one datagram a sentence); 9 virtual ports and its TCP server (`tcp-port`) with 4 clients. Signal K "
+    "(signalk-server from npm, run by node with a configuration folder of the run's own): the same three streams at "
+    "the same rates from three TCP servers of the bench (TCP_NODELAY), read by three NMEA 0183 TCP providers "
+    "(`providers/simple`, type NMEA0183, subOptions type tcp) in its settings.json, its other settings as shipped; "
+    "4 clients of its NMEA 0183 TCP server (NMEA0183PORT). Ready: a warm-up sentence on every input every 100 ms "
+    "until every reader has had a line of each (Signal K: and its REST API has navigation/position), at most "
+    "60 s. Received: distinct sentences, at the reader that got the fewest – the most. Torn: a line read (up to LF) "
+    "that is none of the sentences sent and no well-formed sentence either (two sentences mixed, a piece of one), "
+    "over every reader. AIS groups split: first fragments followed at their reader by another input's sentence "
+    "rather than by their second fragment. Latency: from just after a sentence's write returned to the moment "
+    "the reader's poll returned with its LF, every sentence at every reader. CPU: utime + stime of the relay's "
+    "processes (/proc/<pid>/stat) from the end of the warm-up until the readers have everything, per 10^6 bytes "
+    "of the three inputs. Peak RSS: VmHWM summed over its processes, from its start.\n";
+
 void SerialSection(std::ostringstream& page, const Options& options, const Machine& machine,
                    const std::vector<ComparedRuns>& compared, const std::vector<RealisticResult>& realistic)
 {
@@ -81,10 +103,24 @@ void NetworkSection(std::ostringstream& page, const Options& options, const Mach
     page << "\n" << kNetworkMethod;
 }
 
+void MergeSection(std::ostringstream& page, const Options& options, const Machine& machine,
+                  const std::vector<MergeResult>& merge)
+{
+    page << "## Merging three inputs: Tavrel and Signal K side by side (" << (options.quick ? "quick" : "full")
+         << " mode)\n\n"
+         << "GPS at 4800 baud, AIS at 38400 baud, wind over UDP (Signal K: over TCP) at 100 sentences/s, for "
+         << options.mergeSeconds << " s each. Load average " << machine.loadBefore << " before, "
+         << machine.loadAfter << " after, on " << machine.cpus << " CPUs.\n\n"
+         << MergeTable(merge) << "\n"
+         << MergeNotes(merge) << "\n"
+         << kMergeMethod;
+}
+
 }  // namespace
 
 std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
-                       const std::vector<RealisticResult>& realistic, const NetworkResults& network)
+                       const std::vector<RealisticResult>& realistic, const NetworkResults& network,
+                       const std::vector<MergeResult>& merge)
 {
     std::ostringstream page;
     if (options.serial) {
@@ -94,7 +130,12 @@ std::string ReportPage(const Options& options, const Machine& machine, const std
         page << (options.serial ? "\n" : "");
         NetworkSection(page, options, machine, network);
     }
-    const std::string failures = FailureList(compared, realistic) + NetworkFailureList(network);
+    if (options.merge) {
+        page << (options.serial || options.network ? "\n" : "");
+        MergeSection(page, options, machine, merge);
+    }
+    const std::string failures =
+        FailureList(compared, realistic) + NetworkFailureList(network) + MergeFailureList(merge);
     if (!failures.empty()) {
         page << "\n### Runs that failed\n\n" << failures;
     }

@@ -1,13 +1,15 @@
 // The whole page that relay_compare prints: what was run and on how busy a
 // machine, the side-by-side table, the idle threads, the realistic run, the
-// network section, how each figure was taken, and the runs that failed.
+// network section, the merge section, how each figure was taken, and the runs
+// that failed.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "bench/options.h"
+#include "bench/merge_report.h"
 #include "bench/network_report.h"
+#include "bench/options.h"
 #include "bench/report.h"
 
 namespace tavrel::bench {
@@ -24,6 +26,7 @@ struct Machine {
 
 // The sections that `options` leave out are left out of the page.
 std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
-                       const std::vector<RealisticResult>& realistic, const NetworkResults& network);
+                       const std::vector<RealisticResult>& realistic, const NetworkResults& network,
+                       const std::vector<MergeResult>& merge = {});
 
 }  // namespace tavrel::bench

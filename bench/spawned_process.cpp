@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <utility>
@@ -115,6 +118,28 @@ int SpawnedProcess::WaitExit()
         }
     }
     return *status_;
+}
+
+std::optional<int> SpawnedProcess::WaitExitFor(std::chrono::milliseconds limit)
+{
+    // A descriptor that polls readable once the process has ended (glibc 2.36's header lacks extern "C").
+    const UniqueFd process(status_ ? -1 : static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+    pollfd ended{process.get(), POLLIN, 0};
+    if (status_ || !process.valid() || ::poll(&ended, 1, static_cast<int>(limit.count())) > 0) {
+        return WaitExit();
+    }
+    return std::nullopt;
+}
+
+int SpawnedProcess::Stop(int signal, std::chrono::milliseconds grace)
+{
+    if (!status_) {
+        ::kill(pid_, signal);
+    }
+    if (!WaitExitFor(grace)) {
+        ::kill(pid_, SIGKILL);
+    }
+    return WaitExit();
 }
 
 std::string DescribeExit(int status)

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,6 +38,12 @@ public:
     pid_t pid() const { return pid_; }
     // Blocks until the process has ended; its wait status.
     int WaitExit();
+    // The wait status once the process has ended, waiting at most `limit`;
+    // nothing while it still runs.
+    std::optional<int> WaitExitFor(std::chrono::milliseconds limit);
+    // Sends `signal` and waits at most `grace` for the process to end; kills
+    // it when it has not by then. Its wait status.
+    int Stop(int signal, std::chrono::milliseconds grace);
 
 private:
     pid_t pid_ = -1;

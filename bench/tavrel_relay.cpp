@@ -14,12 +14,16 @@
 namespace tavrel::bench {
 namespace {
 
-// Runs one of the set-up tools to its end; throws when it fails.
+// How long one of the tools may take.
+constexpr std::chrono::seconds kToolLimit{30};
+
+// Runs one of the tools to its end, its output appended to `log`; throws when it fails.
 void RunTool(const std::vector<std::string>& arguments, const std::filesystem::path& log)
 {
     SpawnedProcess tool(arguments, {}, log);
-    const int status = tool.WaitExit();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const std::optional<int> ended = tool.WaitExitFor(kToolLimit);
+    const int status = ended ? *ended : tool.Stop(SIGKILL, kToolLimit);
+    if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw std::runtime_error(arguments.front() + " failed (" + DescribeExit(status) + "), see " + log.string());
     }
 }
@@ -66,6 +70,25 @@ void TavrelRelay::Launch()
     program_.emplace(std::vector<std::string>{TAVREL_PROGRAM_PATH}, std::vector<DescriptorMapping>{}, log());
 }
 
+void TavrelRelay::Configure(const std::vector<std::string>& words)
+{
+    std::vector<std::string> arguments = {TAVREL_CONFIG_PATH};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    RunTool(arguments, folder_ / "setup.log");
+}
+
+std::string TavrelRelay::Status() const
+{
+    const std::filesystem::path answer = folder_ / "status.json";
+    std::filesystem::remove(answer);
+    try {
+        RunTool({TAVREL_STATUS_PATH, "--json"}, answer);
+    } catch (const std::runtime_error&) {
+        return {};
+    }
+    return testing::ReadWholeFile(answer);
+}
+
 std::vector<pid_t> TavrelRelay::processes() const
 {
     return program_ ? std::vector<pid_t>{program_->pid()} : std::vector<pid_t>{};
@@ -73,8 +96,7 @@ std::vector<pid_t> TavrelRelay::processes() const
 
 void TavrelRelay::Terminate()
 {
-    ::kill(program_->pid(), SIGTERM);
-    exitStatus_ = program_->WaitExit();
+    exitStatus_ = program_->Stop(SIGTERM, kExitGrace);
 }
 
 // The outputs are still stored after the exit. Tavrel writes at its exit

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bench/relay.h"
 #include "bench/spawned_process.h"
@@ -23,6 +24,12 @@ public:
     // std::runtime_error when the set-up fails.
     TavrelRelay(const std::filesystem::path& folder, const std::string& inputTty, int outputs, int baudIndex,
                 std::uint16_t tcpPort = 0);
+
+    // Runs tavrel-config with `words` on the device, as a person would before
+    // the start. Throws std::runtime_error when it fails.
+    void Configure(const std::vector<std::string>& words);
+    // What tavrel-status --json answers now; empty when it does not.
+    std::string Status() const;
 
     std::string name() const override { return "Tavrel"; }
     void Launch() override;

@@ -15,8 +15,9 @@ std::uint64_t Mix(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
-// The sentence body of line `number`: its time field counts hundredths of a second.
-std::string Body(std::size_t number)
+}  // namespace
+
+std::string GpsBody(std::size_t number)
 {
     const std::size_t hundredths = number % (24u * 3600u * 100u);
     const auto part = [&](std::size_t divisor, std::size_t modulo) {
@@ -31,8 +32,6 @@ std::string Body(std::size_t number)
     return std::string("GPRMC,") + time + ",A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W";
 }
 
-}  // namespace
-
 std::vector<unsigned char> PositionPattern(std::size_t size)
 {
     std::vector<unsigned char> bytes(size);
@@ -42,7 +41,7 @@ std::vector<unsigned char> PositionPattern(std::size_t size)
     return bytes;
 }
 
-std::string NmeaSentence(const std::string& body)
+std::string NmeaSentence(const std::string& body, char lead)
 {
     unsigned checksum = 0;
     for (const char c : body) {
@@ -50,14 +49,14 @@ std::string NmeaSentence(const std::string& body)
     }
     char tail[8];
     std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum);
-    return "$" + body + tail;
+    return lead + body + tail;
 }
 
 NmeaStream NmeaSentences(std::size_t size)
 {
     NmeaStream stream;
     for (std::size_t number = 0; stream.bytes.size() < size; ++number) {
-        const std::string line = NmeaSentence(Body(number));
+        const std::string line = NmeaSentence(GpsBody(number));
         stream.bytes.insert(stream.bytes.end(), line.begin(), line.end());
         stream.lineEnds.push_back(stream.bytes.size());
     }

@@ -25,8 +25,12 @@ struct NmeaStream {
 // Whole sentences, at least `size` bytes of them.
 NmeaStream NmeaSentences(std::size_t size);
 
-// One sentence: "$" + body + "*" + the XOR of the body's bytes in two
-// upper-case hex digits + CR LF.
-std::string NmeaSentence(const std::string& body);
+// The body of sentence `number` of that stream: $GPGGA for an even number,
+// $GPRMC for an odd one, its time field counting hundredths of a second.
+std::string GpsBody(std::size_t number);
+
+// One sentence: `lead` ('$', or '!' for AIS) + body + "*" + the XOR of the
+// body's bytes in two upper-case hex digits + CR LF.
+std::string NmeaSentence(const std::string& body, char lead = '$');
 
 }  // namespace tavrel::bench
