@@ -211,7 +211,7 @@ std::string InputsTable(const std::vector<InputStatus>& inputs)
                         Seconds(input.inStateFor) + " ago", std::to_string(input.bytes), std::to_string(input.lines),
                         std::to_string(input.torn), input.sinceLastByte ? Seconds(*input.sinceLastByte) + " ago" : "-"});
     }
-    return "\n" + Columns(rows) + Findings(inputs, "");
+    return std::string(1, '\n').append(Columns(rows)).append(Findings(inputs, ""));
 }
 
 std::string OutputsTable(const std::vector<OutputHealth>& outputs)

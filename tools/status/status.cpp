@@ -113,7 +113,10 @@ void Row(const std::string& title, const std::string& text)
 {
     std::string shown;
     for (const char c : text) {
-        shown += c == '\n' ? "\n" + std::string(kTextColumn, ' ') : std::string(1, c);
+        shown.append(1, c);
+        if (c == '\n') {
+            shown.append(kTextColumn, ' ');
+        }
     }
     std::printf("  %-*s %s\n", kTitleWidth, title.c_str(), shown.c_str());
 }
