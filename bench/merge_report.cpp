@@ -1,5 +1,7 @@
 #include "bench/merge_report.h"
 
+#include <algorithm>
+
 #include "bench/percentiles.h"
 #include "bench/report_cells.h"
 
@@ -23,6 +25,13 @@ std::string MaxCell(const std::vector<double>& millis)
 {
     const auto latency = Summarize(millis);
     return latency ? Number(latency->max) + " ms" : "—";
+}
+
+// The share of the sentences that took longer than a millisecond.
+std::string LateCell(const std::vector<double>& millis)
+{
+    const auto late = std::count_if(millis.begin(), millis.end(), [](double ms) { return ms > 1.0; });
+    return millis.empty() ? "—" : Number(100.0 * static_cast<double>(late) / static_cast<double>(millis.size())) + " %";
 }
 
 // "GPS 0.2 / 1.3 ms, AIS ..., wind ...".
@@ -83,7 +92,8 @@ std::string FiguresNotes(const MergeResult& result)
     notes += f.notReady.empty() ? "" : " (the warm-up gave up: " + f.notReady + ")";
     notes += "; " + std::to_string(f.inputBytes) + " bytes of input; " + OrderNote(f.lines) + ".\n";
     notes += "  - latency to its TCP clients alone (median / p99): " + PerSource(f.tcpMillis, LatencyCell) +
-             "; the slowest sentence at any reader: " + PerSource(f.millis, MaxCell) + ".\n";
+             "; the slowest sentence at any reader: " + PerSource(f.millis, MaxCell) +
+             "; sentences later than 1 ms, over every reader: " + PerSource(f.millis, LateCell) + ".\n";
     notes += "  - lines read that were not one of the sentences sent, byte for byte: " + std::to_string(f.lines.torn) +
              " torn, " + std::to_string(f.lines.madeUp) + " well-formed (made up or changed)";
     notes += f.lines.firstMadeUp.empty() ? "" : "; the first made up: `" + f.lines.firstMadeUp + "`";
