@@ -483,18 +483,21 @@ DWORD UntilMergeDeadline(const Worker& worker, DWORD wait)
 // first and wins a tie; the main input's data comes before the arrivals.
 DWORD WaitForStopOr(Worker& worker, HANDLE main, DWORD timeout)
 {
-    const DWORD mainCount = main != nullptr ? 1 : 0;
-    const HANDLE objects[2] = {RelayControl.stopEvent.get(), main};
-    if (!Merging(worker)) {
-        return WaitForMultipleObjects(1 + mainCount, objects, FALSE, timeout);
+    HANDLE objects[3] = {RelayControl.stopEvent.get()};
+    DWORD count = 1;
+    if (main != nullptr) {
+        objects[count++] = main;
     }
-    const HANDLE withArrivals[3] = {objects[0], main != nullptr ? main : worker.extras->arrived(),
-                                    worker.extras->arrived()};
+    if (!Merging(worker)) {
+        return WaitForMultipleObjects(count, objects, FALSE, timeout);
+    }
+    const DWORD arrived = WAIT_OBJECT_0 + count;
+    objects[count++] = worker.extras->arrived();
     const DWORD started = GetTickCount();
     for (;;) {
         const DWORD wait = UntilMergeDeadline(worker, Remaining(started, timeout));
-        const DWORD result = WaitForMultipleObjects(2 + mainCount, withArrivals, FALSE, wait);
-        if (result == WAIT_OBJECT_0 + 1 + mainCount || result == WAIT_TIMEOUT) {
+        const DWORD result = WaitForMultipleObjects(count, objects, FALSE, wait);
+        if (result == arrived || result == WAIT_TIMEOUT) {
             ServeArrivals(worker);
             if (result == WAIT_TIMEOUT && Remaining(started, timeout) == 0) {
                 return WAIT_TIMEOUT;

@@ -58,6 +58,16 @@ std::vector<BuiltInPortKey> BuiltInPortKeys()
     return ports;
 }
 
+std::string HostDeviceOfPort(DWORD number)
+{
+    for (const BuiltInPortKey& port : BuiltInPortKeys()) {
+        if (port.index == number) {
+            return port.hostDevice;
+        }
+    }
+    return {};
+}
+
 bool MoveBuiltInPortsOff(const std::vector<int>& numbers, const std::string& keptHostDevice)
 {
     const std::vector<BuiltInPortKey> ports = BuiltInPortKeys();

@@ -21,6 +21,9 @@ struct BuiltInPortKey {
 // Every key below Drivers\BuiltIn, in the order of their creation.
 std::vector<BuiltInPortKey> BuiltInPortKeys();
 
+// The host path of the built-in port that holds COM number `number`; empty for none.
+std::string HostDeviceOfPort(DWORD number);
+
 // Gives each built-in port that holds one of `numbers`, other than the one on
 // `keptHostDevice`, a number above every number in use and above 9, as a
 // person would edit its "Index". A device numbers its ports 0 to 9, so such

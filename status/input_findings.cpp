@@ -35,15 +35,7 @@ std::string IdentityText(const host_check::SerialDeviceIdentity& identity)
 // built-in port that holds its COM number; empty when none does.
 std::string HostPathOf(const InputStatus& input)
 {
-    if (!input.comPort) {
-        return input.hostPath;
-    }
-    for (const tavrel::setup::BuiltInPortKey& port : tavrel::setup::BuiltInPortKeys()) {
-        if (port.index == static_cast<DWORD>(*input.comPort)) {
-            return port.hostDevice;
-        }
-    }
-    return {};
+    return input.comPort ? tavrel::setup::HostDeviceOfPort(static_cast<DWORD>(*input.comPort)) : input.hostPath;
 }
 
 bool Troubled(const InputStatus& input)

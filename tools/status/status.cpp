@@ -55,17 +55,6 @@ constexpr int kTitleWidth = 11;
 constexpr std::size_t kTextColumn = 2 + kTitleWidth + 1;
 constexpr char kByIdPlaceholder[] = "/dev/serial/by-id/<the receiver>";
 
-// The host path of the built-in port that holds COM number `number`; empty for none.
-std::string HostDeviceOf(DWORD number)
-{
-    for (const tavrel::setup::BuiltInPortKey& port : tavrel::setup::BuiltInPortKeys()) {
-        if (port.index == number) {
-            return port.hostDevice;
-        }
-    }
-    return {};
-}
-
 std::string ComName(DWORD number)
 {
     return "COM" + std::to_string(number);
@@ -75,7 +64,7 @@ SerialInput MainInput(const platform::RegistryKey& key)
 {
     const SettingEntry& entry = Setting(SettingId::Input);
     const DWORD number = SettingNumber(ReadSetting(key, entry), entry);
-    return {"input 0 (" + ComName(number) + ")", HostDeviceOf(number), ComName(number),
+    return {"input 0 (" + ComName(number) + ")", tavrel::setup::HostDeviceOfPort(number), ComName(number),
             std::string("tavrel-config set input ") + kByIdPlaceholder};
 }
 
@@ -101,7 +90,7 @@ std::vector<SerialInput> SerialInputs()
                                kByIdPlaceholder + " ..."};
         if (input.comPort) {
             serial.comPort = ComName(static_cast<DWORD>(*input.comPort));
-            serial.device = HostDeviceOf(static_cast<DWORD>(*input.comPort));
+            serial.device = tavrel::setup::HostDeviceOfPort(static_cast<DWORD>(*input.comPort));
         }
         inputs.push_back(std::move(serial));
     }
