@@ -37,8 +37,11 @@ protected:
         person_.Type(editor, IDC_INPUT_PLACE, place);
         person_.Type(editor, IDC_INPUT_NAME, name);
         person_.Choose(editor, IDC_INPUT_STANDBY, standby);
+        const size_t before = person_.Entries(inputs, IDC_INPUT_LIST).size();
         person_.PressCaptionOk(editor);
         EXPECT_TRUE(person_.WaitForNoWindow(u"Edit Input"));
+        // The list takes the entry after the editor has gone: wait for it.
+        EXPECT_TRUE(person_.WaitUntil([&] { return person_.Entries(inputs, IDC_INPUT_LIST).size() == before + 1; }));
     }
 };
 
