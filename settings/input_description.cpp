@@ -4,7 +4,9 @@
 #include <charconv>
 
 #include "network/udp_target.h"
+#include "settings/command_text.h"
 #include "settings/setting_values.h"
+#include "settings/setting_words.h"
 #include "state/baud_rates.h"
 
 namespace {
@@ -28,13 +30,6 @@ bool IsBaudRate(unsigned long rate)
     return std::find(kBaudRates.begin(), kBaudRates.end(), rate) != kBaudRates.end();
 }
 
-// 'word', as a refusal quotes what was typed. Built by appending: GCC 12
-// at -O3 warns falsely of "literal" + std::string.
-std::string Quoted(std::string_view word)
-{
-    return std::string(1, '\'').append(word).append(1, '\'');
-}
-
 // One "key=value" choice; false, with `reason`, when it is not one of the kind's.
 bool TakeChoice(ExtraInput& input, std::string_view word, std::string& reason)
 {
@@ -42,12 +37,17 @@ bool TakeChoice(ExtraInput& input, std::string_view word, std::string& reason)
     const std::string_view key = word.substr(0, equals);
     const std::string_view value = equals == std::string_view::npos ? std::string_view{} : word.substr(equals + 1);
     if (equals == std::string_view::npos) {
-        reason = Quoted(word) + " is not a choice (name=, standby-for=, standby-after=, group=)";
+        reason = Quoted(word) + " is not a choice (name=, standby-for=, standby-after=, group=, init=)";
         return false;
     }
     if (key == "name") {
         input.name = value;
         return true;
+    }
+    if (key == "init" && input.kind != ExtraInputKind::Udp) {
+        std::optional<std::string> command = DecodeCommandText(value, reason);
+        input.init = command.value_or(std::string{});
+        return command.has_value();
     }
     if (key == "group" && input.kind == ExtraInputKind::Udp && !value.empty()) {
         input.group = value;
@@ -65,7 +65,7 @@ bool TakeChoice(ExtraInput& input, std::string_view word, std::string& reason)
     reason = Quoted(word) + " is not a choice of a " +
              (input.kind == ExtraInputKind::Serial ? "serial" : input.kind == ExtraInputKind::Tcp ? "tcp" : "udp") +
              " input (standby-for=0 to 8, standby-after=1 to 3600 seconds" +
-             (input.kind == ExtraInputKind::Udp ? ", group=ADDRESS)" : ")");
+             (input.kind == ExtraInputKind::Udp ? ", group=ADDRESS)" : ", init=COMMAND)");
     return false;
 }
 
@@ -111,53 +111,6 @@ std::optional<ExtraInputKind> KindOf(std::string_view word)
         return ExtraInputKind::Udp;
     }
     return std::nullopt;
-}
-
-// Splits at blanks; a double-quoted part may hold blanks, and a backslash in
-// it takes the next character as it is.
-std::vector<std::string> SplitWords(std::string_view text)
-{
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    bool quoted = false;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const char c = text[at];
-        if (quoted && c == '\\' && at + 1 < text.size()) {
-            word += text[++at];
-        } else if (c == '"') {
-            quoted = !quoted;
-            inWord = true;
-        } else if (!quoted && (c == ' ' || c == '\t')) {
-            if (inWord) {
-                words.push_back(std::move(word));
-                word.clear();
-            }
-            inWord = false;
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(std::move(word));
-    }
-    return words;
-}
-
-std::string QuotedWord(const std::string& word)
-{
-    if (!word.empty() && word.find_first_of(" \t\"\\") == std::string::npos) {
-        return word;
-    }
-    std::string quoted = "\"";
-    for (const char c : word) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-        }
-        quoted += c;
-    }
-    return quoted + "\"";
 }
 
 }  // namespace
@@ -229,6 +182,9 @@ std::string ExtraInputText(const ExtraInput& input)
         if (input.standbySeconds != kDefaultStandbySeconds) {
             text += " standby-after=" + std::to_string(input.standbySeconds);
         }
+    }
+    if (!input.init.empty()) {
+        text.append(" ").append(QuotedWord("init=" + EncodeCommandText(input.init)));
     }
     return text;
 }

@@ -1,8 +1,9 @@
 // An extra input as a person writes it, at a shell or in the registry:
-//   serial PATH|COMn [BAUD] [name=NAME] [standby-for=N] [standby-after=SECONDS]
-//   tcp HOST:PORT [name=NAME] [standby-for=N] [standby-after=SECONDS]
+//   serial PATH|COMn [BAUD] [name=NAME] [standby-for=N] [standby-after=SECONDS] [init=COMMAND]
+//   tcp HOST:PORT [name=NAME] [standby-for=N] [standby-after=SECONDS] [init=COMMAND]
 //   udp PORT [group=ADDRESS] [name=NAME] [standby-for=N] [standby-after=SECONDS]
-// N counts the inputs from 0, the main input. The stored text is the same
+// N counts the inputs from 0, the main input. COMMAND is sent each time the
+// input is opened or connected, written with the escapes of command_text.h. The stored text is the same
 // words, a word with blanks or quotes in double quotes.
 #pragma once
 

@@ -7,7 +7,9 @@
 #include "network/address_allow_list.h"
 #include "network/udp_target.h"
 #include "platform/strings.h"
+#include "settings/command_text.h"
 #include "settings/input_description.h"
+#include "settings/output_description.h"
 #include "settings/split_mask.h"
 
 namespace {
@@ -119,7 +121,7 @@ std::optional<SettingValue> TypedNumber(const SettingEntry& entry, std::string_v
 bool IsText(SettingKind kind)
 {
     return kind == SettingKind::Path || kind == SettingKind::Addresses || kind == SettingKind::Target ||
-           kind == SettingKind::ExtraInput;
+           kind == SettingKind::ExtraInput || kind == SettingKind::Command || kind == SettingKind::OutputOptions;
 }
 
 bool CheckNumber(const SettingEntry& entry, DWORD number, std::string& reason)
@@ -148,6 +150,8 @@ bool CheckText(const SettingEntry& entry, const std::u16string& text, std::strin
         return !utf8.empty();
     case SettingKind::Addresses: return tavrel::network::AddressAllowList::Parse(utf8, reason).has_value();
     case SettingKind::ExtraInput: return ParseExtraInputText(utf8, reason).has_value();
+    case SettingKind::Command: return DecodeCommandText(utf8, reason).has_value();
+    case SettingKind::OutputOptions: return ParseOutputOptionsText(utf8, reason).has_value();
     default: return utf8.empty() || tavrel::network::ParseUdpTarget(utf8, reason).has_value();
     }
 }
@@ -175,7 +179,9 @@ bool IsOutputIn(DWORD outputs, DWORD number)
 
 std::optional<SettingValue> ParseSetting(const SettingEntry& entry, std::string_view typed, std::string& reason)
 {
-    if (entry.kind == SettingKind::ExtraInput && (typed.empty() || typed == "none")) {
+    const bool mayBeNone = entry.kind == SettingKind::ExtraInput || entry.kind == SettingKind::Command ||
+                           entry.kind == SettingKind::OutputOptions;
+    if (mayBeNone && (typed.empty() || typed == "none")) {
         return SettingValue{};
     }
     std::optional<SettingValue> value =
@@ -210,7 +216,9 @@ std::string SettingText(const SettingEntry& entry, const SettingValue& value)
         switch (entry.kind) {
         case SettingKind::Addresses: return "anyone";
         case SettingKind::Target: return "off";
-        case SettingKind::ExtraInput: return "none";
+        case SettingKind::ExtraInput:
+        case SettingKind::Command: return "none";
+        case SettingKind::OutputOptions: return "transparent";
         default: return "";
         }
     }

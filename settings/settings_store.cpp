@@ -10,6 +10,7 @@
 #include "platform/shell.h"
 #include "platform/strings.h"
 #include "settings/extra_inputs_store.h"
+#include "settings/output_options_store.h"
 #include "settings/registry_values.h"
 #include "settings/setting_values.h"
 #include "settings/split_mask.h"
@@ -88,6 +89,12 @@ void ReadRelayStartSettings(HKEY key)
     const platform::RegistryKey opened(key, u"", platform::RegistryKey::Open::Existing);
     std::vector<std::string> problems;
     AppSettings.extraInputs = ReadExtraInputs(opened, problems);
+    for (std::size_t number = 0; number < AppSettings.portOptions.size(); ++number) {
+        AppSettings.portOptions[number] = ReadOutputOptions(opened, OutputSetting(number), problems);
+    }
+    AppSettings.tcpOptions = ReadOutputOptions(opened, SettingId::OutputTcp, problems);
+    AppSettings.udpOptions = ReadOutputOptions(opened, SettingId::OutputUdp, problems);
+    AppSettings.inputInit = ReadInputInit(opened, problems);
     for (const std::string& problem : problems) {
         OutputDebugStringW(platform::ToUtf16(problem + "\n").c_str());
     }
@@ -213,7 +220,8 @@ void ReloadSetting(SettingId id)
     case SettingId::GpsdPort:
     case SettingId::GpsdSocket: ReadRelayStartSettings(key.get()); break;
     default:
-        if (Setting(id).kind == SettingKind::ExtraInput) {
+        if (Setting(id).kind == SettingKind::ExtraInput || Setting(id).kind == SettingKind::OutputOptions ||
+            Setting(id).kind == SettingKind::Command) {
             ReadRelayStartSettings(key.get());
         }
         break;

@@ -1,6 +1,7 @@
 // The user's choices, one record for the life of the program.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -9,6 +10,7 @@
 #include "platform/types.h"
 #include "state/baud_rates.h"
 #include "state/extra_inputs.h"
+#include "state/output_options.h"
 #include "state/port_lists.h"
 #include "state/setting_table.h"
 
@@ -56,6 +58,13 @@ struct Settings {
     // Read beside the main input and merged with it line by line; taken at
     // each start of the relay.
     ExtraInputs extraInputs{};
+    // Sent to the main input each time it is opened; empty for nothing.
+    std::string inputInit{};
+    // Each virtual output's (by its COM number), the TCP server's and the UDP
+    // target's talk and shape; taken at each start of the relay.
+    std::array<OutputOptions, kHighestOutput + 1> portOptions{};
+    OutputOptions tcpOptions{};
+    OutputOptions udpOptions{};
 };
 
 extern Settings AppSettings;

@@ -29,6 +29,10 @@ struct ExtraInput {
     // The input (0 the main one) whose silence this one stands in for.
     std::optional<std::size_t> standbyFor;
     DWORD standbySeconds = kDefaultStandbySeconds;
+    // Sent to the input each time it is opened or connected anew (a
+    // receiver's rate or sentence-set command); empty for nothing. UDP
+    // inputs have nobody to send it to.
+    std::string init;
 };
 
 using ExtraInputs = std::vector<ExtraInput>;

@@ -37,11 +37,11 @@ struct SentenceInterval {
 // How an output's stream is shaped. Empty lists and `checksum` off: the
 // output is transparent and gets the stream byte for byte.
 struct OutputShape {
-    std::vector<SentencePattern> only;      // when not empty, only sentences that match one pass
-    std::vector<SentencePattern> deny;      // sentences that match one are dropped
+    std::vector<SentencePattern> only{};    // when not empty, only sentences that match one pass
+    std::vector<SentencePattern> deny{};    // sentences that match one are dropped
     bool checksum = false;                  // drop sentences with a bad or missing checksum
-    std::vector<TalkerRewrite> talkers;     // talker rewrites, the checksum made anew
-    std::vector<SentenceInterval> every;    // decimation
+    std::vector<TalkerRewrite> talkers{};    // talker rewrites, the checksum made anew
+    std::vector<SentenceInterval> every{};  // decimation
 
     bool Transparent() const
     {
@@ -53,6 +53,6 @@ struct OutputShape {
 struct OutputOptions {
     TalkMode talk = TalkMode::Off;
     std::size_t talkTo = 0;   // the input the program talks to: 0 the main one, 1 to 8 the extra ones
-    OutputShape shape;
+    OutputShape shape{};
     bool operator==(const OutputOptions&) const = default;
 };

@@ -38,6 +38,19 @@ enum class SettingId : std::uint8_t {
     Input6,
     Input7,
     Input8,
+    InputInit,
+    OutputCom0,
+    OutputCom1,
+    OutputCom2,
+    OutputCom3,
+    OutputCom4,
+    OutputCom5,
+    OutputCom6,
+    OutputCom7,
+    OutputCom8,
+    OutputCom9,
+    OutputTcp,
+    OutputUdp,
     InstallPath,
 };
 
@@ -48,9 +61,11 @@ enum class SettingId : std::uint8_t {
 // "none", stored as the "Split" mask. TcpPort: 1 to `highest` or "off" (0).
 // Path, Addresses (an allow list), Target ("host:port"; empty for off): text
 // of one line, at most `highest` bytes. ExtraInput: an extra input's line
-// ("udp 10110 name=AIS"), none when not set.
+// ("udp 10110 name=AIS"), none when not set. Command: a command for a
+// receiver, with escapes ("$PMTK220,1000*1F\r\n"). OutputOptions: an
+// output's talk and shape ("talk=lines only=GGA,RMC"), empty for the defaults.
 enum class SettingKind : std::uint8_t {
-    Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target, ExtraInput
+    Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target, ExtraInput, Command, OutputOptions
 };
 
 // When a running Tavrel puts a change to use: at once (the window's box, the
@@ -94,12 +109,20 @@ constexpr SettingEntry ExtraInputRow(SettingId id, std::u16string_view registryN
             "an input merged line by line beside the main one (see tavrel-config inputs), or none"};
 }
 
-inline constexpr std::array<SettingEntry, 21> kSettingTable = [] {
+// The outputs' rows: "OutputCOM0" to "OutputCOM9", "OutputTcp", "OutputUdp".
+constexpr SettingEntry OutputRow(SettingId id, std::u16string_view registryName, std::string_view word)
+{
+    return {id, registryName, SettingRoot::User, SettingKind::OutputOptions, 0, u"", kLongestListText,
+            SettingTakesEffect::AtRelayStart, word,
+            "what the output's program may say to an input, and how its stream is shaped (see tavrel-config port)"};
+}
+
+inline constexpr std::array<SettingEntry, 34> kSettingTable = [] {
     using enum SettingKind;
     using enum SettingTakesEffect;
     using enum SettingRoot;
     using Id = SettingId;
-    return std::array<SettingEntry, 21>{{
+    return std::array<SettingEntry, 34>{{
     {Id::Input, u"Port", User, ComPort, 1, u"", kHighestComNumber, AtRelayStart, "input",
      "the port to read: a COM port (COM1) or a serial device (/dev/ttyUSB0), which becomes a built-in port"},
     {Id::Baud, u"Baud", User, SettingKind::Baud, 0, u"", kBaudRates.size() - 1, AtRelayStart, "baud",
@@ -128,6 +151,14 @@ inline constexpr std::array<SettingEntry, 21> kSettingTable = [] {
     ExtraInputRow(Id::Input3, u"Input3", "input3"), ExtraInputRow(Id::Input4, u"Input4", "input4"),
     ExtraInputRow(Id::Input5, u"Input5", "input5"), ExtraInputRow(Id::Input6, u"Input6", "input6"),
     ExtraInputRow(Id::Input7, u"Input7", "input7"), ExtraInputRow(Id::Input8, u"Input8", "input8"),
+    {Id::InputInit, u"InputInit", User, Command, 0, u"", kLongestListText, AtRelayStart, "input-init",
+     "sent to the main input each time it is opened (\\r, \\n, \\xHH escapes), \"\" for nothing"},
+    OutputRow(Id::OutputCom0, u"OutputCOM0", "output-com0"), OutputRow(Id::OutputCom1, u"OutputCOM1", "output-com1"),
+    OutputRow(Id::OutputCom2, u"OutputCOM2", "output-com2"), OutputRow(Id::OutputCom3, u"OutputCOM3", "output-com3"),
+    OutputRow(Id::OutputCom4, u"OutputCOM4", "output-com4"), OutputRow(Id::OutputCom5, u"OutputCOM5", "output-com5"),
+    OutputRow(Id::OutputCom6, u"OutputCOM6", "output-com6"), OutputRow(Id::OutputCom7, u"OutputCOM7", "output-com7"),
+    OutputRow(Id::OutputCom8, u"OutputCOM8", "output-com8"), OutputRow(Id::OutputCom9, u"OutputCOM9", "output-com9"),
+    OutputRow(Id::OutputTcp, u"OutputTcp", "output-tcp"), OutputRow(Id::OutputUdp, u"OutputUdp", "output-udp"),
     {Id::InstallPath, u"InstallPath", Machine, Path, 0, u"", kLongestInstallPath, AtProgramStart, "",
      "where tavrel-install put the driver module"},
     }};
@@ -142,6 +173,12 @@ constexpr const SettingEntry& Setting(SettingId id)
 constexpr SettingId ExtraInputSetting(std::size_t number)
 {
     return static_cast<SettingId>(static_cast<std::size_t>(SettingId::Input1) + number - 1);
+}
+
+// The row of virtual output COM`number`, 0 to 9.
+constexpr SettingId OutputSetting(std::size_t number)
+{
+    return static_cast<SettingId>(static_cast<std::size_t>(SettingId::OutputCom0) + number);
 }
 
 // The table is in the order of SettingId, so that Setting() is an index.

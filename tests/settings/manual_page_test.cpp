@@ -40,10 +40,11 @@ TEST(ManualPageTest, TavrelConfigsPageListsEverySettingOfTheTableInItsOrder)
     ASSERT_TRUE(page) << TAVREL_CONFIG_MANUAL;
     std::vector<std::string> table;
     for (const SettingEntry& entry : kSettingTable) {
-        // The extra inputs' eight rows are one entry, "inputN".
-        if (entry.kind == SettingKind::ExtraInput) {
-            if (entry.id == SettingId::Input1) {
-                table.emplace_back("inputN");
+        // The extra inputs' eight rows are one entry, "inputN"; the ten
+        // virtual outputs' are "output-comN".
+        if (entry.kind == SettingKind::ExtraInput || (entry.id >= SettingId::OutputCom0 && entry.id <= SettingId::OutputCom9)) {
+            if (entry.id == SettingId::Input1 || entry.id == SettingId::OutputCom0) {
+                table.emplace_back(entry.id == SettingId::Input1 ? "inputN" : "output-comN");
             }
         } else if (!entry.word.empty()) {
             table.emplace_back(entry.word);

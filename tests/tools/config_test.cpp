@@ -161,6 +161,42 @@ TEST_F(ConfigToolTest, ExtraInputsAreAddedListedAndRemovedByTheirNumbers)
     EXPECT_EQ(Config({"input2"}).output, "input2           tcp [::1]:2000 standby-for=1 standby-after=5\n");
 }
 
+// An output's talk and shape are changed one command at a time, each kept
+// beside the others, stored as one line that the relay reads; the start-up
+// commands keep their bytes through the escapes.
+TEST_F(ConfigToolTest, OutputsAreShapedAndInputsGetStartUpCommandsFromTheShell)
+{
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"COM2", "talk", "lines", "to=1"}, {"COM2", "only", "GGA,RMC,!AIVDM"}, {"COM2", "checksum", "on"},
+             {"COM2", "talker", "GN:GP"}, {"COM2", "every", "RMC", "1000"}, {"COM2", "every", "GSV", "5000"},
+             {"COM2", "every", "RMC", "off"}, {"tcp", "deny", "$PGRM*"}, {"udp", "talk", "raw"}}) {
+        std::vector<std::string> words{"port"};
+        words.insert(words.end(), command.begin(), command.end());
+        const Result changed = Config(words);
+        EXPECT_EQ(changed.exitCode, 0) << changed.errors;
+    }
+    EXPECT_EQ(Config({"output-com2"}).output,
+              "output-com2      talk=lines to=1 only=GGA,RMC,!AIVDM checksum=on talker=GN:GP every=GSV:5000\n");
+    EXPECT_EQ(Config({"port", "tcp"}).output, "tcp  deny=$PGRM*\n");
+    EXPECT_EQ(Config({"port", "udp", "talk", "off"}).exitCode, 0);
+    EXPECT_EQ(Config({"port", "udp"}).output, "udp  transparent, talk off\n");
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"port", "COM2", "talk", "lines", "to=9"}, {"port", "COM2", "only", "GG A"},
+             {"port", "COM2", "talker", "GNX:GP"}, {"port", "COM2", "every", "RMC", "0"},
+             {"port", "COM12", "shape", "off"}, {"inputs", "init", "0", "\\q"}, {"inputs", "init", "3", "x"}}) {
+        EXPECT_NE(Config(wrong).exitCode, 0) << wrong[2];
+    }
+    EXPECT_EQ(Config({"port", "COM2", "shape", "off"}).exitCode, 0);
+    EXPECT_EQ(Config({"port", "COM2"}).output, "COM2  talk=lines to=1\n");
+
+    EXPECT_EQ(Config({"inputs", "init", "0", "$PMTK220,200*2C\\r\\n"}).exitCode, 0);
+    EXPECT_EQ(Config({"inputs", "add", "tcp", "[::1]:2000"}).exitCode, 0);
+    EXPECT_EQ(Config({"inputs", "init", "1", "\\xB5\\x62 \\\\"}).exitCode, 0);
+    EXPECT_EQ(Config({"inputs"}).output,
+              "0  COM1 110 init=$PMTK220,200*2C\\r\\n (the main input)\n"
+              "1  tcp [::1]:2000 \"init=\\\\xB5b \\\\\\\\\"\n");
+}
+
 // A machine without a desktop is set up from the shell alone: the input (a
 // serial device becomes a built-in port, the same one each time), its rate,
 // the outputs and Autostart, stored as the window stores them; an output that

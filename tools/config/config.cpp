@@ -7,7 +7,8 @@
 //   tavrel-config [list [--json]]     every setting and its value
 //   tavrel-config [get] NAME          one setting's value
 //   tavrel-config [set] NAME VALUE    changes one
-//   tavrel-config inputs add|remove|list ...   the inputs beside the main one
+//   tavrel-config inputs add|remove|list|init ...   the inputs beside the main one
+//   tavrel-config port COM2|tcp|udp [COMMAND...]     an output's talk and shape
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 #include "settings/settings_store.h"
 #include "status/status_service.h"
 #include "tools/config/input_commands.h"
+#include "tools/config/output_commands.h"
 #include "tools/config/relay_choices.h"
 
 namespace {
@@ -59,11 +61,14 @@ const char* WhenUsed(SettingTakesEffect when)
     }
 }
 
-// An extra input's row that holds none is left out of the lists: most
-// people have one input.
+// An extra input's, a start-up command's or an output's row that holds
+// none is left out of the lists: most people have one input and transparent
+// outputs.
 bool Unused(const platform::RegistryKey& key, const SettingEntry& entry)
 {
-    return entry.kind == SettingKind::ExtraInput && std::holds_alternative<std::monostate>(ReadSetting(key, entry));
+    const bool rowOfMany = entry.kind == SettingKind::ExtraInput || entry.kind == SettingKind::Command ||
+                           entry.kind == SettingKind::OutputOptions;
+    return rowOfMany && std::holds_alternative<std::monostate>(ReadSetting(key, entry));
 }
 
 int List(const std::vector<const SettingEntry*>& settings)
@@ -167,10 +172,14 @@ std::string Description()
     std::string text = "Shows and changes Tavrel's settings, for a shell or a machine without a desktop.\n"
                        "A change reaches a Tavrel that runs, which keeps it. Settings:\n";
     for (const SettingEntry* entry : ConfigSettings()) {
-        if (entry->kind == SettingKind::ExtraInput && entry->id != SettingId::Input1) {
-            continue;   // input1 stands for all eight
+        const bool likeTheFirst = (entry->kind == SettingKind::ExtraInput && entry->id != SettingId::Input1) ||
+                                  (entry->id > SettingId::OutputCom0 && entry->id <= SettingId::OutputCom9);
+        if (likeTheFirst) {
+            continue;   // input1 stands for all eight, output-com0 for all ten
         }
-        const std::string word = entry->id == SettingId::Input1 ? "input1...8" : Word(*entry);
+        const std::string word = entry->id == SettingId::Input1       ? "input1...8"
+                                 : entry->id == SettingId::OutputCom0 ? "output-com0...9"
+                                                                      : Word(*entry);
         char line[256];
         std::snprintf(line, sizeof line, "  %-16s %s; %s when not set\n", word.c_str(),
                       std::string(entry->help).c_str(), SettingText(*entry, SettingValue{}).c_str());
@@ -185,7 +194,13 @@ const tavrel::command_line::Command kConfig{
     "tavrel-config inputs add serial PATH|COMn [BAUD] [name=NAME] [standby-for=N] [standby-after=SECONDS]\n"
     "tavrel-config inputs add tcp HOST:PORT [name=NAME] [standby-for=N] [standby-after=SECONDS]\n"
     "tavrel-config inputs add udp PORT [group=ADDRESS] [name=NAME] [standby-for=N] [standby-after=SECONDS]\n"
-    "tavrel-config inputs remove N\ntavrel-config inputs [list]\n",
+    "tavrel-config inputs remove N\ntavrel-config inputs init N \"COMMAND\"\ntavrel-config inputs [list]\n"
+    "tavrel-config port COM2|tcp|udp talk lines|raw|off [to=N]\n"
+    "tavrel-config port COM2|tcp|udp only|deny PATTERN,...|off\n"
+    "tavrel-config port COM2|tcp|udp checksum on|off\n"
+    "tavrel-config port COM2|tcp|udp talker XX:YY|off\n"
+    "tavrel-config port COM2|tcp|udp every PATTERN MS|off\n"
+    "tavrel-config port COM2|tcp|udp shape off\ntavrel-config port COM2|tcp|udp\n",
     kDescription};
 
 int Run(std::vector<std::string> arguments)
@@ -198,6 +213,10 @@ int Run(std::vector<std::string> arguments)
     }
     if (arguments[0] == "inputs") {
         const int status = tavrel::tools::RunInputsCommand({arguments.begin() + 1, arguments.end()}, TellRunningTavrel);
+        return status >= 0 ? status : tavrel::command_line::WrongUsage(kConfig);
+    }
+    if (arguments[0] == "port") {
+        const int status = tavrel::tools::RunPortCommand({arguments.begin() + 1, arguments.end()}, TellRunningTavrel);
         return status >= 0 ? status : tavrel::command_line::WrongUsage(kConfig);
     }
     const std::string& verb = arguments[0];

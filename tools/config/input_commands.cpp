@@ -4,6 +4,7 @@
 
 #include "platform/registry_key.h"
 #include "platform/strings.h"
+#include "settings/command_text.h"
 #include "settings/extra_inputs_store.h"
 #include "settings/input_description.h"
 #include "settings/setting_values.h"
@@ -24,8 +25,11 @@ int List(const platform::RegistryKey& key)
     const ExtraInputs inputs = ReadExtraInputs(key, problems);
     const SettingEntry& main = Setting(SettingId::Input);
     const SettingEntry& baud = Setting(SettingId::Baud);
-    std::printf("0  %s %s (the main input)\n", SettingText(main, ReadSetting(key, main)).c_str(),
-                SettingText(baud, ReadSetting(key, baud)).c_str());
+    const SettingEntry& init = Setting(SettingId::InputInit);
+    const std::u16string command = SettingTextValue(ReadSetting(key, init), init);
+    std::printf("0  %s %s%s (the main input)\n", SettingText(main, ReadSetting(key, main)).c_str(),
+                SettingText(baud, ReadSetting(key, baud)).c_str(),
+                command.empty() ? "" : (" init=" + platform::ToUtf8(command)).c_str());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         std::printf("%zu  %s\n", i + 1, ExtraInputText(inputs[i]).c_str());
     }
@@ -104,6 +108,43 @@ int Remove(const platform::RegistryKey& key, const std::string& typed, bool (*te
     return Store(key, inputs, *number, tell);
 }
 
+// `inputs init N TEXT`: input N's start-up command, "" for none; the main
+// input's (0) is a setting of its own.
+int Init(const platform::RegistryKey& key, const std::string& typedNumber, const std::string& typed,
+         bool (*tell)(const std::u16string&))
+{
+    std::string reason;
+    const std::optional<std::string> command = DecodeCommandText(typed, reason);
+    const std::optional<DWORD> number = ComNumber(typedNumber);
+    if (!number || typedNumber.find_first_not_of("0123456789") != std::string::npos) {
+        return Refuse("set input " + typedNumber + "'s command", "inputs are numbered 0 to " + std::to_string(kMostExtraInputs));
+    }
+    if (!command) {
+        return Refuse("set input " + typedNumber + "'s command", reason);
+    }
+    if (*number == 0) {
+        const SettingEntry& entry = Setting(SettingId::InputInit);
+        const SettingValue value = typed.empty() ? SettingValue{} : SettingValue{platform::ToUtf16(typed)};
+        if (!WriteSetting(key, entry, value)) {
+            std::fprintf(stderr, "tavrel-config: cannot change the inputs in the device's registry\n");
+            return 1;
+        }
+        tell(std::u16string(entry.registryName));
+        return List(key);
+    }
+    std::vector<std::string> problems;
+    ExtraInputs inputs = ReadExtraInputs(key, problems);
+    SayProblems(problems);
+    if (*number > inputs.size()) {
+        return Refuse("set input " + typedNumber + "'s command", "there is no input " + typedNumber);
+    }
+    if (inputs[*number - 1].kind == ExtraInputKind::Udp && !command->empty()) {
+        return Refuse("set input " + typedNumber + "'s command", "a UDP input has nobody to send it to");
+    }
+    inputs[*number - 1].init = *command;
+    return Store(key, inputs, *number, tell);
+}
+
 }  // namespace
 
 int RunInputsCommand(const std::vector<std::string>& words, bool (*tell)(const std::u16string& registryName))
@@ -116,6 +157,9 @@ int RunInputsCommand(const std::vector<std::string>& words, bool (*tell)(const s
     }
     if (words[0] == "add" && words.size() >= 2) {
         return Add(key, std::vector<std::string>(words.begin() + 1, words.end()), tell);
+    }
+    if (words[0] == "init" && words.size() == 3) {
+        return Init(key, words[1], words[2], tell);
     }
     if (words[0] == "remove" && words.size() == 2) {
         return Remove(key, words[1], tell);
