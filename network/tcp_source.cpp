@@ -256,6 +256,13 @@ Attempt TcpSource::State::Read(int socket, const Address& address)
 {
     Change(TcpSourceState::Connected, AddressText(FromSocketAddress(address.storage)));
     Attempt attempt;
+    // A connection just made has room for far more than a command.
+    const std::string& greeting = options.greeting;
+    if (!greeting.empty() && ::send(socket, greeting.data(), greeting.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+                                 static_cast<ssize_t>(greeting.size())) {
+        attempt.reason = "the start-up command could not be sent";
+        return attempt;
+    }
     for (;;) {
         if (SleepUntil(worker.stop(), socket, POLLIN, kNoTimeout) == Woken::Stopping) {
             return Stopping();

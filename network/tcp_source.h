@@ -34,6 +34,9 @@ struct TcpSourceOptions {
     std::chrono::milliseconds connectWait = std::chrono::seconds(10);
     // When a server that vanished without a word (Wi-Fi gone) is given up.
     ClientTimeouts timeouts;
+    // Sent to the server at each connection (a command that starts its
+    // stream, or sets it up); empty for nothing.
+    std::string greeting;
 };
 
 enum class TcpSourceState { Connecting, Connected, Waiting };

@@ -79,6 +79,7 @@ struct SerialReader {
     std::size_t number = 0;
     WCHAR deviceName[kDeviceNameSize] = {};
     DWORD baudRate = 0;
+    std::string init;   // sent at each open
     std::shared_ptr<InputSources::Inbox> inbox;
     OwnedActivation activation;   // the device made for a host path
     OwnedHandle stop;
@@ -109,6 +110,18 @@ bool Stopped(const SerialReader& reader, DWORD wait)
     return WaitForSingleObject(reader.stop.get(), wait) != WAIT_TIMEOUT;
 }
 
+// The input's start-up command, each time it is opened; one that cannot be
+// sent costs a debug line.
+void SendInit(SerialReader& reader)
+{
+    DWORD written = 0;
+    if (!reader.init.empty() &&
+        (reader.port.Write(reader.init.data(), static_cast<DWORD>(reader.init.size()), &written, nullptr, INFINITE) != 0 ||
+         written != reader.init.size())) {
+        Say("Input " + std::to_string(reader.number) + ": its start-up command could not be sent");
+    }
+}
+
 bool OpenSerial(SerialReader& reader)
 {
     if (reader.port.Open(reader.deviceName, 0, 0, false) != 0) {
@@ -122,6 +135,7 @@ bool OpenSerial(SerialReader& reader)
     HANDLE received = nullptr;
     reader.port.CreateReceiveEvent(&received);
     reader.received.Reset(received);
+    SendInit(reader);
     return true;
 }
 
@@ -198,6 +212,7 @@ std::unique_ptr<SerialReader> StartSerial(std::size_t number, const ExtraInput& 
     auto reader = std::make_unique<SerialReader>();
     reader->number = number;
     reader->baudRate = input.baudRate;
+    reader->init = input.init;
     reader->inbox = std::move(inbox);
     if (input.comPort) {
         StringCchPrintfW(reader->deviceName, kDeviceNameSize, u"COM%d:", *input.comPort);
@@ -232,6 +247,7 @@ void StartNetwork(std::size_t number, const ExtraInput& input, const std::shared
         tavrel::network::TcpSourceOptions options;
         options.host = input.device;
         options.port = input.port;
+        options.greeting = input.init;
         auto changed = [inbox, number](const tavrel::network::TcpSourceHealth& health) {
             const bool lost = health.state != tavrel::network::TcpSourceState::Connected && health.connectionsMade > 0;
             SetInputState(CountersOf(number), StateOfTcp(health, health.connectionsMade > 0));

@@ -224,6 +224,22 @@ InputAtStart OpenInput(Worker& worker)
     return InputAtStart::Failed;
 }
 
+// Sends the main input its start-up command (a receiver's rate or sentence
+// set), each time it is opened: after any purge, so that nothing takes it
+// back. A receiver that cannot take it costs a debug line, never the run.
+void SendInputInit(Worker& worker)
+{
+    const std::string& command = AppSettings.inputInit;
+    if (command.empty()) {
+        return;
+    }
+    DWORD written = 0;
+    if (worker.input.Write(command.data(), static_cast<DWORD>(command.size()), &written, nullptr, INFINITE) != 0 ||
+        written != command.size()) {
+        OutputDebugStringW(u"Input port: its start-up command could not be sent\n");
+    }
+}
+
 void CloseInput(Worker& worker)
 {
     worker.inputReceived.Reset();
@@ -576,6 +592,7 @@ bool TakeInputBack(Worker& worker)
         return false;
     }
     if (SetUpInput(worker) == InputStep::Ready && TookSameInput(worker.inputIdentity, worker.input)) {
+        SendInputInit(worker);
         return true;
     }
     CloseInput(worker);
@@ -685,6 +702,7 @@ DWORD ThreadGPSProxy(LPVOID)
         SetInputState(RelayCounters.inputs[0], InputState::Relaying);
         RememberInput(worker.inputIdentity, worker.input);
         worker.input.Purge();
+        SendInputInit(worker);
     }
     HandOutputToGpsd(worker);
 

@@ -16,6 +16,7 @@
 #include "network_test_support.h"
 #include "platform/host/file_calls.h"
 #include "testkit/loopback.h"
+#include "testkit/pty_pair.h"
 
 namespace {
 
@@ -79,10 +80,11 @@ UniqueFd Accept(const UniqueFd& listener)
 }
 
 std::unique_ptr<TcpSource> StartSource(const std::string& host, std::uint16_t port, std::chrono::milliseconds wait,
-                                       TcpSource::Callbacks callbacks)
+                                       TcpSource::Callbacks callbacks, const std::string& greeting = {})
 {
     std::string failure;
-    auto source = TcpSource::Start(TcpSourceOptions{host, port, wait, wait * 5, wait, {}}, std::move(callbacks), failure);
+    auto source = TcpSource::Start(TcpSourceOptions{host, port, wait, wait * 5, wait, {}, greeting},
+                                   std::move(callbacks), failure);
     EXPECT_TRUE(source) << failure;
     return source;
 }
@@ -112,8 +114,12 @@ TEST(TcpSource, ReadsEverythingInOrderAndReadsAgainWhenTheServerComesBack)
         reasons.insert(health.reason);
     };
     // A name, looked up, whose addresses may include ::1, where nobody listens.
-    const auto source = StartSource("localhost", port, 10ms, {received.Callback(), noteReason});
+    // The greeting, a command for the server, is sent at each connection.
+    const std::string greeting = "$PMTK220,200*2C\r\n";
+    const Bytes greeted(greeting.begin(), greeting.end());
+    const auto source = StartSource("localhost", port, 10ms, {received.Callback(), noteReason}, greeting);
     UniqueFd server = Accept(listener);
+    EXPECT_EQ(tavrel::testing::ReadFor(server.get(), greeted.size()), greeted);
     const Bytes first = Pattern(200'000, 1);
     ASSERT_TRUE(platform::host::WriteAll(server.get(), {reinterpret_cast<const char*>(first.data()), first.size()}));
     ASSERT_TRUE(WaitUntil([&] { return received.joined().size() == first.size(); }));
@@ -129,6 +135,7 @@ TEST(TcpSource, ReadsEverythingInOrderAndReadsAgainWhenTheServerComesBack)
     }));
     listener = Listen(port);
     server = Accept(listener);
+    EXPECT_EQ(tavrel::testing::ReadFor(server.get(), greeted.size()), greeted);
     const Bytes second = Pattern(3000, 2);
     ASSERT_TRUE(platform::host::WriteAll(server.get(), {reinterpret_cast<const char*>(second.data()), second.size()}));
     ASSERT_TRUE(WaitUntil([&] { return received.joined().size() == first.size() + second.size(); }));

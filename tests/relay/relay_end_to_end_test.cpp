@@ -361,6 +361,28 @@ TEST_F(ReconnectEndToEndTest, ReadersKeepTheirPortsWhileTheReceiverIsAwayAndGetI
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device_.PortLink(2))));
 }
 
+// The receiver gets its start-up command when the run opens it and again
+// when it comes back, so a receiver that forgot its rate is set anew.
+TEST_F(ReconnectEndToEndTest, TheStartUpCommandReachesTheReceiverAtEachOpen)
+{
+    const std::string command = "$PMTK220,200*2C\r\n";
+    AppSettings.inputInit = command;
+    const Bytes expected(command.begin(), command.end());
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    EXPECT_EQ(ReadFor(gps_.master(), expected.size()), expected);
+    const std::vector<int> readers = {OpenReader(2)};
+    ASSERT_TRUE(WaitUntilRelaying(gps_, readers));
+    gps_.CloseMaster();
+    ASSERT_TRUE(WaitFor([this] { return debug_.Count(kInputLost) == 1; }));
+
+    PtyPair replugged;
+    PointInputAt(replugged.slavePath());
+    EXPECT_EQ(ReadFor(replugged.master(), expected.size()), expected);
+    ASSERT_TRUE(WaitUntilRelaying(replugged, readers));
+    ASSERT_TRUE(run.Stop());
+}
+
 // The receiver's program ended and left its link; a terminal opened next
 // gets the number the link leads to. It is not taken until the link is made
 // anew, to the receiver's new pseudo-terminal.
