@@ -129,13 +129,13 @@ void StartNetworkOutputs()
     PutInPlace(MakeOutputs());
 }
 
-void DeliverToNetwork(std::span<const unsigned char> chunk)
+void DeliverToNetwork(std::span<const unsigned char> chunk, bool toTcp, bool toUdp)
 {
     const std::lock_guard lock(NetworkOutputs.mutex);
-    if (NetworkOutputs.set.tcp != nullptr) {
+    if (toTcp && NetworkOutputs.set.tcp != nullptr) {
         NetworkOutputs.set.tcp->Deliver(chunk);
     }
-    if (NetworkOutputs.set.udp != nullptr) {
+    if (toUdp && NetworkOutputs.set.udp != nullptr) {
         NetworkOutputs.set.udp->Send(chunk);
     }
 }

@@ -17,8 +17,9 @@ void UseNetworkSettings(const NetworkSettings& settings);
 // Starts the network outputs that the settings ask for. Called by the worker
 // when its run is up.
 void StartNetworkOutputs();
-// Hands one chunk to every network output; never waits on the network.
-void DeliverToNetwork(std::span<const unsigned char> chunk);
+// Hands one chunk to the TCP server and the UDP target (to those of them
+// that `toTcp` and `toUdp` choose); never waits on the network.
+void DeliverToNetwork(std::span<const unsigned char> chunk, bool toTcp = true, bool toUdp = true);
 // Ends them (the server's clients are disconnected). Called by the worker
 // before its ports close.
 void StopNetworkOutputs();

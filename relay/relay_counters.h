@@ -34,6 +34,20 @@ struct InputCountersRecord {
     std::atomic<std::int64_t> lastByteAt{0};   // 0 while none has come
 };
 
+// What an output's shape dropped and what its program said to an input.
+// The virtual outputs' come first, in list order, then the TCP server's
+// (kTcpOutputCounts) and the UDP target's (kUdpOutputCounts).
+struct OutputCountersRecord {
+    std::atomic<std::uint64_t> filtered{0};      // by only or deny
+    std::atomic<std::uint64_t> badChecksum{0};
+    std::atomic<std::uint64_t> decimated{0};
+    std::atomic<std::uint64_t> talkedBytes{0};   // that reached the input
+    std::atomic<std::uint64_t> talkedLines{0};
+    std::atomic<std::uint64_t> talkDropped{0};   // lines (or raw runs) that did not
+};
+inline constexpr std::size_t kTcpOutputCounts = kMostOutputs;
+inline constexpr std::size_t kUdpOutputCounts = kMostOutputs + 1;
+
 // RelayCountersRecord::gpsdPort while no output is handed to gpsd.
 inline constexpr std::int32_t kNoGpsdPort = -1;
 
@@ -58,6 +72,7 @@ struct RelayCountersRecord {
     // The inputs of the run, the main one first: the first inputCount entries.
     std::atomic<std::size_t> inputCount{0};
     std::array<InputCountersRecord, kMostInputs> inputs{};
+    std::array<OutputCountersRecord, kMostOutputs + 2> outputs{};
 };
 
 extern RelayCountersRecord RelayCounters;

@@ -18,6 +18,7 @@
 #include "relay/input_sources.h"
 #include "relay/line_merger.h"
 #include "relay/network_outputs.h"
+#include "relay/output_shaping.h"
 #include "relay/owned_handles.h"
 #include "relay/reader_pacing.h"
 #include "relay/relay_control.h"
@@ -92,6 +93,8 @@ struct Worker {
     std::optional<InputSources> extras;
     LineMerge merge;
     std::vector<InputArrival> arrivals;
+    // The outputs' shapes, with a shaper for each shape that some output has.
+    OutputShaping shaping;
 };
 
 bool Merging(const Worker& worker)
@@ -281,18 +284,67 @@ void HandOutputToGpsd(Worker& worker)
     }
 }
 
-// Writes `bytes` (zero bytes included) to every output in list order, then
-// hands them to the network outputs. A failed write stops neither the other
-// outputs nor the loop.
-void WriteToOutputs(Worker& worker, std::span<const unsigned char> bytes)
+// Sorts the outputs by shape: each virtual port's, the TCP server's and the
+// UDP target's.
+void StartShapingOutputs(Worker& worker)
+{
+    std::vector<OutputShape> shapes;
+    for (const OutputPort& output : worker.outputs) {
+        shapes.push_back(AppSettings.portOptions.at(output.portNumber).shape);
+    }
+    StartShaping(worker.shaping, shapes, AppSettings.tcpOptions.shape, AppSettings.udpOptions.shape);
+}
+
+// Writes `bytes` (zero bytes included) to the outputs of `to` in list order,
+// then hands them to the network outputs among them. A failed write stops
+// neither the other outputs nor the loop.
+void WriteTo(Worker& worker, const ShapeDestinations& to, std::span<const unsigned char> bytes)
 {
     const auto count = static_cast<DWORD>(bytes.size());
-    for (std::size_t i = 0; i < worker.outputs.size(); ++i) {
+    for (const std::size_t i : to.ports) {
         if (worker.outputs[i].port.Write(bytes.data(), count, nullptr, nullptr, INFINITE) == 0) {
             CountAdd(RelayCounters.bytesRelayed[i], count);
         }
     }
-    DeliverToNetwork(bytes);
+    DeliverToNetwork(bytes, to.tcp, to.udp);
+}
+
+// Copies what each shape dropped to the counts of its outputs.
+void PublishShapeCounts(const Worker& worker)
+{
+    for (const ShapeGroup& group : worker.shaping.groups) {
+        const ShapeCounts& counts = group.shaper.Counts();
+        const auto publish = [&counts](std::size_t output) {
+            OutputCountersRecord& record = RelayCounters.outputs[output];
+            record.filtered.store(counts.filtered, std::memory_order_relaxed);
+            record.badChecksum.store(counts.badChecksum, std::memory_order_relaxed);
+            record.decimated.store(counts.decimated, std::memory_order_relaxed);
+        };
+        for (const std::size_t port : group.to.ports) {
+            publish(port);
+        }
+        if (group.to.tcp) {
+            publish(kTcpOutputCounts);
+        }
+        if (group.to.udp) {
+            publish(kUdpOutputCounts);
+        }
+    }
+}
+
+// Writes `bytes` to every output: as they are to the transparent ones, then
+// shaped to the others, each shape's lines to the outputs that have it.
+void WriteToOutputs(Worker& worker, std::span<const unsigned char> bytes)
+{
+    if (!Shaping(worker.shaping)) {
+        WriteTo(worker, worker.shaping.transparent, bytes);
+        return;
+    }
+    DeliverShaped(worker.shaping, bytes, MergeNow(),
+                  [&worker](const ShapeDestinations& to, std::span<const unsigned char> shaped) {
+                      WriteTo(worker, to, shaped);
+                  });
+    PublishShapeCounts(worker);
 }
 
 // Copies the merge's counts of every input where the health readers look.
@@ -356,8 +408,15 @@ void StartMerging(Worker& worker)
         rules.push_back({input.standbyFor, std::uint64_t{input.standbySeconds} * 1000});
     }
     rules.resize(std::min(rules.size(), kMostInputs));
+    // A torn line has no end: the shaped outputs drop it rather than join it
+    // to the next one.
     StartMerge(worker.merge, std::move(rules),
-               [&worker](std::size_t, std::span<const unsigned char> line, bool) { WriteToOutputs(worker, line); },
+               [&worker](std::size_t, std::span<const unsigned char> line, bool torn) {
+                   WriteToOutputs(worker, line);
+                   if (torn) {
+                       BreakShaping(worker.shaping);
+                   }
+               },
                MergeNow());
     worker.extras.emplace(inputs);
 }
@@ -408,6 +467,12 @@ void StartCounting(const Worker& worker)
         RelayCounters.bytesRelayed[i] = 0;
     }
     RelayCounters.outputCount = count;
+    for (OutputCountersRecord& record : RelayCounters.outputs) {
+        for (auto* counter : {&record.filtered, &record.badChecksum, &record.decimated, &record.talkedBytes,
+                              &record.talkedLines, &record.talkDropped}) {
+            counter->store(0, std::memory_order_relaxed);
+        }
+    }
     RelayCounters.relaying = true;
 }
 
@@ -644,6 +709,8 @@ RelayEnd RelayAndReconnect(Worker& worker, bool inputReady)
         OutputDebugStringW(kInputLostLine);
         if (Merging(worker)) {
             FlushMergeInput(worker.merge, 0, MergeNow());
+        } else {
+            BreakShaping(worker.shaping);
         }
         CloseInput(worker);
         inputReady = false;
@@ -692,6 +759,7 @@ DWORD ThreadGPSProxy(LPVOID)
     if (input == InputAtStart::Failed) {
         return FailStartUp(worker);
     }
+    StartShapingOutputs(worker);
     worker.share.emplace(worker);
     StartMerging(worker);
     RelayControl.running = 1;
