@@ -130,18 +130,33 @@ BOOL COM_Close(DRIVER_CONTEXT open)
 
 BOOL COM_PreClose(DRIVER_CONTEXT open)
 {
-    // No call blocks on an open context (writes never wait, WAIT_ON_MASK is
-    // refused), so there is nothing to wake.
+    // No call blocks on an open context (reads and writes never wait,
+    // WAIT_ON_MASK is refused), so there is nothing to wake.
     return open != 0 ? TRUE : FALSE;
 }
 
-DWORD COM_Read(DRIVER_CONTEXT open, void*, DWORD)
+DWORD COM_Read(DRIVER_CONTEXT open, void* buffer, DWORD count)
 {
-    // The system never reads its outputs; what consumers send is discarded.
-    if (OpenContext* context = OpenOf(open); context != nullptr) {
-        context->port.host().SetLastError(ERROR_NOT_SUPPORTED);
+    // What consumers sent, kept when the data open set an input queue.
+    OpenContext* context = OpenOf(open);
+    if (context == nullptr) {
+        return DRIVER_TRANSFER_FAILED;
     }
-    return DRIVER_TRANSFER_FAILED;
+    VirtualPort& port = context->port;
+    if (!context->readable) {
+        port.host().SetLastError(ERROR_ACCESS_DENIED);
+        return DRIVER_TRANSFER_FAILED;
+    }
+    if (count == 0) {
+        return 0;
+    }
+    if (buffer == nullptr) {
+        port.host().SetLastError(ERROR_INVALID_PARAMETER);
+        return DRIVER_TRANSFER_FAILED;
+    }
+    return Guarded(port.host(), DRIVER_TRANSFER_FAILED, [&port, buffer, count] {
+        return port.Read(std::span<unsigned char>(static_cast<unsigned char*>(buffer), count));
+    });
 }
 
 DWORD COM_Write(DRIVER_CONTEXT open, const void* buffer, DWORD count)
@@ -171,9 +186,9 @@ BOOL COM_IOControl(DRIVER_CONTEXT open, DWORD code, const BYTE* in, DWORD inSize
     if (context == nullptr) {
         return FALSE;
     }
-    VirtualPort& port = context->port;
-    return Guarded(port.host(), FALSE, [&port, code, in, inSize, out, outSize, outActual] {
+    const DriverHost& host = context->port.host();
+    return Guarded(host, FALSE, [context, &host, code, in, inSize, out, outSize, outActual] {
         const quorvel::ControlBuffers buffers{in, inSize, out, outSize, outActual};
-        return Succeeded(port.host(), quorvel::HandleSerialControl(port, code, buffers));
+        return Succeeded(host, quorvel::HandleSerialControl(*context, code, buffers));
     });
 }

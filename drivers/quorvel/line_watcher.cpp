@@ -35,10 +35,11 @@ LineWatcher::LineWatcher(int master, Handler onActivity, Failure onFailure)
       onActivity_(std::move(onActivity)),
       onFailure_(std::move(onFailure))
 {
-    if (!epoll_.valid() || !wake_.valid()) {
+    if (!epoll_.valid() || !wake_.valid() || !resume_.valid()) {
         ThrowErrno("cannot create the pseudo-terminal's watcher");
     }
-    if (Watch(epoll_.get(), EPOLL_CTL_ADD, wake_.fd(), EPOLLIN) != 0) {
+    if (Watch(epoll_.get(), EPOLL_CTL_ADD, wake_.fd(), EPOLLIN) != 0 ||
+        Watch(epoll_.get(), EPOLL_CTL_ADD, resume_.fd(), EPOLLIN) != 0) {
         ThrowErrno("cannot watch the pseudo-terminal");
     }
     // Edge-triggered: while nobody has the slave open the master reports a
@@ -72,6 +73,13 @@ void LineWatcher::WatchForRoom(bool watch)
     }
 }
 
+void LineWatcher::Resume()
+{
+    if (!resume_.Wake()) {
+        onFailure_("cannot wake the pseudo-terminal's watcher", errno);
+    }
+}
+
 void LineWatcher::Run()
 {
     bool inputMayRemain = false;
@@ -84,11 +92,11 @@ void LineWatcher::Run()
 // looks whether it is to end and returns at once.
 bool LineWatcher::WaitForActivity(bool inputMayRemain)
 {
-    epoll_event events[2];
+    epoll_event events[3];
     for (;;) {
         const int timeout = inputMayRemain ? 0 : watchingForRoom_ ? kRoomRetryMilliseconds : -1;
         const int count =
-            platform::host::RetryOnInterrupt([&] { return ::epoll_wait(epoll_.get(), events, 2, timeout); });
+            platform::host::RetryOnInterrupt([&] { return ::epoll_wait(epoll_.get(), events, 3, timeout); });
         if (count < 0) {
             onFailure_("the pseudo-terminal's watcher stopped", errno);
             return false;
@@ -96,6 +104,9 @@ bool LineWatcher::WaitForActivity(bool inputMayRemain)
         for (int i = 0; i < count; ++i) {
             if (events[i].data.fd == wake_.fd()) {
                 return false;
+            }
+            if (events[i].data.fd == resume_.fd()) {
+                resume_.Drain();   // before the handler runs, so that no later Resume is lost
             }
         }
         if (count > 0 || inputMayRemain || watchingForRoom_) {

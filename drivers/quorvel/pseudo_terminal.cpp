@@ -205,20 +205,38 @@ PseudoTerminal::Flushed PseudoTerminal::DiscardPending() const
     return flushed;
 }
 
-PseudoTerminal::Discarded PseudoTerminal::DiscardConsumerInput() const
+PseudoTerminal::Received PseudoTerminal::ReadConsumerInput(std::span<unsigned char> into) const
+{
+    // Packet mode: each read starts with a status byte, TIOCPKT_DATA (0)
+    // before consumer input; any other status comes alone.
+    unsigned char packet[kLargestRead + 1];
+    const std::size_t wanted = std::min(into.size(), kLargestRead) + 1;
+    const ssize_t n = RetryOnInterrupt([&] { return ::read(master_.get(), packet, wanted); });
+    Received received;
+    if (n <= 0) {
+        // EAGAIN: nothing left; EIO or 0: nobody has the slave open, and
+        // nothing that the last one wrote is left either.
+        received.drained = true;
+    } else if (packet[0] != TIOCPKT_DATA) {
+        received.settingsChanged = (packet[0] & TIOCPKT_IOCTL) != 0;
+    } else {
+        received.bytes = static_cast<std::size_t>(n - 1);
+        std::copy_n(packet + 1, received.bytes, into.begin());
+    }
+    return received;
+}
+
+PseudoTerminal::Intake PseudoTerminal::DiscardConsumerInput() const
 {
     constexpr int kReadsPerCall = 16;
-    unsigned char buffer[4096];
-    Discarded discarded;
+    unsigned char buffer[kLargestRead];
+    Intake discarded;
     for (int i = 0; i < kReadsPerCall; ++i) {
-        const ssize_t n = RetryOnInterrupt([&] { return ::read(master_.get(), buffer, sizeof buffer); });
-        if (n <= 0) {
-            // EAGAIN: nothing left; EIO or 0: nobody has the slave open.
+        const Received received = ReadConsumerInput(buffer);
+        discarded.settingsChanged = discarded.settingsChanged || received.settingsChanged;
+        if (received.drained) {
             return discarded;
         }
-        // Packet mode: each read starts with a status byte, TIOCPKT_DATA (0)
-        // before consumer input.
-        discarded.settingsChanged = discarded.settingsChanged || (buffer[0] & TIOCPKT_IOCTL) != 0;
     }
     discarded.mayRemain = true;
     return discarded;

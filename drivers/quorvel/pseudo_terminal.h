@@ -1,5 +1,6 @@
 // One pseudo-terminal pair seen from its master side: the driver writes the
-// stream into the master; a consumer program reads it from the slave. The
+// stream into the master; a consumer program reads it from the slave, and
+// what the consumer writes there the driver reads from the master. The
 // master is non-blocking and the slave is kept raw (8-bit transparent, no
 // echo). Everything that knows about Linux ptys and termios is here.
 //
@@ -63,14 +64,27 @@ public:
     // buffer and on its way there.
     Flushed DiscardPending() const;
 
-    struct Discarded {
+    // The most that one read of consumer input takes.
+    static constexpr std::size_t kLargestRead = 4096;
+
+    struct Received {
+        std::size_t bytes = 0;          // consumer input copied out
+        bool settingsChanged = false;   // a consumer changed the line's settings
+        bool drained = false;           // nothing more waits (or nobody has the slave open)
+    };
+    // One read of what consumers wrote to their end, without waiting: at most
+    // into.size() bytes (at least 1), and kLargestRead. Reading takes the news
+    // of a change of settings off the master.
+    Received ReadConsumerInput(std::span<unsigned char> into) const;
+
+    // What a pass over consumer input found.
+    struct Intake {
         bool mayRemain = false;         // the bound was reached: call again
         bool settingsChanged = false;   // a consumer changed the line's settings
     };
     // Reads and discards what consumers wrote to their end, a bounded amount
     // per call so that a consumer that never stops cannot hold the caller.
-    // Reading takes the news of a change of settings off the master.
-    Discarded DiscardConsumerInput() const;
+    Intake DiscardConsumerInput() const;
 
 private:
     platform::host::UniqueFd OpenSlave() const;

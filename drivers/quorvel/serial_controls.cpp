@@ -13,8 +13,10 @@ namespace quorvel {
 namespace {
 
 using platform::serial_rules::AcceptInput;
+using platform::serial_rules::OutputFits;
 using platform::serial_rules::QueueSizes;
 using platform::serial_rules::ReportOutput;
+using platform::serial_rules::WriteOutput;
 
 DWORD Purge(VirtualPort& port, DWORD flags)
 {
@@ -45,11 +47,36 @@ DWORD ReportNodePath(VirtualPort& port, const ControlBuffers& buffers)
     return ERROR_SUCCESS;
 }
 
+// The data open's input queue decides whether what consumers write is kept
+// for it; a query-only open's sizes are only checked.
+DWORD SetQueueSize(OpenContext& open, const QueueSizes& sizes)
+{
+    if (open.forData) {
+        open.port.SetInputQueue(sizes[0]);
+    }
+    return ERROR_SUCCESS;
+}
+
+// The output buffer is checked first, so that no descriptor is made only to be lost.
+DWORD ReportReceiveWatch(VirtualPort& port, const ControlBuffers& buffers)
+{
+    if (!OutputFits<DWORD>(buffers)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD descriptor = 0;
+    const DWORD error = port.CreateReceiveWatch(descriptor);
+    if (error == ERROR_SUCCESS) {
+        WriteOutput(buffers, descriptor);
+    }
+    return error;
+}
+
 }  // namespace
 
-DWORD HandleSerialControl(VirtualPort& port, DWORD code, const ControlBuffers& buffers)
+DWORD HandleSerialControl(OpenContext& open, DWORD code, const ControlBuffers& buffers)
 {
     platform::serial_rules::ClearOutActual(buffers);
+    VirtualPort& port = open.port;
     SerialSettings& settings = port.settings();
     switch (code) {
     case IOCTL_SERIAL_GET_DCB:
@@ -68,8 +95,8 @@ DWORD HandleSerialControl(VirtualPort& port, DWORD code, const ControlBuffers& b
     case IOCTL_SERIAL_SET_WAIT_MASK:
         return AcceptInput<DWORD>(buffers, [&settings](DWORD mask) { return settings.SetWaitMask(mask); });
     case IOCTL_SERIAL_SET_QUEUE_SIZE:
-        // The sizes are only checked: the pty's buffers have a size of their own.
-        return AcceptInput<QueueSizes>(buffers, [](const QueueSizes&) { return ERROR_SUCCESS; });
+        // The output queue size is only checked: the pty's buffers have a size of their own.
+        return AcceptInput<QueueSizes>(buffers, [&open](const QueueSizes& sizes) { return SetQueueSize(open, sizes); });
     case IOCTL_SERIAL_PURGE:
         return AcceptInput<DWORD>(buffers, [&port](DWORD flags) { return Purge(port, flags); });
     case IOCTL_SERIAL_GET_NODE_PATH:
@@ -78,9 +105,13 @@ DWORD HandleSerialControl(VirtualPort& port, DWORD code, const ControlBuffers& b
         return ReportOutput(buffers, port.CommStatus());
     case IOCTL_SERIAL_GET_LINE_HEALTH:
         return ReportOutput(buffers, port.LineHealth());
+    case IOCTL_SERIAL_GET_RECEIVE_WATCH:
+        return ReportReceiveWatch(port, buffers);
+    case IOCTL_SERIAL_GET_RECEIVE_READY:
+        return ReportOutput(buffers, DWORD{port.ReceiveReady() ? 1u : 0u});
     case IOCTL_SERIAL_WAIT_ON_MASK:
-        // A virtual output port raises no comm events (it receives nothing
-        // that the system reads), so a wait could never end.
+        // A virtual port raises no comm events; a reader of what consumers
+        // send waits on the receive watch instead.
         return ERROR_NOT_SUPPORTED;
     default:
         return ERROR_NOT_SUPPORTED;

@@ -6,11 +6,11 @@
 
 namespace quorvel {
 
-class VirtualPort;
+struct OpenContext;
 
 using platform::serial_rules::ControlBuffers;
 
 // ERROR_SUCCESS, or the Win32 error of the failed control.
-DWORD HandleSerialControl(VirtualPort& port, DWORD code, const ControlBuffers& buffers);
+DWORD HandleSerialControl(OpenContext& open, DWORD code, const ControlBuffers& buffers);
 
 }  // namespace quorvel

@@ -26,7 +26,7 @@ VirtualPort::~VirtualPort()
 OpenContext* VirtualPort::Open(DWORD access)
 {
     const bool forData = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
-    auto context = std::make_unique<OpenContext>(OpenContext{*this, forData});
+    auto context = std::make_unique<OpenContext>(OpenContext{*this, forData, (access & GENERIC_READ) != 0});
     std::lock_guard lock(mutex_);
     opens_.reserve(opens_.size() + 1);   // so that nothing throws once the link is out
     if (forData && dataOpens_ == 0) {
@@ -39,6 +39,7 @@ OpenContext* VirtualPort::Open(DWORD access)
 
 bool VirtualPort::Close(OpenContext* context)
 {
+    std::lock_guard intake(intake_);
     std::lock_guard lock(mutex_);
     const auto found =
         std::find_if(opens_.begin(), opens_.end(), [context](const auto& open) { return open.get() == context; });
@@ -48,6 +49,11 @@ bool VirtualPort::Close(OpenContext* context)
     }
     if ((*found)->forData && --dataOpens_ == 0) {
         WithdrawLocked();
+        // Nobody reads what consumers send any more: the next data open
+        // starts as a fresh one, without an input queue.
+        if (input_.Reset()) {
+            watcher_.Resume();
+        }
     }
     opens_.erase(found);
     return true;
@@ -70,6 +76,7 @@ SERIAL_DEV_STATUS VirtualPort::CommStatus()
     std::lock_guard lock(mutex_);
     SERIAL_DEV_STATUS status{};
     status.ComStat.cbOutQue = static_cast<DWORD>(pending_.size());
+    status.ComStat.cbInQue = static_cast<DWORD>(input_.size());
     return status;
 }
 
@@ -161,9 +168,10 @@ void VirtualPort::DiscardWhatWaitsLocked()
 
 // On the watcher's thread. It wakes when the last consumer closes the slave
 // (the master's hang-up shows once, at that moment): what that consumer left
-// unread is dropped, and the line gets a fresh port's settings, whatever the
-// consumer left (gpsd and gpsbabel leave VMIN 0, with which the next `cat`
-// would return at once with nothing).
+// unread is dropped (what it wrote stays, to be taken as before), and the
+// line gets a fresh port's settings, whatever the consumer left (gpsd and
+// gpsbabel leave VMIN 0, with which the next `cat` would return at once with
+// nothing).
 //
 // What this guarantees: a program that opens the port once the watcher has
 // seen the close finds a fresh port; and the reset is made only when, a
@@ -176,7 +184,7 @@ void VirtualPort::DiscardWhatWaitsLocked()
 // reset has that change replaced by a fresh port's settings.
 bool VirtualPort::OnLineActivity()
 {
-    const bool inputMayRemain = DiscardConsumerInput();
+    const bool inputMayRemain = TakeConsumerInput();
     std::lock_guard lock(mutex_);
     if (pty_.NobodyHasSlaveOpen()) {
         DiscardWhatWaitsLocked();
@@ -185,24 +193,6 @@ bool VirtualPort::OnLineActivity()
         WritePendingLocked();
     }
     return inputMayRemain;
-}
-
-// Consumer input is read without the lock, so that a chatty consumer never
-// holds up a write. Reading takes the news of a change of the line's settings
-// off the master, where a write looks for it: a change is seen to before the
-// read, and one that came during the read, after it.
-bool VirtualPort::DiscardConsumerInput()
-{
-    if (pty_.Look().settingsChanged) {
-        std::lock_guard lock(mutex_);
-        KeepRawLocked();
-    }
-    const PseudoTerminal::Discarded input = pty_.DiscardConsumerInput();
-    if (input.settingsChanged) {
-        std::lock_guard lock(mutex_);
-        KeepRawLocked();
-    }
-    return input.mayRemain;
 }
 
 void VirtualPort::KeepRawLocked()
@@ -222,7 +212,7 @@ void VirtualPort::ResetToFreshLocked()
 void VirtualPort::Purge(DWORD flags)
 {
     if ((flags & PURGE_RXCLEAR) != 0) {
-        DiscardConsumerInput();   // the watcher takes whatever is left
+        DropConsumerInput();
     }
     if ((flags & PURGE_TXCLEAR) != 0) {
         std::lock_guard lock(mutex_);

@@ -11,6 +11,11 @@
 // consumer that falls behind for a moment loses nothing; when it falls
 // further behind than that holds, the oldest bytes are dropped and the newest
 // kept.
+//
+// What consumers write to their end is dropped, unless the data open set an
+// input queue (SetupComm): then it is kept for the data open to read (see
+// ConsumerInput), and a consumer that gets that far ahead of the reader is
+// held back, never dropped.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +26,7 @@
 #include <span>
 #include <vector>
 
+#include "consumer_input.h"
 #include "driver_host.h"
 #include "platform/streamdriver.h"
 #include "line_watcher.h"
@@ -36,7 +42,8 @@ class VirtualPort;
 // What Open hands out; the device manager gives it back to the other calls.
 struct OpenContext {
     VirtualPort& port;
-    bool forData;   // opened with read or write access, not only to query
+    bool forData;    // opened with read or write access, not only to query
+    bool readable;   // opened with read access
 };
 
 class VirtualPort {
@@ -71,7 +78,8 @@ public:
 
     // ClearCommError's view: in cbOutQue the bytes that wait in the driver
     // for room in the pty, so that a writer can tell how far the program on
-    // the port lags. A virtual output reports no line errors and no input.
+    // the port lags; in cbInQue the bytes kept from consumers for Read. A
+    // virtual port reports no line errors.
     SERIAL_DEV_STATUS CommStatus();
 
     // Hands the bytes to the line; ERROR_SUCCESS once they are sent (which
@@ -82,12 +90,30 @@ public:
     // what the consumer sent. Writes are synchronous, so nothing is to abort.
     void Purge(DWORD flags);
 
+    // SetupComm's input queue size on the data open: what consumers write is
+    // kept, up to that many bytes (at most ConsumerInput::kLargestLimit), for
+    // Read; 0 drops it. A fresh data open has none.
+    void SetInputQueue(DWORD size);
+    // ReadFile: up to out.size() bytes that consumers wrote, oldest first,
+    // without waiting; 0 when none are kept.
+    DWORD Read(std::span<unsigned char> out);
+    // IOCTL_SERIAL_GET_RECEIVE_WATCH: a new descriptor, which the caller
+    // owns, that polls readable exactly while Read would return bytes.
+    // ERROR_SUCCESS or the host's error.
+    DWORD CreateReceiveWatch(DWORD& descriptor);
+    // IOCTL_SERIAL_GET_RECEIVE_READY: whether Read would return bytes now.
+    bool ReceiveReady() const;
+
 private:
     void PublishLocked();
     void WithdrawLocked();
     bool OnLineActivity();
-    // Reads and drops what consumers sent; true while more may wait.
-    bool DiscardConsumerInput();
+    // Takes what consumers sent, to keep or to drop; true while more may wait.
+    bool TakeConsumerInput();
+    PseudoTerminal::Intake KeepConsumerInput(std::size_t room);
+    void KeepRawIf(bool settingsChanged);
+    // PURGE_RXCLEAR.
+    void DropConsumerInput();
     void KeepRawLocked();
     void ResetToFreshLocked();
     void DiscardWhatWaitsLocked();
@@ -99,6 +125,10 @@ private:
 
     DriverHost host_;
     PseudoTerminal pty_;
+    ConsumerInput input_;
+    // Held while taking what consumers sent off the pty (the watcher, a purge
+    // of the receive side, the data open's close), before mutex_ if both.
+    std::mutex intake_;
     PortLink link_;
     SerialSettings settings_;
     std::mutex mutex_;          // the pty's output side and settings, link_, and the members below
