@@ -67,4 +67,16 @@ std::string AddressText(const HostAddress& address)
     return withPort;
 }
 
+bool IsLoopback(const HostAddress& address)
+{
+    const auto& b = address.bytes;
+    if (address.family == AF_INET) {
+        return b[0] == 127;
+    }
+    const bool zerosBefore = std::all_of(b.begin(), b.begin() + 10, [](std::uint8_t byte) { return byte == 0; });
+    const bool mappedIPv4 = zerosBefore && b[10] == 0xFF && b[11] == 0xFF;
+    const bool ipv6Loopback = zerosBefore && b[10] == 0 && b[11] == 0 && b[12] == 0 && b[13] == 0 && b[14] == 0 && b[15] == 1;
+    return address.family == AF_INET6 && (ipv6Loopback || (mappedIPv4 && b[12] == 127));
+}
+
 }  // namespace tavrel::network

@@ -32,4 +32,8 @@ void UnmapIPv4(HostAddress& address, unsigned& bits);
 // "192.168.1.5:40112", "[fe80::1]:40112"; without ":port" when the port is 0.
 std::string AddressText(const HostAddress& address);
 
+// Whether the address is this machine's own: 127.0.0.0/8, ::1, or an IPv4
+// loopback address mapped into IPv6.
+bool IsLoopback(const HostAddress& address);
+
 }  // namespace tavrel::network

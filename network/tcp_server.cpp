@@ -41,6 +41,8 @@ struct Client {
     std::chrono::system_clock::time_point since;
     ClientQueue queue;
     bool waitingForRoom = false;   // its socket's buffer was full: wait for EPOLLOUT
+    std::uint64_t id = 0;          // counts up, never reused: who talks
+    bool talks = false;
 };
 
 enum class Outcome { Stays, Gone };
@@ -64,6 +66,7 @@ struct TcpServer::State {
     std::list<Client> clients;
     std::uint64_t refused = 0;
     std::uint64_t cutOff = 0;
+    std::uint64_t lastId = 0;
 
     std::thread thread;   // last: it uses everything above
 
@@ -74,7 +77,7 @@ struct TcpServer::State {
     void Serve(int socket, std::uint32_t events);
     void FlushAll();
     Outcome Flush(Client& client);
-    Outcome ReadAndDiscard(Client& client);
+    Outcome ReadFromClient(Client& client);
     void WaitForRoom(Client& client, bool wait);
     void Remove(int socket);
     void CutOffStalled();
@@ -156,9 +159,10 @@ void TcpServer::State::Admit(UniqueFd socket, const HostAddress& peer)
     if (::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, socket.get(), &event) != 0) {
         return;
     }
+    const bool talks = options.talk && (!options.allow.AllowsAnyone() || IsLoopback(peer));
     const std::lock_guard guard(lock);
     clients.push_back(Client{std::move(socket), AddressText(peer), std::chrono::system_clock::now(),
-                             ClientQueue(options.queueBound)});
+                             ClientQueue(options.queueBound), false, ++lastId, talks});
     clientCount = clients.size();
 }
 
@@ -170,7 +174,7 @@ void TcpServer::State::Serve(int socket, std::uint32_t events)
     }
     Outcome outcome = (events & (EPOLLERR | EPOLLHUP)) != 0 ? Outcome::Gone : Outcome::Stays;
     if (outcome == Outcome::Stays && (events & EPOLLIN) != 0) {
-        outcome = ReadAndDiscard(*client);
+        outcome = ReadFromClient(*client);
     }
     if (outcome == Outcome::Stays && (events & EPOLLOUT) != 0) {
         outcome = Flush(*client);
@@ -221,17 +225,21 @@ Outcome TcpServer::State::Flush(Client& client)
     }
 }
 
-Outcome TcpServer::State::ReadAndDiscard(Client& client)
+// Reads what the client sent: handed on when it talks, else thrown away.
+Outcome TcpServer::State::ReadFromClient(Client& client)
 {
-    static thread_local std::array<char, kReadBytes> discard;
+    static thread_local std::array<unsigned char, kReadBytes> received;
     for (int reads = 0; reads < kReadsPerWake; ++reads) {
         const ssize_t got =
-            RetryOnInterrupt([&] { return ::recv(client.socket.get(), discard.data(), discard.size(), MSG_DONTWAIT); });
+            RetryOnInterrupt([&] { return ::recv(client.socket.get(), received.data(), received.size(), MSG_DONTWAIT); });
         if (got == 0) {
             return Outcome::Gone;   // the client closed its side: it has left
         }
         if (got < 0) {
             return errno == EAGAIN || errno == EWOULDBLOCK ? Outcome::Stays : Outcome::Gone;
+        }
+        if (client.talks) {
+            options.talk(client.id, std::span<const unsigned char>(received.data(), static_cast<std::size_t>(got)));
         }
     }
     return Outcome::Stays;   // more may wait: epoll says so again on its next round
@@ -252,23 +260,38 @@ void TcpServer::State::WaitForRoom(Client& client, bool wait)
 void TcpServer::State::Remove(int socket)
 {
     // Closing the socket takes it out of the epoll set too.
-    const std::lock_guard guard(lock);
-    clients.remove_if([socket](const Client& client) { return client.socket.get() == socket; });
-    clientCount = clients.size();
+    std::optional<std::uint64_t> talker;
+    {
+        const std::lock_guard guard(lock);
+        const Client* client = Find(socket);
+        if (client != nullptr && client->talks) {
+            talker = client->id;
+        }
+        clients.remove_if([socket](const Client& candidate) { return candidate.socket.get() == socket; });
+        clientCount = clients.size();
+    }
+    if (talker) {
+        options.talk(*talker, {});
+    }
 }
 
 void TcpServer::State::CutOffStalled()
 {
     const auto now = Clock::now();
-    const std::lock_guard guard(lock);
-    const auto stalled = [&](const Client& client) {
-        const auto since = client.queue.fullSince();
-        return since && now - *since >= options.fullClientKept;
-    };
-    const auto before = clients.size();
-    clients.remove_if(stalled);
-    cutOff += before - clients.size();
-    clientCount = clients.size();
+    std::vector<int> stalled;
+    {
+        const std::lock_guard guard(lock);
+        for (const Client& client : clients) {
+            const auto since = client.queue.fullSince();
+            if (since && now - *since >= options.fullClientKept) {
+                stalled.push_back(client.socket.get());
+            }
+        }
+        cutOff += stalled.size();
+    }
+    for (const int socket : stalled) {
+        Remove(socket);
+    }
 }
 
 int TcpServer::State::WaitMilliseconds() const

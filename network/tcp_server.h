@@ -2,7 +2,8 @@
 // every connected client, byte for byte. Each client has a bounded queue of
 // its own; one that does not read loses its oldest chunks and, when it stays
 // behind, is disconnected, so that no client ever slows the relay or another
-// client. What clients send is read and thrown away.
+// client. What clients send is thrown away, unless the server lets them talk:
+// then what a client that may talk sends is handed to the owner.
 //
 // The server runs on a thread of its own ("tcp-server"), sleeping in epoll
 // until a client, a connection or a delivered chunk needs it, with a
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -32,6 +34,11 @@ struct TcpServerOptions {
     std::chrono::milliseconds fullClientKept = std::chrono::seconds(30);
     // When a client that no longer answers (its peer vanished without a word) is let go.
     ClientTimeouts clientTimeouts;
+    // Called on the server's thread with what a client that may talk sent
+    // (no bytes: it left). A client may talk when it is on the allow list,
+    // or, while the list lets anyone in, when it connects from this machine.
+    // Empty: no client talks.
+    std::function<void(std::uint64_t client, std::span<const unsigned char> bytes)> talk;
 };
 
 struct ClientHealth {

@@ -26,6 +26,10 @@ constexpr DWORD kPollMilliseconds = 100;
 // not fit then is dropped as it arrives, never what waits.
 constexpr std::size_t kMostInboxBytes = std::size_t{1} << 20;
 constexpr std::size_t kDeviceNameSize = 10;
+// A write to an input waits at most this long for a receiver that holds the line.
+constexpr DWORD kWriteMilliseconds = 50;
+// What the outputs' programs said that waits for a reader's thread at most.
+constexpr std::size_t kMostOutboxBytes = 16 * 1024;
 
 void DeactivateInput(HANDLE device)
 {
@@ -87,6 +91,11 @@ struct SerialReader {
     CSerial port;
     OwnedHandle received;
     BYTE buffer[kReadSize] = {};
+    // What the outputs' programs say to this input, written by the reader's
+    // thread, which owns the port; `said` (auto-reset) wakes it.
+    std::mutex outboxMutex;
+    std::vector<unsigned char> outbox;
+    OwnedHandle said;
 
     ~SerialReader()
     {
@@ -132,6 +141,12 @@ bool OpenSerial(SerialReader& reader)
         reader.port.Close();
         return false;
     }
+    COMMTIMEOUTS timeouts{};
+    if (GetCommTimeouts(reader.port.portHandle, &timeouts)) {
+        timeouts.WriteTotalTimeoutMultiplier = 0;
+        timeouts.WriteTotalTimeoutConstant = kWriteMilliseconds;
+        SetCommTimeouts(reader.port.portHandle, &timeouts);
+    }
     HANDLE received = nullptr;
     reader.port.CreateReceiveEvent(&received);
     reader.received.Reset(received);
@@ -139,18 +154,38 @@ bool OpenSerial(SerialReader& reader)
     return true;
 }
 
+// Writes what waits in the outbox: the talk arrives rate-limited, so the
+// port's buffer takes it; the write's time-out bounds a receiver that holds
+// the line.
+void WriteOutbox(SerialReader& reader)
+{
+    std::vector<unsigned char> bytes;
+    {
+        const std::lock_guard lock(reader.outboxMutex);
+        bytes.swap(reader.outbox);
+    }
+    DWORD written = 0;
+    if (!bytes.empty()) {
+        reader.port.Write(bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr, INFINITE);
+    }
+}
+
 // Reads until the input fails (false) or the stop (true).
 bool ReadSerial(SerialReader& reader)
 {
     for (;;) {
-        const HANDLE objects[2] = {reader.stop.get(), reader.received.get()};
-        const DWORD woke = reader.received.get() != nullptr ? WaitForMultipleObjects(2, objects, FALSE, INFINITE)
-                                                            : WaitForSingleObject(objects[0], kPollMilliseconds);
+        HANDLE objects[3] = {reader.stop.get(), reader.said.get(), reader.received.get()};
+        const DWORD waited = reader.received.get() != nullptr ? 3 : 2;
+        const DWORD woke = WaitForMultipleObjects(waited, objects, FALSE, waited == 3 ? INFINITE : kPollMilliseconds);
         if (woke == WAIT_OBJECT_0) {
             return true;
         }
         if (woke == WAIT_FAILED) {
             return false;
+        }
+        if (woke == WAIT_OBJECT_0 + 1) {
+            WriteOutbox(reader);
+            continue;
         }
         DWORD count = 0;
         do {
@@ -221,6 +256,7 @@ std::unique_ptr<SerialReader> StartSerial(std::size_t number, const ExtraInput& 
         return nullptr;
     }
     reader->stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    reader->said.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     reader->thread.Reset(CreateThread(nullptr, 0, ReadSerialInput, reader.get(), 0, nullptr));
     return reader->thread.get() != nullptr ? std::move(reader) : nullptr;
 }
@@ -292,4 +328,29 @@ void InputSources::TakeArrivals(std::vector<InputArrival>& into)
     const std::lock_guard lock(inbox_->mutex);
     into.swap(inbox_->arrivals);
     inbox_->bytes = 0;
+}
+
+bool InputSources::MayTalkTo(std::size_t input) const
+{
+    if (input == 0 || input > readers_.size()) {
+        return false;
+    }
+    const Reader& reader = *readers_[input - 1];
+    return reader.serial != nullptr && CountersOf(input).state.load(std::memory_order_relaxed) == InputState::Relaying;
+}
+
+void InputSources::TalkTo(std::size_t input, std::span<const unsigned char> bytes)
+{
+    if (!MayTalkTo(input)) {
+        return;
+    }
+    SerialReader& reader = *readers_[input - 1]->serial;
+    {
+        const std::lock_guard lock(reader.outboxMutex);
+        if (reader.outbox.size() + bytes.size() > kMostOutboxBytes) {
+            return;
+        }
+        reader.outbox.insert(reader.outbox.end(), bytes.begin(), bytes.end());
+    }
+    SetEvent(reader.said.get());
 }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/types.h"
@@ -37,6 +38,13 @@ public:
     HANDLE arrived() const;
     // Moves everything that arrived into `into`, each input's in its order.
     void TakeArrivals(std::vector<InputArrival>& into);
+
+    // Whether input `input` (1 onwards) can be written to now: a serial
+    // input that is open. TCP and UDP inputs are only read.
+    bool MayTalkTo(std::size_t input) const;
+    // Hands `bytes` to the input's reader, which writes them without
+    // holding up its reads; dropped when it cannot take them.
+    void TalkTo(std::size_t input, std::span<const unsigned char> bytes);
 
     struct Inbox;
     struct Reader;

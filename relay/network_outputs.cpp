@@ -12,6 +12,8 @@
 #include "platform/kernel.h"
 #include "platform/strings.h"
 #include "relay/relay_control.h"
+#include "relay/talk_back.h"
+#include "state/app_settings.h"
 
 namespace {
 
@@ -55,6 +57,9 @@ void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
     tavrel::network::TcpServerOptions options;
     options.port = static_cast<std::uint16_t>(settings.tcpPort);
     options.listenOn = set.tcpAnyAddress ? tavrel::network::ListenOn::AnyAddress : tavrel::network::ListenOn::Loopback;
+    if (AppSettings.tcpOptions.talk != TalkMode::Off) {
+        options.talk = TalkFromTcpClient;
+    }
     std::string reason;
     if (const auto allow = tavrel::network::AddressAllowList::Parse(platform::ToUtf8(settings.tcpAllow), reason)) {
         options.allow = *allow;

@@ -23,6 +23,7 @@
 #include "relay/reader_pacing.h"
 #include "relay/relay_control.h"
 #include "relay/relay_counters.h"
+#include "relay/talk_back.h"
 #include "serial/serial_port.h"
 #include "state/app_settings.h"
 #include "state/baud_rates.h"
@@ -95,6 +96,9 @@ struct Worker {
     std::vector<InputArrival> arrivals;
     // The outputs' shapes, with a shaper for each shape that some output has.
     OutputShaping shaping;
+    // What the outputs' programs say to the inputs.
+    TalkBack talk;
+    TalkInputs talkInputs;
 };
 
 bool Merging(const Worker& worker)
@@ -143,7 +147,8 @@ void ActivateOutputs(Worker& worker)
 bool OpenOutputs(Worker& worker)
 {
     for (OutputPort& output : worker.outputs) {
-        if (output.port.Open(output.deviceName, 0, 0, false) != 0) {
+        const bool talks = AppSettings.portOptions.at(output.portNumber).talk != TalkMode::Off;
+        if (output.port.Open(output.deviceName, talks ? kTalkQueueBytes : 0, 0, false) != 0) {
             ShowPortMessage(worker, u"Unable to open COM%d:\nPlease, choose another", output.portNumber);
             return false;
         }
@@ -161,6 +166,22 @@ bool OpenOutputs(Worker& worker)
 // The steps that bring up the input, in their order; each has its message.
 enum class InputStep { Ready, Open, Setup, Mask, Timeouts };
 
+// What the relay writes to the input (its start-up command, what the
+// outputs' programs say) waits at most this long for a receiver that holds
+// the line: the stream from it must not wait behind a write to it.
+constexpr DWORD kInputWriteMilliseconds = 50;
+
+bool BoundInputWrites(CSerial& input)
+{
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(input.portHandle, &timeouts)) {
+        return false;
+    }
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = kInputWriteMilliseconds;
+    return SetCommTimeouts(input.portHandle, &timeouts) != FALSE;
+}
+
 // Opens the input and sets it up, with its receive event when its driver can
 // tell when data arrives (without one the input is polled). The step that
 // failed, if any; it writes no message.
@@ -175,7 +196,7 @@ InputStep SetUpInput(Worker& worker)
     if (worker.input.SetMask(EV_RXCHAR) != 0) {
         return InputStep::Mask;
     }
-    if (worker.input.SetupReadTimeouts(CSerial::ReadNonBlocking) != 0) {
+    if (worker.input.SetupReadTimeouts(CSerial::ReadNonBlocking) != 0 || !BoundInputWrites(worker.input)) {
         return InputStep::Timeouts;
     }
     HANDLE received = nullptr;
@@ -282,6 +303,37 @@ void HandOutputToGpsd(Worker& worker)
     } catch (const std::system_error&) {
         OutputDebugStringW(u"gpsd hand-off: no thread to talk to gpsd\n");
     }
+}
+
+// The talk of the run: the outputs set to talk, and who they talk to. The
+// main input is written to while it is open; the extra inputs take what
+// their readers can send.
+void StartTalk(Worker& worker)
+{
+    std::vector<std::pair<CSerial*, OutputOptions>> outputs;
+    for (OutputPort& output : worker.outputs) {
+        outputs.emplace_back(&output.port, AppSettings.portOptions.at(output.portNumber));
+    }
+    const auto lineRate = [&worker](std::size_t input) {
+        const ExtraInputs& extras = AppSettings.extraInputs;
+        const DWORD baud = input == 0                 ? worker.inputBaudRate
+                           : input <= extras.size() && extras[input - 1].kind == ExtraInputKind::Serial
+                               ? extras[input - 1].baudRate
+                               : CBR_115200;
+        return static_cast<std::uint32_t>(baud / 10);
+    };
+    StartTalkBack(worker.talk, outputs, AppSettings.tcpOptions, lineRate);
+    worker.talkInputs.ready = [&worker](std::size_t input) {
+        return input == 0 ? worker.input.portHandle != nullptr : Merging(worker) && worker.extras->MayTalkTo(input);
+    };
+    worker.talkInputs.send = [&worker](std::size_t input, std::span<const unsigned char> bytes) {
+        if (input != 0) {
+            worker.extras->TalkTo(input, bytes);
+            return;
+        }
+        DWORD written = 0;
+        worker.input.Write(bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr, INFINITE);
+    };
 }
 
 // Sorts the outputs by shape: each virtual port's, the TCP server's and the
@@ -435,6 +487,7 @@ void StopMerging(Worker& worker)
 // was activated, opened or not.
 void CloseAll(Worker& worker)
 {
+    StopTalkBack(worker.talk);
     StopMerging(worker);
     worker.share.reset();
     // gpsd lets go of the outputs before they close, instead of finding them hung up.
@@ -544,10 +597,15 @@ DWORD Remaining(DWORD started, DWORD timeout)
     return elapsed >= timeout ? 0 : timeout - elapsed;
 }
 
-// How long the merge may sleep before its next deadline, at most `wait`.
-DWORD UntilMergeDeadline(const Worker& worker, DWORD wait)
+// How long the worker may sleep before the merge's or the talk's next
+// deadline, at most `wait`.
+DWORD UntilDeadline(const Worker& worker, DWORD wait)
 {
-    const std::optional<std::uint64_t> deadline = NextMergeDeadline(worker.merge);
+    std::optional<std::uint64_t> deadline = NextTalkDeadline(worker.talk, worker.talkInputs);
+    if (const std::optional<std::uint64_t> merge = Merging(worker) ? NextMergeDeadline(worker.merge) : std::nullopt;
+        merge && (!deadline || *merge < *deadline)) {
+        deadline = merge;
+    }
     if (!deadline) {
         return wait;
     }
@@ -556,30 +614,46 @@ DWORD UntilMergeDeadline(const Worker& worker, DWORD wait)
     return static_cast<DWORD>(std::min<std::uint64_t>(until, wait));
 }
 
+// What the worker serves while it waits: the extra inputs' arrivals and the
+// merge's deadlines, and what the outputs' programs say.
+void ServeWhileWaiting(Worker& worker)
+{
+    if (Merging(worker)) {
+        ServeArrivals(worker);
+    }
+    if (Talking(worker.talk)) {
+        ServeTalk(worker.talk, MergeNow(), worker.talkInputs);
+    }
+}
+
 // Waits, as WaitForMultipleObjects does, on the stop event and `main` (none:
 // the stop alone) for at most `timeout`: WAIT_OBJECT_0 for the stop,
-// WAIT_OBJECT_0 + 1 for `main`, WAIT_TIMEOUT, or a failure. While merging, it
-// serves the extra inputs' arrivals and the merge's deadlines meanwhile, so
-// that they go out while the main input is idle or lost. The stop comes
-// first and wins a tie; the main input's data comes before the arrivals.
+// WAIT_OBJECT_0 + 1 for `main`, WAIT_TIMEOUT, or a failure. While merging or
+// talking, it serves the extra inputs' arrivals, the merge's deadlines and
+// the talk meanwhile, so that they go on while the main input is idle or
+// lost. The stop comes first and wins a tie; the main input's data comes
+// before the rest.
 DWORD WaitForStopOr(Worker& worker, HANDLE main, DWORD timeout)
 {
-    HANDLE objects[3] = {RelayControl.stopEvent.get()};
+    HANDLE objects[MAXIMUM_WAIT_OBJECTS] = {RelayControl.stopEvent.get()};
     DWORD count = 1;
     if (main != nullptr) {
         objects[count++] = main;
     }
-    if (!Merging(worker)) {
+    if (!Merging(worker) && !Talking(worker.talk)) {
         return WaitForMultipleObjects(count, objects, FALSE, timeout);
     }
-    const DWORD arrived = WAIT_OBJECT_0 + count;
-    objects[count++] = worker.extras->arrived();
+    const DWORD firstServed = WAIT_OBJECT_0 + count;
+    if (Merging(worker)) {
+        objects[count++] = worker.extras->arrived();
+    }
+    AddTalkWaits(worker.talk, objects, count, MAXIMUM_WAIT_OBJECTS);
     const DWORD started = GetTickCount();
     for (;;) {
-        const DWORD wait = UntilMergeDeadline(worker, Remaining(started, timeout));
+        const DWORD wait = UntilDeadline(worker, Remaining(started, timeout));
         const DWORD result = WaitForMultipleObjects(count, objects, FALSE, wait);
-        if (result == arrived || result == WAIT_TIMEOUT) {
-            ServeArrivals(worker);
+        if ((result >= firstServed && result < WAIT_OBJECT_0 + count) || result == WAIT_TIMEOUT) {
+            ServeWhileWaiting(worker);
             if (result == WAIT_TIMEOUT && Remaining(started, timeout) == 0) {
                 return WAIT_TIMEOUT;
             }
@@ -760,6 +834,7 @@ DWORD ThreadGPSProxy(LPVOID)
         return FailStartUp(worker);
     }
     StartShapingOutputs(worker);
+    StartTalk(worker);
     worker.share.emplace(worker);
     StartMerging(worker);
     RelayControl.running = 1;
