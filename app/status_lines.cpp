@@ -91,6 +91,13 @@ void AddMergedInputs(const std::vector<InputStatus>& inputs, std::vector<std::u1
     }
 }
 
+void AddWork(const OutputWork& work, std::vector<std::u16string>& lines)
+{
+    for (const std::string& line : OutputWorkLines(work)) {
+        lines.push_back(u"  " + Wide(line));
+    }
+}
+
 void AddOutput(const OutputHealth& output, std::vector<std::u16string>& lines)
 {
     lines.push_back(Formatted(u"COM%u: %llu relayed, %llu dropped", static_cast<unsigned>(output.port),
@@ -99,6 +106,7 @@ void AddOutput(const OutputHealth& output, std::vector<std::u16string>& lines)
         lines.push_back(u"  handed to gpsd");
     }
     lines.push_back(output.programHasItOpen ? u"  a program has it open" : u"  no program has it open");
+    AddWork(output.work, lines);
 }
 
 void AddTcpServer(const NetworkHealth& network, std::chrono::system_clock::time_point now,
@@ -116,6 +124,7 @@ void AddTcpServer(const NetworkHealth& network, std::chrono::system_clock::time_
                               network.tcpAnyAddress ? u"all addresses" : u"this computer only"));
     lines.push_back(u"  " + Counted(network.tcp.clients.size(), u"client", u"clients") +
                     Formatted(u", %llu refused, %llu cut off", network.tcp.clientsRefused, network.tcp.clientsCutOff));
+    AddWork(network.tcpWork, lines);
     for (const tavrel::network::ClientHealth& client : network.tcp.clients) {
         const auto connected = duration_cast<seconds>(now - client.connectedSince);
         lines.push_back(u"  " + Wide(client.address) + u" for " + DurationText(connected));
@@ -133,6 +142,7 @@ void AddUdpOutput(const NetworkHealth& network, std::vector<std::u16string>& lin
         lines.push_back(u"UDP to " + Wide(network.udpTarget));
         lines.push_back(u"  " + Counted(network.udpDatagramsSent, u"datagram", u"datagrams") + u", " +
                         Counted(network.udpSendFailures, u"failure", u"failures"));
+        AddWork(network.udpWork, lines);
     }
 }
 

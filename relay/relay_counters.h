@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "state/extra_inputs.h"
+#include "state/output_options.h"
 #include "state/port_lists.h"
 
 // The most outputs a run has: the virtual ports COM0 to COM9.
@@ -38,12 +39,14 @@ struct InputCountersRecord {
 // The virtual outputs' come first, in list order, then the TCP server's
 // (kTcpOutputCounts) and the UDP target's (kUdpOutputCounts).
 struct OutputCountersRecord {
+    std::atomic<bool> shaped{false};
+    std::atomic<TalkMode> talk{TalkMode::Off};
     std::atomic<std::uint64_t> filtered{0};      // by only or deny
     std::atomic<std::uint64_t> badChecksum{0};
     std::atomic<std::uint64_t> decimated{0};
     std::atomic<std::uint64_t> talkedBytes{0};   // that reached the input
     std::atomic<std::uint64_t> talkedLines{0};
-    std::atomic<std::uint64_t> talkDropped{0};   // lines (or raw runs) that did not
+    std::atomic<std::uint64_t> talkDropped{0};   // bytes that did not
 };
 inline constexpr std::size_t kTcpOutputCounts = kMostOutputs;
 inline constexpr std::size_t kUdpOutputCounts = kMostOutputs + 1;

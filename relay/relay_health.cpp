@@ -106,6 +106,20 @@ void AskThePort(OutputHealth& output)
     }
 }
 
+OutputWork TakeOutputWork(const OutputCountersRecord& record)
+{
+    OutputWork work;
+    work.shaped = record.shaped.load();
+    work.filtered = record.filtered.load();
+    work.badChecksum = record.badChecksum.load();
+    work.decimated = record.decimated.load();
+    work.talk = record.talk.load();
+    work.talkedBytes = record.talkedBytes.load();
+    work.talkedLines = record.talkedLines.load();
+    work.talkDropped = record.talkDropped.load();
+    return work;
+}
+
 std::vector<OutputHealth> TakeOutputHealth()
 {
     std::vector<OutputHealth> outputs;
@@ -115,6 +129,7 @@ std::vector<OutputHealth> TakeOutputHealth()
         output.port = RelayCounters.outputPorts[i].load();
         output.bytesRelayed = RelayCounters.bytesRelayed[i].load();
         output.gpsd = RelayCounters.gpsdPort.load() == output.port;
+        output.work = TakeOutputWork(RelayCounters.outputs[i]);
         AskThePort(output);
     }
     return outputs;
@@ -147,6 +162,23 @@ void StartCountingInputs(const ExtraInputs& extras)
     RelayCounters.inputCount = InputLabels.size();
 }
 
+std::vector<std::string> OutputWorkLines(const OutputWork& work)
+{
+    std::vector<std::string> lines;
+    if (work.shaped) {
+        lines.push_back("shaped: " + std::to_string(work.filtered) + " filtered, " +
+                        Plural(work.badChecksum, "bad checksum", "bad checksums") + ", " +
+                        std::to_string(work.decimated) + " decimated");
+    }
+    if (work.talk != TalkMode::Off) {
+        lines.push_back(std::string(work.talk == TalkMode::Lines ? "talks (lines): " : "talks (raw): ") +
+                        Plural(work.talkedBytes, "byte", "bytes") + " in " +
+                        Plural(work.talkedLines, "line", "lines") + ", " +
+                        Plural(work.talkDropped, "byte", "bytes") + " dropped");
+    }
+    return lines;
+}
+
 const char* InputStateText(InputState state)
 {
     switch (state) {
@@ -167,6 +199,10 @@ RelayHealth TakeRelayHealth()
         health.inputs = TakeInputStatus();
     }
     health.network = TakeNetworkHealth();
+    if (health.input.relaying) {
+        health.network.tcpWork = TakeOutputWork(RelayCounters.outputs[kTcpOutputCounts]);
+        health.network.udpWork = TakeOutputWork(RelayCounters.outputs[kUdpOutputCounts]);
+    }
     return health;
 }
 

@@ -49,6 +49,25 @@ struct InputStatus {
 // "relaying", "waiting", "lost", "standing by".
 const char* InputStateText(InputState state);
 
+// What an output does besides carrying the stream: whether it is shaped and
+// what its shape dropped, and whether its program (or the TCP server's
+// clients) talks to an input and how much got through.
+struct OutputWork {
+    bool shaped = false;
+    std::uint64_t filtered = 0;
+    std::uint64_t badChecksum = 0;
+    std::uint64_t decimated = 0;
+    TalkMode talk = TalkMode::Off;
+    std::uint64_t talkedBytes = 0;
+    std::uint64_t talkedLines = 0;
+    std::uint64_t talkDropped = 0;   // bytes
+};
+
+// How a person reads it: "shaped: 3 filtered, 1 bad checksum, 0 decimated",
+// "talks (lines): 120 bytes in 3 lines, 0 bytes dropped"; none for an output
+// that does neither.
+std::vector<std::string> OutputWorkLines(const OutputWork& work);
+
 struct OutputHealth {
     PortNumber port = 0;
     std::uint64_t bytesRelayed = 0;     // handed to the port in this run
@@ -56,6 +75,7 @@ struct OutputHealth {
     bool programHasItOpen = false;
     std::string path;                   // the link programs open; empty while none
     bool gpsd = false;                  // handed to gpsd
+    OutputWork work{};
 };
 
 struct NetworkHealth {
@@ -68,6 +88,8 @@ struct NetworkHealth {
     std::uint64_t udpDatagramsSent = 0;
     std::uint64_t udpBytesSent = 0;
     std::uint64_t udpSendFailures = 0;
+    OutputWork tcpWork{};               // the TCP server's shape and its clients' talk
+    OutputWork udpWork{};
 };
 
 struct RelayHealth {

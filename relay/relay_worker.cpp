@@ -345,6 +345,13 @@ void StartShapingOutputs(Worker& worker)
         shapes.push_back(AppSettings.portOptions.at(output.portNumber).shape);
     }
     StartShaping(worker.shaping, shapes, AppSettings.tcpOptions.shape, AppSettings.udpOptions.shape);
+    for (std::size_t i = 0; i < shapes.size() && i < kMostOutputs; ++i) {
+        RelayCounters.outputs[i].shaped = !shapes[i].Transparent();
+        RelayCounters.outputs[i].talk = AppSettings.portOptions.at(worker.outputs[i].portNumber).talk;
+    }
+    RelayCounters.outputs[kTcpOutputCounts].shaped = !AppSettings.tcpOptions.shape.Transparent();
+    RelayCounters.outputs[kTcpOutputCounts].talk = AppSettings.tcpOptions.talk;
+    RelayCounters.outputs[kUdpOutputCounts].shaped = !AppSettings.udpOptions.shape.Transparent();
 }
 
 // Writes `bytes` (zero bytes included) to the outputs of `to` in list order,

@@ -64,6 +64,21 @@ std::string InputStatusJson(const InputStatus& input)
         .Done();
 }
 
+std::string WorkJson(const OutputWork& work)
+{
+    const char* talk = work.talk == TalkMode::Lines ? "lines" : work.talk == TalkMode::Raw ? "raw" : "off";
+    return JsonObject()
+        .Bool("shaped", work.shaped)
+        .Number("filtered", work.filtered)
+        .Number("badChecksums", work.badChecksum)
+        .Number("decimated", work.decimated)
+        .Text("talk", talk)
+        .Number("bytesTalked", work.talkedBytes)
+        .Number("linesTalked", work.talkedLines)
+        .Number("talkBytesDropped", work.talkDropped)
+        .Done();
+}
+
 std::string OutputJson(const OutputHealth& output)
 {
     return JsonObject()
@@ -73,6 +88,7 @@ std::string OutputJson(const OutputHealth& output)
         .Bool("programHasItOpen", output.programHasItOpen)
         .Bool("gpsd", output.gpsd)
         .TextOrNull("path", output.path)
+        .Raw("work", WorkJson(output.work))
         .Done();
 }
 
@@ -95,6 +111,7 @@ std::string NetworkJson(const NetworkHealth& network)
                                 .Raw("clients", JsonArray(network.tcp.clients, ClientJson))
                                 .Number("clientsRefused", network.tcp.clientsRefused)
                                 .Number("clientsCutOff", network.tcp.clientsCutOff)
+                                .Raw("work", WorkJson(network.tcpWork))
                                 .Done();
     const std::string udp = JsonObject()
                                 .TextOrNull("target", network.udpTarget)
@@ -102,6 +119,7 @@ std::string NetworkJson(const NetworkHealth& network)
                                 .Number("datagramsSent", network.udpDatagramsSent)
                                 .Number("bytesSent", network.udpBytesSent)
                                 .Number("sendFailures", network.udpSendFailures)
+                                .Raw("work", WorkJson(network.udpWork))
                                 .Done();
     return JsonObject().Raw("tcp", tcp).Raw("udp", udp).Done();
 }
@@ -214,6 +232,16 @@ std::string InputsTable(const std::vector<InputStatus>& inputs)
     return std::string(1, '\n').append(Columns(rows)).append(Findings(inputs, ""));
 }
 
+// An output's shape and talk, a line each, under its name.
+std::string WorkText(const std::string& name, const OutputWork& work)
+{
+    std::string text;
+    for (const std::string& line : OutputWorkLines(work)) {
+        text.append(name).append(std::string(name.size() < 8 ? 8 - name.size() : 1, ' ')).append(line).append("\n");
+    }
+    return text;
+}
+
 std::string OutputsTable(const std::vector<OutputHealth>& outputs)
 {
     if (outputs.empty()) {
@@ -227,6 +255,9 @@ std::string OutputsTable(const std::vector<OutputHealth>& outputs)
     }
     std::string table = "\n";
     table += Columns(rows);
+    for (const OutputHealth& output : outputs) {
+        table += WorkText(PortName(output.port), output.work);
+    }
     return table;
 }
 
@@ -242,7 +273,7 @@ std::string TcpTable(const NetworkHealth& network)
                        (network.tcpAnyAddress ? " for other computers too" : " for this computer only") + ", " +
                        Count(network.tcp.clients.size(), "client", "clients") + ", " +
                        std::to_string(network.tcp.clientsRefused) + " refused, " +
-                       std::to_string(network.tcp.clientsCutOff) + " cut off\n";
+                       std::to_string(network.tcp.clientsCutOff) + " cut off\n" + WorkText("TCP", network.tcpWork);
     if (network.tcp.clients.empty()) {
         return text;
     }
@@ -265,7 +296,7 @@ std::string UdpTable(const NetworkHealth& network)
     return "\nUDP     to " + Printable(network.udpTarget) + ": " +
            Count(network.udpDatagramsSent, "datagram", "datagrams") + ", " +
            Count(network.udpBytesSent, "byte", "bytes") + ", " +
-           Count(network.udpSendFailures, "send failure", "send failures") + "\n";
+           Count(network.udpSendFailures, "send failure", "send failures") + "\n" + WorkText("UDP", network.udpWork);
 }
 
 }  // namespace

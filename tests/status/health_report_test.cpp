@@ -17,7 +17,9 @@ RelayHealth BusyRun()
                                  milliseconds(60000), 123456, 1800, 0, milliseconds(300), "1546:01a7 u-blox 7", {}},
                      InputStatus{"AIS", "serial", "/dev/ttyUSB1", std::nullopt, InputState::Lost, milliseconds(2500), 5000, 99, 1,
                                  std::nullopt, "", {"/dev/ttyUSB1 does not exist"}}};
-    health.outputs = {OutputHealth{2, 123456, 0, true, "/home/me/.local/share/tavrel/ports/COM2", true},
+    // COM2 is shaped for its program, which talks to the receiver.
+    health.outputs = {OutputHealth{2, 123456, 0, true, "/home/me/.local/share/tavrel/ports/COM2", true,
+                                   OutputWork{true, 5, 1, 7, TalkMode::Lines, 120, 3, 0}},
                       OutputHealth{10, 120000, 3456, false, "", false}};
     const auto since = sys_days(year(2026) / 12 / 8) + hours(21) + minutes(59) + seconds(24);
     health.network.tcpPort = 10110;
@@ -30,6 +32,10 @@ RelayHealth BusyRun()
     return health;
 }
 
+#define kTransparent \
+    R"({"shaped":false,"filtered":0,"badChecksums":0,"decimated":0,"talk":"off","bytesTalked":0,"linesTalked":0,)" \
+    R"("talkBytesDropped":0})"
+
 TEST(HealthJson, NamesEveryFieldAndGivesNumbersAsNumbers)
 {
     EXPECT_EQ(HealthJson(BusyRun()),
@@ -41,14 +47,16 @@ TEST(HealthJson, NamesEveryFieldAndGivesNumbersAsNumbers)
               R"("msInState":2500,"bytes":5000,"lines":99,"torn":1,"msSinceLastByte":null,"path":"/dev/ttyUSB1",)"
               R"("identity":null,"inTheWay":["/dev/ttyUSB1 does not exist"]}],)"
               R"("outputs":[{"port":2,"bytesRelayed":123456,"bytesDropped":0,"programHasItOpen":true,"gpsd":true,)"
-              R"("path":"/home/me/.local/share/tavrel/ports/COM2"},)"
+              R"("path":"/home/me/.local/share/tavrel/ports/COM2","work":{"shaped":true,"filtered":5,"badChecksums":1,)"
+              R"("decimated":7,"talk":"lines","bytesTalked":120,"linesTalked":3,"talkBytesDropped":0}},)"
               R"({"port":10,"bytesRelayed":120000,"bytesDropped":3456,"programHasItOpen":false,"gpsd":false,)"
-              R"("path":null}],)"
+              R"("path":null,"work":)" kTransparent R"(}],)"
               R"("network":{"tcp":{"port":10110,"anyAddress":false,"failure":null,"clients":[)"
               R"({"address":"127.0.0.1:40112","connectedSince":"2026-12-08T21:59:24Z","bytesSent":1000,"bytesDropped":0},)"
               R"({"address":"[::1]:40200","connectedSince":"2026-12-08T22:00:25Z","bytesSent":999,"bytesDropped":17}],)"
-              R"("clientsRefused":1,"clientsCutOff":0},)"
-              R"("udp":{"target":"192.168.1.255:10110","failure":null,"datagramsSent":40,"bytesSent":3000,"sendFailures":0}}})"
+              R"("clientsRefused":1,"clientsCutOff":0,"work":)" kTransparent R"(},)"
+              R"("udp":{"target":"192.168.1.255:10110","failure":null,"datagramsSent":40,"bytesSent":3000,"sendFailures":0,)"
+              R"("work":)" kTransparent R"(}}})"
               "\n");
 }
 
@@ -58,7 +66,8 @@ TEST(HealthJson, AnIdleTavrelHasNoOutputsAndNullsForWhatItHasNot)
               R"({"input":{"relaying":false,"port":0,"baudRate":0,"bytesRead":0,"readFailures":0,)"
               R"("msSinceLastByte":null,"waitingForReceiver":false,"notTakenBecause":null},"inputs":[],"outputs":[],)"
               R"("network":{"tcp":{"port":null,"anyAddress":false,"failure":null,"clients":[],"clientsRefused":0,)"
-              R"("clientsCutOff":0},"udp":{"target":null,"failure":null,"datagramsSent":0,"bytesSent":0,"sendFailures":0}}})"
+              R"("clientsCutOff":0,"work":)" kTransparent R"(},"udp":{"target":null,"failure":null,"datagramsSent":0,)"
+              R"("bytesSent":0,"sendFailures":0,"work":)" kTransparent R"(}}})"
               "\n");
 }
 
@@ -76,7 +85,7 @@ TEST(HealthJson, TextsAreEscapedAndAlwaysValidUtf8)
     const std::string json = HealthJson(health);
     EXPECT_NE(json.find(R"("path":"a\"b\\c\nd\te\u0001 )"
                         "\xC3\xA9 \xF0\x9F\x98\x80"
-                        R"( \ufffd \ufffd\ufffd \ufffd\ufffd"})"),
+                        R"( \ufffd \ufffd\ufffd \ufffd\ufffd","work")"),
               std::string::npos)
         << json;
     EXPECT_NE(json.find(R"("bytesRead":18446744073709551615,)"), std::string::npos) << json;
@@ -98,6 +107,8 @@ TEST(HealthTable, ShowsTheInputThePortsAndTheNetworkInAlignedColumns)
               "Output       Read by    Relayed  Dropped  Path\n"
               "COM2 (gpsd)  a program  123456   0        /home/me/.local/share/tavrel/ports/COM2\n"
               "COM10        nobody     120000   3456     -\n"
+              "COM2    shaped: 5 filtered, 1 bad checksum, 7 decimated\n"
+              "COM2    talks (lines): 120 bytes in 3 lines, 0 bytes dropped\n"
               "\n"
               "TCP     port 10110 for this computer only, 2 clients, 1 refused, 0 cut off\n"
               "Client           Connected since (UTC)  Sent  Dropped\n"
