@@ -33,6 +33,8 @@ public:
     std::size_t Write(std::span<const unsigned char> bytes, Clock::time_point deadline) const;
     // Writes what fits now, without waiting.
     std::size_t WriteNow(std::span<const unsigned char> bytes) const;
+    // The device's end, to poll and read what the relay writes to its input.
+    int deviceEnd() const { return pty_.master(); }
 
 private:
     testing::PtyPair pty_;

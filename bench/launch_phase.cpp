@@ -33,13 +33,13 @@ std::string Missing(const std::vector<std::optional<Clock::time_point>>& firstBy
 }  // namespace
 
 LaunchFigures MeasureLaunch(Relay& relay, const InputLine& input, OutputReaders& readers,
-                            std::chrono::seconds timeout)
+                            std::chrono::seconds timeout, std::string_view trickle)
 {
     // The input keeps sending, as a receiver does, so the first byte comes as soon as the relay passes one on.
-    std::jthread trickle([&input](std::stop_token stop) {
-        const unsigned char byte = 'L';
+    std::jthread sender([&input, trickle](std::stop_token stop) {
+        const std::span bytes(reinterpret_cast<const unsigned char*>(trickle.data()), trickle.size());
         while (!stop.stop_requested()) {
-            input.WriteNow({&byte, 1});
+            input.WriteNow(bytes);
             std::this_thread::sleep_for(1ms);
         }
     });

@@ -30,6 +30,7 @@ Options Defaults(bool quick)
     options.neverReadSeconds = quick ? 10 : 60;
     options.networkSeconds = quick ? 5 : 30;
     options.mergeSeconds = quick ? 20 : 300;
+    options.shapeSeconds = quick ? 10 : 30;
     return options;
 }
 
@@ -41,7 +42,22 @@ int& NumberFor(Options& options, const std::string& argument)
     if (argument == "--merge-seconds") {
         return options.mergeSeconds;
     }
+    if (argument == "--shape-seconds") {
+        return options.shapeSeconds;
+    }
     return argument == "--network-seconds" ? options.networkSeconds : options.neverReadSeconds;
+}
+
+// `options` with every section left out but `section` (which stays as it was).
+Options OnlyOne(Options options, bool Options::*section)
+{
+    const bool kept = options.*section;
+    options.serial = false;
+    options.network = false;
+    options.merge = false;
+    options.shape = false;
+    options.*section = kept;
+    return options;
 }
 
 // A word that is an option by itself; false for any other word.
@@ -50,15 +66,17 @@ bool TakeSwitch(Options& options, const std::string& argument)
     if (argument == "--no-realistic") {
         options.realistic = false;
     } else if (argument == "--network-only") {
-        options.serial = false;
-        options.merge = false;
+        options = OnlyOne(options, &Options::network);
     } else if (argument == "--no-network") {
         options.network = false;
     } else if (argument == "--merge-only") {
-        options.serial = false;
-        options.network = false;
+        options = OnlyOne(options, &Options::merge);
     } else if (argument == "--no-merge") {
         options.merge = false;
+    } else if (argument == "--shape-only") {
+        options = OnlyOne(options, &Options::shape);
+    } else if (argument == "--no-shape") {
+        options.shape = false;
     } else {
         return argument == "--quick";
     }
@@ -71,6 +89,7 @@ const char* const kUsage =
     "usage: relay_compare [--quick] [--runs N] [--never-read-seconds N] [--no-realistic]\n"
     "                     [--network-only | --no-network] [--network-seconds N]\n"
     "                     [--merge-only | --no-merge] [--merge-seconds N] [--signalk PATH]\n"
+    "                     [--shape-only | --no-shape] [--shape-seconds N]\n"
     "  --quick                 short runs for trying (1 run, 200 latency samples, 4 MB, 10 s and 5 s realistic runs)\n"
     "  --runs N                alternating runs of each relay per output or client count (full: 3)\n"
     "  --never-read-seconds N  length of each realistic run to virtual ports (full: 60)\n"
@@ -81,7 +100,10 @@ const char* const kUsage =
     "  --merge-only            only the merge section (GPS, AIS and wind merged: Tavrel, Signal K)\n"
     "  --no-merge              leave the merge section out\n"
     "  --merge-seconds N       length of each merge run (full: 300, quick: 20)\n"
-    "  --signalk PATH          the folder where npm installed signalk-server (default /opt/signalk)\n";
+    "  --signalk PATH          the folder where npm installed signalk-server (default /opt/signalk)\n"
+    "  --shape-only            only the shaping and talk section (shaped outputs' CPU, talk latency, a flood)\n"
+    "  --no-shape              leave the shaping and talk section out\n"
+    "  --shape-seconds N       length of each shaping-cost run (full: 30, quick: 10)\n";
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, std::string& error)
 {
@@ -90,7 +112,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, s
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         const bool takesNumber = argument == "--runs" || argument == "--never-read-seconds" ||
-                                 argument == "--network-seconds" || argument == "--merge-seconds";
+                                 argument == "--network-seconds" || argument == "--merge-seconds" ||
+                                 argument == "--shape-seconds";
         const bool takesValue = takesNumber || argument == "--signalk";
         const std::optional<std::string> value =
             takesValue && i + 1 < arguments.size() ? std::optional(arguments[++i]) : std::nullopt;
@@ -106,7 +129,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, s
             return std::nullopt;
         }
     }
-    if (!options.serial && !options.network && !options.merge) {
+    if (!options.serial && !options.network && !options.merge && !options.shape) {
         error = "the options leave nothing to measure";
         return std::nullopt;
     }

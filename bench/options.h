@@ -22,6 +22,8 @@ struct Options {
     int networkSeconds = 30;      // length of the realistic run over TCP
     bool merge = true;            // the merge section (three inputs merged; Tavrel and Signal K)
     int mergeSeconds = 300;       // length of each merge run
+    bool shape = true;            // the shaping and talk section (shaped outputs' cost, talk back)
+    int shapeSeconds = 30;        // length of each shaping-cost run
     std::filesystem::path signalk = "/opt/signalk";   // where npm installed signalk-server
 };
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "bench/figures.h"
@@ -19,11 +20,12 @@
 
 namespace tavrel::bench {
 
-// Launches the relay while the input sends a byte every millisecond, opens
-// each output as soon as its link leads to a port, and waits until every
-// output has read a byte. Throws when that does not happen within `timeout`.
+// Launches the relay while the input sends `trickle` every millisecond (a
+// byte; a whole sentence for outputs that pass only lines), opens each output
+// as soon as its link leads to a port, and waits until every output has read
+// a byte. Throws when that does not happen within `timeout`.
 LaunchFigures MeasureLaunch(Relay& relay, const InputLine& input, OutputReaders& readers,
-                            std::chrono::seconds timeout);
+                            std::chrono::seconds timeout, std::string_view trickle = "L");
 
 // Context switches of every thread of the relay while nothing is sent.
 std::vector<ThreadWakeups> MeasureIdle(const Relay& relay, std::chrono::milliseconds interval);

@@ -3,7 +3,8 @@
 // markdown table with the targets set for Tavrel, the idle wake-ups by thread, and
 // the realistic run (NMEA at 4800 and 115200 baud, one output never read); then
 // the same over TCP with ser2net beside them (see network_section.h); then
-// three inputs merged, with Signal K beside Tavrel (see merge_section.h).
+// three inputs merged, with Signal K beside Tavrel (see merge_section.h); then
+// Tavrel's shaped outputs and talk back (see shape_section.h).
 //
 //   cmake --preset bench && cmake --build --preset bench && build/bench/bench/relay_compare [--quick]
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "bench/report_cells.h"
 #include "bench/report_page.h"
 #include "bench/sessions.h"
+#include "bench/shape_section.h"
 #include "bench/socat_relay.h"
 #include "bench/tavrel_relay.h"
 
@@ -138,10 +140,11 @@ int main(int argc, char** argv)
     }
     const NetworkResults network = options->network ? MeasureNetwork(*options) : NetworkResults{};
     const std::vector<MergeResult> merge = options->merge ? MeasureMergeSection(*options) : std::vector<MergeResult>{};
+    const ShapeResults shape = options->shape ? MeasureShapeSection(*options) : ShapeResults{};
     const Machine machine{loadBefore, LoadAverage(), std::thread::hardware_concurrency(), TcpSendBufferMax()};
-    std::cout << ReportPage(*options, machine, compared, realistic, network, merge);
+    std::cout << ReportPage(*options, machine, compared, realistic, network, merge, shape);
     return FailureList(compared, realistic).empty() && NetworkFailureList(network).empty() &&
-                   MergeFailureList(merge).empty()
+                   MergeFailureList(merge).empty() && ShapeFailureList(shape).empty()
                ? 0
                : 1;
 }

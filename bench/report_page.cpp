@@ -61,6 +61,25 @@ const char* const kMergeMethod =
     "processes (/proc/<pid>/stat) from the end of the warm-up until the readers have everything, per 10^6 bytes "
     "of the three inputs. Peak RSS: VmHWM summed over its processes, from its start.\n";
 
+const char* const kShapeMethod =
+    "How, shaping and talk: Tavrel alone, each run on a fresh device with its main input a pseudo-terminal at "
+    "38400 baud (COM9). The stream: GPS at its 4800 baud share ($GNGGA, $GNRMC, $GNGSA, $GPGSV) and AIS "
+    "(!AIVDM, every eighth message in two fragments, kept together) filling the rest of the line, each sentence "
+    "written whole when the line would have carried it. Shaping cost: 9 virtual ports all read, transparent in "
+    "one run; in the other shaped with `tavrel-config port COMn ...`, three shapes on three ports each (COM2–COM4 "
+    "`only GGA,RMC` and `talker GN:GP`; COM5–COM7 `checksum on` and `deny !AIVDM`; COM8, COM0, COM1 `every GSV "
+    "5000`, `every RMC 1000` and `checksum on`). CPU: the run time of each of the relay's threads "
+    "(/proc/<pid>/task/<tid>/schedstat, in nanoseconds) from the first sentence until the ports had been quiet for "
+    "2 s, per 10^6 bytes of input; the worker is the thread that ran the most. Talk: 3 virtual ports set to "
+    "`talk lines`, each opened once by a program that reads it throughout and writes its lines ($PBNCH sentences "
+    "numbered by talker) through a second descriptor of that open; a thread reads the input's pseudo-terminal "
+    "from the device's end. Latency: one program writes a line every 100 ms; from just before its write to the "
+    "return of the poll whose read ended the line at the input. Flood: then that program writes its lines (about "
+    "60 bytes) as fast as its port takes them while the other two write a line in turn, each one every 250 ms; "
+    "whole: the line read at the input byte for byte; the rates: the bytes of the flooder's lines (of every "
+    "talker's) read at the input over the time from the flood's start to the last talk line read. CPU over the "
+    "flood: as for shaping, from the flood's start to its end. The input's line rate is its baud / 10.\n";
+
 void SerialSection(std::ostringstream& page, const Options& options, const Machine& machine,
                    const std::vector<ComparedRuns>& compared, const std::vector<RealisticResult>& realistic)
 {
@@ -116,11 +135,23 @@ void MergeSection(std::ostringstream& page, const Options& options, const Machin
          << kMergeMethod;
 }
 
+void ShapeSection(std::ostringstream& page, const Options& options, const Machine& machine,
+                  const ShapeResults& shape)
+{
+    page << "## Shaped outputs and talk back: Tavrel (" << (options.quick ? "quick" : "full") << " mode)\n\n"
+         << "GPS and AIS at 38400 baud, " << options.shapeSeconds << " s per shaping-cost run. Load average "
+         << machine.loadBefore << " before, " << machine.loadAfter << " after, on " << machine.cpus
+         << " CPUs.\n\n"
+         << ShapeTable(shape) << "\n"
+         << ShapeNotes(shape) << "\n"
+         << kShapeMethod;
+}
+
 }  // namespace
 
 std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
                        const std::vector<RealisticResult>& realistic, const NetworkResults& network,
-                       const std::vector<MergeResult>& merge)
+                       const std::vector<MergeResult>& merge, const ShapeResults& shape)
 {
     std::ostringstream page;
     if (options.serial) {
@@ -134,8 +165,12 @@ std::string ReportPage(const Options& options, const Machine& machine, const std
         page << (options.serial || options.network ? "\n" : "");
         MergeSection(page, options, machine, merge);
     }
-    const std::string failures =
-        FailureList(compared, realistic) + NetworkFailureList(network) + MergeFailureList(merge);
+    if (options.shape) {
+        page << (options.serial || options.network || options.merge ? "\n" : "");
+        ShapeSection(page, options, machine, shape);
+    }
+    const std::string failures = FailureList(compared, realistic) + NetworkFailureList(network) +
+                                 MergeFailureList(merge) + ShapeFailureList(shape);
     if (!failures.empty()) {
         page << "\n### Runs that failed\n\n" << failures;
     }

@@ -1,7 +1,7 @@
 // The whole page that relay_compare prints: what was run and on how busy a
 // machine, the side-by-side table, the idle threads, the realistic run, the
-// network section, the merge section, how each figure was taken, and the runs
-// that failed.
+// network section, the merge section, the shaping and talk section, how each
+// figure was taken, and the runs that failed.
 #pragma once
 
 #include <string>
@@ -11,6 +11,7 @@
 #include "bench/network_report.h"
 #include "bench/options.h"
 #include "bench/report.h"
+#include "bench/shape_report.h"
 
 namespace tavrel::bench {
 
@@ -27,6 +28,6 @@ struct Machine {
 // The sections that `options` leave out are left out of the page.
 std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
                        const std::vector<RealisticResult>& realistic, const NetworkResults& network,
-                       const std::vector<MergeResult>& merge = {});
+                       const std::vector<MergeResult>& merge = {}, const ShapeResults& shape = {});
 
 }  // namespace tavrel::bench

@@ -52,11 +52,30 @@ TEST(Options, TheNetworkSectionCanBeRunAloneOrLeftOut)
     EXPECT_NE(error.find("nothing to measure"), std::string::npos);
 }
 
+TEST(Options, TheShapeSectionCanBeRunAloneOrLeftOut)
+{
+    std::string error;
+    const auto full = ParseOptions({}, error);
+    const auto shapeOnly = ParseOptions({"--shape-only", "--shape-seconds", "7"}, error);
+    const auto noShape = ParseOptions({"--no-shape", "--quick"}, error);
+    const auto mergeOnly = ParseOptions({"--merge-only"}, error);
+    ASSERT_TRUE(full && shapeOnly && noShape && mergeOnly) << error;
+    EXPECT_TRUE(full->shape);
+    EXPECT_LT(noShape->shapeSeconds, full->shapeSeconds);
+    EXPECT_TRUE(shapeOnly->shape);
+    EXPECT_FALSE(shapeOnly->serial || shapeOnly->network || shapeOnly->merge);
+    EXPECT_EQ(shapeOnly->shapeSeconds, 7);
+    EXPECT_FALSE(noShape->shape);
+    EXPECT_TRUE(noShape->serial && noShape->network && noShape->merge);
+    EXPECT_FALSE(mergeOnly->shape);
+    EXPECT_FALSE(ParseOptions({"--shape-only", "--no-shape"}, error));
+}
+
 TEST(Options, ANumberThatIsNotOneOrAnUnknownWordIsRefused)
 {
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
              {"--runs"}, {"--runs", "0"}, {"--runs", "3x"}, {"--never-read-seconds", "-1"},
-             {"--network-seconds", "0"}, {"--fast"}}) {
+             {"--network-seconds", "0"}, {"--shape-seconds", "0"}, {"--fast"}}) {
         std::string error;
         EXPECT_FALSE(ParseOptions(arguments, error)) << arguments.front();
         EXPECT_FALSE(error.empty());
