@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "app/dialog_resource.h"
-#include "platform/message_box.h"
 #include "platform/registry_key.h"
 #include "platform/shell.h"
 #include "platform/strings.h"
 #include "platform/user.h"
 #include "resources/resource_ids.h"
+#include "settings/command_text.h"
 #include "settings/extra_inputs_store.h"
 #include "settings/input_description.h"
+#include "settings/setting_values.h"
 #include "state/app_settings.h"
 #include "relay/relay_worker.h"
 #include "state/baud_rates.h"
@@ -22,37 +23,25 @@ namespace {
 constexpr const char* kKinds[] = {"serial", "tcp", "udp"};
 constexpr std::size_t kTextSize = 64;
 
-// The list as the dialog changes it; stored only by OK.
+// The list, and the main input's start-up command, as the dialog changes
+// them; stored only by OK.
 ExtraInputs editing;
-// The input that the editing dialog, modal, has open; null while none.
+std::string editingMainInit;
 
-// What the editing dialog gets and gives back: the input, its number, and
+// What the editing dialog gets and gives back: the input (number 0: the
+// main one, of which only the start-up command is edited), its number, and
 // whether OK took it.
 struct InputEdit {
     ExtraInput input;
     std::size_t number = 0;
     bool taken = false;
 };
+// The input that the editing dialog, modal, has open; null while none.
 InputEdit* openEdit = nullptr;
 
 std::u16string Wide(const std::string& text)
 {
     return platform::ToUtf16(text);
-}
-
-void Say(const std::string& text)
-{
-    MessageBoxW(nullptr, Wide(text).c_str(), u"Tavrel", MB_OK | MB_ICONEXCLAMATION);
-}
-
-LRESULT AddEntry(HWND dialog, int id, const std::u16string& text)
-{
-    return SendDlgItemMessageW(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-int Chosen(HWND dialog, int id)
-{
-    return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
 }
 
 void ShowList(HWND dialog)
@@ -74,11 +63,11 @@ void ShowList(HWND dialog)
     EnableWindow(GetDlgItem(dialog, IDC_INPUT_ADD), full ? FALSE : TRUE);
 }
 
-// The input chosen in the list, 1 onwards; nothing for the main input or none.
+// The input chosen in the list, 0 (the main one) onwards; nothing for none.
 std::optional<std::size_t> ChosenInput(HWND dialog)
 {
     const auto index = SendDlgItemMessageW(dialog, IDC_INPUT_LIST, LB_GETCURSEL, 0, 0);
-    if (index < 1 || static_cast<std::size_t>(index) > editing.size()) {
+    if (index < 0 || static_cast<std::size_t>(index) > editing.size()) {
         return std::nullopt;
     }
     return static_cast<std::size_t>(index);
@@ -90,43 +79,51 @@ void FillEditor(HWND dialog, const InputEdit& edit)
 {
     const ExtraInput& input = edit.input;
     for (const char* kind : kKinds) {
-        AddEntry(dialog, IDC_INPUT_KIND, Wide(kind));
+        AddChoice(dialog, IDC_INPUT_KIND, Wide(kind));
     }
     SendDlgItemMessageW(dialog, IDC_INPUT_KIND, CB_SETCURSEL, static_cast<WPARAM>(input.kind), 0);
     // A new input has no place yet; a known one's is its place without the kind.
     const std::string place = edit.number > editing.size() ? std::string() : ExtraInputPlace(input);
     SetDlgItemTextW(dialog, IDC_INPUT_PLACE, Wide(place.substr(place.find(' ') + 1)).c_str());
     for (std::size_t i = 0; i < kBaudRates.size(); ++i) {
-        AddEntry(dialog, IDC_INPUT_BAUD, Wide(std::to_string(kBaudRates[i])));
+        AddChoice(dialog, IDC_INPUT_BAUD, Wide(std::to_string(kBaudRates[i])));
         if (kBaudRates[i] == input.baudRate) {
             SendDlgItemMessageW(dialog, IDC_INPUT_BAUD, CB_SETCURSEL, i, 0);
         }
     }
     SetDlgItemTextW(dialog, IDC_INPUT_NAME, Wide(input.name).c_str());
     SetDlgItemTextW(dialog, IDC_INPUT_GROUP, Wide(input.group).c_str());
-    AddEntry(dialog, IDC_INPUT_STANDBY, u"nothing");
-    AddEntry(dialog, IDC_INPUT_STANDBY, u"0 (main)");
+    AddChoice(dialog, IDC_INPUT_STANDBY, u"nothing");
+    AddChoice(dialog, IDC_INPUT_STANDBY, u"0 (main)");
     for (std::size_t i = 1; i <= editing.size() + 1 && i <= kMostExtraInputs; ++i) {
-        AddEntry(dialog, IDC_INPUT_STANDBY, Wide(std::to_string(i)));
+        AddChoice(dialog, IDC_INPUT_STANDBY, Wide(std::to_string(i)));
     }
     SendDlgItemMessageW(dialog, IDC_INPUT_STANDBY, CB_SETCURSEL, input.standbyFor ? *input.standbyFor + 1 : 0, 0);
+    SetDlgItemTextW(dialog, IDC_INPUT_INIT, Wide(EncodeCommandText(input.init)).c_str());
 }
 
-// The baud rate counts for a serial input only, the group for a UDP one.
+// The baud rate counts for a serial input only, the group for a UDP one, the
+// start-up command for any but a UDP one. The main input is set in the main
+// window: only its command is edited here.
 void EnableEditorBoxes(HWND dialog)
 {
-    const int kind = Chosen(dialog, IDC_INPUT_KIND);
-    EnableWindow(GetDlgItem(dialog, IDC_INPUT_BAUD), kind == 0 ? TRUE : FALSE);
-    EnableWindow(GetDlgItem(dialog, IDC_INPUT_GROUP), kind == 2 ? TRUE : FALSE);
+    const int kind = Choice(dialog, IDC_INPUT_KIND);
+    const bool extra = openEdit == nullptr || openEdit->number != 0;
+    for (const int id : {IDC_INPUT_KIND, IDC_INPUT_PLACE, IDC_INPUT_NAME, IDC_INPUT_STANDBY}) {
+        EnableWindow(GetDlgItem(dialog, id), extra ? TRUE : FALSE);
+    }
+    EnableWindow(GetDlgItem(dialog, IDC_INPUT_BAUD), extra && kind == 0 ? TRUE : FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_INPUT_GROUP), extra && kind == 2 ? TRUE : FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_INPUT_INIT), kind != 2 ? TRUE : FALSE);
 }
 
 // The words that the boxes say, as tavrel-config takes them.
 std::vector<std::string> EditorWords(HWND dialog, const ExtraInput& before)
 {
-    const int kind = Chosen(dialog, IDC_INPUT_KIND);
+    const int kind = Choice(dialog, IDC_INPUT_KIND);
     std::vector<std::string> words{kKinds[kind < 0 ? 0 : kind], platform::ToUtf8(ItemText(dialog, IDC_INPUT_PLACE))};
     if (kind == 0) {
-        const int baud = Chosen(dialog, IDC_INPUT_BAUD);
+        const int baud = Choice(dialog, IDC_INPUT_BAUD);
         words.push_back(std::to_string(baud < 0 ? before.baudRate : kBaudRates[static_cast<std::size_t>(baud)]));
     }
     if (const std::u16string name = ItemText(dialog, IDC_INPUT_NAME); !name.empty()) {
@@ -135,16 +132,37 @@ std::vector<std::string> EditorWords(HWND dialog, const ExtraInput& before)
     if (const std::u16string group = ItemText(dialog, IDC_INPUT_GROUP); kind == 2 && !group.empty()) {
         words.push_back("group=" + platform::ToUtf8(group));
     }
-    if (const int standby = Chosen(dialog, IDC_INPUT_STANDBY); standby > 0) {
+    if (const int standby = Choice(dialog, IDC_INPUT_STANDBY); standby > 0) {
         words.push_back("standby-for=" + std::to_string(standby - 1));
         words.push_back("standby-after=" + std::to_string(before.standbySeconds));
     }
+    if (const std::u16string init = ItemText(dialog, IDC_INPUT_INIT); kind != 2 && !init.empty()) {
+        words.push_back("init=" + platform::ToUtf8(init));
+    }
     return words;
+}
+
+// OK for the main input: its start-up command, when its escapes are right.
+bool TakeMainCommand(HWND dialog, InputEdit& edit)
+{
+    std::string reason;
+    const std::string typed = platform::ToUtf8(ItemText(dialog, IDC_INPUT_INIT));
+    const std::optional<std::string> command = DecodeCommandText(typed, reason);
+    if (!command) {
+        Complain(reason);
+        return false;
+    }
+    edit.input.init = *command;
+    edit.taken = true;
+    return true;
 }
 
 // OK: the boxes as an input; false, with a box saying why, when they are not one.
 bool TakeEditor(HWND dialog, InputEdit& edit)
 {
+    if (edit.number == 0) {
+        return TakeMainCommand(dialog, edit);
+    }
     std::string reason;
     std::optional<ExtraInput> input = ParseExtraInput(EditorWords(dialog, edit.input), reason);
     if (input) {
@@ -156,7 +174,7 @@ bool TakeEditor(HWND dialog, InputEdit& edit)
         }
     }
     if (!input) {
-        Say(reason);
+        Complain(reason);
         return false;
     }
     edit.input = std::move(*input);
@@ -164,34 +182,44 @@ bool TakeEditor(HWND dialog, InputEdit& edit)
     return true;
 }
 
+// OK in the editor: the boxes taken into the input it has open.
+bool TakeOpenEdit(HWND dialog)
+{
+    return openEdit != nullptr && TakeEditor(dialog, *openEdit);
+}
+
 BOOL EditorProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
+    if (message == WM_INITDIALOG) {
         openEdit = reinterpret_cast<InputEdit*>(lParam);
         FillEditor(dialog, *openEdit);
         EnableEditorBoxes(dialog);
         return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_INPUT_KIND && HIWORD(wParam) == CBN_SELCHANGE) {
-            EnableEditorBoxes(dialog);
-        } else if (LOWORD(wParam) == IDOK && openEdit != nullptr && TakeEditor(dialog, *openEdit)) {
-            EndDialog(dialog, IDOK);
-        } else if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-        }
-        return TRUE;
-    case WM_CLOSE: EndDialog(dialog, IDCANCEL); return TRUE;
-    default: return FALSE;
     }
+    return FormProcedure(dialog, message, wParam, {IDC_INPUT_KIND, EnableEditorBoxes, TakeOpenEdit});
 }
 
-// Edits input `number` (one past the list: a new one); true when OK took it.
+// The main input as the editor shows it: the window's port and rate, and
+// its start-up command.
+ExtraInput MainInput()
+{
+    ExtraInput input;
+    input.comPort = AppSettings.inputPort;
+    input.device = "COM" + std::to_string(AppSettings.inputPort);
+    input.baudRate = BaudRateOf(AppSettings.baudIndex);
+    input.init = editingMainInit;
+    return input;
+}
+
+// Edits input `number` (0 the main one; one past the list: a new one); true
+// when OK took it.
 bool EditInput(HWND dialog, std::size_t number)
 {
     InputEdit edit;
     edit.number = number;
-    if (number <= editing.size()) {
+    if (number == 0) {
+        edit.input = MainInput();
+    } else if (number <= editing.size()) {
         edit.input = editing[number - 1];
     }
     RunDialog(IDD_INPUT_EDIT, IDD_INPUT_EDIT, EditorProcedure, reinterpret_cast<LPARAM>(&edit));
@@ -199,7 +227,9 @@ bool EditInput(HWND dialog, std::size_t number)
     if (!edit.taken) {
         return false;
     }
-    if (number > editing.size()) {
+    if (number == 0) {
+        editingMainInit = std::move(edit.input.init);
+    } else if (number > editing.size()) {
         editing.push_back(std::move(edit.input));
     } else {
         editing[number - 1] = std::move(edit.input);
@@ -210,15 +240,19 @@ bool EditInput(HWND dialog, std::size_t number)
 
 // ---- The list --------------------------------------------------------------
 
-// OK: the inputs stored, and taken for the relay's next start.
+// OK: the inputs and the main input's start-up command stored, and taken
+// for the relay's next start.
 bool StoreInputs()
 {
     const platform::RegistryKey key(HKEY_CURRENT_USER, kSettingsKey, platform::RegistryKey::Open::OrCreate);
-    if (!WriteExtraInputs(key, editing)) {
-        Say("The inputs cannot be stored in the device's registry");
+    const SettingValue init =
+        editingMainInit.empty() ? SettingValue{} : SettingValue{Wide(EncodeCommandText(editingMainInit))};
+    if (!WriteExtraInputs(key, editing) || !WriteSetting(key, Setting(SettingId::InputInit), init)) {
+        Complain("The inputs cannot be stored in the device's registry");
         return false;
     }
     AppSettings.extraInputs = editing;
+    AppSettings.inputInit = editingMainInit;
     return true;
 }
 
@@ -234,8 +268,8 @@ void OnInputsCommand(HWND dialog, WORD id)
         }
         break;
     case IDC_INPUT_REMOVE:
-        if (chosen && !RemoveExtraInput(editing, *chosen, reason)) {
-            Say(reason);
+        if (chosen && *chosen > 0 && !RemoveExtraInput(editing, *chosen, reason)) {
+            Complain(reason);
         }
         ShowList(dialog);
         break;
@@ -256,6 +290,7 @@ BOOL InputsProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
         SHInitDialog(&info);
         editing = AppSettings.extraInputs;
+        editingMainInit = AppSettings.inputInit;
         ShowList(dialog);
         return TRUE;
     }
@@ -266,6 +301,16 @@ BOOL InputsProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 }
 
 }  // namespace
+
+std::u16string InputChoiceName(std::size_t number)
+{
+    const ExtraInputs& inputs = AppSettings.extraInputs;
+    if (number == 0 || number > inputs.size()) {
+        return Wide(std::to_string(number) + (number == 0 ? " (main)" : ""));
+    }
+    const ExtraInput& input = inputs[number - 1];
+    return Wide(std::to_string(number) + "  " + (input.name.empty() ? ExtraInputPlace(input) : input.name));
+}
 
 void ShowInputsDialog(HWND mainDialog)
 {

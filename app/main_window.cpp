@@ -7,7 +7,9 @@
 #include "app/reconnect_option.h"
 #include "app/relay_health_notice.h"
 #include "app/setting_changes.h"
+#include "app/dialog_resource.h"
 #include "app/inputs_dialog.h"
+#include "app/port_settings_dialog.h"
 #include "app/status_dialog.h"
 #include "app/tray_and_about.h"
 #include "app/typed_port.h"
@@ -31,6 +33,19 @@ namespace {
 constexpr std::size_t kBaudTextSize = 11;   // any DWORD in decimal, and the terminator
 constexpr std::size_t kEntrySize = 10;
 constexpr std::size_t kLabelledEntrySize = 16;   // "COM9: gpsd" and the terminator, with room
+
+// The chosen entry of a list whose entries line up with `listed` ports;
+// nothing when no entry is chosen or the choice lies past the ports.
+std::optional<std::size_t> ChosenEntry(HWND dialog, int id, UINT countMessage, UINT selectionMessage,
+                                       std::size_t listed)
+{
+    const LRESULT count = SendDlgItemMessageW(dialog, id, countMessage, 0, 0);
+    const LRESULT selected = SendDlgItemMessageW(dialog, id, selectionMessage, 0, 0);
+    if (selected < 0 || count == 0 || static_cast<std::size_t>(selected) >= listed) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(selected);
+}
 
 // How the desktop names the window that shows the device: Tavrel, in the menu
 // entry tavrel.desktop (packaging/), whatever the device's caption reads.
@@ -93,6 +108,18 @@ void OnDevicesChanged(HWND dialog)
     }
 }
 
+// The settings of the output chosen in the list; without a choice, a box
+// says to choose one.
+void ShowChosenOutputSettings(HWND dialog)
+{
+    const auto position = ChosenEntry(dialog, IDC_OUTPUT_LIST, LB_GETCOUNT, LB_GETCURSEL, SplitOutputs.size());
+    if (!position) {
+        Complain("Please, choose an output in the list first");
+        return;
+    }
+    ShowPortSettingsDialog(SplitOutputs[*position]);
+}
+
 // A person's Add or Delete that moved an output decides the outputs to save.
 void ChangeOutputs(HWND dialog, void (*change)(HWND))
 {
@@ -128,6 +155,12 @@ void OnCommand(HWND dialog, WORD id, WORD notification)
     case IDC_RECONNECT: TakeReconnectOption(dialog); break;
     case IDC_STATUS: ShowStatusDialog(dialog); break;
     case IDC_INPUTS: ShowInputsDialog(dialog); break;
+    case IDC_OUTPUT_LIST:
+        if (notification == LBN_DBLCLK) {
+            ShowChosenOutputSettings(dialog);
+        }
+        break;
+    case IDC_PORT_SETTINGS: ShowChosenOutputSettings(dialog); break;
     default: break;
     }
 }
@@ -198,19 +231,6 @@ void FillBaudList(HWND dialog)
 }
 
 namespace {
-
-// The chosen entry of a list whose entries line up with `listed` ports;
-// nothing when no entry is chosen or the choice lies past the ports.
-std::optional<std::size_t> ChosenEntry(HWND dialog, int id, UINT countMessage, UINT selectionMessage,
-                                       std::size_t listed)
-{
-    const LRESULT count = SendDlgItemMessageW(dialog, id, countMessage, 0, 0);
-    const LRESULT selected = SendDlgItemMessageW(dialog, id, selectionMessage, 0, 0);
-    if (selected < 0 || count == 0 || static_cast<std::size_t>(selected) >= listed) {
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(selected);
-}
 
 // Appends "COM<port>:" to a list.
 void AppendPortEntry(HWND dialog, int id, UINT addMessage, PortNumber port)

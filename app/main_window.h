@@ -1,5 +1,6 @@
 // The main dialog: input port, baud rate and outputs, Start/Stop, About, Status,
 // Autostart, Exit, and the OK button in its caption that hides it to the tray.
+// An output's settings open with Set beside the outputs or a double tap on it.
 #pragma once
 
 #include "platform/types.h"

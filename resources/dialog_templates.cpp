@@ -1,8 +1,9 @@
 // The dialog templates of the program, registered in its module before
 // WinMain runs: the main window in its portrait (105) and landscape (106)
 // layouts, the About box (107), the Status dialog in its portrait (108)
-// and landscape (109) layouts, the Inputs dialog in its two (110, 111) and
-// the dialog that edits one input (112). Places and sizes are in dialog units.
+// and landscape (109) layouts, the Inputs dialog in its two (110, 111), the
+// dialog that edits one input (112) and an output port's settings in its two
+// (113, 114). Places and sizes are in dialog units.
 #include <initializer_list>
 
 #include "platform/kernel.h"
@@ -54,6 +55,10 @@ Item AutostartBox(Place place) { return Control(IDC_AUTOSTART, u"BUTTON", u"Auto
 Item ReconnectBox(Place place) { return Control(IDC_RECONNECT, u"BUTTON", u"Reconnect", kCheckBoxStyle, place); }
 Item StatusButton(Place place) { return Control(IDC_STATUS, u"BUTTON", u"Status", kPushButtonStyle, place); }
 Item InputsButton(Place place) { return Control(IDC_INPUTS, u"BUTTON", u"Inputs", kPushButtonStyle, place); }
+Item PortSettingsButton(Place place)
+{
+    return Control(IDC_PORT_SETTINGS, u"BUTTON", u"Set\u2026", kPushButtonStyle, place);
+}
 Item StartStopButton(const char16_t* text, Place place)
 {
     return Control(IDC_START_STOP, u"BUTTON", text, kStartStopStyle, place);
@@ -72,11 +77,12 @@ std::vector<BYTE> MainWindow(short cx, short cy, const char16_t* face, std::init
     return writer.Bytes();
 }
 
-// Template order is the tab order. Reconnect, Status and Inputs come last in both
-// layouts, after the controls that every Tavrel has, in the room that they
-// leave: Reconnect under Autostart in portrait, under the outputs in
+// Template order is the tab order. Reconnect, Status, Inputs and Set come last in
+// both layouts, after the controls that every Tavrel has, in the room that
+// they leave: Reconnect under Autostart in portrait, under the outputs in
 // landscape; Status between About and Exit in portrait, beside Reconnect
-// under the button column in landscape.
+// under the button column in landscape; Set under the output list, which
+// ends level with Add so that Set stands level with Delete.
 std::vector<BYTE> PortraitMainWindow()
 {
     return MainWindow(156, 165, u"MS Sans Serif",
@@ -86,7 +92,7 @@ std::vector<BYTE> PortraitMainWindow()
                           PortLabel({15, 14, 14, 8}),
                           BaudLabel({15, 29, 18, 8}),
                           FreeOutputBox({13, 62, 47, 90}),
-                          OutputList({64, 62, 33, 44}),
+                          OutputList({64, 62, 33, 28}),
                           AddButton({13, 78, 47, 12}),
                           DeleteButton({13, 94, 47, 12}),
                           ExitButton({102, 145, 50, 14}),
@@ -98,6 +104,7 @@ std::vector<BYTE> PortraitMainWindow()
                           ReconnectBox({4, 134, 145, 10}),
                           StatusButton({56, 145, 44, 14}),
                           InputsButton({108, 26, 40, 13}),
+                          PortSettingsButton({64, 94, 33, 12}),
                       });
 }
 
@@ -116,7 +123,7 @@ std::vector<BYTE> LandscapeMainWindow()
                           AutostartBox({102, 28, 47, 10}),
                           InputGroup({4, 0, 164, 45}),
                           FreeOutputBox({10, 59, 47, 90}),
-                          OutputList({61, 59, 33, 44}),
+                          OutputList({61, 59, 33, 28}),
                           AddButton({10, 75, 47, 12}),
                           DeleteButton({10, 91, 47, 12}),
                           StartStopButton(u"START", {98, 59, 66, 14}),
@@ -126,6 +133,7 @@ std::vector<BYTE> LandscapeMainWindow()
                           ReconnectBox({4, 114, 90, 10}),
                           StatusButton({98, 113, 66, 14}),
                           InputsButton({131, 10, 33, 13}),
+                          PortSettingsButton({61, 91, 33, 12}),
                       });
 }
 
@@ -181,12 +189,26 @@ std::vector<BYTE> StatusDialog(short cy, const char16_t* face, StatusRows rows)
 std::vector<BYTE> PortraitStatusDialog() { return StatusDialog(205, u"MS Sans Serif", {118, 124, 185}); }
 std::vector<BYTE> LandscapeStatusDialog() { return StatusDialog(155, u"MS Shell Dlg", {72, 78, 138}); }
 
+// The dialogs below the main window: a caption with an OK button, a modal
+// frame, and Cancel in the bottom right corner.
+DialogTemplateWriter FormDialog(short cx, short cy, const char16_t* face, const char16_t* caption)
+{
+    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_CAPTIONOKBTN, 0, 0, cx, cy,
+                                caption);
+    writer.Font(8, face);
+    return writer;
+}
+
+Item CancelButton(short cx, short cy)
+{
+    return Control(IDCANCEL, u"BUTTON", u"Cancel", kPushButtonStyle,
+                   {static_cast<short>(cx - 54), static_cast<short>(cy - 18), 50, 14});
+}
+
 // The Inputs dialog: the list of inputs, and the buttons that change it under it.
 std::vector<BYTE> InputsDialog(short cx, short cy, const char16_t* face, short listHeight)
 {
-    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_CAPTIONOKBTN, 0, 0, cx, cy,
-                                u"Tavrel Inputs");
-    writer.Font(8, face);
+    DialogTemplateWriter writer = FormDialog(cx, cy, face, u"Tavrel Inputs");
     const short width = static_cast<short>(cx - 8);
     const short button = static_cast<short>((width - 8) / 3);
     const short row = static_cast<short>(listHeight + 8);
@@ -197,39 +219,87 @@ std::vector<BYTE> InputsDialog(short cx, short cy, const char16_t* face, short l
                      {static_cast<short>(8 + button), row, button, 14}),
              Control(IDC_INPUT_REMOVE, u"BUTTON", u"Remove", kPushButtonStyle,
                      {static_cast<short>(12 + 2 * button), row, button, 14}),
-             Control(IDCANCEL, u"BUTTON", u"Cancel", kPushButtonStyle,
-                     {static_cast<short>(cx - 54), static_cast<short>(cy - 18), 50, 14}),
+             CancelButton(cx, cy),
          }) {
         writer.Add(control);
     }
     return writer.Bytes();
 }
 
-// One input: a row per choice, the label left of its box; small enough for either screen.
-std::vector<BYTE> InputEditDialog()
+// A row of a form: the label and, right of it, its box.
+struct Row {
+    const char16_t* label;
+    WORD id;
+    DWORD style;
+    short width;
+};
+
+void AddLabelledBox(DialogTemplateWriter& writer, const Row& row, short x, short y, short labelWidth)
 {
-    DialogTemplateWriter writer(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_CAPTIONOKBTN, 0, 0, 156, 120,
-                                u"Edit Input");
-    writer.Font(8, u"MS Shell Dlg");
-    struct Row {
-        const char16_t* label;
-        WORD id;
-        DWORD style;
-        short width;
-    };
-    const Row rows[] = {{u"Kind", IDC_INPUT_KIND, kChoiceListStyle, 60},
-                        {u"Where", IDC_INPUT_PLACE, kTextBoxStyle, 90},
-                        {u"Baud", IDC_INPUT_BAUD, kChoiceListStyle, 60},
-                        {u"Name", IDC_INPUT_NAME, kTextBoxStyle, 90},
-                        {u"Group", IDC_INPUT_GROUP, kTextBoxStyle, 90},
-                        {u"Stands by for", IDC_INPUT_STANDBY, kChoiceListStyle, 90}};
-    short y = 6;
+    writer.Add(Control(IDC_STATIC, u"STATIC", row.label, kLabelStyle, {x, static_cast<short>(y + 2), labelWidth, 8}));
+    const short boxX = static_cast<short>(x + labelWidth + 2);
+    writer.Add(Control(row.id, u"COMBOBOX", u"", row.style, {boxX, y, row.width, 100}));
+}
+
+// The rows one under another from `y`, 15 apart; the y under the last.
+short AddRows(DialogTemplateWriter& writer, short y, short labelWidth, std::initializer_list<Row> rows)
+{
     for (const Row& row : rows) {
-        writer.Add(Control(IDC_STATIC, u"STATIC", row.label, kLabelStyle, {4, static_cast<short>(y + 2), 56, 8}));
-        writer.Add(Control(row.id, u"COMBOBOX", u"", row.style, {62, y, row.width, 100}));
+        AddLabelledBox(writer, row, 4, y, labelWidth);
         y = static_cast<short>(y + 15);
     }
-    writer.Add(Control(IDCANCEL, u"BUTTON", u"Cancel", kPushButtonStyle, {102, 100, 50, 14}));
+    return y;
+}
+
+// One input: a row per choice, the label left of its box, and the start-up
+// command, long, under its label across the dialog; small enough for either screen.
+std::vector<BYTE> InputEditDialog()
+{
+    DialogTemplateWriter writer = FormDialog(156, 144, u"MS Shell Dlg", u"Edit Input");
+    const short y = AddRows(writer, 6, 56,
+                            {{u"Kind", IDC_INPUT_KIND, kChoiceListStyle, 60},
+                             {u"Where", IDC_INPUT_PLACE, kTextBoxStyle, 90},
+                             {u"Baud", IDC_INPUT_BAUD, kChoiceListStyle, 60},
+                             {u"Name", IDC_INPUT_NAME, kTextBoxStyle, 90},
+                             {u"Group", IDC_INPUT_GROUP, kTextBoxStyle, 90},
+                             {u"Stands by for", IDC_INPUT_STANDBY, kChoiceListStyle, 90}});
+    writer.Add(Control(IDC_STATIC, u"STATIC", u"Start-up command", kLabelStyle,
+                       {4, static_cast<short>(y + 2), 148, 8}));
+    writer.Add(Control(IDC_INPUT_INIT, u"COMBOBOX", u"", kTextBoxStyle,
+                       {4, static_cast<short>(y + 12), 148, 100}));
+    writer.Add(CancelButton(156, 144));
+    return writer.Bytes();
+}
+
+// An output port's settings: whether its program talks and to which input,
+// then how its stream is shaped, a row each. The portrait screen gives the
+// input talked to a row of its own; the landscape one puts it beside Talk.
+std::vector<BYTE> PortSettingsDialog(short cx, short cy, const char16_t* face, bool portrait)
+{
+    DialogTemplateWriter writer = FormDialog(cx, cy, face, u"Port Settings");
+    const short labelWidth = portrait ? 40 : 26;
+    const short wide = static_cast<short>(cx - 10 - labelWidth);
+    const Row talk{u"Talk", IDC_PORT_TALK, kChoiceListStyle, 40};
+    const Row to{u"To input", IDC_PORT_TALK_TO, kChoiceListStyle, portrait ? wide : short{56}};
+    short y = 6;
+    if (portrait) {
+        y = AddRows(writer, y, labelWidth, {talk, to});
+    } else {
+        AddLabelledBox(writer, talk, 4, y, labelWidth);
+        AddLabelledBox(writer, to, static_cast<short>(cx - 94), y, 32);
+        y = static_cast<short>(y + 15);
+    }
+    y = AddRows(writer, y, labelWidth,
+                {{u"Only", IDC_PORT_ONLY, kTextBoxStyle, wide},
+                 {u"Deny", IDC_PORT_DENY, kTextBoxStyle, wide},
+                 {u"Talker", IDC_PORT_TALKER, kTextBoxStyle, wide},
+                 {u"Every", IDC_PORT_EVERY, kTextBoxStyle, wide}});
+    const short width = static_cast<short>(cx - 8);
+    writer.Add(Control(IDC_PORT_CHECKSUM, u"BUTTON", u"Drop bad checksums", kCheckBoxStyle,
+                       {4, static_cast<short>(y + 1), width, 10}));
+    writer.Add(Control(IDC_STATIC, u"STATIC", u"Changes count from the relay's next start.", kLabelStyle,
+                       {4, static_cast<short>(y + 16), width, 8}));
+    writer.Add(CancelButton(cx, cy));
     return writer.Bytes();
 }
 
@@ -253,6 +323,10 @@ struct DialogRegistration {
         RegisterDialog(IDD_INPUTS_LANDSCAPE, InputsDialog(172, 129, u"MS Shell Dlg", 82),
                        u"Dialog 111 could not be registered\n");
         RegisterDialog(IDD_INPUT_EDIT, InputEditDialog(), u"Dialog 112 could not be registered\n");
+        RegisterDialog(IDD_PORT_SETTINGS_PORTRAIT, PortSettingsDialog(156, 145, u"MS Sans Serif", true),
+                       u"Dialog 113 could not be registered\n");
+        RegisterDialog(IDD_PORT_SETTINGS_LANDSCAPE, PortSettingsDialog(172, 129, u"MS Shell Dlg", false),
+                       u"Dialog 114 could not be registered\n");
     }
 } const dialogRegistration;
 

@@ -13,6 +13,8 @@ inline constexpr WORD IDD_STATUS_LANDSCAPE = 109;
 inline constexpr WORD IDD_INPUTS_PORTRAIT = 110;
 inline constexpr WORD IDD_INPUTS_LANDSCAPE = 111;
 inline constexpr WORD IDD_INPUT_EDIT = 112;
+inline constexpr WORD IDD_PORT_SETTINGS_PORTRAIT = 113;
+inline constexpr WORD IDD_PORT_SETTINGS_LANDSCAPE = 114;
 
 // Icons (RT_GROUP_ICON).
 inline constexpr WORD IDI_PROGRAM = 101;   // 32 x 32, shown in the About box
@@ -31,6 +33,7 @@ inline constexpr WORD IDC_AUTOSTART = 1017;      // check box
 inline constexpr WORD IDC_RECONNECT = 1018;      // check box: a lost input is waited for, not the end of the run
 inline constexpr WORD IDC_STATUS = 1019;         // opens the Status dialog
 inline constexpr WORD IDC_INPUTS = 1020;         // opens the Inputs dialog
+inline constexpr WORD IDC_PORT_SETTINGS = 1021;  // opens the settings of the output chosen in the list
 inline constexpr WORD IDC_EXIT = 2;              // IDCANCEL: ends the program
 
 // The Status dialog's controls. Its caption's OK stores the settings and
@@ -56,6 +59,16 @@ inline constexpr WORD IDC_INPUT_BAUD = 1046;       // combo box: a serial input'
 inline constexpr WORD IDC_INPUT_NAME = 1047;       // combo box (edited)
 inline constexpr WORD IDC_INPUT_GROUP = 1048;      // combo box (edited): a UDP input's multicast group
 inline constexpr WORD IDC_INPUT_STANDBY = 1049;    // combo box: none, or the input it stands by for
+inline constexpr WORD IDC_INPUT_INIT = 1050;       // combo box (edited): the start-up command, escapes as typed
+
+// The settings of one output port ("COM2 Settings"), stored with the caption's OK.
+inline constexpr WORD IDC_PORT_TALK = 1060;        // combo box: off, lines, raw
+inline constexpr WORD IDC_PORT_TALK_TO = 1061;     // combo box: the input talked to, 0 the main one
+inline constexpr WORD IDC_PORT_ONLY = 1062;        // combo box (edited): patterns that alone pass
+inline constexpr WORD IDC_PORT_DENY = 1063;        // combo box (edited): patterns that are dropped
+inline constexpr WORD IDC_PORT_CHECKSUM = 1064;    // check box: sentences with a bad checksum dropped
+inline constexpr WORD IDC_PORT_TALKER = 1065;      // combo box (edited): talker rewrites, GN:GP
+inline constexpr WORD IDC_PORT_EVERY = 1066;       // combo box (edited): decimation, RMC:1000
 
 // A control that is never addressed: labels, group boxes, the About icon.
 inline constexpr WORD IDC_STATIC = 0xFFFF;

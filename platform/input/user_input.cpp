@@ -69,6 +69,11 @@ void ChooseEntry(HWND control, int index)
     PostInput(control, user::WM_INPUT_CHOOSE, static_cast<WPARAM>(index));
 }
 
+void DoubleClickEntry(HWND control, int index)
+{
+    PostInput(control, user::WM_INPUT_DOUBLE_CLICK, static_cast<WPARAM>(index));
+}
+
 void Type(HWND control, const std::u16string& text, bool replace)
 {
     if (replace) {

@@ -291,6 +291,14 @@ LRESULT ListBoxProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         }
         return 0;
     case WM_INPUT_CHOOSE: ChooseByPerson(window, wParam, false, LBN_SELCHANGE, notify); return 0;
+    case WM_INPUT_DOUBLE_CLICK:
+        if (AcceptsInput(window)) {
+            ChooseByPerson(window, wParam, false, LBN_SELCHANGE, notify);
+            if (notify) {
+                NotifyParent(window, LBN_DBLCLK);
+            }
+        }
+        return 0;
     case WM_INPUT_CLICK:
         if (AcceptsInput(window)) {
             SetFocus(window);

@@ -22,6 +22,7 @@ inline constexpr UINT WM_INPUT_CLICK = 0x0390;
 inline constexpr UINT WM_INPUT_CHOOSE = 0x0391;   // wParam: the entry
 inline constexpr UINT WM_INPUT_CLEAR = 0x0392;    // empties an edit field
 inline constexpr UINT WM_INPUT_FOCUS = 0x0393;
+inline constexpr UINT WM_INPUT_DOUBLE_CLICK = 0x0394;   // wParam: the entry of a list box
 
 using input::WindowKind;
 

@@ -1,6 +1,7 @@
 // The program's dialogs as the qt display draws them on Qt's offscreen
 // platform: the main window in both layouts and at two scales, the About box,
-// a message box and the Status dialog of a run, each saved as a picture in the build's picture folder
+// a message box, the Status dialog of a run and an output port's settings,
+// each saved as a picture in the build's picture folder
 // and checked against the layout of its template.
 #include <algorithm>
 #include <tuple>
@@ -12,7 +13,9 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 
 #include "app/tray_and_about.h"
 #include "platform/registry.h"
@@ -36,9 +39,10 @@ struct Layout {
     int height;
     WORD dialog;
     WORD status;
+    WORD portSettings;
 };
-const Layout kPortrait{"portrait", 240, 320, IDD_MAIN_PORTRAIT, IDD_STATUS_PORTRAIT};
-const Layout kLandscape{"landscape", 320, 240, IDD_MAIN_LANDSCAPE, IDD_STATUS_LANDSCAPE};
+const Layout kPortrait{"portrait", 240, 320, IDD_MAIN_PORTRAIT, IDD_STATUS_PORTRAIT, IDD_PORT_SETTINGS_PORTRAIT};
+const Layout kLandscape{"landscape", 320, 240, IDD_MAIN_LANDSCAPE, IDD_STATUS_LANDSCAPE, IDD_PORT_SETTINGS_LANDSCAPE};
 
 const DLGTEMPLATE* Template(WORD id)
 {
@@ -158,6 +162,26 @@ TEST_P(DialogPictures, TheStatusDialogOfARunIsDrawnWithAllItHolds)
     EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(status) == std::nullopt; }));
     hands_.Click(GetDlgItem(window, IDC_START_STOP));
     EXPECT_TRUE(hands_.WaitUntil([] { return RelayControl.running == 0; }));
+}
+
+// An output's settings, opened by a double click on the output in the list.
+TEST_P(DialogPictures, ThePortSettingsAreDrawnWithAllTheyHold)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    AddOutputs(window, {2});
+    auto* outputs = hands_.FindAs<QListWidget>(GetDlgItem(window, IDC_OUTPUT_LIST));
+    ASSERT_TRUE(outputs != nullptr && hands_.WaitUntil([&] { return outputs->count() == 1; }));
+    // A click, and a second press that Qt reports as a double click.
+    const QPoint entry = outputs->visualItemRect(outputs->item(0)).center();
+    QTest::mouseClick(outputs->viewport(), Qt::LeftButton, Qt::NoModifier, entry);
+    QTest::mouseDClick(outputs->viewport(), Qt::LeftButton, Qt::NoModifier, entry);
+    const HWND settings = WaitForWindow(u"COM2 Settings");
+    ASSERT_NE(settings, nullptr);
+    SavePicture(settings, Name("port-settings"));
+    ExpectDrawnAsLaidOut(screen(), settings, Template(std::get<0>(GetParam()).portSettings));
+    hands_.Click(GetDlgItem(settings, IDCANCEL));
+    EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(settings) == std::nullopt; }));
 }
 
 // The Start/Stop button reads "STOP SPLITTER" while relaying and "START

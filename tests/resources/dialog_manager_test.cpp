@@ -98,8 +98,8 @@ TEST(ProgramDialogsOnScreen, BothMainWindowLayoutsOpenWithEveryControl)
         const HWND window = driver.WaitForWindow(u"Tavrel V1.20");
         ASSERT_NE(window, nullptr) << id;
         EXPECT_TRUE(driver.State(window).captionOk) << id;
-        // The 14 of every Tavrel, Reconnect, Status and Inputs.
-        EXPECT_EQ(platform::input::Children(window).size(), 17u) << id;
+        // The 14 of every Tavrel, Reconnect, Status, Inputs and Set.
+        EXPECT_EQ(platform::input::Children(window).size(), 18u) << id;
         EXPECT_TRUE(driver.State(window, IDC_INPUT_PORT).focused) << id;   // the first tab stop
         EXPECT_EQ(driver.Text(window, IDC_START_STOP), startText) << id;
         EXPECT_EQ(driver.Text(window, IDC_EXIT), u"Exit") << id;

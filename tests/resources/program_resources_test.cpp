@@ -49,7 +49,7 @@ const std::vector<Item> kPortraitControls = Items({
     {0xFFFF, u"STATIC", u"Port", kLabel, 15, 14, 14, 8},
     {0xFFFF, u"STATIC", u"Baud", kLabel, 15, 29, 18, 8},
     {1007, u"COMBOBOX", u"", kFreeOutputs, 13, 62, 47, 90},
-    {1006, u"LISTBOX", u"", kOutputList, 64, 62, 33, 44},
+    {1006, u"LISTBOX", u"", kOutputList, 64, 62, 33, 28},
     {1008, u"BUTTON", u"Add", kPush, 13, 78, 47, 12},
     {1009, u"BUTTON", u"Delete", kPush, 13, 94, 47, 12},
     {2, u"BUTTON", u"Exit", kPush, 102, 145, 50, 14},
@@ -61,6 +61,7 @@ const std::vector<Item> kPortraitControls = Items({
     {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 134, 145, 10},
     {1019, u"BUTTON", u"Status", kPush, 56, 145, 44, 14},
     {1020, u"BUTTON", u"Inputs", kPush, 108, 26, 40, 13},
+    {1021, u"BUTTON", u"Set\u2026", kPush, 64, 94, 33, 12},
 });
 
 // The button column is 66 units wide (and the group boxes around it 164), so
@@ -73,7 +74,7 @@ const std::vector<Item> kLandscapeControls = Items({
     {1017, u"BUTTON", u"Autostart", kAutostart, 102, 28, 47, 10},
     {0xFFFF, u"BUTTON", u"Input", kGroup, 4, 0, 164, 45},
     {1007, u"COMBOBOX", u"", kFreeOutputs, 10, 59, 47, 90},
-    {1006, u"LISTBOX", u"", kOutputList, 61, 59, 33, 44},
+    {1006, u"LISTBOX", u"", kOutputList, 61, 59, 33, 28},
     {1008, u"BUTTON", u"Add", kPush, 10, 75, 47, 12},
     {1009, u"BUTTON", u"Delete", kPush, 10, 91, 47, 12},
     {1010, u"BUTTON", u"START", kStartStop, 98, 59, 66, 14},
@@ -83,6 +84,7 @@ const std::vector<Item> kLandscapeControls = Items({
     {1018, u"BUTTON", u"Reconnect", kReconnect, 4, 114, 90, 10},
     {1019, u"BUTTON", u"Status", kPush, 98, 113, 66, 14},
     {1020, u"BUTTON", u"Inputs", kPush, 131, 10, 33, 13},
+    {1021, u"BUTTON", u"Set\u2026", kPush, 61, 91, 33, 12},
 });
 
 // The template as the program loads it, read within its resource's size.

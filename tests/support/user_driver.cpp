@@ -121,6 +121,12 @@ void UserDriver::Choose(HWND dialog, int id, int index) const
     Settle(dialog);
 }
 
+void UserDriver::DoubleClick(HWND dialog, int id, int index) const
+{
+    platform::input::DoubleClickEntry(Control(dialog, id), index);
+    Settle(dialog);
+}
+
 void UserDriver::Type(HWND dialog, int id, const std::u16string& text) const
 {
     platform::input::Type(Control(dialog, id), text);

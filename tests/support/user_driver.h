@@ -41,6 +41,8 @@ public:
 
     void Click(HWND dialog, int id) const;
     void Choose(HWND dialog, int id, int index) const;
+    // A double tap on a list box's entry.
+    void DoubleClick(HWND dialog, int id, int index) const;
     void Type(HWND dialog, int id, const std::u16string& text) const;
     void Focus(HWND dialog, int id) const;
     void PressCaptionOk(HWND window) const;

@@ -117,6 +117,8 @@ public:
                 input::ChooseEntry(Handle(), row);
             }
         });
+        connect(this, &QListWidget::itemDoubleClicked, this,
+                [this](QListWidgetItem* item) { input::DoubleClickEntry(Handle(), row(item)); });
         Attach();
     }
 

@@ -157,6 +157,7 @@ inline constexpr UINT LB_GETTEXTLEN = 0x018A;
 inline constexpr UINT LB_GETCOUNT = 0x018B;
 inline constexpr LRESULT LB_ERR = -1;
 inline constexpr WORD LBN_SELCHANGE = 1;
+inline constexpr WORD LBN_DBLCLK = 2;
 inline constexpr WORD LBN_SETFOCUS = 4;
 inline constexpr WORD LBN_KILLFOCUS = 5;
 

@@ -20,6 +20,10 @@ void Click(HWND control);
 // Chooses entry `index` of a combo box or list box, as a person picks it from
 // the drop-down or the list; the parent hears CBN_SELCHANGE / LBN_SELCHANGE.
 void ChooseEntry(HWND control, int index);
+// A double tap on entry `index` of a list box: it is chosen as ChooseEntry
+// chooses it, then the parent hears LBN_DBLCLK (both only from a list box
+// with LBS_NOTIFY).
+void DoubleClickEntry(HWND control, int index);
 // Types into the edit field of a combo box: the field is first emptied when
 // `replace` is set. Each character is a WM_CHAR; '\b' deletes one.
 void Type(HWND control, const std::u16string& text, bool replace = true);
