@@ -62,8 +62,8 @@ TEST_F(StatusProcessTest, ReportsWhatTheRunningTavrelRelayedAndFailsOnceItHasEnd
     ASSERT_NE(second, std::string::npos) << json.output;
     ASSERT_NE(fifth, std::string::npos) << json.output;
     EXPECT_LT(second, fifth);
-    EXPECT_NE(json.output.find(R"("path":")" + PortLink(2).string() + "\"}", second), std::string::npos);
-    EXPECT_NE(json.output.find(R"("path":")" + PortLink(5).string() + "\"}]", fifth), std::string::npos);
+    EXPECT_NE(json.output.find(R"("path":")" + PortLink(2).string() + "\",\"work\"", second), std::string::npos);
+    EXPECT_NE(json.output.find(R"("path":")" + PortLink(5).string() + "\",\"work\"", fifth), std::string::npos);
     // COM2 is read by the test; nobody opened COM5.
     EXPECT_NE(json.output.find(R"("programHasItOpen":true,)", second), std::string::npos) << json.output;
     EXPECT_LT(json.output.find(R"("programHasItOpen":true,)", second), fifth) << json.output;
