@@ -278,25 +278,32 @@ std::string Sentence(const std::string& body)
 }
 
 // A shaped port and the TCP server share one shape and get its lines only,
-// whole; the transparent port beside them gets every byte as it came.
+// whole; another port has a shape of its own, and the transparent port
+// beside them gets every byte as it came.
 TEST_F(NetworkRelayTest, ShapedOutputsGetTheirLinesAndATransparentOneEveryByte)
 {
-    device_.WriteVirtualPortKey(3);
-    SplitOutputs = {2, 3};
+    for (int n : {3, 4}) {
+        device_.WriteVirtualPortKey(n);
+    }
+    SplitOutputs = {2, 3, 4};
     OutputShape shape;
     shape.only = {"RMC", "GGA"};
     shape.checksum = true;
     shape.talkers = {{"GN", "GP"}};
     AppSettings.portOptions[3].shape = shape;
     AppSettings.tcpOptions.shape = shape;
+    AppSettings.portOptions[4].shape.deny = {"GSV"};
+    AppSettings.portOptions[4].shape.checksum = true;
+    AppSettings.portOptions[4].shape.every = {{"RMC", 60'000}};
     const std::uint16_t tcpPort = FreeLoopbackPort();
     StoreTcpPort(tcpPort);
     RelayRun run;
     ASSERT_TRUE(run.Start());
     const int transparent = Kept(OpenRaw(device_.PortLink(2).string()));
     const int shaped = Kept(OpenRaw(device_.PortLink(3).string()));
+    const int other = Kept(OpenRaw(device_.PortLink(4).string()));
     const int client = Kept(ConnectLoopback(tcpPort));
-    ASSERT_TRUE(transparent >= 0 && shaped >= 0 && client >= 0);
+    ASSERT_TRUE(transparent >= 0 && shaped >= 0 && other >= 0 && client >= 0);
     ASSERT_TRUE(WaitUntil([] { return TakeRelayHealth().network.tcp.clients.size() == 1; }));
     const std::string rmc = Sentence("GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
     const std::string gga = Sentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
@@ -305,26 +312,30 @@ TEST_F(NetworkRelayTest, ShapedOutputsGetTheirLinesAndATransparentOneEveryByte)
     ASSERT_TRUE(WaitUntilRelaying(gps_, {transparent}));
     const std::string first = "\r\n" + gga;
     gps_.Write(Bytes(first.begin(), first.end()));
-    ASSERT_EQ(ReadFor(shaped, gga.size()), Bytes(gga.begin(), gga.end()));
-    ASSERT_EQ(ReadFor(client, gga.size()), Bytes(gga.begin(), gga.end()));
+    for (const int reader : {shaped, client, other}) {
+        ASSERT_EQ(ReadFor(reader, gga.size()), Bytes(gga.begin(), gga.end()));
+    }
     ReadFor(transparent, 100'000, 300ms);
 
     std::string badGga = gga;
     badGga[badGga.size() - 3] ^= 1;
+    const std::string ais = "!AIVDM,1,1,,B,15M67FC000G?ufbE`FepT@3n00Sa,0*5C\r\n";
     const std::string stream = rmc + Sentence("GNGSV,3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00") +
-                               badGga + "!AIVDM,1,1,,B,15M67FC000G?ufbE`FepT@3n00Sa,0*5C\r\n" + gga;
+                               badGga + ais + gga + rmc;
     for (std::size_t at = 0; at < stream.size(); at += 7) {
         const std::string piece = stream.substr(at, 7);
         gps_.Write(Bytes(piece.begin(), piece.end()));
     }
     const std::string rewritten = Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
-    const Bytes expected = Bytes(rewritten.begin(), rewritten.end());
-    Bytes shapedExpected = expected;
-    shapedExpected.insert(shapedExpected.end(), gga.begin(), gga.end());
+    const std::string shapedExpected = rewritten + gga + rewritten;
+    const std::string otherExpected = rmc + ais + gga;   // the second RMC within the minute is decimated
     EXPECT_EQ(ReadFor(transparent, stream.size()), Bytes(stream.begin(), stream.end()));
-    EXPECT_EQ(ReadFor(shaped, shapedExpected.size()), shapedExpected);
-    EXPECT_EQ(ReadFor(client, shapedExpected.size()), shapedExpected);
-    EXPECT_TRUE(ReadFor(shaped, 1, 200ms).empty());
+    EXPECT_EQ(ReadFor(shaped, shapedExpected.size()), Bytes(shapedExpected.begin(), shapedExpected.end()));
+    EXPECT_EQ(ReadFor(client, shapedExpected.size()), Bytes(shapedExpected.begin(), shapedExpected.end()));
+    EXPECT_EQ(ReadFor(other, otherExpected.size()), Bytes(otherExpected.begin(), otherExpected.end()));
+    for (const int reader : {shaped, other}) {
+        EXPECT_TRUE(ReadFor(reader, 1, 200ms).empty());
+    }
     ASSERT_TRUE(run.Stop());
 }
 
