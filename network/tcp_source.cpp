@@ -125,6 +125,28 @@ struct TcpSource::State {
 
     mutable std::mutex lock;
     TcpSourceHealth health;
+    // The connected socket while Read() runs, -1 otherwise; Send() writes to
+    // it under `sending`, so it is never closed under a send.
+    std::mutex sending;
+    int connected = -1;
+
+    // Offers the socket to Send() while Read() runs; the socket closes after
+    // Read() returns, so Send() lets go of it first.
+    struct Connection {
+        State& state;
+        Connection(State& owner, int socket) : state(owner)
+        {
+            const std::lock_guard guard(state.sending);
+            state.connected = socket;
+        }
+        ~Connection()
+        {
+            const std::lock_guard guard(state.sending);
+            state.connected = -1;
+        }
+        Connection(const Connection&) = delete;
+        Connection& operator=(const Connection&) = delete;
+    };
 
     InputThread worker;   // last: its thread uses everything above
 
@@ -255,6 +277,7 @@ UniqueFd TcpSource::State::Connect(const Address& address, Attempt& attempt)
 Attempt TcpSource::State::Read(int socket, const Address& address)
 {
     Change(TcpSourceState::Connected, AddressText(FromSocketAddress(address.storage)));
+    const Connection connection(*this, socket);
     Attempt attempt;
     // A connection just made has room for far more than a command.
     const std::string& greeting = options.greeting;
@@ -321,6 +344,23 @@ std::unique_ptr<TcpSource> TcpSource::Start(const TcpSourceOptions& options, Cal
 TcpSource::TcpSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 TcpSource::~TcpSource() = default;
+
+bool TcpSource::Send(std::span<const unsigned char> bytes)
+{
+    const std::lock_guard guard(state_->sending);
+    if (state_->connected < 0) {
+        return false;
+    }
+    const ssize_t sent = RetryOnInterrupt(
+        [&] { return ::send(state_->connected, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT); });
+    return sent == static_cast<ssize_t>(bytes.size());
+}
+
+bool TcpSource::Connected() const
+{
+    const std::lock_guard guard(state_->sending);
+    return state_->connected >= 0;
+}
 
 TcpSourceHealth TcpSource::Health() const
 {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "network/input_thread.h"
@@ -69,6 +70,12 @@ public:
 
     // Safe from any thread.
     TcpSourceHealth Health() const;
+
+    // Sends `bytes` to the server now, without waiting: false when not
+    // connected, or when the socket's buffer could not take them all (what
+    // it took goes). Safe from any thread.
+    bool Send(std::span<const unsigned char> bytes);
+    bool Connected() const;
 
 private:
     struct State;

@@ -336,12 +336,19 @@ bool InputSources::MayTalkTo(std::size_t input) const
         return false;
     }
     const Reader& reader = *readers_[input - 1];
+    if (reader.tcp != nullptr) {
+        return reader.tcp->Connected();
+    }
     return reader.serial != nullptr && CountersOf(input).state.load(std::memory_order_relaxed) == InputState::Relaying;
 }
 
 void InputSources::TalkTo(std::size_t input, std::span<const unsigned char> bytes)
 {
     if (!MayTalkTo(input)) {
+        return;
+    }
+    if (readers_[input - 1]->tcp != nullptr) {
+        readers_[input - 1]->tcp->Send(bytes);   // without waiting: the socket's buffer takes a line rate's worth
         return;
     }
     SerialReader& reader = *readers_[input - 1]->serial;

@@ -40,7 +40,8 @@ public:
     void TakeArrivals(std::vector<InputArrival>& into);
 
     // Whether input `input` (1 onwards) can be written to now: a serial
-    // input that is open. TCP and UDP inputs are only read.
+    // input that is open, or a TCP source that is connected. UDP inputs are
+    // only read.
     bool MayTalkTo(std::size_t input) const;
     // Hands `bytes` to the input's reader, which writes them without
     // holding up its reads; dropped when it cannot take them.

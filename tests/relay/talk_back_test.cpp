@@ -2,6 +2,8 @@
 // mapped as the built-in input port, the talkers write to the virtual ports'
 // links and to a TCP client socket, and what reaches the receiver is read
 // from its master.
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "network/socket_options.h"
 #include "relay/network_outputs.h"
 #include "relay/relay_counters.h"
 #include "relay/relay_health.h"
@@ -183,9 +186,14 @@ TEST_F(TalkBackTest, AFloodingTalkerIsCutToTheLineRateAndTheOthersLinesStayWhole
     const int flooder = Program(2);
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
+        // Each line whole, however the port takes it: a line cut by a full
+        // port would reach the receiver as a broken line of the test's own making.
         for (int n = 0; flooding; n = (n + 1) % 1000) {
             const std::string line = TalkLine("COM2", n);
-            (void)::write(flooder, line.data(), line.size());
+            for (std::size_t at = 0; at < line.size() && flooding;) {
+                const ssize_t written = ::write(flooder, line.data() + at, line.size() - at);
+                at += written > 0 ? static_cast<std::size_t>(written) : 0;
+            }
         }
     });
     constexpr int kLines = 8;
@@ -234,6 +242,38 @@ TEST_F(TalkBackTest, ARawTalkerHoldsTheReceiverWhileALineWaits)
     EXPECT_TRUE(ReadFor(gps_.master(), 1, 500ms).empty()) << "the line waits while the first raw talker holds";
     EXPECT_EQ(ReadFor(gps_.master(), line.size(), 5s), Bytes(line.begin(), line.end()));
     EXPECT_TRUE(Eventually([&] { return RelayCounters.outputs[1].talkDropped.load() == binary.size(); }));
+    ASSERT_TRUE(run.Stop());
+}
+
+// A program talks to an extra input that is a TCP source: its line reaches
+// the server the source is connected to, which gets its start-up command first.
+TEST_F(TalkBackTest, ALineReachesATcpSourceNamedAsTheInputTalkedTo)
+{
+    std::string failure;
+    const platform::host::UniqueFd listener =
+        tavrel::network::ListenSocket(tavrel::network::ListenOn::Loopback, FreeLoopbackPort(), failure);
+    ASSERT_TRUE(listener.valid()) << failure;
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&bound), &length), 0);
+    ExtraInput source;
+    source.kind = ExtraInputKind::Tcp;
+    source.device = "127.0.0.1";
+    source.port = ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+    source.init = "hello\r\n";
+    AppSettings.extraInputs = {source};
+    AppSettings.portOptions[2].talk = TalkMode::Lines;
+    AppSettings.portOptions[2].talkTo = 1;
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    pollfd connecting{listener.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&connecting, 1, 20'000), 1) << "the source did not connect";
+    const platform::host::UniqueFd server(::accept(listener.get(), nullptr, nullptr));
+    ASSERT_TRUE(server.valid());
+    EXPECT_EQ(ReadFor(server.get(), source.init.size()), Bytes(source.init.begin(), source.init.end()));
+    const std::string line = TalkLine("COM2", 7);
+    ASSERT_EQ(::write(Program(2), line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    EXPECT_EQ(ReadFor(server.get(), line.size()), Bytes(line.begin(), line.end()));
     ASSERT_TRUE(run.Stop());
 }
 
