@@ -12,6 +12,7 @@
 #include "resources/resource_ids.h"
 #include "settings/command_text.h"
 #include "settings/extra_inputs_store.h"
+#include "settings/output_options_store.h"
 #include "settings/input_description.h"
 #include "settings/setting_values.h"
 #include "state/app_settings.h"
@@ -268,7 +269,10 @@ void OnInputsCommand(HWND dialog, WORD id)
         }
         break;
     case IDC_INPUT_REMOVE:
-        if (chosen && *chosen > 0 && !RemoveExtraInput(editing, *chosen, reason)) {
+        if (chosen && *chosen > 0 &&
+            (!TalkAllowsRemoving({AppSettings.portOptions, AppSettings.tcpOptions, AppSettings.udpOptions}, *chosen,
+                                 reason) ||
+             !RemoveExtraInput(editing, *chosen, reason))) {
             Complain(reason);
         }
         ShowList(dialog);

@@ -53,6 +53,38 @@ std::optional<SettingId> OutputSettingNamed(std::string_view name)
     return OutputSetting(*number);
 }
 
+StoredOutputOptions ReadAllOutputOptions(const platform::RegistryKey& key, std::vector<std::string>& problems)
+{
+    StoredOutputOptions stored;
+    for (std::size_t number = 0; number < stored.ports.size(); ++number) {
+        stored.ports[number] = ReadOutputOptions(key, OutputSetting(number), problems);
+    }
+    stored.tcp = ReadOutputOptions(key, SettingId::OutputTcp, problems);
+    stored.udp = ReadOutputOptions(key, SettingId::OutputUdp, problems);
+    return stored;
+}
+
+bool TalkAllowsRemoving(const StoredOutputOptions& outputs, std::size_t number, std::string& reason)
+{
+    const auto talksAtOrAfter = [number](const OutputOptions& options) {
+        return options.talk != TalkMode::Off && options.talkTo >= number;
+    };
+    std::string talker;
+    for (std::size_t port = 0; port < outputs.ports.size() && talker.empty(); ++port) {
+        if (talksAtOrAfter(outputs.ports[port])) {
+            talker = "COM" + std::to_string(port);
+        }
+    }
+    if (talker.empty() && talksAtOrAfter(outputs.tcp)) {
+        talker = "the TCP server";
+    }
+    if (!talker.empty()) {
+        reason = talker + " talks to input " + std::to_string(number) +
+                 " or a later one, whose number would change; set its talk first";
+    }
+    return talker.empty();
+}
+
 std::string ReadInputInit(const platform::RegistryKey& key, std::vector<std::string>& problems)
 {
     const std::optional<std::string> text = StoredText(key, SettingId::InputInit);

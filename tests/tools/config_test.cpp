@@ -191,6 +191,10 @@ TEST_F(ConfigToolTest, OutputsAreShapedAndInputsGetStartUpCommandsFromTheShell)
 
     EXPECT_EQ(Config({"inputs", "init", "0", "$PMTK220,200*2C\\r\\n"}).exitCode, 0);
     EXPECT_EQ(Config({"inputs", "add", "tcp", "[::1]:2000"}).exitCode, 0);
+    // COM2 talks to input 1, which therefore stays until COM2 talks elsewhere.
+    const Result refused = Config({"inputs", "remove", "1"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.errors.find("COM2 talks to input 1"), std::string::npos) << refused.errors;
     EXPECT_EQ(Config({"inputs", "init", "1", "\\xB5\\x62 \\\\"}).exitCode, 0);
     EXPECT_EQ(Config({"inputs"}).output,
               "0  COM1 110 init=$PMTK220,200*2C\\r\\n (the main input)\n"

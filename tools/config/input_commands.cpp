@@ -7,6 +7,7 @@
 #include "settings/command_text.h"
 #include "settings/extra_inputs_store.h"
 #include "settings/input_description.h"
+#include "settings/output_options_store.h"
 #include "settings/setting_values.h"
 
 namespace tavrel::tools {
@@ -102,7 +103,8 @@ int Remove(const platform::RegistryKey& key, const std::string& typed, bool (*te
     if (!number || typed.find_first_not_of("0123456789") != std::string::npos) {
         return Refuse("remove input " + typed, "inputs are numbered 1 to " + std::to_string(kMostExtraInputs));
     }
-    if (!RemoveExtraInput(inputs, *number, reason)) {
+    const StoredOutputOptions outputs = ReadAllOutputOptions(key, problems);
+    if (!TalkAllowsRemoving(outputs, *number, reason) || !RemoveExtraInput(inputs, *number, reason)) {
         return Refuse("remove input " + typed, reason);
     }
     return Store(key, inputs, *number, tell);
