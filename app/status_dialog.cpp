@@ -92,7 +92,8 @@ void ShowRefusal(const std::string& failure)
 // that is up. False, with a box saying why, when they cannot be stored.
 bool StoreSettings(HWND dialog)
 {
-    NetworkSettings settings;
+    // What the boxes do not show (the multicast hops and interface) stays as stored.
+    NetworkSettings settings = LoadNetworkSettings();
     std::string failure;
     if (!ReadNetworkSettings(dialog, settings, failure) || !StoreIfChanged(settings, failure)) {
         ShowRefusal(failure);

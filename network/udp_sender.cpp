@@ -1,5 +1,6 @@
 #include "network/udp_sender.h"
 
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 
@@ -32,14 +33,32 @@ bool NetworkGone(int error)
     }
 }
 
+// Sets how a group's datagrams go out: their hop limit and interface.
+void SetMulticastRoute(int socket, int family, int hops, unsigned interfaceIndex)
+{
+    if (family == AF_INET) {
+        (void)::setsockopt(socket, IPPROTO_IP, IP_MULTICAST_TTL, &hops, sizeof hops);
+        ip_mreqn by{};
+        by.imr_ifindex = static_cast<int>(interfaceIndex);
+        (void)::setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, &by, sizeof by);
+    } else {
+        (void)::setsockopt(socket, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &hops, sizeof hops);
+        (void)::setsockopt(socket, IPPROTO_IPV6, IPV6_MULTICAST_IF, &interfaceIndex, sizeof interfaceIndex);
+    }
+}
+
 // A non-blocking datagram socket for `family`; on IPv4 it may send to a
-// broadcast address (a person who writes one asked for it). Invalid with errno set.
-UniqueFd DatagramSocket(int family)
+// broadcast address (a person who writes one asked for it), and a group's
+// datagrams go out as `hops` and `interfaceIndex` say. Invalid with errno set.
+UniqueFd DatagramSocket(int family, int hops, unsigned interfaceIndex)
 {
     UniqueFd socket(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (socket.valid() && family == AF_INET) {
         const int on = 1;
         (void)::setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    }
+    if (socket.valid()) {
+        SetMulticastRoute(socket.get(), family, hops, interfaceIndex);
     }
     return socket;
 }
@@ -66,25 +85,34 @@ bool Resolve(const UdpTarget& target, sockaddr_storage& address, socklen_t& leng
 
 }  // namespace
 
-std::unique_ptr<UdpSender> UdpSender::Start(const UdpTarget& target, std::string& failure)
+std::unique_ptr<UdpSender> UdpSender::Start(const UdpTarget& target, std::string& failure,
+                                            const MulticastOptions& multicast)
 {
     sockaddr_storage address{};
     socklen_t length = 0;
     if (!Resolve(target, address, length, failure)) {
         return nullptr;
     }
-    UniqueFd socket = DatagramSocket(address.ss_family);
+    const unsigned interfaceIndex = multicast.interface.empty() ? 0 : ::if_nametoindex(multicast.interface.c_str());
+    if (!multicast.interface.empty() && interfaceIndex == 0) {
+        failure = "cannot send to " + UdpTargetText(target) + " by interface " + multicast.interface + ": " +
+                  std::strerror(errno);
+        return nullptr;
+    }
+    UniqueFd socket = DatagramSocket(address.ss_family, multicast.hops, interfaceIndex);
     if (!socket.valid()) {
         failure = "cannot make a UDP socket for " + UdpTargetText(target) + ": " + std::strerror(errno);
         return nullptr;
     }
     failure.clear();
-    return std::unique_ptr<UdpSender>(new UdpSender(address, length, std::move(socket)));
+    return std::unique_ptr<UdpSender>(
+        new UdpSender(address, length, std::move(socket), multicast.hops, interfaceIndex));
 }
 
-UdpSender::UdpSender(const sockaddr_storage& address, socklen_t length, UniqueFd socket)
+UdpSender::UdpSender(const sockaddr_storage& address, socklen_t length, UniqueFd socket, int hops,
+                     unsigned interfaceIndex)
     : address_(address), addressLength_(length), addressText_(AddressText(FromSocketAddress(address))),
-      socket_(std::move(socket))
+      hops_(hops), interfaceIndex_(interfaceIndex), socket_(std::move(socket))
 {
 }
 
@@ -135,7 +163,7 @@ bool UdpSender::RemakeWhenDue()
     nextRemake_ = now + kRemakeInterval;
     socketsRemade_.fetch_add(1, std::memory_order_relaxed);
     // The old socket goes even when no new one can be made: EBADF then asks again.
-    socket_ = DatagramSocket(address_.ss_family);
+    socket_ = DatagramSocket(address_.ss_family, hops_, interfaceIndex_);
     return true;
 }
 

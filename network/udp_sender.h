@@ -23,6 +23,14 @@
 
 namespace tavrel::network {
 
+// How datagrams to a multicast group go out: how many routers they may
+// cross (1: this network only), and by which interface (empty: the one the
+// host's routes choose). Unicast and broadcast datagrams ignore both.
+struct MulticastOptions {
+    int hops = 1;
+    std::string interface;
+};
+
 struct UdpSenderCounters {
     std::uint64_t datagramsSent = 0;
     std::uint64_t bytesSent = 0;
@@ -38,7 +46,10 @@ public:
 
     // A sender to `target`, whose host is looked up once here (an address
     // needs no lookup), or nothing with `failure` naming the target and why.
-    static std::unique_ptr<UdpSender> Start(const UdpTarget& target, std::string& failure);
+    // `multicast` holds for a group's datagrams; an interface that does not
+    // exist is a failure too.
+    static std::unique_ptr<UdpSender> Start(const UdpTarget& target, std::string& failure,
+                                            const MulticastOptions& multicast = {});
     UdpSender(const UdpSender&) = delete;
     UdpSender& operator=(const UdpSender&) = delete;
 
@@ -56,7 +67,8 @@ public:
     const std::string& address() const { return addressText_; }
 
 private:
-    UdpSender(const sockaddr_storage& address, socklen_t length, platform::host::UniqueFd socket);
+    UdpSender(const sockaddr_storage& address, socklen_t length, platform::host::UniqueFd socket, int hops,
+              unsigned interfaceIndex);
     void SendOne(std::span<const unsigned char> datagram);
     // 0, or the errno of the failed send.
     int SendDatagram(std::span<const unsigned char> chunk) const;
@@ -67,6 +79,8 @@ private:
     const sockaddr_storage address_;
     const socklen_t addressLength_;
     const std::string addressText_;
+    const int hops_;
+    const unsigned interfaceIndex_;   // 0: the host's choice
     platform::host::UniqueFd socket_;
     Clock::time_point nextRemake_{};
 

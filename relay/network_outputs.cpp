@@ -80,7 +80,9 @@ void StartUdpSender(const NetworkSettings& settings, NetworkOutputSet& set)
     }
     std::string failure;
     if (const auto target = tavrel::network::ParseUdpTarget(platform::ToUtf8(settings.udpTarget), failure)) {
-        set.udp = tavrel::network::UdpSender::Start(*target, failure);
+        const tavrel::network::MulticastOptions multicast{static_cast<int>(settings.udpTtl),
+                                                          platform::ToUtf8(settings.udpInterface)};
+        set.udp = tavrel::network::UdpSender::Start(*target, failure, multicast);
     }
     if (set.udp == nullptr) {
         set.udpFailure = "UDP output: " + failure;

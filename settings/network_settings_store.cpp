@@ -18,6 +18,8 @@ NetworkSettings LoadNetworkSettings()
     settings.tcpAnyAddress = number(SettingId::TcpAnyAddress);
     settings.tcpAllow = text(SettingId::TcpAllow);
     settings.udpTarget = text(SettingId::UdpTarget);
+    settings.udpTtl = number(SettingId::UdpTtl);
+    settings.udpInterface = text(SettingId::UdpInterface);
     return settings;
 }
 

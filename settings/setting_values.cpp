@@ -113,6 +113,7 @@ std::optional<SettingValue> TypedNumber(const SettingEntry& entry, std::string_v
     case SettingKind::Baud: number = BaudIndexOfRate(typed); break;
     case SettingKind::Outputs: number = OutputsMask(typed); break;
     case SettingKind::TcpPort: number = TcpPortNumber(typed); break;
+    case SettingKind::Hops: number = WholeNumber(typed); break;
     default: return std::nullopt;
     }
     return number ? std::optional<SettingValue>(*number) : std::nullopt;
@@ -121,16 +122,19 @@ std::optional<SettingValue> TypedNumber(const SettingEntry& entry, std::string_v
 bool IsText(SettingKind kind)
 {
     return kind == SettingKind::Path || kind == SettingKind::Addresses || kind == SettingKind::Target ||
-           kind == SettingKind::ExtraInput || kind == SettingKind::Command || kind == SettingKind::OutputOptions;
+           kind == SettingKind::ExtraInput || kind == SettingKind::Command || kind == SettingKind::OutputOptions ||
+           kind == SettingKind::Interface;
 }
 
 bool CheckNumber(const SettingEntry& entry, DWORD number, std::string& reason)
 {
     const bool fits = entry.kind == SettingKind::Outputs ? EncodeSplit(DecodeSplit(number)) == number
                       : entry.kind == SettingKind::Switch ? true
+                      : entry.kind == SettingKind::Hops   ? number >= 1 && number <= entry.highest
                                                            : number <= entry.highest || number == entry.defaultNumber;
     if (!fits) {
-        reason = std::to_string(number) + " is out of range: at most " + std::to_string(entry.highest);
+        reason = std::to_string(number) + " is out of range: " + (entry.kind == SettingKind::Hops ? "1 to " : "at most ") +
+                 std::to_string(entry.highest);
     }
     return fits;
 }
@@ -152,6 +156,12 @@ bool CheckText(const SettingEntry& entry, const std::u16string& text, std::strin
     case SettingKind::ExtraInput: return ParseExtraInputText(utf8, reason).has_value();
     case SettingKind::Command: return DecodeCommandText(utf8, reason).has_value();
     case SettingKind::OutputOptions: return ParseOutputOptionsText(utf8, reason).has_value();
+    case SettingKind::Interface:
+        if (utf8.find_first_of(" \t/") != std::string::npos) {
+            reason = "an interface's name has no blanks or slashes";
+            return false;
+        }
+        return true;
     default: return utf8.empty() || tavrel::network::ParseUdpTarget(utf8, reason).has_value();
     }
 }
@@ -219,6 +229,7 @@ std::string SettingText(const SettingEntry& entry, const SettingValue& value)
         case SettingKind::ExtraInput:
         case SettingKind::Command: return "none";
         case SettingKind::OutputOptions: return "transparent";
+        case SettingKind::Interface: return "any";
         default: return "";
         }
     }
@@ -226,6 +237,7 @@ std::string SettingText(const SettingEntry& entry, const SettingValue& value)
     switch (entry.kind) {
     case SettingKind::Switch: return number != 0 ? "on" : "off";
     case SettingKind::TcpPort: return number != 0 ? std::to_string(number) : "off";
+    case SettingKind::Hops: return std::to_string(number);
     case SettingKind::Baud: return number < kBaudRates.size() ? std::to_string(kBaudRates[number]) : "index " + std::to_string(number);
     case SettingKind::Outputs: return OutputsText(number);
     case SettingKind::GpsdOutput:

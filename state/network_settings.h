@@ -17,4 +17,8 @@ struct NetworkSettings {
     std::uint32_t tcpAnyAddress = Setting(SettingId::TcpAnyAddress).defaultNumber;   // 0 loopback only, else any
     std::u16string tcpAllow{Setting(SettingId::TcpAllow).defaultText};     // addresses or prefixes; empty: anyone
     std::u16string udpTarget{Setting(SettingId::UdpTarget).defaultText};   // "host:port"; empty: no UDP output
+    // For a multicast group as the target: how many routers its datagrams
+    // may cross, and the interface they leave by (empty: the routes' choice).
+    std::uint32_t udpTtl = Setting(SettingId::UdpTtl).defaultNumber;
+    std::u16string udpInterface{Setting(SettingId::UdpInterface).defaultText};
 };

@@ -30,6 +30,8 @@ enum class SettingId : std::uint8_t {
     TcpAnyAddress,
     TcpAllow,
     UdpTarget,
+    UdpTtl,
+    UdpInterface,
     Input1,
     Input2,
     Input3,
@@ -61,11 +63,13 @@ enum class SettingId : std::uint8_t {
 // "none", stored as the "Split" mask. TcpPort: 1 to `highest` or "off" (0).
 // Path, Addresses (an allow list), Target ("host:port"; empty for off): text
 // of one line, at most `highest` bytes. ExtraInput: an extra input's line
-// ("udp 10110 name=AIS"), none when not set. Command: a command for a
+// ("udp 10110 name=AIS"), none when not set. Hops: a number 1 to `highest`.
+// Interface: a network interface's name ("eth0"), empty for any. Command: a command for a
 // receiver, with escapes ("$PMTK220,1000*1F\r\n"). OutputOptions: an
 // output's talk and shape ("talk=lines only=GGA,RMC"), empty for the defaults.
 enum class SettingKind : std::uint8_t {
-    Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target, ExtraInput, Command, OutputOptions
+    Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target, ExtraInput, Command, OutputOptions,
+    Hops, Interface
 };
 
 // When a running Tavrel puts a change to use: at once (the window's box, the
@@ -117,12 +121,15 @@ constexpr SettingEntry OutputRow(SettingId id, std::u16string_view registryName,
             "what the output's program may say to an input, and how its stream is shaped (see tavrel-config port)"};
 }
 
-inline constexpr std::array<SettingEntry, 34> kSettingTable = [] {
+// An interface's name: IFNAMSIZ less its terminator.
+inline constexpr std::uint32_t kLongestInterfaceName = 15;
+
+inline constexpr std::array<SettingEntry, 36> kSettingTable = [] {
     using enum SettingKind;
     using enum SettingTakesEffect;
     using enum SettingRoot;
     using Id = SettingId;
-    return std::array<SettingEntry, 34>{{
+    return std::array<SettingEntry, 36>{{
     {Id::Input, u"Port", User, ComPort, 1, u"", kHighestComNumber, AtRelayStart, "input",
      "the port to read: a COM port (COM1) or a serial device (/dev/ttyUSB0), which becomes a built-in port"},
     {Id::Baud, u"Baud", User, SettingKind::Baud, 0, u"", kBaudRates.size() - 1, AtRelayStart, "baud",
@@ -146,7 +153,11 @@ inline constexpr std::array<SettingEntry, 34> kSettingTable = [] {
     {Id::TcpAllow, u"TcpAllow", User, Addresses, 0, u"", kLongestListText, AtOnce, "tcp-allow",
      "the addresses or prefixes that may connect (\"192.168.1.0/24 fe80::/10\"); \"\" for anyone"},
     {Id::UdpTarget, u"UdpTarget", User, Target, 0, u"", kLongestListText, AtOnce, "udp-target",
-     "send each chunk as a UDP datagram to host:port (broadcast addresses allowed), \"\" for off"},
+     "send each chunk as a UDP datagram to host:port (broadcast and multicast addresses allowed), \"\" for off"},
+    {Id::UdpTtl, u"UdpTtl", User, Hops, 1, u"", 255, AtOnce, "udp-ttl",
+     "how many routers a multicast target's datagrams may cross (1: this network only, up to 255)"},
+    {Id::UdpInterface, u"UdpInterface", User, Interface, 0, u"", kLongestInterfaceName, AtOnce, "udp-interface",
+     "the interface a multicast target's datagrams leave by (eth0), \"\" for the one the routes choose"},
     ExtraInputRow(Id::Input1, u"Input1", "input1"), ExtraInputRow(Id::Input2, u"Input2", "input2"),
     ExtraInputRow(Id::Input3, u"Input3", "input3"), ExtraInputRow(Id::Input4, u"Input4", "input4"),
     ExtraInputRow(Id::Input5, u"Input5", "input5"), ExtraInputRow(Id::Input6, u"Input6", "input6"),

@@ -1,10 +1,13 @@
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <optional>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -268,3 +271,78 @@ TEST(UdpSender, GoesOnWhenTheNetworkGoesAwayAndComesBack)
 }
 
 }  // namespace
+
+namespace {
+
+// A socket bound to `port` and joined to `group` on the loopback interface,
+// that reports each datagram's TTL.
+UniqueFd JoinedOnLoopback(const char* group, std::uint16_t& port)
+{
+    UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    socklen_t length = sizeof bound;
+    ip_mreqn join{};
+    ::inet_pton(AF_INET, group, &join.imr_multiaddr);
+    join.imr_ifindex = static_cast<int>(::if_nametoindex("lo"));
+    const int on = 1;
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0 ||
+        ::setsockopt(socket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0 ||
+        ::setsockopt(socket.get(), IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0) {
+        return UniqueFd();
+    }
+    ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&bound), &length);
+    port = ntohs(bound.sin_port);
+    return socket;
+}
+
+// The TTL the next datagram came with; nothing when none came.
+std::optional<int> NextTtl(int socket)
+{
+    pollfd ready{socket, POLLIN, 0};
+    if (::poll(&ready, 1, 20'000) != 1) {
+        return std::nullopt;
+    }
+    std::array<char, 2048> data{};
+    iovec part{data.data(), data.size()};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    if (::recvmsg(socket, &message, 0) < 0) {
+        return std::nullopt;
+    }
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_TTL) {
+            int ttl = 0;
+            std::memcpy(&ttl, CMSG_DATA(header), sizeof ttl);
+            return ttl;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// A multicast group as the target: its datagrams leave by the interface
+// named, with the hop limit asked for; an interface that does not exist is
+// refused, naming it.
+TEST(UdpSender, SendsToAMulticastGroupByTheInterfaceAndWithTheHopsAskedFor)
+{
+    std::uint16_t port = 0;
+    const UniqueFd member = JoinedOnLoopback("239.255.42.99", port);
+    if (!member.valid()) {
+        GTEST_SKIP() << "this host lets no socket join a group on lo: " << std::strerror(errno);
+    }
+    std::string failure;
+    const auto target = tavrel::network::ParseUdpTarget("239.255.42.99:" + std::to_string(port), failure);
+    ASSERT_TRUE(target) << failure;
+    const auto sender = UdpSender::Start(*target, failure, {3, "lo"});
+    ASSERT_TRUE(sender) << failure;
+    sender->Send(Chunk(82, 5));
+    EXPECT_EQ(NextTtl(member.get()), 3);
+    EXPECT_FALSE(UdpSender::Start(*target, failure, {1, "nosuchif0"}));
+    EXPECT_NE(failure.find("by interface nosuchif0"), std::string::npos) << failure;
+}

@@ -45,7 +45,9 @@ const char kFreshDevice[] =
     "tcp-port         off\n"
     "tcp-any-address  off\n"
     "tcp-allow        anyone\n"
-    "udp-target       off\n";
+    "udp-target       off\n"
+    "udp-ttl          1\n"
+    "udp-interface    any\n";
 
 TEST_F(ConfigToolTest, AFreshDeviceShowsWhatTavrelUsesWithoutSettings)
 {
@@ -80,6 +82,10 @@ TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
     EXPECT_EQ(Config({"tcp-allow"}).output, "tcp-allow        anyone\n");
     EXPECT_EQ(Config({"udp-target", "192.168.1.255:10110"}).exitCode, 0);
     EXPECT_EQ(Config({"udp-target"}).output, "udp-target       192.168.1.255:10110\n");
+    EXPECT_EQ(Config({"udp-ttl", "4"}).exitCode, 0);
+    EXPECT_EQ(Config({"udp-interface", "lo"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"UdpTtl"), 4u);
+    EXPECT_EQ(Config({"udp-interface"}).output, "udp-interface    lo\n");
 
     EXPECT_EQ(Config({"gpsd", "off"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), 0u);
@@ -107,6 +113,10 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
                                                {"tcp-allow", "192.168.1.0/24 nonsense"},
                                                {"udp-target", "192.168.1.255"},
                                                {"udp-target", "fe80::1:10110"},
+                                               {"udp-ttl", "0"},
+                                               {"udp-ttl", "256"},
+                                               {"udp-interface", "eth 0"},
+                                               {"udp-interface", std::string(16, 'e')},
                                                {"input", "COM100"},
                                                {"input", "/dev/no-such-receiver"},
                                                {"input", "ttyUSB0"},
