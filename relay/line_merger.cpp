@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "state/nmea_text.h"
+
 namespace {
 
 struct AisFragment {
@@ -16,48 +18,6 @@ struct AisFragment {
 bool IsDue(std::uint64_t sinceMs, std::uint64_t limitMs, std::uint64_t nowMs)
 {
     return nowMs >= sinceMs + limitMs;
-}
-
-std::string_view WithoutLineEnd(std::span<const unsigned char> line)
-{
-    std::string_view text(reinterpret_cast<const char*>(line.data()), line.size());
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-std::optional<unsigned> HexDigit(char digit)
-{
-    if (digit >= '0' && digit <= '9') {
-        return static_cast<unsigned>(digit - '0');
-    }
-    if (digit >= 'A' && digit <= 'F') {
-        return static_cast<unsigned>(digit - 'A' + 10);
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return static_cast<unsigned>(digit - 'a' + 10);
-    }
-    return std::nullopt;
-}
-
-// The sentence between its start mark and "*hh", when hh is the XOR of it.
-std::optional<std::string_view> CheckedBody(std::string_view sentence)
-{
-    if (sentence.size() < 4 || sentence[sentence.size() - 3] != '*') {
-        return std::nullopt;
-    }
-    const auto high = HexDigit(sentence[sentence.size() - 2]);
-    const auto low = HexDigit(sentence[sentence.size() - 1]);
-    const std::string_view body = sentence.substr(1, sentence.size() - 4);
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    if (!high || !low || sum != ((*high << 4) | *low)) {
-        return std::nullopt;
-    }
-    return body;
 }
 
 bool IsAisTag(std::string_view tag)

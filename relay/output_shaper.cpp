@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+#include "state/nmea_text.h"
+
 namespace {
 
 // A complete line as the rules read it.
@@ -34,30 +36,13 @@ bool IsSentenceStart(char c)
 
 Sentence ReadSentence(std::span<const unsigned char> line)
 {
-    Sentence sentence{.text = AsText(line)};
-    std::string_view& text = sentence.text;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
+    Sentence sentence{.text = WithoutLineEnd(line)};
+    const std::string_view text = sentence.text;
     if (!text.empty() && IsSentenceStart(text[0])) {
         sentence.start = text[0];
         sentence.address = text.substr(1, text.find_first_of(",*", 1) - 1);
     }
     return sentence;
-}
-
-std::optional<unsigned> HexValue(char digit)
-{
-    if (digit >= '0' && digit <= '9') {
-        return static_cast<unsigned>(digit - '0');
-    }
-    if (digit >= 'A' && digit <= 'F') {
-        return static_cast<unsigned>(digit - 'A' + 10);
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return static_cast<unsigned>(digit - 'a' + 10);
-    }
-    return std::nullopt;
 }
 
 unsigned char UpperHexDigit(unsigned value)
@@ -71,29 +56,19 @@ std::optional<unsigned> CarriedChecksum(std::string_view text)
     if (text.size() < 4 || text[text.size() - 3] != '*') {
         return std::nullopt;
     }
-    const auto high = HexValue(text[text.size() - 2]);
-    const auto low = HexValue(text[text.size() - 1]);
+    const auto high = HexDigitValue(text[text.size() - 2]);
+    const auto low = HexDigitValue(text[text.size() - 1]);
     if (!high || !low) {
         return std::nullopt;
     }
     return (*high << 4) | *low;
 }
 
-unsigned XorOf(std::string_view bytes)
-{
-    unsigned sum = 0;
-    for (const char c : bytes) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    return sum;
-}
-
 // Whether the sentence carries a checksum that is the XOR of the bytes
 // between its start character and the '*'.
 bool ChecksumMatches(const Sentence& sentence)
 {
-    const auto carried = sentence.start != 0 ? CarriedChecksum(sentence.text) : std::nullopt;
-    return carried && *carried == XorOf(sentence.text.substr(1, sentence.text.size() - 4));
+    return sentence.start != 0 && CheckedBody(sentence.text).has_value();
 }
 
 ShapePattern CompilePattern(std::string_view pattern)

@@ -1,20 +1,8 @@
 #include "settings/command_text.h"
 
-namespace {
+#include "state/nmea_text.h"
 
-std::optional<unsigned> HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return static_cast<unsigned>(c - '0');
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<unsigned>(c - 'a' + 10);
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<unsigned>(c - 'A' + 10);
-    }
-    return std::nullopt;
-}
+namespace {
 
 // The byte of the escape at typed[at] (just after its backslash), and how
 // many characters it took; nothing when it is not an escape.
@@ -26,8 +14,12 @@ std::optional<std::pair<char, std::size_t>> Escape(std::string_view typed, std::
     case 't': return std::pair{'\t', std::size_t{1}};
     case '\\': return std::pair{'\\', std::size_t{1}};
     case 'x':
-        if (at + 2 < typed.size() && HexDigit(typed[at + 1]) && HexDigit(typed[at + 2])) {
-            return std::pair{static_cast<char>(*HexDigit(typed[at + 1]) * 16 + *HexDigit(typed[at + 2])), std::size_t{3}};
+        if (at + 2 < typed.size()) {
+            const auto high = HexDigitValue(typed[at + 1]);
+            const auto low = HexDigitValue(typed[at + 2]);
+            if (high && low) {
+                return std::pair{static_cast<char>(*high * 16 + *low), std::size_t{3}};
+            }
         }
         return std::nullopt;
     default: return std::nullopt;
