@@ -167,6 +167,7 @@ bool TcpClientOutput::State::SomethingWaits() const
 
 void TcpClientOutput::State::Opened(const std::string& address)
 {
+    delivered.Drain();   // a wake left from the last connection, whose queue is gone
     {
         const std::lock_guard guard(lock);
         queue.emplace(options.queueBound);
@@ -176,7 +177,6 @@ void TcpClientOutput::State::Opened(const std::string& address)
         ++health.connectionsMade;
     }
     connected = true;
-    delivered.Drain();   // a wake left from the last connection, whose queue is gone
 }
 
 // Drops the connection's queue, with whatever its server did not take.
