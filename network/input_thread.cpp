@@ -63,18 +63,28 @@ bool InputThread::Start(const char* name, std::function<void()> run, std::string
 
 Woken SleepUntil(const platform::host::WakeSignal& stop, int socket, short events, std::chrono::milliseconds timeout)
 {
+    std::array<pollfd, 1> watched{{{socket, events, 0}}};
+    return SleepUntil(stop, watched, timeout);
+}
+
+Woken SleepUntil(const platform::host::WakeSignal& stop, std::span<pollfd> watched, std::chrono::milliseconds timeout)
+{
     const auto deadline = Clock::now() + timeout;
-    std::array<pollfd, 2> watched{{{stop.fd(), POLLIN, 0}, {socket, events, 0}}};
+    // On the stack: a source sleeps again for every chunk it reads.
+    std::array<pollfd, kMostWatched + 1> all{{{stop.fd(), POLLIN, 0}}};
+    const std::size_t count = std::min(watched.size(), kMostWatched);
+    std::copy_n(watched.begin(), count, all.begin() + 1);
     for (;;) {
         // A signal ends poll() early: it sleeps again for what is left.
-        const int ready = ::poll(watched.data(), watched.size(), PollMilliseconds(timeout, deadline));
+        const int ready = ::poll(all.data(), count + 1, PollMilliseconds(timeout, deadline));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready < 0 || watched[0].revents != 0) {
+        if (ready < 0 || all[0].revents != 0) {
             return Woken::Stopping;   // poll() itself failing leaves nothing to wait on
         }
-        return watched[1].revents != 0 ? Woken::Ready : Woken::TimedOut;
+        std::copy_n(all.begin() + 1, count, watched.begin());
+        return ready > 0 ? Woken::Ready : Woken::TimedOut;
     }
 }
 

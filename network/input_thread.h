@@ -3,7 +3,10 @@
 // can stop it at once, whatever it waits for.
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <span>
@@ -51,5 +54,9 @@ inline constexpr std::chrono::milliseconds kNoTimeout{-1};
 // `timeout` has passed (kNoTimeout: never) or `stop` is woken. The owner
 // wakes `stop` once and nobody drains it, so every later sleep ends at once too.
 Woken SleepUntil(const platform::host::WakeSignal& stop, int socket, short events, std::chrono::milliseconds timeout);
+// The same for several descriptors (the first kMostWatched of them): Ready
+// when any of `watched` shows one of its events, each telling which in its revents.
+inline constexpr std::size_t kMostWatched = 3;
+Woken SleepUntil(const platform::host::WakeSignal& stop, std::span<pollfd> watched, std::chrono::milliseconds timeout);
 
 }  // namespace tavrel::network

@@ -1,120 +1,21 @@
 #include "network/tcp_source.h"
 
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <mutex>
-#include <vector>
 
-#include "network/host_address.h"
+#include "network/tcp_connector.h"
 #include "platform/host/interrupted_calls.h"
 
 namespace tavrel::network {
 namespace {
 
 using platform::host::RetryOnInterrupt;
-using platform::host::UniqueFd;
-using std::chrono::milliseconds;
 
 constexpr std::size_t kChunkBytes = 4096;
-
-struct Address {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-};
-
-// What a host and port stand for: the addresses to try in turn, or why there are none.
-struct Resolved {
-    std::vector<Address> addresses;
-    std::string failure;
-};
-
-// A host's text ("Connection refused") as it reads in the middle of a sentence.
-std::string Lowered(const char* text)
-{
-    std::string lowered = text;
-    if (!lowered.empty()) {
-        lowered.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(lowered.front())));
-    }
-    return lowered;
-}
-
-std::string LookupFailure(int error)
-{
-    switch (error) {
-    case EAI_NONAME:
-    case EAI_NODATA:
-        return "no such host";
-    case EAI_AGAIN:
-        return "the name server did not answer";
-    case EAI_SYSTEM:
-        return Lowered(std::strerror(errno));
-    default:
-        return Lowered(::gai_strerror(error));
-    }
-}
-
-// getaddrinfo() with `flags`; AI_NUMERICHOST makes it a parse that never waits.
-Resolved Resolve(const std::string& host, std::uint16_t port, int flags)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | flags;
-    addrinfo* found = nullptr;
-    const int error = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
-    Resolved resolved;
-    if (error != 0) {
-        resolved.failure = LookupFailure(error);
-    }
-    for (const addrinfo* each = found; each != nullptr; each = each->ai_next) {
-        Address address;
-        std::memcpy(&address.storage, each->ai_addr, each->ai_addrlen);
-        address.length = each->ai_addrlen;
-        resolved.addresses.push_back(address);
-    }
-    return resolved;
-}
-
-// A name lookup that its own thread makes, shared by that thread and the
-// source, kept by whichever of them lets go of it last: getaddrinfo() cannot
-// be interrupted and may take many seconds when the name server does not
-// answer, and the source does not wait for it when it stops.
-struct Lookup {
-    platform::host::WakeSignal done;
-    std::mutex lock;
-    Resolved result;
-};
-
-std::string WaitText(milliseconds wait)
-{
-    return wait.count() % 1000 == 0 ? std::to_string(wait.count() / 1000) + " s" : std::to_string(wait.count()) + " ms";
-}
-
-// How one try went: whether the source is stopping, whether a connection
-// brought data, and else why it ended.
-struct Attempt {
-    bool stopping = false;
-    bool delivered = false;
-    std::string reason;
-};
-
-Attempt Stopping()
-{
-    return Attempt{true, false, {}};
-}
-
-Attempt Failed(std::string reason)
-{
-    return Attempt{false, false, std::move(reason)};
-}
 
 }  // namespace
 
@@ -152,131 +53,30 @@ struct TcpSource::State {
 
     void Run();
     Attempt ConnectAndRead();
-    std::optional<Resolved> Find();
-    std::optional<Resolved> LookUpName();
-    UniqueFd Connect(const Address& address, Attempt& attempt);
-    Attempt Read(int socket, const Address& address);
+    Attempt Read(int socket, const std::string& address);
     void Change(TcpSourceState state, std::string address = {}, std::string reason = {});
 };
 
 void TcpSource::State::Run()
 {
-    const milliseconds longest = std::max(options.longestWait, milliseconds(1));
-    const milliseconds first = std::clamp(options.firstWait, milliseconds(1), longest);
-    milliseconds wait = first;
-    for (;;) {
-        Change(TcpSourceState::Connecting);
-        const Attempt attempt = ConnectAndRead();
-        if (attempt.stopping) {
-            return;
-        }
-        if (attempt.delivered) {
-            wait = first;
-        }
-        Change(TcpSourceState::Waiting, {}, attempt.reason);
-        if (SleepUntil(worker.stop(), -1, 0, wait) == Woken::Stopping) {
-            return;
-        }
-        wait = std::min(wait * 2, longest);
-    }
+    KeepConnecting(worker.stop(), options.firstWait, options.longestWait, [this] { return ConnectAndRead(); },
+                   [this](const std::string& reason) { Change(TcpSourceState::Waiting, {}, reason); });
 }
 
-// Tries each address of the host in turn, and reads the first that answers.
+// Connects to the first of the host's addresses that answers, and reads it.
 Attempt TcpSource::State::ConnectAndRead()
 {
-    const std::optional<Resolved> found = Find();
-    if (!found) {
-        return Stopping();
-    }
-    Attempt attempt = Failed(found->failure);
-    for (const Address& address : found->addresses) {
-        const UniqueFd socket = Connect(address, attempt);
-        if (attempt.stopping) {
-            return attempt;
-        }
-        if (socket.valid()) {
-            return Read(socket.get(), address);
-        }
-    }
-    return attempt;
-}
-
-// The host's addresses; nothing when the source is stopping meanwhile.
-std::optional<Resolved> TcpSource::State::Find()
-{
-    Resolved numeric = Resolve(options.host, options.port, AI_NUMERICHOST);
-    return numeric.addresses.empty() ? LookUpName() : std::move(numeric);
-}
-
-std::optional<Resolved> TcpSource::State::LookUpName()
-{
-    auto lookup = std::make_shared<Lookup>();
-    if (!lookup->done.valid()) {
-        return Resolved{{}, "cannot look the name up: " + Lowered(std::strerror(errno))};
-    }
-    std::string failure;
-    auto looker = StartNamedThread(
-        "host-lookup",
-        [lookup, host = options.host, port = options.port] {
-            Resolved result = Resolve(host, port, 0);
-            const std::lock_guard guard(lookup->lock);
-            lookup->result = std::move(result);
-            lookup->done.Wake();
-        },
-        failure);
-    if (!looker) {
-        return Resolved{{}, failure};
-    }
-    looker->detach();
-    if (SleepUntil(worker.stop(), lookup->done.fd(), POLLIN, kNoTimeout) == Woken::Stopping) {
-        return std::nullopt;
-    }
-    const std::lock_guard guard(lookup->lock);
-    return std::move(lookup->result);
-}
-
-// A socket connected to `address`; else an invalid one, with `attempt`
-// saying why or that the source is stopping.
-UniqueFd TcpSource::State::Connect(const Address& address, Attempt& attempt)
-{
-    UniqueFd socket(::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!socket.valid()) {
-        attempt = Failed(Lowered(std::strerror(errno)));
-        return socket;
-    }
-    TuneClientSocket(socket.get(), options.timeouts);
-    // A signal does not end a non-blocking connect: it goes on, as when in progress.
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0 &&
-        errno != EINPROGRESS && errno != EINTR) {
-        attempt = Failed(Lowered(std::strerror(errno)));
-        return UniqueFd();
-    }
-    switch (SleepUntil(worker.stop(), socket.get(), POLLOUT, options.connectWait)) {
-    case Woken::Stopping:
-        attempt = Stopping();
-        return UniqueFd();
-    case Woken::TimedOut:
-        attempt = Failed("no answer within " + WaitText(options.connectWait));
-        return UniqueFd();
-    case Woken::Ready:
-        break;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        attempt = Failed(Lowered(std::strerror(error)));
-        return UniqueFd();
-    }
-    return socket;
+    Change(TcpSourceState::Connecting);
+    Attempt attempt;
+    const PeerSocket peer =
+        ConnectTo(TcpPeer{options.host, options.port, options.connectWait, options.timeouts}, worker.stop(), attempt);
+    return peer.socket.valid() ? Read(peer.socket.get(), peer.address) : attempt;
 }
 
 // Reads until the connection ends or the source stops.
-Attempt TcpSource::State::Read(int socket, const Address& address)
+Attempt TcpSource::State::Read(int socket, const std::string& address)
 {
-    Change(TcpSourceState::Connected, AddressText(FromSocketAddress(address.storage)));
+    Change(TcpSourceState::Connected, address);
     const Connection connection(*this, socket);
     Attempt attempt;
     // A connection just made has room for far more than a command.
@@ -302,7 +102,7 @@ Attempt TcpSource::State::Read(int socket, const Address& address)
             attempt.reason = "closed by the peer";
             return attempt;
         } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            attempt.reason = Lowered(std::strerror(errno));
+            attempt.reason = ErrorText(errno);
             return attempt;
         }
     }

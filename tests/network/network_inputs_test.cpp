@@ -22,6 +22,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace tavrel::network;
+using tavrel::network::testing::Accept;
+using tavrel::network::testing::Listen;
+using tavrel::network::testing::Pattern;
 using tavrel::network::testing::WaitUntil;
 using platform::host::UniqueFd;
 using Bytes = std::vector<unsigned char>;
@@ -54,30 +57,6 @@ private:
     mutable std::mutex lock_;
     std::vector<Bytes> pieces_;
 };
-
-Bytes Pattern(std::size_t size, unsigned char seed)
-{
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<unsigned char>(seed + i * 13);
-    }
-    return bytes;
-}
-
-UniqueFd Listen(std::uint16_t port = 0)
-{
-    std::string failure;
-    UniqueFd listener = ListenSocket(ListenOn::Loopback, port, failure);
-    EXPECT_TRUE(listener.valid()) << failure;
-    return listener;
-}
-
-UniqueFd Accept(const UniqueFd& listener)
-{
-    pollfd ready{listener.get(), POLLIN, 0};
-    EXPECT_EQ(::poll(&ready, 1, 20'000), 1) << "the source did not connect";
-    return UniqueFd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-}
 
 std::unique_ptr<TcpSource> StartSource(const std::string& host, std::uint16_t port, std::chrono::milliseconds wait,
                                        TcpSource::Callbacks callbacks, const std::string& greeting = {})

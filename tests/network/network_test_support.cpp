@@ -1,5 +1,8 @@
 #include "network_test_support.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "network/socket_options.h"
 #include "testkit/network_namespace.h"
 
 namespace tavrel::network::testing {
@@ -23,6 +27,30 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+platform::host::UniqueFd Listen(std::uint16_t port)
+{
+    std::string failure;
+    platform::host::UniqueFd listener = ListenSocket(ListenOn::Loopback, port, failure);
+    EXPECT_TRUE(listener.valid()) << failure;
+    return listener;
+}
+
+platform::host::UniqueFd Accept(const platform::host::UniqueFd& listener)
+{
+    pollfd ready{listener.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&ready, 1, 20'000), 1) << "nobody connected";
+    return platform::host::UniqueFd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+std::vector<unsigned char> Pattern(std::size_t size, unsigned char seed)
+{
+    std::vector<unsigned char> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<unsigned char>(seed + i * 13);
+    }
+    return bytes;
 }
 
 namespace {
