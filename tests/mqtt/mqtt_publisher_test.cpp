@@ -328,13 +328,17 @@ TEST_F(MqttPublisher, TlsWithUserAndPasswordAndTheirRefusals)
     EXPECT_EQ(subscriber.messages(), expected);
 
     options.credentialsFile = credentials("wrong", "boat\nwrong\n", perms::owner_read);
-    const auto refused = StartPublisher(options);
+    auto refused = StartPublisher(options);
     ASSERT_TRUE(refused);
     // mosquitto answers a wrong password with "not authorised" rather than "bad user name or password".
     const std::string refusal =
         "MQTT broker 127.0.0.1:" + std::to_string(tlsPort) + " refused the connection: not authorised";
     EXPECT_TRUE(WaitUntil([&] { return refused->Health().failure == refusal; })) << refused->Health().failure;
     EXPECT_FALSE(refused->Health().connected);
+    // Its thread, sleeping before the next try, stops at once: the destructor would give up on it after 500 ms.
+    const auto stopping = std::chrono::steady_clock::now();
+    refused.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::milliseconds(400));
 
     const std::string open = credentials("open", "boat\nright\n", perms::owner_read | perms::others_read);
     options.credentialsFile = open;
