@@ -41,7 +41,8 @@ std::string Listener(std::uint16_t port)
 
 // Debian's mosquitto with `configuration`, run for one test. Started as root
 // it would become the "mosquitto" user, which may not read the test's
-// folder: it stays the user that runs the test.
+// folder: it stays the user that runs the test. It queues every message for
+// a subscriber that falls behind (by default it would drop those past 1000).
 class Broker {
 public:
     Broker(const std::filesystem::path& folder, const std::string& configuration)
@@ -49,7 +50,7 @@ public:
     {
         const passwd* user = ::getpwuid(::getuid());
         WriteWholeFile(config_, "user " + std::string(user != nullptr ? user->pw_name : "root") +
-                                    "\npersistence false\nlog_dest stderr\n" + configuration);
+                                    "\npersistence false\nlog_dest stderr\nmax_queued_messages 0\n" + configuration);
     }
     ~Broker() { Stop(); }
     Broker(const Broker&) = delete;
@@ -92,6 +93,7 @@ struct Message {
     std::string topic;
     std::string payload;
     bool operator==(const Message&) const = default;
+    friend void PrintTo(const Message& message, std::ostream* out) { *out << message.topic << " " << message.payload; }
 };
 
 // A client that subscribes to nmea/boat1/# with QoS 1, on libmosquitto's own
