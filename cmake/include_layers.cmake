@@ -53,10 +53,11 @@ set(MAY_INCLUDE
   "gpsd:"                     # the ports handed to gpsd over its control socket
   "network:"                  # the stream served over TCP and UDP to other programs and machines
   "mqtt:"                     # the stream's sentences published to an MQTT broker
+  "dns_sd:"                   # the TCP server announced by DNS-SD through Avahi
   "host_check:"               # who a host serial device is and what stands in its way
   "ports: state resources"    # the port lists the window shows
   "settings: state resources network"   # the registry's settings, the Startup shortcut, the autostart replay
-  "relay: state resources serial network mqtt gpsd"   # the run: worker, outputs, counters, network outputs
+  "relay: state resources serial network mqtt dns_sd gpsd"   # the run: worker, outputs, counters, network outputs
   "setup: state"              # installing into a device: module, install path, shortcuts, login entry
   "status: state relay settings setup command_line host_check"    # the answers to tavrel-status and tavrel-config
   "app: state resources ports settings relay status setup command_line"   # the window and the program's entry
