@@ -26,6 +26,7 @@ public:
     ~AvahiFixture();
     static bool Installed();   // the daemons, avahi-browse, unshare and ip
     bool StartBus();
+    void StopBus();
     bool StartDaemon();
     void StopDaemon();
     std::vector<Browsed> Browse() const;   // the _nmea-0183._tcp services; none without a daemon
