@@ -46,9 +46,12 @@ AvahiFixture::~AvahiFixture()
     StopBus();
 }
 
-bool AvahiFixture::Installed()
+std::string AvahiFixture::Unusable()
 {
-    return !Output("for p in dbus-daemon avahi-daemon avahi-browse unshare ip; do command -v $p || exit 1; done").empty();
+    if (Output("for p in dbus-daemon avahi-daemon avahi-browse unshare ip; do command -v $p || exit 1; done").empty()) {
+        return "dbus-daemon, avahi-daemon, avahi-browse, unshare or ip is not installed";
+    }
+    return Output("unshare -n -m echo yes").empty() ? "this host refuses network and mount namespaces" : "";
 }
 
 bool AvahiFixture::StartBus()

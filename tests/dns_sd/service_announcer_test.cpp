@@ -16,8 +16,8 @@ class ServiceAnnouncerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!testing::AvahiFixture::Installed()) {
-            GTEST_SKIP() << "dbus-daemon, avahi-daemon, avahi-browse, unshare or ip is not installed";
+        if (const std::string why = testing::AvahiFixture::Unusable(); !why.empty()) {
+            GTEST_SKIP() << why;
         }
     }
     std::unique_ptr<ServiceAnnouncer> Announce(const Service& service)
