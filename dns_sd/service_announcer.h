@@ -44,7 +44,8 @@ public:
     // Safe from any thread.
     AnnouncerHealth Health() const;
 
-    // What Avahi's thread works with; defined with it, in the .cpp.
+    // What Avahi's thread works with, opaque here so that no Avahi header
+    // reaches the includer; only Start makes one.
     struct Session;
     explicit ServiceAnnouncer(std::unique_ptr<Session> session);
 

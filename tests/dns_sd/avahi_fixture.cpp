@@ -43,15 +43,15 @@ AvahiFixture::AvahiFixture() { ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path="
 AvahiFixture::~AvahiFixture()
 {
     StopDaemon();
-    if (bus_ > 0) {
-        ::kill(bus_, SIGTERM);
-    }
-    ::unlink(kBus.c_str());
+    StopBus();
 }
 
-bool AvahiFixture::Installed()
+std::string AvahiFixture::Unusable()
 {
-    return !Output("for p in dbus-daemon avahi-daemon avahi-browse unshare ip; do command -v $p || exit 1; done").empty();
+    if (Output("for p in dbus-daemon avahi-daemon avahi-browse unshare ip; do command -v $p || exit 1; done").empty()) {
+        return "dbus-daemon, avahi-daemon, avahi-browse, unshare or ip is not installed";
+    }
+    return Output("unshare -n -m echo yes").empty() ? "this host refuses network and mount namespaces" : "";
 }
 
 bool AvahiFixture::StartBus()
@@ -62,6 +62,15 @@ bool AvahiFixture::StartBus()
         "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n");
     bus_ = std::atoi(Output("dbus-daemon --fork --print-pid --config-file=" + config.string()).c_str());
     return bus_ > 0;
+}
+
+void AvahiFixture::StopBus()
+{
+    if (bus_ > 0) {
+        ::kill(bus_, SIGTERM);
+        ::unlink(kBus.c_str());
+        bus_ = 0;
+    }
 }
 
 // The daemon's /run is a tmpfs of its own namespace: its pid file and socket stay out of the host's way.

@@ -24,8 +24,9 @@ class AvahiFixture {
 public:
     AvahiFixture();   // points DBUS_SYSTEM_BUS_ADDRESS at the bus to be; starts nothing
     ~AvahiFixture();
-    static bool Installed();   // the daemons, avahi-browse, unshare and ip
+    static std::string Unusable();   // why the fixture cannot run here; empty when it can
     bool StartBus();
+    void StopBus();
     bool StartDaemon();
     void StopDaemon();
     std::vector<Browsed> Browse() const;   // the _nmea-0183._tcp services; none without a daemon

@@ -16,8 +16,8 @@ class ServiceAnnouncerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!testing::AvahiFixture::Installed()) {
-            GTEST_SKIP() << "dbus-daemon, avahi-daemon, avahi-browse, unshare or ip is not installed";
+        if (const std::string why = testing::AvahiFixture::Unusable(); !why.empty()) {
+            GTEST_SKIP() << why;
         }
     }
     std::unique_ptr<ServiceAnnouncer> Announce(const Service& service)
@@ -66,7 +66,7 @@ TEST_F(ServiceAnnouncerTest, ShowsNamePortAndTxtOnItsInterfacesUntilDestroyed)
     EXPECT_TRUE(WaitUntil([&] { return avahi.Browse().empty(); }));
 }
 
-TEST_F(ServiceAnnouncerTest, AnnouncedAgainAfterTheDaemonRestarts)
+TEST_F(ServiceAnnouncerTest, AnnouncedAgainAfterTheDaemonAndThenTheBusRestart)
 {
     ASSERT_TRUE(avahi.StartBus() && avahi.StartDaemon());
     auto announcer = Announce(boat);
@@ -74,6 +74,12 @@ TEST_F(ServiceAnnouncerTest, AnnouncedAgainAfterTheDaemonRestarts)
     avahi.StopDaemon();
     ASSERT_TRUE(Reaches(*announcer, AnnouncerState::NoDaemon));
     ASSERT_TRUE(avahi.StartDaemon());
+    EXPECT_TRUE(Reaches(*announcer, AnnouncerState::Announced));
+    EXPECT_TRUE(Shown(boat.name));
+    avahi.StopDaemon();   // and the bus under it, which leaves the client disconnected for good
+    avahi.StopBus();
+    ASSERT_TRUE(WaitUntil([&] { return announcer->Health().failure.starts_with("no system bus"); }));
+    ASSERT_TRUE(avahi.StartBus() && avahi.StartDaemon());
     EXPECT_TRUE(Reaches(*announcer, AnnouncerState::Announced));
     EXPECT_TRUE(Shown(boat.name));
 }
