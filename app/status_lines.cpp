@@ -146,6 +146,45 @@ void AddUdpOutput(const NetworkHealth& network, std::vector<std::u16string>& lin
     }
 }
 
+void AddAnnouncement(const AnnouncementHealth& announcement, std::vector<std::u16string>& lines)
+{
+    if (announcement.state.empty()) {
+        return;
+    }
+    lines.push_back(u"DNS-SD: " + Wide(announcement.state));
+    if (!announcement.name.empty()) {
+        lines.push_back(u"  as \"" + Wide(announcement.name) + u"\"");
+    }
+    if (!announcement.failure.empty()) {
+        lines.push_back(u"  " + Wide(announcement.failure));
+    }
+}
+
+void AddTcpTargets(const NetworkHealth& network, std::vector<std::u16string>& lines)
+{
+    if (!network.tcpTargetsFailure.empty()) {
+        lines.push_back(FailureText(u"TCP output", network.tcpTargetsFailure));
+    }
+    for (const TcpTargetHealth& target : network.tcpTargets) {
+        lines.push_back(u"TCP to " + Wide(target.target));
+        lines.push_back(target.connected ? u"  connected to " + Wide(target.address) : u"  waiting: " + Wide(target.reason));
+        lines.push_back(Formatted(u"  %llu sent, %llu dropped", target.bytesSent, target.bytesDropped));
+    }
+}
+
+void AddMqtt(const MqttHealth& mqtt, std::vector<std::u16string>& lines)
+{
+    if (mqtt.broker.empty()) {
+        return;
+    }
+    lines.push_back(u"MQTT to " + Wide(mqtt.broker) + (mqtt.connected ? u": connected" : u": not connected"));
+    lines.push_back(u"  " + Counted(mqtt.published, u"sentence", u"sentences") +
+                    Formatted(u" published, %llu dropped", mqtt.dropped));
+    if (!mqtt.failure.empty()) {
+        lines.push_back(u"  " + Wide(mqtt.failure));
+    }
+}
+
 }  // namespace
 
 std::vector<std::u16string> StatusLines(const RelayHealth& health, std::chrono::system_clock::time_point now)
@@ -160,7 +199,10 @@ std::vector<std::u16string> StatusLines(const RelayHealth& health, std::chrono::
         AddOutput(output, lines);
     }
     AddTcpServer(health.network, now, lines);
+    AddAnnouncement(health.network.announcement, lines);
     AddUdpOutput(health.network, lines);
+    AddTcpTargets(health.network, lines);
+    AddMqtt(health.network.mqtt, lines);
     return lines;
 }
 

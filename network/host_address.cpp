@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -77,6 +78,16 @@ bool IsLoopback(const HostAddress& address)
     const bool mappedIPv4 = zerosBefore && b[10] == 0xFF && b[11] == 0xFF;
     const bool ipv6Loopback = zerosBefore && b[10] == 0 && b[11] == 0 && b[12] == 0 && b[13] == 0 && b[14] == 0 && b[15] == 1;
     return address.family == AF_INET6 && (ipv6Loopback || (mappedIPv4 && b[12] == 127));
+}
+
+std::string ThisHostName()
+{
+    std::array<char, 256> name{};
+    if (gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') {
+        return "localhost";
+    }
+    const std::string full(name.data());
+    return full.substr(0, full.find('.'));
 }
 
 }  // namespace tavrel::network

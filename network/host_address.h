@@ -36,4 +36,8 @@ std::string AddressText(const HostAddress& address);
 // loopback address mapped into IPv6.
 bool IsLoopback(const HostAddress& address);
 
+// This machine's name as the network knows it ("boat1"), without its domain;
+// "localhost" when it has none.
+std::string ThisHostName();
+
 }  // namespace tavrel::network

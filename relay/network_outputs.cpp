@@ -11,6 +11,7 @@
 #include "network/udp_target.h"
 #include "platform/kernel.h"
 #include "platform/strings.h"
+#include "relay/network_reach.h"
 #include "relay/relay_control.h"
 #include "relay/talk_back.h"
 #include "state/app_settings.h"
@@ -25,7 +26,33 @@ struct NetworkOutputSet {
     std::string tcpFailure;
     std::unique_ptr<tavrel::network::UdpSender> udp;
     std::string udpFailure;
+    Announcement announcement;
+    TcpTargets tcpTargets;
+    MqttOutput mqtt;
 };
+
+// Which of the outputs a change of settings remakes; the others go on as
+// they are, so that a new MQTT topic does not cut the TCP server's clients off.
+struct NetworkParts {
+    bool server = true;
+    bool announcement = true;
+    bool udp = true;
+    bool tcpTargets = true;
+    bool mqtt = true;
+};
+
+NetworkParts ChangedParts(const NetworkSettings& before, const NetworkSettings& after)
+{
+    NetworkParts parts;
+    parts.server = before.tcpPort != after.tcpPort || before.tcpAnyAddress != after.tcpAnyAddress ||
+                   before.tcpAllow != after.tcpAllow;
+    parts.announcement = parts.server || before.announce != after.announce;
+    parts.udp = before.udpTarget != after.udpTarget || before.udpTtl != after.udpTtl ||
+                before.udpInterface != after.udpInterface;
+    parts.tcpTargets = before.tcpConnect != after.tcpConnect;
+    parts.mqtt = !(before.mqtt == after.mqtt);
+    return parts;
+}
 
 struct NetworkOutputsRecord {
     // Guards everything below. The relay holds it to hand a chunk over, and
@@ -90,29 +117,59 @@ void StartUdpSender(const NetworkSettings& settings, NetworkOutputSet& set)
     }
 }
 
-// The outputs that the settings handed over ask for; a failed one has its failure.
-NetworkOutputSet MakeOutputs()
+// The outputs among `parts` that `settings` ask for; a failed one has its failure.
+NetworkOutputSet MakeOutputs(const NetworkSettings& settings, const NetworkParts& parts)
 {
-    NetworkSettings settings;
-    {
-        const std::lock_guard lock(NetworkOutputs.mutex);
-        settings = NetworkOutputs.settings;
-    }
     NetworkOutputSet set;
-    StartTcpServer(settings, set);
-    StartUdpSender(settings, set);
+    if (parts.server) {
+        StartTcpServer(settings, set);
+    }
+    if (parts.udp) {
+        StartUdpSender(settings, set);
+    }
+    if (parts.tcpTargets) {
+        set.tcpTargets = StartTcpTargets(settings);
+    }
+    if (parts.mqtt) {
+        set.mqtt = StartMqttOutput(settings.mqtt);
+    }
     return set;
 }
 
 bool Failed(const NetworkOutputSet& set)
 {
-    return !set.tcpFailure.empty() || !set.udpFailure.empty();
+    return !set.tcpFailure.empty() || !set.udpFailure.empty() || !set.announcement.failure.empty() ||
+           !set.tcpTargets.failure.empty() || !set.mqtt.failure.empty();
 }
 
-// Puts `set` in place while the run is active; what it replaces (or `set`
-// itself, when the run has ended meanwhile) ends outside the lock, so a
-// closing server never holds up the relay.
-void PutInPlace(NetworkOutputSet set)
+// Swaps the parts among `parts` between `set` and what is in place.
+void SwapParts(NetworkOutputSet& set, const NetworkParts& parts)
+{
+    NetworkOutputSet& inPlace = NetworkOutputs.set;
+    if (parts.server) {
+        std::swap(inPlace.tcp, set.tcp);
+        std::swap(inPlace.tcpAnyAddress, set.tcpAnyAddress);
+        std::swap(inPlace.tcpFailure, set.tcpFailure);
+    }
+    if (parts.announcement) {
+        std::swap(inPlace.announcement, set.announcement);
+    }
+    if (parts.udp) {
+        std::swap(inPlace.udp, set.udp);
+        std::swap(inPlace.udpFailure, set.udpFailure);
+    }
+    if (parts.tcpTargets) {
+        std::swap(inPlace.tcpTargets, set.tcpTargets);
+    }
+    if (parts.mqtt) {
+        std::swap(inPlace.mqtt, set.mqtt);
+    }
+}
+
+// Puts the `parts` of `set` in place while the run is active; what they
+// replace (or `set` itself, when the run has ended meanwhile) ends outside
+// the lock, so a closing server never holds up the relay.
+void PutInPlace(NetworkOutputSet set, const NetworkParts& parts)
 {
     const bool failed = Failed(set);
     {
@@ -120,9 +177,41 @@ void PutInPlace(NetworkOutputSet set)
         if (!NetworkOutputs.active) {
             return;
         }
-        std::swap(NetworkOutputs.set, set);
+        SwapParts(set, parts);
     }
     NotifyRelayHealthChanged(failed ? kNetworkOutputFailed : 0);
+}
+
+// Ends the `parts` in place (the server lets go of its port before a new one
+// takes it), then makes them anew from `settings` and puts them in place. The
+// announcement follows the server, whose port it names.
+void RemakeParts(const NetworkSettings& settings, NetworkParts parts)
+{
+    NetworkOutputSet ended;
+    {
+        const std::lock_guard lock(NetworkOutputs.mutex);
+        if (!NetworkOutputs.active) {
+            return;
+        }
+        SwapParts(ended, parts);
+    }
+    ended = NetworkOutputSet{};
+    NetworkOutputSet made = MakeOutputs(settings, parts);
+    if (parts.announcement) {
+        std::uint16_t port = made.tcp != nullptr ? made.tcp->port() : 0;
+        if (!parts.server) {
+            const std::lock_guard lock(NetworkOutputs.mutex);
+            port = NetworkOutputs.set.tcp != nullptr ? NetworkOutputs.set.tcp->port() : 0;
+        }
+        made.announcement = StartAnnouncement(settings, port);
+    }
+    PutInPlace(std::move(made), parts);
+}
+
+NetworkSettings SettingsHandedOver()
+{
+    const std::lock_guard lock(NetworkOutputs.mutex);
+    return NetworkOutputs.settings;
 }
 
 }  // namespace
@@ -133,17 +222,24 @@ void StartNetworkOutputs()
         const std::lock_guard lock(NetworkOutputs.mutex);
         NetworkOutputs.active = true;
     }
-    PutInPlace(MakeOutputs());
+    RemakeParts(SettingsHandedOver(), NetworkParts{});
 }
 
-void DeliverToNetwork(std::span<const unsigned char> chunk, bool toTcp, bool toUdp)
+void DeliverToNetwork(std::span<const unsigned char> chunk, bool toTcp, bool toUdp, bool toMqtt)
 {
     const std::lock_guard lock(NetworkOutputs.mutex);
-    if (toTcp && NetworkOutputs.set.tcp != nullptr) {
-        NetworkOutputs.set.tcp->Deliver(chunk);
+    NetworkOutputSet& set = NetworkOutputs.set;
+    if (toTcp) {
+        if (set.tcp != nullptr) {
+            set.tcp->Deliver(chunk);
+        }
+        DeliverToTcpTargets(set.tcpTargets, chunk);
     }
-    if (toUdp && NetworkOutputs.set.udp != nullptr) {
-        NetworkOutputs.set.udp->Send(chunk);
+    if (toUdp && set.udp != nullptr) {
+        set.udp->Send(chunk);
+    }
+    if (toMqtt) {
+        PublishToMqtt(set.mqtt, chunk);
     }
 }
 
@@ -159,18 +255,13 @@ void StopNetworkOutputs()
 
 void UseNetworkSettings(const NetworkSettings& settings)
 {
-    NetworkOutputSet ended;
+    NetworkParts parts;
     {
         const std::lock_guard lock(NetworkOutputs.mutex);
+        parts = ChangedParts(NetworkOutputs.settings, settings);
         NetworkOutputs.settings = settings;
-        if (!NetworkOutputs.active) {
-            return;
-        }
-        std::swap(NetworkOutputs.set, ended);
     }
-    // The old server lets go of its port before the new one takes it.
-    ended = NetworkOutputSet{};
-    PutInPlace(MakeOutputs());
+    RemakeParts(settings, parts);
 }
 
 NetworkHealth TakeNetworkHealth()
@@ -192,5 +283,9 @@ NetworkHealth TakeNetworkHealth()
         health.udpBytesSent = counters.bytesSent;
         health.udpSendFailures = counters.sendFailures;
     }
+    health.announcement = TakeAnnouncementHealth(set.announcement);
+    health.tcpTargets = TakeTcpTargetsHealth(set.tcpTargets);
+    health.tcpTargetsFailure = set.tcpTargets.failure;
+    health.mqtt = TakeMqttHealth(set.mqtt);
     return health;
 }

@@ -1,4 +1,5 @@
-// The run's network outputs: the TCP server and the UDP sender, started with
+// The run's network outputs: the TCP server and its DNS-SD announcement, the
+// UDP sender, the servers the stream is sent to and the MQTT publisher, started with
 // the settings the program last handed over, and handed every chunk the relay
 // reads. A server that cannot start costs a debug line and a message box
 // naming the port; the relay goes on without it.
@@ -17,9 +18,10 @@ void UseNetworkSettings(const NetworkSettings& settings);
 // Starts the network outputs that the settings ask for. Called by the worker
 // when its run is up.
 void StartNetworkOutputs();
-// Hands one chunk to the TCP server and the UDP target (to those of them
-// that `toTcp` and `toUdp` choose); never waits on the network.
-void DeliverToNetwork(std::span<const unsigned char> chunk, bool toTcp = true, bool toUdp = true);
+// Hands one chunk to the outputs that the flags choose: `toTcp` the TCP
+// server and the servers the stream is sent to, `toUdp` the UDP target,
+// `toMqtt` the MQTT publisher. Never waits on the network.
+void DeliverToNetwork(std::span<const unsigned char> chunk, bool toTcp = true, bool toUdp = true, bool toMqtt = true);
 // Ends them (the server's clients are disconnected). Called by the worker
 // before its ports close.
 void StopNetworkOutputs();

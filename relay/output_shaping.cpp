@@ -17,7 +17,7 @@ ShapeDestinations& DestinationsOf(OutputShaping& shaping, const OutputShape& sha
 
 bool Empty(const ShapeDestinations& to)
 {
-    return to.ports.empty() && !to.tcp && !to.udp;
+    return to.ports.empty() && !to.tcp && !to.udp && !to.mqtt;
 }
 
 }  // namespace
@@ -32,6 +32,7 @@ void StartShaping(OutputShaping& shaping, const std::vector<OutputShape>& ports,
     }
     DestinationsOf(shaping, tcp).tcp = true;
     DestinationsOf(shaping, udp).udp = true;
+    shaping.transparent.mqtt = true;
 }
 
 bool Shaping(const OutputShaping& shaping)

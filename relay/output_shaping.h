@@ -17,8 +17,9 @@
 // list, and the network outputs.
 struct ShapeDestinations {
     std::vector<std::size_t> ports;
-    bool tcp = false;
+    bool tcp = false;   // the TCP server's clients and the servers the stream is sent to
     bool udp = false;
+    bool mqtt = false;  // the MQTT publisher: the stream as it is, every sentence
 };
 
 struct ShapeGroup {

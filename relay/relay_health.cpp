@@ -228,5 +228,8 @@ std::string RelaySummary(const RelayHealth& health)
     if (!health.network.udpTarget.empty()) {
         summary += ", UDP to " + health.network.udpTarget;
     }
+    if (!health.network.mqtt.broker.empty()) {
+        summary += health.network.mqtt.connected ? ", MQTT" : ", MQTT not connected";
+    }
     return summary;
 }

@@ -78,6 +78,32 @@ struct OutputHealth {
     OutputWork work{};
 };
 
+// A server that the stream is sent to.
+struct TcpTargetHealth {
+    std::string target;                 // as written: "plotter.local:10110"
+    bool connected = false;
+    std::string address;                // while connected: the address reached
+    std::string reason;                 // while not: why the last try ended
+    std::uint64_t bytesSent = 0;
+    std::uint64_t bytesDropped = 0;     // lost while the server read too slowly
+};
+
+// The MQTT publisher; `broker` empty when there is none.
+struct MqttHealth {
+    std::string broker;                 // "broker.local:1883"
+    std::string failure;                // why it is not started, or why the broker is not reached
+    bool connected = false;
+    std::uint64_t published = 0;        // sentences
+    std::uint64_t dropped = 0;          // sentences dropped while the broker could not take them
+};
+
+// The TCP server's DNS-SD announcement; `state` empty when it is not announced.
+struct AnnouncementHealth {
+    std::string state;                  // "announced", "registering", "no Avahi daemon", "failed"
+    std::string name;                   // the name announced: "Tavrel on boat1"
+    std::string failure;
+};
+
 struct NetworkHealth {
     std::uint16_t tcpPort = 0;          // listened on; 0 when no server runs
     bool tcpAnyAddress = false;
@@ -90,6 +116,10 @@ struct NetworkHealth {
     std::uint64_t udpSendFailures = 0;
     OutputWork tcpWork{};               // the TCP server's shape and its clients' talk
     OutputWork udpWork{};
+    std::vector<TcpTargetHealth> tcpTargets;
+    std::string tcpTargetsFailure;      // why the servers to send to are not reached
+    MqttHealth mqtt;
+    AnnouncementHealth announcement;
 };
 
 struct RelayHealth {

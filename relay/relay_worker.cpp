@@ -365,7 +365,7 @@ void WriteTo(Worker& worker, const ShapeDestinations& to, std::span<const unsign
             CountAdd(RelayCounters.bytesRelayed[i], count);
         }
     }
-    DeliverToNetwork(bytes, to.tcp, to.udp);
+    DeliverToNetwork(bytes, to.tcp, to.udp, to.mqtt);
 }
 
 // Copies what each shape dropped to the counts of its outputs.

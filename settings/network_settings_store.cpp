@@ -20,6 +20,18 @@ NetworkSettings LoadNetworkSettings()
     settings.udpTarget = text(SettingId::UdpTarget);
     settings.udpTtl = number(SettingId::UdpTtl);
     settings.udpInterface = text(SettingId::UdpInterface);
+    settings.announce = number(SettingId::Announce);
+    settings.tcpConnect = text(SettingId::TcpConnect);
+    MqttSettings& mqtt = settings.mqtt;
+    mqtt.broker = text(SettingId::MqttBroker);
+    mqtt.topic = text(SettingId::MqttTopic);
+    mqtt.qos = number(SettingId::MqttQos);
+    mqtt.retainRmc = number(SettingId::MqttRetainRmc);
+    mqtt.tlsCa = text(SettingId::MqttTlsCa);
+    mqtt.credentials = text(SettingId::MqttCredentials);
+    mqtt.clientId = text(SettingId::MqttClientId);
+    mqtt.version = number(SettingId::MqttVersion);
+    mqtt.keepAlive = number(SettingId::MqttKeepAlive);
     return settings;
 }
 

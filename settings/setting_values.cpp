@@ -97,6 +97,14 @@ std::optional<DWORD> SwitchNumber(std::string_view typed)
     return std::nullopt;
 }
 
+std::optional<DWORD> MqttVersionNumber(std::string_view typed)
+{
+    if (typed == "5" || typed == "3.1.1") {
+        return typed == "5" ? 5U : 4U;
+    }
+    return std::nullopt;
+}
+
 // A typed number for the number kinds; nothing when the words are not one.
 std::optional<SettingValue> TypedNumber(const SettingEntry& entry, std::string_view typed)
 {
@@ -113,7 +121,15 @@ std::optional<SettingValue> TypedNumber(const SettingEntry& entry, std::string_v
     case SettingKind::Baud: number = BaudIndexOfRate(typed); break;
     case SettingKind::Outputs: number = OutputsMask(typed); break;
     case SettingKind::TcpPort: number = TcpPortNumber(typed); break;
-    case SettingKind::Hops: number = WholeNumber(typed); break;
+    case SettingKind::Count:
+    case SettingKind::Qos: number = WholeNumber(typed); break;
+    case SettingKind::Announce:
+        if (typed == "auto") {
+            return SettingValue{};   // stored as no value: announced when other computers may connect
+        }
+        number = SwitchNumber(typed);
+        break;
+    case SettingKind::MqttVersion: number = MqttVersionNumber(typed); break;
     default: return std::nullopt;
     }
     return number ? std::optional<SettingValue>(*number) : std::nullopt;
@@ -123,20 +139,61 @@ bool IsText(SettingKind kind)
 {
     return kind == SettingKind::Path || kind == SettingKind::Addresses || kind == SettingKind::Target ||
            kind == SettingKind::ExtraInput || kind == SettingKind::Command || kind == SettingKind::OutputOptions ||
-           kind == SettingKind::Interface;
+           kind == SettingKind::Interface || kind == SettingKind::Targets || kind == SettingKind::Topic ||
+           kind == SettingKind::File || kind == SettingKind::ClientId;
+}
+
+// The kinds whose "off" is no text at all.
+bool IsOffWhenEmpty(SettingKind kind)
+{
+    return kind == SettingKind::Target || kind == SettingKind::Targets || kind == SettingKind::File;
 }
 
 bool CheckNumber(const SettingEntry& entry, DWORD number, std::string& reason)
 {
     const bool fits = entry.kind == SettingKind::Outputs ? EncodeSplit(DecodeSplit(number)) == number
                       : entry.kind == SettingKind::Switch ? true
-                      : entry.kind == SettingKind::Hops   ? number >= 1 && number <= entry.highest
+                      : entry.kind == SettingKind::Count  ? number >= 1 && number <= entry.highest
+                      : entry.kind == SettingKind::MqttVersion ? number == 4 || number == 5
                                                            : number <= entry.highest || number == entry.defaultNumber;
     if (!fits) {
-        reason = std::to_string(number) + " is out of range: " + (entry.kind == SettingKind::Hops ? "1 to " : "at most ") +
+        reason = std::to_string(number) + " is out of range: " + (entry.kind == SettingKind::Count ? "1 to " : "at most ") +
                  std::to_string(entry.highest);
     }
     return fits;
+}
+
+bool HasNone(const std::string& text, const char* characters, const char* why, std::string& reason)
+{
+    if (text.find_first_of(characters) != std::string::npos) {
+        reason = why;
+        return false;
+    }
+    return true;
+}
+
+// "host:port,host:port": each a target, at most kMostTcpTargets.
+bool CheckTargets(const std::string& text, std::string& reason)
+{
+    const std::vector<std::string_view> targets = Words(text);
+    if (targets.size() > kMostTcpTargets) {
+        reason = "more than " + std::to_string(kMostTcpTargets) + " targets";
+        return false;
+    }
+    return std::all_of(targets.begin(), targets.end(), [&](std::string_view target) {
+        return tavrel::network::ParseUdpTarget(target, reason).has_value();
+    });
+}
+
+// A topic to publish to: not empty, and without the wildcards that only
+// subscriptions may use.
+bool CheckTopic(const std::string& text, std::string& reason)
+{
+    if (text.empty() || text.find_first_of("#+") != std::string::npos) {
+        reason = "a topic is not empty and has no # or +";
+        return false;
+    }
+    return true;
 }
 
 bool CheckText(const SettingEntry& entry, const std::u16string& text, std::string& reason)
@@ -156,9 +213,13 @@ bool CheckText(const SettingEntry& entry, const std::u16string& text, std::strin
     case SettingKind::ExtraInput: return ParseExtraInputText(utf8, reason).has_value();
     case SettingKind::Command: return DecodeCommandText(utf8, reason).has_value();
     case SettingKind::OutputOptions: return ParseOutputOptionsText(utf8, reason).has_value();
-    case SettingKind::Interface:
-        if (utf8.find_first_of(" \t/") != std::string::npos) {
-            reason = "an interface's name has no blanks or slashes";
+    case SettingKind::Interface: return HasNone(utf8, " \t/", "an interface's name has no blanks or slashes", reason);
+    case SettingKind::ClientId: return HasNone(utf8, " \t\r", "a client id has no blanks", reason);
+    case SettingKind::Targets: return CheckTargets(utf8, reason);
+    case SettingKind::Topic: return CheckTopic(utf8, reason);
+    case SettingKind::File:
+        if (!utf8.empty() && utf8.front() != '/') {
+            reason = "\"" + utf8 + "\" is not a full path (/home/...)";
             return false;
         }
         return true;
@@ -194,6 +255,9 @@ std::optional<SettingValue> ParseSetting(const SettingEntry& entry, std::string_
     if (mayBeNone && (typed.empty() || typed == "none")) {
         return SettingValue{};
     }
+    if (IsOffWhenEmpty(entry.kind) && typed == "off") {
+        return SettingValue{std::u16string{}};
+    }
     std::optional<SettingValue> value =
         IsText(entry.kind) ? std::optional<SettingValue>(platform::ToUtf16(std::string(typed)))
                            : TypedNumber(entry, typed);
@@ -225,7 +289,10 @@ std::string SettingText(const SettingEntry& entry, const SettingValue& value)
         }
         switch (entry.kind) {
         case SettingKind::Addresses: return "anyone";
-        case SettingKind::Target: return "off";
+        case SettingKind::Target:
+        case SettingKind::Targets:
+        case SettingKind::File: return "off";
+        case SettingKind::ClientId: return "automatic";
         case SettingKind::ExtraInput:
         case SettingKind::Command: return "none";
         case SettingKind::OutputOptions: return "transparent";
@@ -237,7 +304,10 @@ std::string SettingText(const SettingEntry& entry, const SettingValue& value)
     switch (entry.kind) {
     case SettingKind::Switch: return number != 0 ? "on" : "off";
     case SettingKind::TcpPort: return number != 0 ? std::to_string(number) : "off";
-    case SettingKind::Hops: return std::to_string(number);
+    case SettingKind::Count:
+    case SettingKind::Qos: return std::to_string(number);
+    case SettingKind::Announce: return number == kAnnounceAuto ? "auto" : number != 0 ? "on" : "off";
+    case SettingKind::MqttVersion: return number == 4 ? "3.1.1" : std::to_string(number);
     case SettingKind::Baud: return number < kBaudRates.size() ? std::to_string(kBaudRates[number]) : "index " + std::to_string(number);
     case SettingKind::Outputs: return OutputsText(number);
     case SettingKind::GpsdOutput:

@@ -32,6 +32,17 @@ enum class SettingId : std::uint8_t {
     UdpTarget,
     UdpTtl,
     UdpInterface,
+    Announce,
+    TcpConnect,
+    MqttBroker,
+    MqttTopic,
+    MqttQos,
+    MqttRetainRmc,
+    MqttTlsCa,
+    MqttCredentials,
+    MqttClientId,
+    MqttVersion,
+    MqttKeepAlive,
     Input1,
     Input2,
     Input3,
@@ -63,13 +74,18 @@ enum class SettingId : std::uint8_t {
 // "none", stored as the "Split" mask. TcpPort: 1 to `highest` or "off" (0).
 // Path, Addresses (an allow list), Target ("host:port"; empty for off): text
 // of one line, at most `highest` bytes. ExtraInput: an extra input's line
-// ("udp 10110 name=AIS"), none when not set. Hops: a number 1 to `highest`.
+// ("udp 10110 name=AIS"), none when not set. Count: a number 1 to `highest`.
 // Interface: a network interface's name ("eth0"), empty for any. Command: a command for a
 // receiver, with escapes ("$PMTK220,1000*1F\r\n"). OutputOptions: an
 // output's talk and shape ("talk=lines only=GGA,RMC"), empty for the defaults.
+// Announce: auto (kAnnounceAuto, the default), on or off. Targets: "host:port"
+// targets separated by commas, at most kMostTcpTargets; empty for none.
+// Topic: an MQTT topic with placeholders, never empty. Qos: 0 to `highest`.
+// File: a file's path, empty for none. ClientId: an MQTT client id, empty for
+// one made up. MqttVersion: 4 (MQTT 3.1.1) or 5.
 enum class SettingKind : std::uint8_t {
     Switch, ComPort, GpsdOutput, Baud, Outputs, TcpPort, Path, Addresses, Target, ExtraInput, Command, OutputOptions,
-    Hops, Interface
+    Count, Interface, Announce, Targets, Topic, Qos, File, ClientId, MqttVersion
 };
 
 // When a running Tavrel puts a change to use: at once (the window's box, the
@@ -123,13 +139,19 @@ constexpr SettingEntry OutputRow(SettingId id, std::u16string_view registryName,
 
 // An interface's name: IFNAMSIZ less its terminator.
 inline constexpr std::uint32_t kLongestInterfaceName = 15;
+// "Announce" when not set: the TCP server is announced when other computers may connect to it.
+inline constexpr std::uint32_t kAnnounceAuto = 2;
+// The most servers the stream is sent to at once.
+inline constexpr std::size_t kMostTcpTargets = 8;
+// What subscribers expect: the machine, then the sentence ("nmea/boat1/GPRMC").
+inline constexpr char16_t kDefaultMqttTopic[] = u"nmea/<host>/<talker><type>";
 
-inline constexpr std::array<SettingEntry, 36> kSettingTable = [] {
+inline constexpr std::array<SettingEntry, 47> kSettingTable = [] {
     using enum SettingKind;
     using enum SettingTakesEffect;
     using enum SettingRoot;
     using Id = SettingId;
-    return std::array<SettingEntry, 36>{{
+    return std::array<SettingEntry, 47>{{
     {Id::Input, u"Port", User, ComPort, 1, u"", kHighestComNumber, AtRelayStart, "input",
      "the port to read: a COM port (COM1) or a serial device (/dev/ttyUSB0), which becomes a built-in port"},
     {Id::Baud, u"Baud", User, SettingKind::Baud, 0, u"", kBaudRates.size() - 1, AtRelayStart, "baud",
@@ -154,10 +176,32 @@ inline constexpr std::array<SettingEntry, 36> kSettingTable = [] {
      "the addresses or prefixes that may connect (\"192.168.1.0/24 fe80::/10\"); \"\" for anyone"},
     {Id::UdpTarget, u"UdpTarget", User, Target, 0, u"", kLongestListText, AtOnce, "udp-target",
      "send each chunk as a UDP datagram to host:port (broadcast and multicast addresses allowed), \"\" for off"},
-    {Id::UdpTtl, u"UdpTtl", User, Hops, 1, u"", 255, AtOnce, "udp-ttl",
+    {Id::UdpTtl, u"UdpTtl", User, Count, 1, u"", 255, AtOnce, "udp-ttl",
      "how many routers a multicast target's datagrams may cross (1: this network only, up to 255)"},
     {Id::UdpInterface, u"UdpInterface", User, Interface, 0, u"", kLongestInterfaceName, AtOnce, "udp-interface",
      "the interface a multicast target's datagrams leave by (eth0), \"\" for the one the routes choose"},
+    {Id::Announce, u"Announce", User, SettingKind::Announce, kAnnounceAuto, u"", kAnnounceAuto, AtOnce, "announce",
+     "announce the TCP server on the network by DNS-SD (on|off), or auto: when other computers may connect"},
+    {Id::TcpConnect, u"TcpConnect", User, Targets, 0, u"", kLongestListText, AtOnce, "tcp-connect",
+     "send the stream to servers that listen: host:port[,host:port...], or off"},
+    {Id::MqttBroker, u"MqttBroker", User, Target, 0, u"", kLongestListText, AtOnce, "mqtt-broker",
+     "publish every sentence to the MQTT broker at host:port (1883; 8883 with TLS), or off"},
+    {Id::MqttTopic, u"MqttTopic", User, Topic, 0, kDefaultMqttTopic, kLongestListText, AtOnce, "mqtt-topic",
+     "each sentence's topic: <host>, <talker> and <type> are filled in (nmea/<host>/<talker><type>)"},
+    {Id::MqttQos, u"MqttQos", User, Qos, 0, u"", 1, AtOnce, "mqtt-qos",
+     "0: each sentence sent once; 1: sent until the broker has it"},
+    {Id::MqttRetainRmc, u"MqttRetainRmc", User, Switch, 0, u"", 1, AtOnce, "mqtt-retain-rmc",
+     "have the broker keep the last RMC sentence for subscribers that come later (on|off)"},
+    {Id::MqttTlsCa, u"MqttTlsCa", User, File, 0, u"", kLongestListText, AtOnce, "mqtt-tls-ca",
+     "connect to the broker by TLS, checking its certificate against this CA file, or off"},
+    {Id::MqttCredentials, u"MqttCredentials", User, File, 0, u"", kLongestListText, AtOnce, "mqtt-credentials",
+     "a file of two lines, user and password, readable only by you; or off"},
+    {Id::MqttClientId, u"MqttClientId", User, ClientId, 0, u"", 256, AtOnce, "mqtt-client-id",
+     "the client id the broker knows Tavrel by, \"\" for tavrel-<host>-<process>"},
+    {Id::MqttVersion, u"MqttVersion", User, SettingKind::MqttVersion, 5, u"", 5, AtOnce, "mqtt-version",
+     "the MQTT version to speak: 5 or 3.1.1"},
+    {Id::MqttKeepAlive, u"MqttKeepAlive", User, Count, 30, u"", 65535, AtOnce, "mqtt-keepalive",
+     "seconds between signs of life to the broker, 1 to 65535"},
     ExtraInputRow(Id::Input1, u"Input1", "input1"), ExtraInputRow(Id::Input2, u"Input2", "input2"),
     ExtraInputRow(Id::Input3, u"Input3", "input3"), ExtraInputRow(Id::Input4, u"Input4", "input4"),
     ExtraInputRow(Id::Input5, u"Input5", "input5"), ExtraInputRow(Id::Input6, u"Input6", "input6"),

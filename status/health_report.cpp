@@ -121,7 +121,40 @@ std::string NetworkJson(const NetworkHealth& network)
                                 .Number("sendFailures", network.udpSendFailures)
                                 .Raw("work", WorkJson(network.udpWork))
                                 .Done();
-    return JsonObject().Raw("tcp", tcp).Raw("udp", udp).Done();
+    const AnnouncementHealth& announcement = network.announcement;
+    const std::string announced = announcement.state.empty() ? "null"
+                                                             : JsonObject()
+                                                                   .Text("state", announcement.state)
+                                                                   .TextOrNull("name", announcement.name)
+                                                                   .TextOrNull("failure", announcement.failure)
+                                                                   .Done();
+    return JsonObject().Raw("tcp", tcp).Raw("udp", udp).Raw("announcement", announced).Done();
+}
+
+std::string TcpTargetJson(const TcpTargetHealth& target)
+{
+    return JsonObject()
+        .Text("target", target.target)
+        .Bool("connected", target.connected)
+        .Number("sent", target.bytesSent)
+        .Number("dropped", target.bytesDropped)
+        .TextOrNull("address", target.address)
+        .TextOrNull("reason", target.reason)
+        .Done();
+}
+
+std::string MqttJson(const MqttHealth& mqtt)
+{
+    if (mqtt.broker.empty()) {
+        return "null";
+    }
+    return JsonObject()
+        .Text("broker", mqtt.broker)
+        .Bool("connected", mqtt.connected)
+        .Number("published", mqtt.published)
+        .Number("dropped", mqtt.dropped)
+        .TextOrNull("failure", mqtt.failure)
+        .Done();
 }
 
 // ---- Table ------------------------------------------------------------------
@@ -299,6 +332,44 @@ std::string UdpTable(const NetworkHealth& network)
            Count(network.udpSendFailures, "send failure", "send failures") + "\n" + WorkText("UDP", network.udpWork);
 }
 
+std::string AnnouncementTable(const AnnouncementHealth& announcement)
+{
+    if (announcement.state.empty()) {
+        return "";
+    }
+    std::string text = "\nDNS-SD  " + announcement.state;
+    if (!announcement.name.empty()) {
+        text += " as \"" + Printable(announcement.name) + "\"";
+    }
+    return text + (announcement.failure.empty() ? "" : ": " + Printable(announcement.failure)) + "\n";
+}
+
+std::string TcpTargetsTable(const NetworkHealth& network)
+{
+    std::string text = network.tcpTargetsFailure.empty() ? "" : "\nTCP out not sending: " + Printable(network.tcpTargetsFailure) + "\n";
+    if (network.tcpTargets.empty()) {
+        return text;
+    }
+    std::vector<Row> rows{{"Sent to", "State", "Sent", "Dropped"}};
+    for (const TcpTargetHealth& target : network.tcpTargets) {
+        const std::string state = target.connected ? "connected to " + target.address : "waiting: " + target.reason;
+        rows.push_back({Printable(target.target), Printable(state), std::to_string(target.bytesSent),
+                        std::to_string(target.bytesDropped)});
+    }
+    return text + "\n" + Columns(rows);
+}
+
+std::string MqttTable(const MqttHealth& mqtt)
+{
+    if (mqtt.broker.empty()) {
+        return "";
+    }
+    std::string text = "\nMQTT    broker " + Printable(mqtt.broker) + (mqtt.connected ? " connected, " : " not connected, ") +
+                       Count(mqtt.published, "sentence", "sentences") + " published, " + std::to_string(mqtt.dropped) +
+                       " dropped\n";
+    return mqtt.failure.empty() ? text : text + "        " + Printable(mqtt.failure) + "\n";
+}
+
 }  // namespace
 
 std::string HealthJson(const RelayHealth& health)
@@ -308,12 +379,16 @@ std::string HealthJson(const RelayHealth& health)
                .Raw("inputs", JsonArray(health.inputs, InputStatusJson))
                .Raw("outputs", JsonArray(health.outputs, OutputJson))
                .Raw("network", NetworkJson(health.network))
+               .Raw("tcpConnect", JsonArray(health.network.tcpTargets, TcpTargetJson))
+               .Raw("mqtt", MqttJson(health.network.mqtt))
                .Done() +
            "\n";
 }
 
 std::string HealthTable(const RelayHealth& health)
 {
-    return InputTable(health.input) + InputsTable(health.inputs) + OutputsTable(health.outputs) + TcpTable(health.network) +
-           UdpTable(health.network);
+    const NetworkHealth& network = health.network;
+    return InputTable(health.input) + InputsTable(health.inputs) + OutputsTable(health.outputs) + TcpTable(network) +
+           AnnouncementTable(network.announcement) + UdpTable(network) + TcpTargetsTable(network) +
+           MqttTable(network.mqtt);
 }

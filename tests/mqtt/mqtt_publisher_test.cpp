@@ -1,10 +1,4 @@
-#include <fcntl.h>
-#include <mosquitto.h>
-#include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "mqtt/mqtt_publisher.h"
+#include "mqtt/mqtt_test_subscriber.h"
 #include "network/network_test_support.h"
 #include "testkit/loopback.h"
+#include "testkit/mqtt_broker.h"
 #include "testkit/temp_folder.h"
-
-extern char** environ;
 
 namespace {
 
@@ -30,124 +24,13 @@ using tavrel::mqtt::PublisherHealth;
 using tavrel::mqtt::PublisherOptions;
 using tavrel::network::testing::WaitUntil;
 using tavrel::testing::FreeLoopbackPort;
+using tavrel::testing::MqttBroker;
+using tavrel::testing::MqttListener;
 using tavrel::testing::WriteWholeFile;
-
-constexpr const char* kBrokerProgram = "/usr/sbin/mosquitto";
-
-std::string Listener(std::uint16_t port)
-{
-    return "listener " + std::to_string(port) + " 127.0.0.1\n";
-}
-
-// Debian's mosquitto with `configuration`, run for one test. Started as root
-// it would become the "mosquitto" user, which may not read the test's
-// folder: it stays the user that runs the test. It queues every message for
-// a subscriber that falls behind (by default it would drop those past 1000).
-class Broker {
-public:
-    Broker(const std::filesystem::path& folder, const std::string& configuration)
-        : config_(folder / "mosquitto.conf"), log_(folder / "mosquitto.log")
-    {
-        const passwd* user = ::getpwuid(::getuid());
-        WriteWholeFile(config_, "user " + std::string(user != nullptr ? user->pw_name : "root") +
-                                    "\npersistence false\nlog_dest stderr\nmax_queued_messages 0\n" + configuration);
-    }
-    ~Broker() { Stop(); }
-    Broker(const Broker&) = delete;
-    Broker& operator=(const Broker&) = delete;
-
-    // True once it takes connections on `port`.
-    bool Start(std::uint16_t port)
-    {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        std::string program = kBrokerProgram, option = "-c", config = config_.string();
-        char* arguments[] = {program.data(), option.data(), config.data(), nullptr};
-        const bool started = ::posix_spawn(&pid_, kBrokerProgram, &actions, nullptr, arguments, environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-        return started && WaitUntil([port] {
-                   const int socket = tavrel::testing::ConnectLoopback(port);
-                   return socket >= 0 && ::close(socket) == 0;
-               });
-    }
-
-    void Stop()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-    std::string Log() const { return tavrel::testing::ReadWholeFile(log_); }
-
-private:
-    std::filesystem::path config_;
-    std::filesystem::path log_;
-    pid_t pid_ = -1;
-};
-
-struct Message {
-    std::string topic;
-    std::string payload;
-    bool operator==(const Message&) const = default;
-    friend void PrintTo(const Message& message, std::ostream* out) { *out << message.topic << " " << message.payload; }
-};
-
-// A client that subscribes to nmea/boat1/# with QoS 1, on libmosquitto's own
-// thread, and records every message in order.
-class Subscriber {
-public:
-    explicit Subscriber(std::uint16_t port, const char* user = nullptr, const char* password = nullptr)
-    {
-        mosquitto_lib_init();
-        client_ = mosquitto_new(nullptr, true, this);
-        mosquitto_username_pw_set(client_, user, password);
-        mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int code) {
-            if (code == 0) {
-                mosquitto_subscribe(client, nullptr, "nmea/boat1/#", 1);
-            }
-        });
-        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
-            static_cast<Subscriber*>(self)->subscribed_ = true;
-        });
-        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
-            static_cast<Subscriber*>(self)->Record(*message);
-        });
-        mosquitto_connect(client_, "127.0.0.1", port, 30);
-        mosquitto_loop_start(client_);
-    }
-    ~Subscriber()
-    {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, false);
-        mosquitto_destroy(client_);
-    }
-    Subscriber(const Subscriber&) = delete;
-    Subscriber& operator=(const Subscriber&) = delete;
-
-    bool subscribed() const { return subscribed_; }
-    std::vector<Message> messages() const
-    {
-        const std::lock_guard guard(lock_);
-        return messages_;
-    }
-
-private:
-    void Record(const mosquitto_message& message)
-    {
-        const std::lock_guard guard(lock_);
-        const auto* payload = static_cast<const char*>(message.payload);
-        messages_.push_back({message.topic, std::string(payload, static_cast<std::size_t>(message.payloadlen))});
-    }
-
-    mosquitto* client_ = nullptr;
-    std::atomic<bool> subscribed_{false};
-    mutable std::mutex lock_;
-    std::vector<Message> messages_;
-};
+using tavrel::testing::MqttMessage;
+using tavrel::testing::MqttSubscriber;
+using Message = MqttMessage;
+using Subscriber = MqttSubscriber;
 
 // A test CA and a certificate for 127.0.0.1 that it signed, made by openssl
 // into `folder` (ca.crt, server.crt, server.key).
@@ -177,8 +60,8 @@ class MqttPublisher : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!std::filesystem::exists(kBrokerProgram)) {
-            GTEST_SKIP() << kBrokerProgram << " is not installed (Debian package mosquitto)";
+        if (!std::filesystem::exists(tavrel::testing::kMqttBrokerProgram)) {
+            GTEST_SKIP() << tavrel::testing::kMqttBrokerProgram << " is not installed (Debian package mosquitto)";
         }
     }
 
@@ -238,9 +121,9 @@ std::vector<Message> FeedStream(Publisher& publisher, int count)
 TEST_F(MqttPublisher, QosOneDeliversEverySentenceInOrderFromPiecesAndSkipsOtherLines)
 {
     const std::uint16_t port = FreeLoopbackPort();
-    Broker broker(folder_.path(), Listener(port) + "allow_anonymous true\n");
+    MqttBroker broker(folder_.path(), MqttListener(port) + "allow_anonymous true\n");
     ASSERT_TRUE(broker.Start(port)) << broker.Log();
-    Subscriber subscriber(port);
+    Subscriber subscriber(port, "nmea/boat1/#");
     ASSERT_TRUE(WaitUntil([&] { return subscriber.subscribed(); }));
 
     PublisherOptions options = OptionsFor(port);
@@ -261,7 +144,7 @@ TEST_F(MqttPublisher, QosOneDeliversEverySentenceInOrderFromPiecesAndSkipsOtherL
 TEST_F(MqttPublisher, DropsTheOldestWithinItsBoundWhileTheBrokerIsAwayAndResumesWhenItIsBack)
 {
     const std::uint16_t port = FreeLoopbackPort();
-    Broker broker(folder_.path(), Listener(port) + "allow_anonymous true\n");
+    MqttBroker broker(folder_.path(), MqttListener(port) + "allow_anonymous true\n");
     ASSERT_TRUE(broker.Start(port)) << broker.Log();
     PublisherOptions options = OptionsFor(port);
     options.qos = 1;
@@ -286,7 +169,7 @@ TEST_F(MqttPublisher, DropsTheOldestWithinItsBoundWhileTheBrokerIsAwayAndResumes
     EXPECT_TRUE(health.failure.starts_with("MQTT broker 127.0.0.1:" + std::to_string(port))) << health.failure;
 
     ASSERT_TRUE(broker.Start(port)) << broker.Log();
-    Subscriber subscriber(port);
+    Subscriber subscriber(port, "nmea/boat1/#");
     ASSERT_TRUE(WaitUntil([&] { return subscriber.subscribed(); }));
     EXPECT_TRUE(WaitUntil([&] { return publisher->Health().connected; })) << publisher->Health().failure;
     const Message after{"nmea/boat1/GPGGA", "$GPGGA,after the broker came back,*00"};
@@ -306,11 +189,11 @@ TEST_F(MqttPublisher, TlsWithUserAndPasswordAndTheirRefusals)
     ASSERT_EQ(std::system(("mosquitto_passwd -b -c " + (folder / "passwords").string() + " boat right").c_str()), 0);
     const std::uint16_t port = FreeLoopbackPort();
     const std::uint16_t tlsPort = FreeLoopbackPort();
-    Broker broker(folder, "allow_anonymous false\npassword_file " + (folder / "passwords").string() + "\n" +
-                              Listener(port) + Listener(tlsPort) + "certfile " + (folder / "server.crt").string() +
+    MqttBroker broker(folder, "allow_anonymous false\npassword_file " + (folder / "passwords").string() + "\n" +
+                              MqttListener(port) + MqttListener(tlsPort) + "certfile " + (folder / "server.crt").string() +
                               "\nkeyfile " + (folder / "server.key").string() + "\n");
     ASSERT_TRUE(broker.Start(tlsPort)) << broker.Log();
-    Subscriber subscriber(port, "boat", "right");
+    Subscriber subscriber(port, "nmea/boat1/#", "boat", "right");
     ASSERT_TRUE(WaitUntil([&] { return subscriber.subscribed(); }));
 
     const auto credentials = [&](const std::string& name, const std::string& text, std::filesystem::perms mode) {

@@ -20,7 +20,11 @@
 #include "state/app_settings.h"
 #include "state/port_lists.h"
 #include "support/test_device.h"
+#include "mqtt/mqtt_test_subscriber.h"
+#include "network/socket_options.h"
 #include "testkit/loopback.h"
+#include "testkit/mqtt_broker.h"
+#include "testkit/temp_folder.h"
 #include "testkit/pty_pair.h"
 
 namespace {
@@ -336,6 +340,71 @@ TEST_F(NetworkRelayTest, ShapedOutputsGetTheirLinesAndATransparentOneEveryByte)
     for (const int reader : {shaped, other}) {
         EXPECT_TRUE(ReadFor(reader, 1, 200ms).empty());
     }
+    ASSERT_TRUE(run.Stop());
+}
+
+// The stream reaches past the machine: a server that Tavrel connects to gets
+// what the TCP server's clients get, and an MQTT broker gets every sentence on
+// its topic. A new topic remakes the publisher only: the server's client and
+// the server Tavrel connected to stay connected and keep getting the stream.
+TEST_F(NetworkRelayTest, AServerItConnectsToAndAnMqttBrokerGetTheStreamAndANewTopicCutsNobodyOff)
+{
+    if (!std::filesystem::exists(kMqttBrokerProgram)) {
+        GTEST_SKIP() << kMqttBrokerProgram << " is not installed (Debian package mosquitto)";
+    }
+    TempFolder folder;
+    const std::uint16_t brokerPort = FreeLoopbackPort();
+    MqttBroker broker(folder.path(), MqttListener(brokerPort) + "allow_anonymous true\n");
+    ASSERT_TRUE(broker.Start(brokerPort)) << broker.Log();
+    MqttSubscriber subscriber(brokerPort, "relay/#");
+    std::string failure;
+    const std::uint16_t targetPort = FreeLoopbackPort();
+    const platform::host::UniqueFd listener = tavrel::network::ListenSocket(tavrel::network::ListenOn::Loopback, targetPort, failure);
+    ASSERT_TRUE(listener.valid()) << failure;
+
+    NetworkSettings settings;
+    settings.tcpPort = FreeLoopbackPort();
+    settings.tcpConnect = platform::ToUtf16("127.0.0.1:" + std::to_string(targetPort));
+    settings.mqtt.broker = platform::ToUtf16("127.0.0.1:" + std::to_string(brokerPort));
+    settings.mqtt.topic = u"relay/<talker><type>";
+    settings.mqtt.qos = 1;
+    UseNetworkSettings(settings);
+    RelayRun run;
+    ASSERT_TRUE(run.Start());
+    int target = -1;
+    ASSERT_TRUE(WaitUntil([&] { return (target = Kept(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC))) >= 0; }));
+    const int client = Kept(ConnectLoopback(static_cast<std::uint16_t>(settings.tcpPort)));
+    ASSERT_TRUE(WaitUntilRelaying(gps_, {target, client}));
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.subscribed() && TakeRelayHealth().network.mqtt.connected; }));
+
+    const std::string rmc = Sentence("GPRMC,1");
+    const std::string first = "\r\n" + rmc;
+    gps_.Write(Bytes(first.begin(), first.end()));
+    for (const int reader : {target, client}) {
+        const Bytes got = ReadFor(reader, 100'000, 500ms);   // the probes that found the run relaying, then the RMC
+        EXPECT_TRUE(std::string(got.begin(), got.end()).ends_with(rmc));
+    }
+    settings.mqtt.topic = u"relay/again/<type>";
+    UseNetworkSettings(settings);
+    ASSERT_TRUE(WaitUntil([] { return TakeRelayHealth().network.mqtt.connected; }));
+    const std::string second = Sentence("GPGGA,2");
+    gps_.Write(Bytes(second.begin(), second.end()));
+    for (const int reader : {target, client}) {
+        EXPECT_EQ(ReadFor(reader, second.size()), Bytes(second.begin(), second.end()))
+            << "a new topic should cut no TCP connection off";
+    }
+    const std::string firstSentence = rmc.substr(0, rmc.size() - 2);
+    const std::string secondSentence = second.substr(0, second.size() - 2);
+    const std::vector<MqttMessage> expected{{"relay/GPRMC", firstSentence}, {"relay/again/GGA", secondSentence}};
+    EXPECT_TRUE(WaitUntil([&] { return subscriber.messages().size() >= 2; }));
+    EXPECT_EQ(subscriber.messages(), expected);
+
+    const NetworkHealth health = TakeRelayHealth().network;
+    ASSERT_EQ(health.tcpTargets.size(), 1u);
+    EXPECT_TRUE(health.tcpTargets[0].connected);
+    EXPECT_EQ(health.tcp.clients.size(), 1u);
+    EXPECT_TRUE(WaitUntil([] { return TakeRelayHealth().network.mqtt.published == 1; }))
+        << "the publisher made anew counts from nothing";
     ASSERT_TRUE(run.Stop());
 }
 

@@ -8,7 +8,8 @@ namespace {
 using namespace std::chrono;
 
 // A run of COM1 at 4800 baud and an AIS receiver over UDP to two ports, one
-// handed to gpsd, with a TCP server of two clients and a UDP output.
+// handed to gpsd, with a TCP server of two clients, announced, a UDP output,
+// a server the stream is sent to and an MQTT broker that is away.
 RelayHealth BusyRun()
 {
     RelayHealth health;
@@ -29,6 +30,9 @@ RelayHealth BusyRun()
     health.network.udpTarget = "192.168.1.255:10110";
     health.network.udpDatagramsSent = 40;
     health.network.udpBytesSent = 3000;
+    health.network.announcement = AnnouncementHealth{"announced", "Tavrel on boat1", ""};
+    health.network.tcpTargets = {TcpTargetHealth{"plotter.local:10110", true, "192.168.1.5:10110", "", 5000, 12}};
+    health.network.mqtt = MqttHealth{"broker.local:1883", "connection refused", false, 250, 4};
     return health;
 }
 
@@ -56,7 +60,11 @@ TEST(HealthJson, NamesEveryFieldAndGivesNumbersAsNumbers)
               R"({"address":"[::1]:40200","connectedSince":"2026-12-08T22:00:25Z","bytesSent":999,"bytesDropped":17}],)"
               R"("clientsRefused":1,"clientsCutOff":0,"work":)" kTransparent R"(},)"
               R"("udp":{"target":"192.168.1.255:10110","failure":null,"datagramsSent":40,"bytesSent":3000,"sendFailures":0,)"
-              R"("work":)" kTransparent R"(}}})"
+              R"("work":)" kTransparent R"(},"announcement":{"state":"announced","name":"Tavrel on boat1","failure":null}},)"
+              R"("tcpConnect":[{"target":"plotter.local:10110","connected":true,"sent":5000,"dropped":12,)"
+              R"("address":"192.168.1.5:10110","reason":null}],)"
+              R"("mqtt":{"broker":"broker.local:1883","connected":false,"published":250,"dropped":4,)"
+              R"("failure":"connection refused"}})"
               "\n");
 }
 
@@ -67,7 +75,7 @@ TEST(HealthJson, AnIdleTavrelHasNoOutputsAndNullsForWhatItHasNot)
               R"("msSinceLastByte":null,"waitingForReceiver":false,"notTakenBecause":null},"inputs":[],"outputs":[],)"
               R"("network":{"tcp":{"port":null,"anyAddress":false,"failure":null,"clients":[],"clientsRefused":0,)"
               R"("clientsCutOff":0,"work":)" kTransparent R"(},"udp":{"target":null,"failure":null,"datagramsSent":0,)"
-              R"("bytesSent":0,"sendFailures":0,"work":)" kTransparent R"(}}})"
+              R"("bytesSent":0,"sendFailures":0,"work":)" kTransparent R"(},"announcement":null},"tcpConnect":[],"mqtt":null})"
               "\n");
 }
 
@@ -115,7 +123,15 @@ TEST(HealthTable, ShowsTheInputThePortsAndTheNetworkInAlignedColumns)
               "127.0.0.1:40112  2026-12-08 21:59:24    1000  0\n"
               "[::1]:40200      2026-12-08 22:00:25    999   17\n"
               "\n"
-              "UDP     to 192.168.1.255:10110: 40 datagrams, 3000 bytes, 0 send failures\n");
+              "DNS-SD  announced as \"Tavrel on boat1\"\n"
+              "\n"
+              "UDP     to 192.168.1.255:10110: 40 datagrams, 3000 bytes, 0 send failures\n"
+              "\n"
+              "Sent to              State                           Sent  Dropped\n"
+              "plotter.local:10110  connected to 192.168.1.5:10110  5000  12\n"
+              "\n"
+              "MQTT    broker broker.local:1883 not connected, 250 sentences published, 4 dropped\n"
+              "        connection refused\n");
 }
 
 TEST(HealthTable, SaysWhatIsNotRunningAndWhy)

@@ -47,7 +47,18 @@ const char kFreshDevice[] =
     "tcp-allow        anyone\n"
     "udp-target       off\n"
     "udp-ttl          1\n"
-    "udp-interface    any\n";
+    "udp-interface    any\n"
+    "announce         auto\n"
+    "tcp-connect      off\n"
+    "mqtt-broker      off\n"
+    "mqtt-topic       nmea/<host>/<talker><type>\n"
+    "mqtt-qos         0\n"
+    "mqtt-retain-rmc  off\n"
+    "mqtt-tls-ca      off\n"
+    "mqtt-credentials off\n"
+    "mqtt-client-id   automatic\n"
+    "mqtt-version     5\n"
+    "mqtt-keepalive   30\n";
 
 TEST_F(ConfigToolTest, AFreshDeviceShowsWhatTavrelUsesWithoutSettings)
 {
@@ -87,6 +98,20 @@ TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
     EXPECT_EQ(SavedNumber(u"UdpTtl"), 4u);
     EXPECT_EQ(Config({"udp-interface"}).output, "udp-interface    lo\n");
 
+    // Reaching past this machine: several servers in one value; "off" and "auto" as no value.
+    EXPECT_EQ(Config({"tcp-connect", "plotter.local:10110,[fe80::1]:2000"}).exitCode, 0);
+    EXPECT_EQ(Config({"tcp-connect"}).output, "tcp-connect      plotter.local:10110,[fe80::1]:2000\n");
+    EXPECT_EQ(Config({"announce", "on"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Announce"), 1u);
+    EXPECT_EQ(Config({"announce", "auto"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"Announce"), std::nullopt);
+    EXPECT_EQ(Config({"mqtt-broker", "broker.local:8883"}).exitCode, 0);
+    EXPECT_EQ(Config({"mqtt-version", "3.1.1"}).exitCode, 0);
+    EXPECT_EQ(SavedNumber(u"MqttVersion"), 4u);
+    EXPECT_EQ(Config({"mqtt-version"}).output, "mqtt-version     3.1.1\n");
+    EXPECT_EQ(Config({"mqtt-broker", "off"}).exitCode, 0);
+    EXPECT_EQ(Config({"mqtt-broker"}).output, "mqtt-broker      off\n");
+
     EXPECT_EQ(Config({"gpsd", "off"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), 0u);
 
@@ -117,6 +142,14 @@ TEST_F(ConfigToolTest, WhatIsNotAValueOrASettingIsRefusedAndNothingChanges)
                                                {"udp-ttl", "256"},
                                                {"udp-interface", "eth 0"},
                                                {"udp-interface", std::string(16, 'e')},
+                                               {"tcp-connect", "a:1,b:2,c:3,d:4,e:5,f:6,g:7,h:8,i:9"},
+                                               {"tcp-connect", "plotter.local"},
+                                               {"mqtt-topic", "nmea/#"},
+                                               {"mqtt-topic", ""},
+                                               {"mqtt-qos", "2"},
+                                               {"mqtt-version", "4"},
+                                               {"mqtt-tls-ca", "ca.pem"},
+                                               {"announce", "yes"},
                                                {"input", "COM100"},
                                                {"input", "/dev/no-such-receiver"},
                                                {"input", "ttyUSB0"},
