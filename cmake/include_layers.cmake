@@ -61,7 +61,7 @@ set(MAY_INCLUDE
   "setup: state"              # installing into a device: module, install path, shortcuts, login entry
   "status: state relay settings setup command_line host_check"    # the answers to tavrel-status and tavrel-config
   "app: state resources ports settings relay status setup command_line"   # the window and the program's entry
-  "tools: state settings setup status command_line host_check"   # the programs beside tavrel, a folder each
+  "tools: state settings setup status command_line host_check mqtt"   # the programs beside tavrel, a folder each
   "tools/compat: command_line"   # tavrel-compat and the library it preloads into other programs
   "testkit:"                  # what the tests and the benchmarks share; nothing of the house includes it
 )

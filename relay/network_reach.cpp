@@ -136,7 +136,10 @@ MqttOutput StartMqttOutput(const MqttSettings& settings)
         return output;
     }
     tavrel::mqtt::PublisherOptions options;
-    if (const auto target = tavrel::network::ParseUdpTarget(output.broker, output.failure)) {
+    const auto target = tavrel::network::ParseUdpTarget(output.broker, output.failure);
+    if (!target) {
+        output.failure = "MQTT: " + output.failure;
+    } else {
         options.host = target->host;
         options.port = target->port;
         options.topicTemplate = platform::ToUtf8(settings.topic);
@@ -150,8 +153,7 @@ MqttOutput StartMqttOutput(const MqttSettings& settings)
         output.publisher = tavrel::mqtt::Publisher::Start(options, output.failure);
     }
     if (output.publisher == nullptr) {
-        output.failure = "MQTT: " + output.failure;
-        Report(output.failure);
+        Report(output.failure);   // the publisher's failures name MQTT already
     }
     return output;
 }

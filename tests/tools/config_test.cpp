@@ -3,12 +3,14 @@
 // not one without changing anything.
 #include <csignal>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "device_processes.h"
 #include "testkit/loopback.h"
+#include "testkit/temp_folder.h"
 
 namespace {
 
@@ -111,6 +113,17 @@ TEST_F(ConfigToolTest, AChangeIsStoredWhereTavrelReadsIt)
     EXPECT_EQ(Config({"mqtt-version"}).output, "mqtt-version     3.1.1\n");
     EXPECT_EQ(Config({"mqtt-broker", "off"}).exitCode, 0);
     EXPECT_EQ(Config({"mqtt-broker"}).output, "mqtt-broker      off\n");
+
+    // A password file that others may read is refused at once, with the fix.
+    TempFolder folder;
+    const std::filesystem::path login = folder.path() / "mqtt-login";
+    WriteWholeFile(login, "boat\nsecret\n");
+    ::chmod(login.c_str(), 0644);
+    const Result open = Config({"mqtt-credentials", login.string()});
+    EXPECT_EQ(open.exitCode, 2);
+    EXPECT_NE(open.errors.find("chmod 600 " + login.string()), std::string::npos) << open.errors;
+    ::chmod(login.c_str(), 0600);
+    EXPECT_EQ(Config({"mqtt-credentials", login.string()}).exitCode, 0);
 
     EXPECT_EQ(Config({"gpsd", "off"}).exitCode, 0);
     EXPECT_EQ(SavedNumber(u"GpsdHandoff"), 0u);

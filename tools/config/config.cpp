@@ -16,6 +16,7 @@
 
 #include "command_line/command_options.h"
 #include "command_line/json_text.h"
+#include "mqtt/credentials_file.h"
 #include "platform/answer_socket.h"
 #include "platform/boot.h"
 #include "platform/strings.h"
@@ -106,6 +107,20 @@ int ListJson()
     return 0;
 }
 
+// A broker's CA file must be readable, and its credentials file readable by
+// its owner alone: said now rather than found by a run that cannot connect.
+bool FileFitsItsSetting(const SettingEntry& entry, const SettingValue& value, std::string& reason)
+{
+    const std::u16string* path = std::get_if<std::u16string>(&value);
+    if (path == nullptr || path->empty()) {
+        return true;
+    }
+    if (entry.id == SettingId::MqttCredentials) {
+        return tavrel::mqtt::ReadCredentialsFile(platform::ToUtf8(*path), reason).has_value();
+    }
+    return entry.id != SettingId::MqttTlsCa || tavrel::mqtt::CheckReadable("CA file", platform::ToUtf8(*path), reason);
+}
+
 // The stored form of `typed`, with what the input and the outputs must not
 // share; nothing, with `reason`, when it is not a value of `entry`.
 std::optional<SettingValue> Checked(const SettingEntry& entry, const std::string& typed,
@@ -119,6 +134,9 @@ std::optional<SettingValue> Checked(const SettingEntry& entry, const std::string
     std::optional<SettingValue> value = ParseSetting(entry, typed, reason);
     if (value && entry.id == SettingId::Outputs &&
         !tavrel::tools::OutputsBeside(std::get<DWORD>(*value), storedNumber(SettingId::Input), reason)) {
+        value.reset();
+    }
+    if (value && !FileFitsItsSetting(entry, *value, reason)) {
         value.reset();
     }
     return value;
