@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/dialog_resource.h"
+#include "app/network_reach_dialog.h"
 #include "app/network_settings_form.h"
 #include "app/program.h"
 #include "app/relay_health_notice.h"
@@ -136,6 +137,10 @@ void OnStatusCommand(HWND dialog, WORD id)
     case IDC_APPLY: StoreSettings(dialog); break;
     case IDCANCEL: CloseStatus(dialog); break;
     case IDC_TCP_SERVER: OnTcpServerClicked(dialog); break;
+    case IDC_REACH:
+        ShowNetworkReachDialog();
+        RefreshStatus(dialog);
+        break;
     default: break;
     }
 }

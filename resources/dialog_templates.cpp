@@ -2,8 +2,8 @@
 // WinMain runs: the main window in its portrait (105) and landscape (106)
 // layouts, the About box (107), the Status dialog in its portrait (108)
 // and landscape (109) layouts, the Inputs dialog in its two (110, 111), the
-// dialog that edits one input (112) and an output port's settings in its two
-// (113, 114). Places and sizes are in dialog units.
+// dialog that edits one input (112), an output port's settings in its two
+// (113, 114), and the outputs beyond this machine (115). Places and sizes are in dialog units.
 #include <initializer_list>
 
 #include "platform/kernel.h"
@@ -178,6 +178,7 @@ std::vector<BYTE> StatusDialog(short cy, const char16_t* face, StatusRows rows)
              Control(IDC_STATIC, u"STATIC", u"UDP to", kLabelStyle, {4, static_cast<short>(y + 44), 26, 8}),
              Control(IDC_UDP_TARGET, u"COMBOBOX", u"", kTextBoxStyle, {32, static_cast<short>(y + 42), 120, 60}),
              Control(IDC_APPLY, u"BUTTON", u"Apply", kPushButtonStyle, {4, rows.buttonsRow, 50, 14}),
+             Control(IDC_REACH, u"BUTTON", u"More\u2026", kPushButtonStyle, {56, rows.buttonsRow, 44, 14}),
              Control(IDCANCEL, u"BUTTON", u"Cancel", kPushButtonStyle, {102, rows.buttonsRow, 50, 14}),
          }) {
         writer.Add(control);
@@ -303,6 +304,29 @@ std::vector<BYTE> PortSettingsDialog(short cx, short cy, const char16_t* face, b
     return writer.Bytes();
 }
 
+// The outputs beyond this machine: the TCP server's announcement, the
+// servers the stream is sent to, and the MQTT broker with its topic, QoS
+// and TLS; small enough for either screen.
+std::vector<BYTE> NetworkReachDialog()
+{
+    DialogTemplateWriter writer = FormDialog(156, 130, u"MS Shell Dlg", u"Tavrel Network");
+    const short labelWidth = 38;
+    const short wide = 156 - 10 - labelWidth;
+    const short y = AddRows(writer, 6, labelWidth,
+                            {{u"Announce", IDC_ANNOUNCE, kChoiceListStyle, 44},
+                             {u"Send to", IDC_TCP_CONNECT, kTextBoxStyle, wide},
+                             {u"MQTT to", IDC_MQTT_BROKER, kTextBoxStyle, wide},
+                             {u"Topic", IDC_MQTT_TOPIC, kTextBoxStyle, wide}});
+    AddLabelledBox(writer, {u"QoS", IDC_MQTT_QOS, kChoiceListStyle, 26}, 4, y, labelWidth);
+    writer.Add(Control(IDC_MQTT_RETAIN_RMC, u"BUTTON", u"Keep last RMC", kCheckBoxStyle,
+                       {76, static_cast<short>(y + 1), 76, 10}));
+    AddRows(writer, static_cast<short>(y + 15), labelWidth,
+            {{u"CA file", IDC_MQTT_TLS_CA, kTextBoxStyle, wide},
+             {u"Login file", IDC_MQTT_CREDENTIALS, kTextBoxStyle, wide}});
+    writer.Add(CancelButton(156, 130));
+    return writer.Bytes();
+}
+
 void RegisterDialog(WORD id, const std::vector<BYTE>& dialogTemplate, const WCHAR* failure)
 {
     if (!platform::AddModuleResource(RT_DIALOG, id, dialogTemplate)) {
@@ -327,6 +351,7 @@ struct DialogRegistration {
                        u"Dialog 113 could not be registered\n");
         RegisterDialog(IDD_PORT_SETTINGS_LANDSCAPE, PortSettingsDialog(172, 129, u"MS Shell Dlg", false),
                        u"Dialog 114 could not be registered\n");
+        RegisterDialog(IDD_NETWORK_REACH, NetworkReachDialog(), u"Dialog 115 could not be registered\n");
     }
 } const dialogRegistration;
 

@@ -15,6 +15,7 @@ inline constexpr WORD IDD_INPUTS_LANDSCAPE = 111;
 inline constexpr WORD IDD_INPUT_EDIT = 112;
 inline constexpr WORD IDD_PORT_SETTINGS_PORTRAIT = 113;
 inline constexpr WORD IDD_PORT_SETTINGS_LANDSCAPE = 114;
+inline constexpr WORD IDD_NETWORK_REACH = 115;
 
 // Icons (RT_GROUP_ICON).
 inline constexpr WORD IDI_PROGRAM = 101;   // 32 x 32, shown in the About box
@@ -45,6 +46,7 @@ inline constexpr WORD IDC_TCP_ANY_ADDRESS = 1033;  // check box: other computers
 inline constexpr WORD IDC_TCP_ALLOW = 1034;        // combo box (edited): the allow list
 inline constexpr WORD IDC_UDP_TARGET = 1035;       // combo box (edited): host:port, empty for none
 inline constexpr WORD IDC_APPLY = 1036;            // stores the settings, the dialog stays
+inline constexpr WORD IDC_REACH = 1037;            // opens the outputs beyond this machine ("More...")
 
 // The Inputs dialog: the inputs beside the main one, changed with Add, Edit
 // and Remove and stored with the caption's OK.
@@ -69,6 +71,16 @@ inline constexpr WORD IDC_PORT_DENY = 1063;        // combo box (edited): patter
 inline constexpr WORD IDC_PORT_CHECKSUM = 1064;    // check box: sentences with a bad checksum dropped
 inline constexpr WORD IDC_PORT_TALKER = 1065;      // combo box (edited): talker rewrites, GN:GP
 inline constexpr WORD IDC_PORT_EVERY = 1066;       // combo box (edited): decimation, RMC:1000
+
+// The outputs beyond this machine ("Tavrel Network"), stored with the caption's OK.
+inline constexpr WORD IDC_ANNOUNCE = 1070;         // combo box: auto, on, off
+inline constexpr WORD IDC_TCP_CONNECT = 1071;      // combo box (edited): host:port,host:port
+inline constexpr WORD IDC_MQTT_BROKER = 1072;      // combo box (edited): host:port, empty for none
+inline constexpr WORD IDC_MQTT_TOPIC = 1073;       // combo box (edited): the topic template
+inline constexpr WORD IDC_MQTT_QOS = 1074;         // combo box: 0, 1
+inline constexpr WORD IDC_MQTT_RETAIN_RMC = 1075;  // check box: the broker keeps the last RMC
+inline constexpr WORD IDC_MQTT_TLS_CA = 1076;      // combo box (edited): the CA file, empty for plain TCP
+inline constexpr WORD IDC_MQTT_CREDENTIALS = 1077; // combo box (edited): the user and password file
 
 // A control that is never addressed: labels, group boxes, the About icon.
 inline constexpr WORD IDC_STATIC = 0xFFFF;

@@ -184,6 +184,25 @@ TEST_P(DialogPictures, ThePortSettingsAreDrawnWithAllTheyHold)
     EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(settings) == std::nullopt; }));
 }
 
+// The outputs beyond this machine, opened by the Status dialog's More...:
+// one dialog that fits either screen.
+TEST_P(DialogPictures, TheNetworkBeyondThisMachineFitsEitherScreen)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    hands_.Click(GetDlgItem(window, IDC_STATUS));
+    const HWND status = WaitForWindow(u"Tavrel Status");
+    ASSERT_NE(status, nullptr);
+    hands_.Click(GetDlgItem(status, IDC_REACH));
+    const HWND reach = WaitForWindow(u"Tavrel Network");
+    ASSERT_NE(reach, nullptr);
+    SavePicture(reach, Name("network"));
+    ExpectDrawnAsLaidOut(screen(), reach, Template(IDD_NETWORK_REACH));
+    hands_.Click(GetDlgItem(reach, IDCANCEL));
+    EXPECT_TRUE(hands_.WaitUntil([&] { return platform::input::Inspect(reach) == std::nullopt; }));
+    hands_.Click(GetDlgItem(status, IDCANCEL));
+}
+
 // The Start/Stop button reads "STOP SPLITTER" while relaying and "START
 // SPLITTER" after a stop, in both layouts.
 TEST_P(DialogPictures, TheStartStopButtonsTextsFitItWhileRelayingAndAfterAStop)

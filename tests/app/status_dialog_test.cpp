@@ -298,6 +298,53 @@ TEST_F(StatusDialogTest, AnAllowEntryThatDoesNotParseIsRefusedWithTheReasonAndTh
     EXPECT_FALSE(UserNumber(u"TcpPort").has_value());
 }
 
+// More... opens the outputs beyond this machine: a wrong topic is refused
+// with the reason and nothing is stored; right ones are stored with OK and
+// shown again.
+TEST_F(StatusDialogTest, TheNetworkBeyondThisMachineIsSetInMoreAndAWrongValueStoresNothing)
+{
+    const HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    const HWND status = OpenStatus(window);
+    ASSERT_NE(status, nullptr);
+    person_.Click(status, IDC_REACH);
+    HWND reach = person_.WaitForWindow(u"Tavrel Network");
+    ASSERT_NE(reach, nullptr);
+    EXPECT_EQ(person_.Text(reach, IDC_MQTT_TOPIC), u"nmea/<host>/<talker><type>");
+    EXPECT_EQ(person_.Selection(reach, IDC_ANNOUNCE), 0);   // auto
+    person_.Choose(reach, IDC_ANNOUNCE, 1);
+    person_.Type(reach, IDC_TCP_CONNECT, u"plotter.local:10110,192.168.1.20:2000");
+    person_.Type(reach, IDC_MQTT_BROKER, u"broker.local:1883");
+    person_.Type(reach, IDC_MQTT_TOPIC, u"boats/#");
+    person_.Choose(reach, IDC_MQTT_QOS, 1);
+    person_.Click(reach, IDC_MQTT_RETAIN_RMC);
+    person_.PressCaptionOk(reach);
+
+    const auto box = person_.WaitForMessageBox();
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text.rfind(u"Topic: ", 0), 0u) << platform::ToUtf8(box->text);
+    person_.Answer(*box);
+    EXPECT_FALSE(UserText(u"MqttBroker").has_value()) << "nothing is stored while one box is wrong";
+    person_.Type(reach, IDC_MQTT_TOPIC, u"boats/<host>/<type>");
+    person_.PressCaptionOk(reach);
+    ASSERT_TRUE(person_.WaitForNoWindow(u"Tavrel Network"));
+    EXPECT_EQ(UserText(u"TcpConnect"), u"plotter.local:10110,192.168.1.20:2000");
+    EXPECT_EQ(UserText(u"MqttBroker"), u"broker.local:1883");
+    EXPECT_EQ(UserText(u"MqttTopic"), u"boats/<host>/<type>");
+    EXPECT_EQ(UserNumber(u"Announce"), 1u);
+    EXPECT_EQ(UserNumber(u"MqttQos"), 1u);
+    EXPECT_EQ(UserNumber(u"MqttRetainRmc"), 1u);
+
+    person_.Click(status, IDC_REACH);
+    reach = person_.WaitForWindow(u"Tavrel Network");
+    ASSERT_NE(reach, nullptr);
+    EXPECT_EQ(person_.Text(reach, IDC_MQTT_BROKER), u"broker.local:1883");
+    EXPECT_EQ(person_.Selection(reach, IDC_MQTT_QOS), 1);
+    EXPECT_TRUE(person_.Checked(reach, IDC_MQTT_RETAIN_RMC));
+    person_.Click(reach, IDCANCEL);
+    EXPECT_TRUE(person_.WaitForNoWindow(u"Tavrel Network"));
+}
+
 TEST_F(StatusDialogTest, CancelAndCloseChangeNothing)
 {
     SetUserNumber(u"TcpPort", 10110);
