@@ -78,7 +78,10 @@ AnnouncementHealth TakeAnnouncementHealth(const Announcement& announcement)
     if (announcement.announcer != nullptr) {
         const tavrel::dns_sd::AnnouncerHealth now = announcement.announcer->Health();
         health.state = AnnouncerStateText(now.state);
-        health.name = now.name;
+        // A name is only the network's once the daemon has it.
+        const bool named = now.state == tavrel::dns_sd::AnnouncerState::Announced ||
+                           now.state == tavrel::dns_sd::AnnouncerState::Registering;
+        health.name = named ? now.name : "";
         health.failure = now.failure;
     } else if (!health.failure.empty()) {
         health.state = "failed";

@@ -18,7 +18,7 @@ namespace {
 
 const tavrel::command_line::Command kSimulator{
     "tavrel-gps-simulator", "tavrel-gps-simulator\n",
-    "Sends an NMEA sentence ($GPRMC) every second on a new pseudo-terminal, as a GPS receiver\n"
+    "Sends a fix ($GPGGA and $GPRMC) every second on a new pseudo-terminal, as a GPS receiver\n"
     "on a serial port would; prints the port's path and runs until SIGINT or SIGTERM.\n"};
 
 volatile std::sig_atomic_t stopped = 0;
@@ -41,20 +41,32 @@ int OpenPort(char* name, std::size_t size)
     return master;
 }
 
-// $GPRMC with the current time and a fixed position, checksum included.
-int Sentence(char* out, std::size_t size)
+// One sentence with its checksum and line end, as a receiver writes it.
+int Sentence(const char* body, char* out, std::size_t size)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    char body[96];
-    std::snprintf(body, sizeof body, "GPRMC,%02d%02d%02d.00,A,4807.038,N,01131.000,E,0.0,0.0,%02d%02d%02d,,",
-                  utc.tm_hour, utc.tm_min, utc.tm_sec, utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
     unsigned checksum = 0;
     for (const char* c = body; *c != '\0'; ++c) {
         checksum ^= static_cast<unsigned char>(*c);
     }
     return std::snprintf(out, size, "$%s*%02X\r\n", body, checksum);
+}
+
+// A fix's $GPGGA then $GPRMC with the current time and a fixed position, as
+// a receiver sends them each second: programs that take only one of the two
+// (GeoClue wants GGA for a position with an altitude) find it.
+int Fix(char* out, std::size_t size)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char gga[96];
+    std::snprintf(gga, sizeof gga, "GPGGA,%02d%02d%02d.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
+                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+    char rmc[96];
+    std::snprintf(rmc, sizeof rmc, "GPRMC,%02d%02d%02d.00,A,4807.038,N,01131.000,E,0.0,0.0,%02d%02d%02d,,,A",
+                  utc.tm_hour, utc.tm_min, utc.tm_sec, utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
+    const int length = Sentence(gga, out, size);
+    return length + Sentence(rmc, out + length, size - static_cast<std::size_t>(length));
 }
 
 }  // namespace
@@ -78,8 +90,8 @@ int main(int argc, char** argv)
     std::printf("%s\n", name);
     std::fflush(stdout);
     while (stopped == 0) {
-        char sentence[128];
-        const int length = Sentence(sentence, sizeof sentence);
+        char sentence[256];
+        const int length = Fix(sentence, sizeof sentence);
         // Nobody reading yet is fine: the pty keeps what fits, like a line's
         // buffer, and a sentence that cannot be written is lost as on a real
         // line; the next one is tried all the same.
