@@ -181,6 +181,7 @@ struct Publisher::State {
     std::mutex pendingLock;
     std::vector<unsigned char> pending;
     bool pendingLost = false;          // bytes were dropped before those pending
+    bool woken = false;                // the thread was woken and has not taken `pending` since
     std::uint64_t pendingLostLines = 0;
     platform::host::WakeSignal wake;
     std::atomic<bool> stopping{false};
@@ -335,6 +336,7 @@ void Publisher::State::Collect()
     {
         const std::lock_guard guard(pendingLock);
         taken.swap(pending);
+        woken = false;
         lost = std::exchange(pendingLost, false);
     }
     if (lost) {
@@ -467,7 +469,11 @@ Publisher::~Publisher()
 
 void Publisher::Publish(std::span<const unsigned char> chunk)
 {
-    bool wasEmpty = false;
+    // The thread is woken once a line is complete, not for each piece of one:
+    // a serial input's reads are often parts of a sentence, and a wake costs
+    // the relay more than the copy.
+    const bool endsALine = std::find(chunk.begin(), chunk.end(), '\n') != chunk.end();
+    bool wake = false;
     {
         const std::lock_guard guard(state_->pendingLock);
         if (state_->pending.size() + chunk.size() > kPendingBound) {
@@ -477,10 +483,13 @@ void Publisher::Publish(std::span<const unsigned char> chunk)
             state_->pending.clear();
             state_->pendingLost = true;
         }
-        wasEmpty = state_->pending.empty();
         state_->pending.insert(state_->pending.end(), chunk.begin(), chunk.end());
+        if (endsALine && !state_->woken) {
+            state_->woken = true;
+            wake = true;
+        }
     }
-    if (wasEmpty) {
+    if (wake) {
         state_->wake.Wake();
     }
 }
