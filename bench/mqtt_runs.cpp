@@ -121,9 +121,15 @@ public:
         }
     }
     std::uint64_t ResidentKb() const { return testing::ResidentKilobytes(relay_.processes()); }
-    MqttHealthFigures Health() const
+    std::optional<MqttHealthFigures> Health() const { return MqttHealthOf(relay_.Status()); }
+    // Throws when the relay no longer answers tavrel-status.
+    MqttHealthFigures AnsweredHealth(const char* when) const
     {
-        return MqttHealthOf(relay_.Status()).value_or(MqttHealthFigures{});
+        const std::optional<MqttHealthFigures> health = Health();
+        if (!health) {
+            throw std::runtime_error(std::string("tavrel-status --json gave no MQTT health ") + when);
+        }
+        return *health;
     }
     std::uint64_t TakePeak() { return std::exchange(peakKb_, 0); }
 
@@ -139,7 +145,7 @@ void AwaitReturn(OutageFigures& figures, OutageWatch& watch, MqttSubscriber& sub
 {
     while ((!figures.reconnectSeconds || !figures.firstSentenceSeconds) && Clock::now() < back + kReconnectLimit) {
         watch.FollowUntil(Clock::now() + kFollowStep);
-        if (!figures.reconnectSeconds && watch.Health().connected) {
+        if (!figures.reconnectSeconds && watch.Health().value_or(MqttHealthFigures{}).connected) {
             figures.reconnectSeconds = Seconds(Clock::now() - back);
             figures.sentDuring = sentences - sentAtKill;
         }
@@ -169,14 +175,19 @@ MqttRunFigures MeasureMqttRun(TavrelRelay& relay, const InputLine& input, const 
     const std::optional<MqttHealthFigures> healthBefore = MqttHealthOf(relay.Status());
     const ThreadRunTimes before = RunTimesOf(process);
     const Clock::time_point start = Clock::now();
+    std::size_t scheduled = 0;
     std::jthread writer([&] {
-        SendPaced(input, stream, kMqttBytesPerSecond, start, start + plan.length, progress, &sentAt);
+        scheduled = SendPaced(input, stream, kMqttBytesPerSecond, start, start + plan.length, progress, &sentAt);
         progress.done = true;
     });
     ReadUntilDelivered(client, checks, progress, start, [&](std::size_t, const StreamCheck& check, Clock::time_point seen) {
         ledger.Reached(0, check.firstDifference().value_or(check.received()), seen);
     });
     writer.join();
+    if (progress.accepted < scheduled) {
+        throw std::runtime_error("the relay stopped reading its input after " + std::to_string(progress.accepted) +
+                                 " of " + std::to_string(scheduled) + " bytes");
+    }
     MqttRunFigures figures;
     figures.sent = sentAt.size();
     figures.seconds = Seconds(plan.length);
@@ -191,6 +202,9 @@ MqttRunFigures MeasureMqttRun(TavrelRelay& relay, const InputLine& input, const 
     }
     TakeCpu(figures, before, RunTimesOf(process), publisher);
     figures.health = HealthOverRun(healthBefore, MqttHealthOf(relay.Status()));
+    if (plan.brokerPort != 0 && !figures.health) {
+        throw std::runtime_error("tavrel-status --json gave no MQTT health at the run's end");
+    }
     relay.Terminate();
     return figures;
 }
@@ -209,7 +223,7 @@ OutageFigures MeasureBrokerOutage(TavrelRelay& relay, const InputLine& input, te
     OutageFigures figures;
     watch.FollowUntil(start + plan.before);
     figures.rssBeforeKb = watch.ResidentKb();
-    figures.droppedBefore = watch.Health().dropped;
+    figures.droppedBefore = watch.AnsweredHealth("before the broker's kill").dropped;
     watch.TakePeak();
 
     subscriber.reset();
@@ -227,7 +241,7 @@ OutageFigures MeasureBrokerOutage(TavrelRelay& relay, const InputLine& input, te
     watch.FollowUntil(Clock::now() + plan.after);
     figures.rssPeakKb = watch.TakePeak();
     figures.rssAfterKb = watch.ResidentKb();
-    figures.droppedAfter = watch.Health().dropped;
+    figures.droppedAfter = watch.AnsweredHealth("at the run's end").dropped;
     writer.request_stop();
     writer.join();
     relay.Terminate();
