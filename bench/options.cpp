@@ -31,6 +31,8 @@ Options Defaults(bool quick)
     options.networkSeconds = quick ? 5 : 30;
     options.mergeSeconds = quick ? 20 : 300;
     options.shapeSeconds = quick ? 10 : 30;
+    options.mqttSeconds = quick ? 3 : 30;
+    options.mqttOutageSeconds = quick ? 4 : 30;
     return options;
 }
 
@@ -45,6 +47,9 @@ int& NumberFor(Options& options, const std::string& argument)
     if (argument == "--shape-seconds") {
         return options.shapeSeconds;
     }
+    if (argument == "--mqtt-seconds") {
+        return options.mqttSeconds;
+    }
     return argument == "--network-seconds" ? options.networkSeconds : options.neverReadSeconds;
 }
 
@@ -56,6 +61,7 @@ Options OnlyOne(Options options, bool Options::*section)
     options.network = false;
     options.merge = false;
     options.shape = false;
+    options.mqtt = false;
     options.*section = kept;
     return options;
 }
@@ -77,6 +83,10 @@ bool TakeSwitch(Options& options, const std::string& argument)
         options = OnlyOne(options, &Options::shape);
     } else if (argument == "--no-shape") {
         options.shape = false;
+    } else if (argument == "--mqtt-only") {
+        options = OnlyOne(options, &Options::mqtt);
+    } else if (argument == "--no-mqtt") {
+        options.mqtt = false;
     } else {
         return argument == "--quick";
     }
@@ -90,6 +100,7 @@ const char* const kUsage =
     "                     [--network-only | --no-network] [--network-seconds N]\n"
     "                     [--merge-only | --no-merge] [--merge-seconds N] [--signalk PATH]\n"
     "                     [--shape-only | --no-shape] [--shape-seconds N]\n"
+    "                     [--mqtt-only | --no-mqtt] [--mqtt-seconds N]\n"
     "  --quick                 short runs for trying (1 run, 200 latency samples, 4 MB, 10 s and 5 s realistic runs)\n"
     "  --runs N                alternating runs of each relay per output or client count (full: 3)\n"
     "  --never-read-seconds N  length of each realistic run to virtual ports (full: 60)\n"
@@ -103,7 +114,10 @@ const char* const kUsage =
     "  --signalk PATH          the folder where npm installed signalk-server (default /opt/signalk)\n"
     "  --shape-only            only the shaping and talk section (shaped outputs' CPU, talk latency, a flood)\n"
     "  --no-shape              leave the shaping and talk section out\n"
-    "  --shape-seconds N       length of each shaping-cost run (full: 30, quick: 10)\n";
+    "  --shape-seconds N       length of each shaping-cost run (full: 30, quick: 10)\n"
+    "  --mqtt-only             only the MQTT section (a broker's subscriber beside a TCP client; the broker away)\n"
+    "  --no-mqtt               leave the MQTT section out\n"
+    "  --mqtt-seconds N        length of each MQTT run (full: 30, quick: 3); the broker stays away 30 s (quick: 4)\n";
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, std::string& error)
 {
@@ -113,7 +127,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, s
         const std::string& argument = arguments[i];
         const bool takesNumber = argument == "--runs" || argument == "--never-read-seconds" ||
                                  argument == "--network-seconds" || argument == "--merge-seconds" ||
-                                 argument == "--shape-seconds";
+                                 argument == "--shape-seconds" || argument == "--mqtt-seconds";
         const bool takesValue = takesNumber || argument == "--signalk";
         const std::optional<std::string> value =
             takesValue && i + 1 < arguments.size() ? std::optional(arguments[++i]) : std::nullopt;
@@ -129,7 +143,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, s
             return std::nullopt;
         }
     }
-    if (!options.serial && !options.network && !options.merge && !options.shape) {
+    if (!options.serial && !options.network && !options.merge && !options.shape && !options.mqtt) {
         error = "the options leave nothing to measure";
         return std::nullopt;
     }

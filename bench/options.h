@@ -24,6 +24,9 @@ struct Options {
     int mergeSeconds = 300;       // length of each merge run
     bool shape = true;            // the shaping and talk section (shaped outputs' cost, talk back)
     int shapeSeconds = 30;        // length of each shaping-cost run
+    bool mqtt = true;             // the MQTT section (publishing through a broker, beside a TCP client)
+    int mqttSeconds = 30;         // length of each MQTT run
+    int mqttOutageSeconds = 30;   // how long the broker stays away in the outage run
     std::filesystem::path signalk = "/opt/signalk";   // where npm installed signalk-server
 };
 

@@ -4,7 +4,8 @@
 // the realistic run (NMEA at 4800 and 115200 baud, one output never read); then
 // the same over TCP with ser2net beside them (see network_section.h); then
 // three inputs merged, with Signal K beside Tavrel (see merge_section.h); then
-// Tavrel's shaped outputs and talk back (see shape_section.h).
+// Tavrel's shaped outputs and talk back (see shape_section.h); then Tavrel
+// publishing to an MQTT broker (see mqtt_section.h).
 //
 //   cmake --preset bench && cmake --build --preset bench && build/bench/bench/relay_compare [--quick]
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "bench/attempt.h"
 #include "bench/merge_section.h"
+#include "bench/mqtt_section.h"
 #include "bench/network_section.h"
 #include "bench/options.h"
 #include "testkit/proc_stats.h"
@@ -141,10 +143,12 @@ int main(int argc, char** argv)
     const NetworkResults network = options->network ? MeasureNetwork(*options) : NetworkResults{};
     const std::vector<MergeResult> merge = options->merge ? MeasureMergeSection(*options) : std::vector<MergeResult>{};
     const ShapeResults shape = options->shape ? MeasureShapeSection(*options) : ShapeResults{};
+    const MqttResults mqtt = options->mqtt ? MeasureMqttSection(*options) : MqttResults{};
     const Machine machine{loadBefore, LoadAverage(), std::thread::hardware_concurrency(), TcpSendBufferMax()};
-    std::cout << ReportPage(*options, machine, compared, realistic, network, merge, shape);
+    std::cout << ReportPage(*options, machine, compared, realistic, network, merge, shape, mqtt);
     return FailureList(compared, realistic).empty() && NetworkFailureList(network).empty() &&
-                   MergeFailureList(merge).empty() && ShapeFailureList(shape).empty()
+                   MergeFailureList(merge).empty() && ShapeFailureList(shape).empty() &&
+                   MqttFailureList(mqtt).empty()
                ? 0
                : 1;
 }

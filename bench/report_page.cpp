@@ -80,6 +80,27 @@ const char* const kShapeMethod =
     "talker's) read at the input over the time from the flood's start to the last talk line read. CPU over the "
     "flood: as for shaping, from the flood's start to its end. The input's line rate is its baud / 10.\n";
 
+const char* const kMqttMethod =
+    "How, MQTT: Tavrel alone, each run on a fresh device with its main input a pseudo-terminal at 115200 baud "
+    "(COM9), its TCP server on (`tcp-port`, one client that reads throughout) and, when it publishes, "
+    "`tavrel-config mqtt-broker 127.0.0.1:PORT` and `mqtt-qos` on a Mosquitto broker of the run's own (Debian's "
+    "mosquitto on a loopback port, no persistence), its topic the default nmea/<host>/<talker><type>. The stream: "
+    "$GP sentences of 1 type (GGA) or 10 types in turn (GGA, RMC, GSA, GSV, VTG, GLL, ZDA, GST, GBS, GNS), each "
+    "carrying its number as its first field, each written whole when a 115200 baud line would have carried it. "
+    "The subscriber: a libmosquitto client of the bench subscribed to nmea/# (at the run's QoS) before the "
+    "relay starts; a message is timed when its callback runs, on libmosquitto's network thread, and matched to "
+    "its sentence by the number. Latency: from just before the sentence's write on the input to that receipt; "
+    "at the TCP client, to the return of the poll whose read completed the sentence. Ready: after the launch, a "
+    "warm-up sentence every 100 ms until the subscriber has one. CPU: the run time of each of the relay's "
+    "threads (/proc/<pid>/task/<tid>/schedstat) from the first sentence until both receivers had everything (or "
+    "2 s of quiet), per 10^6 bytes of input; the publisher is the thread named mqtt-publisher, the worker the "
+    "busiest of the others. Health: tavrel-status --json just before the first sentence and at the run's end, the counters' "
+    "difference. Outage: the same 10-type stream goes "
+    "on while the broker is killed (SIGKILL) and started again on its port after the time shown; the subscriber "
+    "is closed at the kill and a fresh one connects as soon as the broker takes connections again (so its own "
+    "reconnection delay does not count). Reconnection: tavrel-status --json polled about every 100 ms until "
+    "mqtt.connected; RSS: VmRSS of the process, sampled every 100 ms.\n";
+
 void SerialSection(std::ostringstream& page, const Options& options, const Machine& machine,
                    const std::vector<ComparedRuns>& compared, const std::vector<RealisticResult>& realistic)
 {
@@ -147,11 +168,24 @@ void ShapeSection(std::ostringstream& page, const Options& options, const Machin
          << kShapeMethod;
 }
 
+void MqttSection(std::ostringstream& page, const Options& options, const Machine& machine, const MqttResults& mqtt)
+{
+    page << "## Publishing to an MQTT broker: Tavrel (" << (options.quick ? "quick" : "full") << " mode)\n\n"
+         << "Numbered NMEA sentences paced at 115200 baud for " << options.mqttSeconds
+         << " s per run, through Mosquitto on this machine to a subscriber, and to a client of Tavrel's TCP "
+            "server in the same run. Load average "
+         << machine.loadBefore << " before, " << machine.loadAfter << " after, on " << machine.cpus
+         << " CPUs.\n\n"
+         << MqttRunTable(mqtt) << "\n### The broker away while the stream goes on\n\n"
+         << MqttOutageTable(mqtt.outage) << "\n"
+         << kMqttMethod;
+}
+
 }  // namespace
 
 std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
                        const std::vector<RealisticResult>& realistic, const NetworkResults& network,
-                       const std::vector<MergeResult>& merge, const ShapeResults& shape)
+                       const std::vector<MergeResult>& merge, const ShapeResults& shape, const MqttResults& mqtt)
 {
     std::ostringstream page;
     if (options.serial) {
@@ -169,8 +203,12 @@ std::string ReportPage(const Options& options, const Machine& machine, const std
         page << (options.serial || options.network || options.merge ? "\n" : "");
         ShapeSection(page, options, machine, shape);
     }
+    if (options.mqtt) {
+        page << (options.serial || options.network || options.merge || options.shape ? "\n" : "");
+        MqttSection(page, options, machine, mqtt);
+    }
     const std::string failures = FailureList(compared, realistic) + NetworkFailureList(network) +
-                                 MergeFailureList(merge) + ShapeFailureList(shape);
+                                 MergeFailureList(merge) + ShapeFailureList(shape) + MqttFailureList(mqtt);
     if (!failures.empty()) {
         page << "\n### Runs that failed\n\n" << failures;
     }

@@ -1,6 +1,6 @@
 // The whole page that relay_compare prints: what was run and on how busy a
 // machine, the side-by-side table, the idle threads, the realistic run, the
-// network section, the merge section, the shaping and talk section, how each
+// network section, the merge section, the shaping and talk section, the MQTT section, how each
 // figure was taken, and the runs that failed.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/merge_report.h"
+#include "bench/mqtt_report.h"
 #include "bench/network_report.h"
 #include "bench/options.h"
 #include "bench/report.h"
@@ -28,6 +29,7 @@ struct Machine {
 // The sections that `options` leave out are left out of the page.
 std::string ReportPage(const Options& options, const Machine& machine, const std::vector<ComparedRuns>& compared,
                        const std::vector<RealisticResult>& realistic, const NetworkResults& network,
-                       const std::vector<MergeResult>& merge = {}, const ShapeResults& shape = {});
+                       const std::vector<MergeResult>& merge = {}, const ShapeResults& shape = {},
+                       const MqttResults& mqtt = {});
 
 }  // namespace tavrel::bench
