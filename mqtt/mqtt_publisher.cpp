@@ -42,6 +42,12 @@ constexpr milliseconds kLongestWait = std::chrono::seconds(30);
 constexpr milliseconds kConnectWait = std::chrono::seconds(10);
 // How often the thread looks at keep-alive while nothing else wakes it.
 constexpr milliseconds kMiscInterval = std::chrono::seconds(1);
+// After a wake the thread takes the relay's lines itself, every kGather while
+// they keep coming, so that the relay wakes it once for each burst of
+// sentences rather than for each sentence: a wake costs the relay several
+// times what handing a sentence over does. A burst's first sentence goes at
+// once, the others wait at most this long.
+constexpr milliseconds kGather{50};
 // How long the destructor waits for the thread before leaving it to end alone.
 constexpr milliseconds kStopWait = std::chrono::milliseconds(500);
 
@@ -181,7 +187,7 @@ struct Publisher::State {
     std::mutex pendingLock;
     std::vector<unsigned char> pending;
     bool pendingLost = false;          // bytes were dropped before those pending
-    bool woken = false;                // the thread was woken and has not taken `pending` since
+    bool woken = false;                // a wake was sent, or the thread gathers: the relay need not wake it
     std::uint64_t pendingLostLines = 0;
     platform::host::WakeSignal wake;
     std::atomic<bool> stopping{false};
@@ -199,6 +205,8 @@ struct Publisher::State {
     bool connected = false;
     std::optional<int> refusal;   // the broker's CONNACK code when it refused
     std::uint64_t lostInFlight = 0;
+    bool gathering = false;            // lines came at the last take: the next is at gatherUntil
+    Clock::time_point gatherUntil{};
 
     explicit State(const PublisherOptions& chosen) : options(chosen), queue(chosen.queueBound) {}
 
@@ -207,7 +215,9 @@ struct Publisher::State {
     int Step(Clock::time_point connectBy);
     void Lost(int result, int error);
     void SleepCollecting(milliseconds wait);
-    void Collect();
+    void TakeWhatIsDue();
+    milliseconds UntilDue(milliseconds longest) const;
+    bool Collect();
     void Queue(std::string_view line);
     void HandOver();
     void UpdateHealth(const std::function<void(PublisherHealth&)>& change = {});
@@ -262,8 +272,7 @@ int Publisher::State::Serve()
 // until the socket or the relay has something.
 int Publisher::State::Step(Clock::time_point connectBy)
 {
-    wake.Drain();
-    Collect();
+    TakeWhatIsDue();
     HandOver();
     const int socket = mosquitto_socket(client.get());
     if (socket < 0) {
@@ -275,7 +284,7 @@ int Publisher::State::Step(Clock::time_point connectBy)
     }
     const short writing = mosquitto_want_write(client.get()) ? POLLOUT : 0;
     std::array<pollfd, 2> watched{{{wake.fd(), POLLIN, 0}, {socket, static_cast<short>(POLLIN | writing), 0}}};
-    ::poll(watched.data(), watched.size(), static_cast<int>(kMiscInterval.count()));
+    ::poll(watched.data(), watched.size(), static_cast<int>(UntilDue(kMiscInterval).count()));
     const short ready = watched[1].revents;
     int result = MOSQ_ERR_SUCCESS;
     if ((ready & (POLLIN | POLLERR | POLLHUP)) != 0) {
@@ -324,27 +333,53 @@ void Publisher::State::SleepCollecting(milliseconds wait)
     for (Clock::time_point now = Clock::now(); !stopping && now < end; now = Clock::now()) {
         pollfd watched{wake.fd(), POLLIN, 0};
         const auto left = std::chrono::ceil<milliseconds>(end - now);
-        ::poll(&watched, 1, static_cast<int>(left.count()));
-        wake.Drain();
-        Collect();
+        ::poll(&watched, 1, static_cast<int>(UntilDue(left).count()));
+        TakeWhatIsDue();
     }
 }
 
-void Publisher::State::Collect()
+// Takes what the relay left when it is due: at once after a wake or when the
+// thread does not gather, else at gatherUntil.
+void Publisher::State::TakeWhatIsDue()
+{
+    wake.Drain();
+    const Clock::time_point now = Clock::now();
+    if (gathering && now < gatherUntil) {
+        return;
+    }
+    gathering = Collect();
+    gatherUntil = now + kGather;
+}
+
+// How long the thread may sleep: `longest`, or less when a take is due sooner.
+milliseconds Publisher::State::UntilDue(milliseconds longest) const
+{
+    if (!gathering) {
+        return longest;
+    }
+    const auto due = std::chrono::ceil<milliseconds>(gatherUntil - Clock::now());
+    return std::clamp(due, milliseconds(0), longest);
+}
+
+// Takes what the relay left; whether there was anything. Finding nothing, it
+// asks the relay to wake the thread for the next line.
+bool Publisher::State::Collect()
 {
     bool lost = false;
     {
         const std::lock_guard guard(pendingLock);
         taken.swap(pending);
-        woken = false;
+        woken = !taken.empty();
         lost = std::exchange(pendingLost, false);
     }
     if (lost) {
         lines.SkipToNextLine();
     }
     lines.Feed(taken, [this](std::string_view line) { Queue(line); });
+    const bool took = !taken.empty();
     taken.clear();
     UpdateHealth();
+    return took;
 }
 
 void Publisher::State::Queue(std::string_view line)
@@ -469,9 +504,9 @@ Publisher::~Publisher()
 
 void Publisher::Publish(std::span<const unsigned char> chunk)
 {
-    // The thread is woken once a line is complete, not for each piece of one:
-    // a serial input's reads are often parts of a sentence, and a wake costs
-    // the relay more than the copy.
+    // The thread is woken once a line is complete, not for each piece of one
+    // (a serial input's reads are often parts of a sentence), and not while
+    // it gathers (kGather).
     const bool endsALine = std::find(chunk.begin(), chunk.end(), '\n') != chunk.end();
     bool wake = false;
     {
