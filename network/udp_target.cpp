@@ -182,4 +182,18 @@ std::string UdpTargetText(const UdpTarget& target)
     return text;
 }
 
+std::vector<std::string_view> TargetList(std::string_view text)
+{
+    std::vector<std::string_view> targets;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find_first_of(", \t", start), text.size());
+        if (end > start) {
+            targets.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return targets;
+}
+
 }  // namespace tavrel::network

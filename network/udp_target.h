@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrel::network {
 
@@ -20,6 +21,10 @@ struct UdpTarget {
 // The target that `text` writes ("host:port", "[IPv6]:port"), spaces around
 // it ignored, or nothing with `failure` quoting the text and saying what is wrong.
 std::optional<UdpTarget> ParseUdpTarget(std::string_view text, std::string& failure);
+
+// The targets of a list ("plotter.local:10110, 192.168.1.20:2000"), as
+// written: separated by commas or blanks.
+std::vector<std::string_view> TargetList(std::string_view text);
 
 // "192.168.1.255:10110", "[fe80::1]:10110": the target as it parses again.
 std::string UdpTargetText(const UdpTarget& target);

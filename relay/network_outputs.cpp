@@ -65,11 +65,6 @@ struct NetworkOutputsRecord {
 
 NetworkOutputsRecord NetworkOutputs;
 
-void Report(const std::string& failure)
-{
-    OutputDebugStringW(platform::ToUtf16("Network output not started: " + failure + "\n").c_str());
-}
-
 void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
 {
     if (settings.tcpPort == 0) {
@@ -78,7 +73,7 @@ void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
     set.tcpAnyAddress = settings.tcpAnyAddress != 0;
     if (settings.tcpPort > Setting(SettingId::TcpPort).highest) {
         set.tcpFailure = "TCP server: TcpPort " + std::to_string(settings.tcpPort) + " is not a port";
-        Report(set.tcpFailure);
+        ReportNetworkOutputFailure(set.tcpFailure);
         return;
     }
     tavrel::network::TcpServerOptions options;
@@ -96,7 +91,7 @@ void StartTcpServer(const NetworkSettings& settings, NetworkOutputSet& set)
     }
     if (set.tcp == nullptr) {
         set.tcpFailure = "TCP server: " + set.tcpFailure;
-        Report(set.tcpFailure);
+        ReportNetworkOutputFailure(set.tcpFailure);
     }
 }
 
@@ -113,7 +108,7 @@ void StartUdpSender(const NetworkSettings& settings, NetworkOutputSet& set)
     }
     if (set.udp == nullptr) {
         set.udpFailure = "UDP output: " + failure;
-        Report(set.udpFailure);
+        ReportNetworkOutputFailure(set.udpFailure);
     }
 }
 

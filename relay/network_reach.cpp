@@ -11,11 +11,6 @@
 
 namespace {
 
-void Report(const std::string& failure)
-{
-    OutputDebugStringW(platform::ToUtf16("Network output not started: " + failure + "\n").c_str());
-}
-
 // Announced when asked, or, left to itself, when other computers may connect.
 bool AnnouncementWanted(const NetworkSettings& settings)
 {
@@ -32,22 +27,12 @@ const char* AnnouncerStateText(tavrel::dns_sd::AnnouncerState state)
     }
 }
 
-// Splits "a:1,b:2" (commas or blanks between) into its targets.
-std::vector<std::string> TargetTexts(const std::string& text)
-{
-    std::vector<std::string> targets;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find_first_of(", \t", start), text.size());
-        if (end > start) {
-            targets.push_back(text.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-    return targets;
-}
-
 }  // namespace
+
+void ReportNetworkOutputFailure(const std::string& failure)
+{
+    OutputDebugStringW(platform::ToUtf16("Network output not started: " + failure + "\n").c_str());
+}
 
 Announcement StartAnnouncement(const NetworkSettings& settings, std::uint16_t port)
 {
@@ -66,7 +51,7 @@ Announcement StartAnnouncement(const NetworkSettings& settings, std::uint16_t po
     announcement.announcer = tavrel::dns_sd::ServiceAnnouncer::Start(service, announcement.failure);
     if (announcement.announcer == nullptr) {
         announcement.failure = "DNS-SD announcement: " + announcement.failure;
-        Report(announcement.failure);
+        ReportNetworkOutputFailure(announcement.failure);
     }
     return announcement;
 }
@@ -92,7 +77,8 @@ AnnouncementHealth TakeAnnouncementHealth(const Announcement& announcement)
 TcpTargets StartTcpTargets(const NetworkSettings& settings)
 {
     TcpTargets started;
-    for (const std::string& text : TargetTexts(platform::ToUtf8(settings.tcpConnect))) {
+    const std::string list = platform::ToUtf8(settings.tcpConnect);
+    for (const std::string_view text : tavrel::network::TargetList(list)) {
         std::string failure;
         const std::optional<tavrel::network::UdpTarget> target = tavrel::network::ParseUdpTarget(text, failure);
         tavrel::network::TcpClientOutputOptions options;
@@ -105,11 +91,11 @@ TcpTargets StartTcpTargets(const NetworkSettings& settings)
             started.failure += (started.failure.empty() ? "" : "; ") + failure;
             continue;
         }
-        started.targets.push_back({text, std::move(output)});
+        started.targets.push_back({std::string(text), std::move(output)});
     }
     if (!started.failure.empty()) {
         started.failure = "TCP output: " + started.failure;
-        Report(started.failure);
+        ReportNetworkOutputFailure(started.failure);
     }
     return started;
 }
@@ -156,7 +142,7 @@ MqttOutput StartMqttOutput(const MqttSettings& settings)
         output.publisher = tavrel::mqtt::Publisher::Start(options, output.failure);
     }
     if (output.publisher == nullptr) {
-        Report(output.failure);   // the publisher's failures name MQTT already
+        ReportNetworkOutputFailure(output.failure);   // the publisher's failures name MQTT already
     }
     return output;
 }

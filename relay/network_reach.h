@@ -15,6 +15,9 @@
 #include "relay/relay_health.h"
 #include "state/network_settings.h"
 
+// One debug line for an output that the settings ask for and that could not start.
+void ReportNetworkOutputFailure(const std::string& failure);
+
 // The announcement of a TCP server listening on `port`, when the settings
 // ask for one: "Tavrel on <host>", the program's version and the input's name.
 struct Announcement {

@@ -175,7 +175,7 @@ bool HasNone(const std::string& text, const char* characters, const char* why, s
 // "host:port,host:port": each a target, at most kMostTcpTargets.
 bool CheckTargets(const std::string& text, std::string& reason)
 {
-    const std::vector<std::string_view> targets = Words(text);
+    const std::vector<std::string_view> targets = tavrel::network::TargetList(text);
     if (targets.size() > kMostTcpTargets) {
         reason = "more than " + std::to_string(kMostTcpTargets) + " targets";
         return false;
